@@ -1,0 +1,281 @@
+#include "reader/Identify.h"
+
+#include <array>
+#include <span>
+
+#include "reader/Exchange.h"
+#include "reader/PortOps.h"
+#include "reader/engines/EngineTable.h"
+
+namespace vandora {
+
+namespace {
+
+constexpr std::uint32_t kQueryTimeoutMs = 1000;
+constexpr std::uint32_t kBaudCommandTimeoutMs = 1000;
+constexpr std::int32_t kPacketBaudAttempts = 5;
+constexpr std::uint32_t kFallbackBaud = 9600;
+constexpr std::uint32_t kLinkProbeBaud = 115200;
+
+// One step of a candidate list: try a type, or sleep first.
+struct Step {
+    std::int32_t type;
+    std::uint32_t sleepBeforeMs;
+};
+
+// Barcode candidates when detecting, by terminal model. The sleeps give an engine that is still
+// powering up time to answer the later candidates.
+constexpr std::array<Step, 3> kBarcodeHrt200{{{2, 0}, {3, 0}, {4, 0}}};
+constexpr std::array<Step, 2> kBarcodeHrt100{{{9, 0}, {8, 1000}}};
+constexpr std::array<Step, 3> kBarcodeDefault{{{2, 0}, {8, 4000}, {3, 0}}};
+constexpr std::array<Step, 1> kRfidHrt200{{{6, 0}}};
+constexpr std::array<Step, 1> kRfidPocket{{{5, 0}}};
+constexpr std::array<Step, 1> kRfidHrt400{{{7, 0}}};
+constexpr std::array<Step, 3> kRfidDefault{{{7, 0}, {5, 0}, {6, 0}}};
+
+std::span<const Step> detectOrder(std::int32_t port, std::int32_t model) {
+    if (port == kBarcodePort) {
+        switch (model) {
+            case DeviceModel::HRT200CE:
+            case DeviceModel::HRT300CE:
+                return kBarcodeHrt200;
+            case DeviceModel::HRT100CE:
+                return kBarcodeHrt100;
+            default:
+                return kBarcodeDefault;
+        }
+    }
+    switch (model) {
+        case DeviceModel::HRT200CE:
+            return kRfidHrt200;
+        case DeviceModel::HRT300CE:
+        case DeviceModel::PocketPC:
+            return kRfidPocket;
+        case DeviceModel::HRT400CE:
+            return kRfidHrt400;
+        default:
+            return kRfidDefault;
+    }
+}
+
+bool contains(const ByteString& text, const char* needle, std::size_t from = 0) {
+    return text.find(ByteString(needle), from) != ByteString::npos;
+}
+
+// The revision text's character before its third space (spaces counted from the second byte on,
+// the first being the packet length) tells a 2D imager from a long-range laser.
+bool acceptRevision(ReaderChannel& channel, const ByteString& reply) {
+    std::size_t pos = 0;
+    for (int space = 0; space < 3; ++space) {
+        pos = reply.find(u' ', pos + 1);
+        if (pos == ByteString::npos) {
+            return false;
+        }
+    }
+    switch (reply.at(pos - 1)) {
+        case 0x00:
+        case 0x07:
+        case u'G':
+            channel.engineType = EngineType::LongRange1D;
+            return true;
+        case u'P':
+            channel.engineType = EngineType::Imager2D;
+            return true;
+        default:
+            return false;
+    }
+}
+
+bool acceptAnswer(ReaderChannel& channel, const ByteString& reply) {
+    switch (engineInfo(channel.engineType).rule) {
+        case IdentifyRule::AnyButNg:
+            return !(reply == "NG");
+        case IdentifyRule::RevisionSpaces:
+            return acceptRevision(channel, reply);
+        case IdentifyRule::RfidAsciiBanner:
+            if (contains(reply, "MultiISO 1.")) {
+                channel.rfidVariant = 1;
+                return true;
+            }
+            if (contains(reply, "ISO 0.9v")) {
+                channel.rfidVariant = 0;
+                return true;
+            }
+            return false;
+        case IdentifyRule::AnyReply:
+            channel.rfidVariant = 2;
+            return true;
+        case IdentifyRule::Paaaa:
+            return contains(reply, "PAAAA", 4);
+        case IdentifyRule::Byte16Is98or99:
+            return reply.length() >= 17 && (reply.byteAt(15) == 0x98 || reply.byteAt(15) == 0x99);
+        case IdentifyRule::LinkModuleInfo:
+        case IdentifyRule::None:
+            return false;
+    }
+    return false;
+}
+
+ByteString packetBaudCommand(std::uint32_t baud) {
+    std::uint8_t value = baud == 38400 ? 0x08 : baud == 115200 ? 0x0B : 0x06;
+    ByteString command;
+    for (std::uint8_t b : {0x07, 0xC6, 0x04, 0x08, 0xFF, 0x9C}) {
+        command.append(static_cast<char16_t>(b));
+    }
+    command.append(static_cast<char16_t>(value));
+    return command;
+}
+
+}  // namespace
+
+std::int32_t queryEngine(ReaderChannel& channel, std::uint32_t baud) {
+    const EngineInfo& info = engineInfo(channel.engineType);
+    if (info.framing == Framing::Link) {
+        RfidLinkApi* link = channel.owner->platform().rfidLink;
+        std::array<std::uint8_t, 100> moduleInfo{};
+        std::array<std::uint8_t, 200> serial{};
+        return link != nullptr &&
+                       link->linkModuleInfo(kRfidPort, moduleInfo.data(), serial.data()) == 0
+                   ? 1
+                   : 0;
+    }
+    if (setBaudRate(channel, baud) == 0) {
+        return 0;
+    }
+    if (info.queryAttempts == 0) {
+        return 0;
+    }
+    ByteString reply;
+    ByteString query = ByteString::fromBytes(info.query);
+    if (exchange(channel, query, kQueryTimeoutMs, &reply, info.queryAttempts) == 0) {
+        return 0;
+    }
+    if (!acceptAnswer(channel, reply)) {
+        return 0;
+    }
+    if (info.framing == Framing::CcdText && channel.handle) {
+        PortSettings settings;
+        if (channel.handle->getSettings(settings) == 0) {
+            settings.rts = true;
+            channel.handle->setSettings(settings);
+        }
+    }
+    return 1;
+}
+
+std::int32_t setEngineBaud(ReaderChannel& channel, std::uint32_t baud) {
+    switch (engineInfo(channel.engineType).baudCommand) {
+        case BaudCommand::NotNeeded:
+            return 1;
+        case BaudCommand::AsciiWp: {
+            // The module takes the same command for every rate.
+            ByteString reply;
+            bool answered =
+                exchange(channel, ByteString("wp0C03"), kBaudCommandTimeoutMs, &reply, 1) != 0 ||
+                exchange(channel, ByteString("wp0C03"), kBaudCommandTimeoutMs, &reply, 1) != 0;
+            if (!answered) {
+                return 0;
+            }
+            if (reply.length() == 1 && reply.at(0) == u'F') {
+                channel.lastError = EngineError::RfidF;
+                return 0;
+            }
+            if (reply.length() == 1 && reply.at(0) == u'R') {
+                channel.lastError = EngineError::RfidR;
+                return 0;
+            }
+            return 1;
+        }
+        case BaudCommand::PacketParameter: {
+            ByteString reply;
+            return exchange(channel, packetBaudCommand(baud), kBaudCommandTimeoutMs, &reply,
+                            kPacketBaudAttempts);
+        }
+        case BaudCommand::Unsupported:
+            return 0;
+    }
+    return 0;
+}
+
+std::int32_t probeEngine(ReaderChannel& channel) {
+    const EngineInfo& info = engineInfo(channel.engineType);
+    if (info.framing == Framing::Link) {
+        return queryEngine(channel, 0);
+    }
+    if (info.workingBaud == 0) {
+        return 0;
+    }
+    if (queryEngine(channel, info.workingBaud) != 0) {
+        return 1;
+    }
+    if (!info.alsoAt9600 || queryEngine(channel, kFallbackBaud) == 0) {
+        return 0;
+    }
+    // The rate is the one of the type probed for; the command is sent in the framing of the type
+    // the query found (a type-3 probe that meets a long-range laser moves it to 115200).
+    if (setEngineBaud(channel, info.workingBaud) == 0) {
+        return 1;
+    }
+    setBaudRate(channel, info.workingBaud);
+    return 1;
+}
+
+std::int32_t identifyEngine(ReaderChannel& channel, std::int32_t hint) {
+    Clock& clock = channel.owner->clock();
+    auto tryType = [&](std::int32_t type) {
+        channel.engineType = type;
+        return probeEngine(channel) != 0;
+    };
+    auto tryOrder = [&](std::span<const Step> steps) {
+        for (const Step& step : steps) {
+            if (step.sleepBeforeMs != 0) {
+                clock.sleepMs(step.sleepBeforeMs);
+            }
+            if (tryType(step.type)) {
+                return true;
+            }
+        }
+        return false;
+    };
+    bool found = false;
+    if (channel.port == kBarcodePort) {
+        switch (hint) {
+            case EngineType::None:
+                break;
+            case EngineType::CcdLaser:
+            case EngineType::Imager2D:
+            case EngineType::LongRange1D:
+            case EngineType::Laser1D955:
+                found = tryType(hint);
+                break;
+            case EngineType::Imager2D4507:
+                clock.sleepMs(3000);
+                found = tryType(hint);
+                break;
+            default:
+                found = tryOrder(detectOrder(kBarcodePort, channel.owner->deviceModel()));
+                break;
+        }
+    } else if (channel.port == kRfidPort) {
+        switch (hint) {
+            case EngineType::RfidAscii:
+            case EngineType::RfidHex:
+                found = tryType(hint);
+                break;
+            case EngineType::RfidBinaryLink:
+                channel.engineType = EngineType::RfidBinaryLink;
+                found = queryEngine(channel, kLinkProbeBaud) != 0 || tryType(EngineType::RfidAscii);
+                break;
+            default:
+                found = tryOrder(detectOrder(kRfidPort, channel.owner->deviceModel()));
+                break;
+        }
+    }
+    if (!found) {
+        channel.engineType = EngineType::None;
+        return 0;
+    }
+    return 1;
+}
+
+}  // namespace vandora

@@ -1,0 +1,241 @@
+#include "reader/PortOps.h"
+
+#include <cerrno>
+#include <cstdio>
+
+namespace vandora {
+
+namespace {
+
+constexpr std::uint32_t kLinkOpenBaud = 19200;
+constexpr int kLinkMode = 1;
+constexpr std::uint32_t kLinkSettleMs = 550;
+constexpr std::uint32_t kLinkRetryPauseMs = 2000;
+constexpr std::uint8_t kLinkStateAfterOpen = 8;
+constexpr int kWakePolls = 10;
+constexpr std::uint32_t kWakePollMs = 10;
+
+std::int32_t fail(ReaderChannel& channel, int error) {
+    channel.lastError = static_cast<std::uint32_t>(error);
+    return 0;
+}
+
+std::int32_t openBinaryLink(ReaderChannel& channel) {
+    ReaderManager& manager = *channel.owner;
+    RfidLinkApi* link = manager.platform().rfidLink;
+    if (link == nullptr) {
+        return fail(channel, ENODEV);
+    }
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        if (attempt > 0) {
+            manager.clock().sleepMs(kLinkRetryPauseMs);
+        }
+        std::uint32_t actualBaud = 0;
+        std::uint8_t status =
+            link->linkOpen(kRfidPort, kLinkOpenBaud, manager.platform().linkPassword, kLinkMode,
+                           kLinkSettleMs, actualBaud);
+        if (status == 0) {
+            link->linkSetState(kRfidPort, kLinkStateAfterOpen);
+            return 1;
+        }
+        channel.lastError = status;
+    }
+    return 0;
+}
+
+std::int32_t writeBytes(ReaderChannel& channel, const ByteString& bytes, bool purgeFirst) {
+    if (!channel.handle) {
+        return fail(channel, EBADF);
+    }
+    if (purgeFirst) {
+        channel.handle->purge(kPurgeAll);
+    }
+    std::vector<std::uint8_t> data = bytes.bytes();
+    std::size_t written = 0;
+    int error = channel.handle->write(data.data(), data.size(), written);
+    if (error != 0) {
+        return fail(channel, error);
+    }
+    if (written == 0) {
+        return fail(channel, ETIMEDOUT);
+    }
+    return 1;
+}
+
+// Applies RTS and DTR in the port state.
+void applyLines(ReaderChannel& channel, bool rts) {
+    if (!channel.handle) {
+        return;
+    }
+    PortSettings settings;
+    if (channel.handle->getSettings(settings) != 0) {
+        return;
+    }
+    settings.dtr = false;
+    settings.rts = rts;
+    channel.handle->setSettings(settings);
+}
+
+}  // namespace
+
+std::int32_t openPort(ReaderChannel& channel) {
+    ReaderManager& manager = *channel.owner;
+    if (manager.deviceModel() == DeviceModel::HRT400CE && channel.port == kRfidPort) {
+        return openBinaryLink(channel);
+    }
+    SerialPortProvider* provider = manager.platform().ports;
+    std::unique_ptr<SerialPort> port = provider ? provider->create(channel.port) : nullptr;
+    if (!port) {
+        channel.handle.reset();
+        return fail(channel, ENODEV);
+    }
+    int error = port->open();
+    if (error != 0) {
+        channel.handle.reset();
+        return fail(channel, error);
+    }
+    port->setBufferSizes(kPortBufferBytes, kPortBufferBytes);
+    port->purge(kPurgeAll);
+    channel.handle = std::move(port);
+    return 1;
+}
+
+void closePort(ReaderChannel& channel) {
+    if (channel.handle) {
+        channel.handle->purge(kPurgeAll);
+        channel.handle->close();
+        channel.handle.reset();
+    }
+}
+
+std::int32_t writeFrame(ReaderChannel& channel, const ByteString& bytes) {
+    return writeBytes(channel, bytes, true);
+}
+
+std::int32_t writeRaw(ReaderChannel& channel, const ByteString& bytes) {
+    return writeBytes(channel, bytes, false);
+}
+
+std::int32_t readByte(ReaderChannel& channel, std::uint8_t& out) {
+    out = 0;
+    if (!channel.handle) {
+        return fail(channel, EBADF);
+    }
+    std::size_t got = 0;
+    int error = channel.handle->read(&out, 1, got);
+    if (error != 0) {
+        out = 0;
+        return fail(channel, error);
+    }
+    if (got != 1) {
+        return fail(channel, 0);
+    }
+    return 1;
+}
+
+std::int32_t setTimeout(ReaderChannel& channel, char mode, std::uint32_t ms) {
+    if (mode != 'r' && mode != 'w') {
+        return 0;
+    }
+    if (!channel.handle) {
+        return fail(channel, EBADF);
+    }
+    PortTimeouts timeouts;
+    int error = channel.handle->getTimeouts(timeouts);
+    if (error != 0) {
+        return fail(channel, error);
+    }
+    if (mode == 'r') {
+        if (timeouts.readConstantMs == ms) {
+            return 0;
+        }
+        timeouts.readIntervalMs = 0;
+        timeouts.readMultiplier = 0;
+        timeouts.readConstantMs = ms;
+    } else {
+        timeouts.writeMultiplier = 0;
+        if (timeouts.writeConstantMs == ms) {
+            return 0;
+        }
+        timeouts.writeConstantMs = ms;
+    }
+    error = channel.handle->setTimeouts(timeouts);
+    if (error != 0) {
+        return fail(channel, error);
+    }
+    return 1;
+}
+
+std::int32_t setBaudRate(ReaderChannel& channel, std::uint32_t baud) {
+    if (!channel.handle) {
+        return fail(channel, EBADF);
+    }
+    PortSettings settings;
+    int error = channel.handle->getSettings(settings);
+    if (error != 0) {
+        return fail(channel, error);
+    }
+    settings.ctsOutputFlow = false;
+    settings.rts = false;
+    settings.dataBits = 8;
+    settings.parity = Parity::None;
+    settings.stopBits = StopBits::One;
+    settings.baud = baud;
+    channel.baudRate = baud;
+    error = channel.handle->setSettings(settings);
+    if (error != 0) {
+        return fail(channel, error);
+    }
+    return 1;
+}
+
+void signalWake(ReaderChannel& channel, std::int32_t raise) {
+    ReaderManager& manager = *channel.owner;
+    Clock& clock = manager.clock();
+    std::int32_t model = manager.deviceModel();
+    bool kernelControl = model == DeviceModel::HRT200CE || model == DeviceModel::HRT300CE ||
+                         model == DeviceModel::HRT400CE;
+    if (kernelControl) {
+        EngineReadyLine* line = manager.platform().readyLine;
+        std::uint32_t value = 0;
+        auto readLine = [&] { return line != nullptr && line->read(value); };
+        // The engine shows it is awake with 0 after a raise and asleep with 1 after a drop.
+        std::uint32_t wanted = raise ? 0 : 1;
+        bool firstOk = readLine();
+        if (!raise && !firstOk) {
+            clock.sleepMs(50);
+        }
+        applyLines(channel, raise != 0);
+        if (!firstOk) {
+            if (raise) {
+                clock.sleepMs(100);
+            }
+            return;
+        }
+        for (int i = 0; i < kWakePolls; ++i) {
+            clock.sleepMs(kWakePollMs);
+            if (readLine() && value == wanted) {
+                return;
+            }
+        }
+        return;
+    }
+    applyLines(channel, raise != 0);
+    if (!channel.handle) {
+        return;
+    }
+    std::uint32_t bits = 0;
+    // A port without modem lines (a pseudo-terminal) has nothing to wait for.
+    if (channel.handle->getModemStatus(bits) == ENOTTY) {
+        return;
+    }
+    bool wantCts = raise != 0;
+    for (int i = 0; i < kWakePolls; ++i) {
+        clock.sleepMs(kWakePollMs);
+        if (channel.handle->getModemStatus(bits) == 0 && ((bits & kModemCts) != 0) == wantCts) {
+            return;
+        }
+    }
+}
+
+}  // namespace vandora

@@ -1,0 +1,255 @@
+#include "reader/ReaderManager.h"
+
+#include <array>
+
+#include "platform/Registry.h"
+#include "reader/Identify.h"
+#include "reader/PortOps.h"
+
+namespace vandora {
+
+namespace {
+
+constexpr std::uint32_t kOpenSettleMs = 500;
+constexpr std::uint32_t kListenerEndWaitMs = 500;
+constexpr const char* kIdentKey = "HKEY_LOCAL_MACHINE\\Ident";
+
+struct ModelName {
+    const char* text;
+    std::int32_t model;
+};
+// Compared exactly, in this order.
+constexpr std::array<ModelName, 5> kModelNames{{
+    {"HRT200CE", DeviceModel::HRT200CE},
+    {"HRT300CE", DeviceModel::HRT300CE},
+    {"HRT400CE", DeviceModel::HRT400CE},
+    {"HRT100CE", DeviceModel::HRT100CE},
+    {"Pocket_PC", DeviceModel::PocketPC},
+}};
+
+// The registry keeps values in a 100-byte buffer: longer texts are cut there.
+std::string registryText(const RegistryKey& key, const char* name) {
+    std::string value;
+    if (!key.queryValue(name, value)) {
+        return {};
+    }
+    std::size_t nul = value.find('\0');
+    if (nul != std::string::npos) {
+        value.resize(nul);
+    }
+    if (value.size() > 99) {
+        value.resize(99);
+    }
+    return value;
+}
+
+}  // namespace
+
+ReaderChannel::ReaderChannel(ReaderManager& manager, Clock& clock)
+    : owner(&manager),
+      signal(0, 1, clock),
+      channelLock(1, 1, clock),
+      rfidActivity(0, 1, clock),
+      aimCancel(0, 1, clock) {}
+
+ReaderChannel::~ReaderChannel() {
+    closePort(*this);
+}
+
+void ReaderChannel::initialise() {
+    port = 0;
+    handle.reset();
+    scanTimeout = 3000;
+    baudRate = 9600;
+    engineType = EngineType::None;
+    lastError = 0;
+    codeTypeId = 0;
+    codeTypeName.clear();
+    decodeData.clear();
+    userData.clear();
+    readStart = 0;
+    readLength = 0;
+    blockSize = 0;
+    rfidVariant = 0;
+    loginKey.clear();
+    keyType = 0;
+    tagType = 0;
+    tagitBlockCount = 0;
+    tagitInfoByte = 0;
+    parameterImage.clear();
+    triggerOn = 0;
+    signal.reset(0);
+    channelLock.reset(1);
+    rfidActivity.reset(0);
+    aimCancel.reset(0);
+    aimTime = 0;
+    smallBuffer.clear();
+}
+
+ReaderManager::ReaderManager(const ReaderPlatform& platform, ReaderHooks* hooks)
+    : platform_(platform),
+      hooks_(hooks != nullptr ? hooks : &defaultHooks_),
+      rfidListenerEnded(0, 1, *platform_.clock),
+      signalTiming{Semaphore(0, 1, *platform_.clock), Semaphore(0, 1, *platform_.clock),
+                   Semaphore(0, 1, *platform_.clock)},
+      barcode(*this, *platform_.clock),
+      rfid(*this, *platform_.clock),
+      mifareKey("3C5A9E71B2D4") {}
+
+ReaderManager::~ReaderManager() {
+    shutdownReaders();
+}
+
+std::int32_t ReaderManager::detectDeviceModel() const {
+    std::optional<RegistryKey> key = platform_.registryPath.empty()
+                                         ? RegistryKey::open(kIdentKey)
+                                         : RegistryKey::openIn(platform_.registryPath, kIdentKey);
+    if (!key) {
+        return DeviceModel::Unknown;
+    }
+    std::string text = registryText(*key, "DeviceModel");
+    if (text.empty()) {
+        text = registryText(*key, "Name");
+    }
+    for (const ModelName& entry : kModelNames) {
+        if (text == entry.text) {
+            return entry.model;
+        }
+    }
+    return DeviceModel::Unknown;
+}
+
+std::int32_t ReaderManager::startReaders(std::int32_t barcodeHint, std::int32_t rfidHint) {
+    deviceModel_ = detectDeviceModel();
+    std::int32_t barcodeResult = 0;
+    std::int32_t rfidResult = 0;
+    if (!barcode.isOpen() && barcodeHint != 0) {
+        barcodeResult = openReader(kBarcodePort, barcodeHint);
+        barcodeReady = barcodeResult != 0 ? 1 : 0;
+        if (barcodeResult == 0) {
+            if (barcode.lastError != 0) {
+                statusText.format("The barcode scanner fails, error code = %d\r\n",
+                                  static_cast<int>(barcode.lastError));
+            } else {
+                statusText = "No barcode scanner is installed.\r\n";
+            }
+        }
+    }
+    if (!rfid.isOpen() && rfidHint != 0) {
+        rfidResult = openReader(kRfidPort, rfidHint);
+        rfidReady = rfidResult != 0 ? 1 : 0;
+        if (rfidResult == 0) {
+            if (rfid.lastError != 0) {
+                ByteString text;
+                text.format("The RFID scanner fails, error code = %d",
+                            static_cast<int>(rfid.lastError));
+                statusText.append(text);
+            } else {
+                statusText.append("No RFID scanner is installed.\r\n");
+            }
+        }
+    }
+    hooks_->loadSystemLibrary(*this);
+    return (barcodeResult | rfidResult) != 0 ? 1 : 0;
+}
+
+std::int32_t ReaderManager::openReader(std::int32_t which, std::int32_t hint) {
+    ReaderChannel& channel = this->channel(which);
+    channel.port = which == kRfidPort ? kRfidPort : kBarcodePort;
+    if (openPort(channel) == 0) {
+        return 0;
+    }
+    if (channel.port == kBarcodePort) {
+        clock().sleepMs(kOpenSettleMs);
+        if (identifyEngine(channel, hint) == 0) {
+            closePort(channel);
+            return 0;
+        }
+        hooks_->applySettings(channel);
+        return 1;
+    }
+    if (identifyEngine(channel, hint) == 0) {
+        closePort(channel);
+        return 0;
+    }
+    switch (channel.engineType) {
+        case EngineType::RfidAscii:
+            // Each scan reopens the port.
+            closePort(channel);
+            hooks_->applySettings(channel);
+            return 1;
+        case EngineType::RfidHex:
+            if (!rfidListenerThread.joinable()) {
+                rfidListenerStop = 0;
+                rfidListenerThread = std::thread([this] { rfidIdleListener(&rfid); });
+            }
+            return hooks_->applySettings(channel);
+        case EngineType::RfidBinaryLink:
+            return 1;
+        default:
+            return 0;
+    }
+}
+
+void ReaderManager::rfidIdleListener(ReaderChannel* channel) {
+    while (rfidListenerStop == 0) {
+        if (channel->rfidActivity.wait(rfidIdleSeconds * 1000)) {
+            continue;
+        }
+        channel->channelLock.wait();
+        closePort(*channel);
+        channel->channelLock.release();
+    }
+    rfidListenerEnded.release();
+}
+
+void ReaderManager::stopRfidListener() {
+    if (!rfidListenerThread.joinable()) {
+        return;
+    }
+    rfidListenerStop = 1;
+    rfid.rfidActivity.release();
+    // The listener normally ends at once. One that is still waiting for the channel lock (an RFID
+    // exchange in progress) is joined all the same: it uses this manager, so it must not outlive
+    // it, and the exchange it waits for is bounded by its own time-outs.
+    rfidListenerEnded.wait(kListenerEndWaitMs);
+    rfidListenerThread.join();
+}
+
+void ReaderManager::closeReader(std::int32_t which) {
+    if (which == kBarcodePort) {
+        if (barcode.engineType == EngineType::CcdLaser) {
+            hooks_->restoreHostOptions(barcode);
+        }
+        closePort(barcode);
+        barcode.initialise();
+        barcodeReady = 0;
+        return;
+    }
+    stopRfidListener();
+    rfidListenerEnded.reset(0);
+    if (deviceModel_ == DeviceModel::HRT400CE) {
+        if (platform_.rfidLink != nullptr) {
+            platform_.rfidLink->linkClose(kRfidPort);
+        }
+        rfidReady = 0;
+        return;
+    }
+    closePort(rfid);
+    rfid.initialise();
+    rfidReady = 0;
+}
+
+void ReaderManager::shutdownReaders() {
+    closeReader(kBarcodePort);
+    closeReader(kRfidPort);
+    for (Semaphore& s : signalTiming) {
+        s.release();
+    }
+    if (sysLibrary != nullptr) {
+        hooks_->unloadSystemLibrary(*this);
+        sysLibrary = nullptr;
+    }
+}
+
+}  // namespace vandora

@@ -1,0 +1,161 @@
+// ReaderManager and ReaderChannel: the terminal's two reader links (barcode engine on port 1,
+// RFID module on port 2), the records every reader, settings and RFID operation works on.
+//
+// The manager finds the terminal model, opens and identifies each channel, has settings sent,
+// keeps the start-up status text, runs the idle listener that closes an idle RFID port, and shuts
+// both links down. Operating-system services arrive through ReaderPlatform; the parts that other
+// subsystems provide (sending settings, the terminal system library) through ReaderHooks.
+//
+// Threading: start-up and shutdown run on the user-interface thread; scans run on worker threads
+// holding a channel's channelLock; the idle listener is a thread of its own.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "common/ByteString.h"
+#include "platform/Clock.h"
+#include "platform/EngineReadyLine.h"
+#include "platform/Semaphore.h"
+#include "platform/SerialPort.h"
+#include "reader/ReaderTypes.h"
+#include "rfid/link/RfidLinkApi.h"
+
+namespace vandora {
+
+class ReaderManager;
+struct ReaderChannel;
+
+// The operating-system services the reader code uses. Not owned.
+struct ReaderPlatform {
+    Clock* clock = &RealClock::instance();
+    SerialPortProvider* ports = nullptr;
+    EngineReadyLine* readyLine = nullptr;
+    RfidLinkApi* rfidLink = nullptr;
+    // Registry file; empty: $VANDORA_REGISTRY or the default path.
+    std::string registryPath;
+    // Password text handed to the binary link on open (8 hexadecimal characters); empty: the
+    // link's built-in default.
+    std::string linkPassword;
+};
+
+// Seams to the subsystems that come with settings and notifications. The defaults do nothing and
+// report success.
+class ReaderHooks {
+  public:
+    virtual ~ReaderHooks() = default;
+    // Sends the default set and stored settings to a freshly identified engine (barcode or RFID
+    // target by channel.port).
+    virtual std::int32_t applySettings(ReaderChannel& /*channel*/) { return 1; }
+    // Writes the CCD/Laser engine's host-side EAN/UPC options back before its port closes.
+    virtual void restoreHostOptions(ReaderChannel& /*channel*/) {}
+    virtual void loadSystemLibrary(ReaderManager& /*manager*/) {}
+    virtual void unloadSystemLibrary(ReaderManager& /*manager*/) {}
+};
+
+struct ReaderChannel {
+    ReaderChannel(ReaderManager& manager, Clock& clock);
+    ~ReaderChannel();
+    ReaderChannel(const ReaderChannel&) = delete;
+    ReaderChannel& operator=(const ReaderChannel&) = delete;
+
+    // Back to the closed state: port 0, no handle, 3000 ms scan time-out, 9600 baud, no engine,
+    // all numbers 0, fresh semaphores. The port must already be closed.
+    void initialise();
+    bool isOpen() const { return handle != nullptr && handle->isOpen(); }
+
+    ReaderManager* owner;
+    std::int32_t port = 0;
+    std::unique_ptr<SerialPort> handle;  // null when closed
+    std::uint32_t scanTimeout = 3000;
+    std::uint32_t baudRate = 9600;
+    std::int32_t engineType = EngineType::None;
+    std::uint32_t lastError = 0;
+    std::int32_t codeTypeId = 0;
+    ByteString codeTypeName;
+    ByteString decodeData;
+    ByteString userData;
+    std::int32_t readStart = 0;
+    std::uint32_t readLength = 0;
+    std::uint32_t blockSize = 0;
+    std::int32_t rfidVariant = 0;
+    ByteString loginKey;
+    std::int32_t keyType = 0;
+    std::int32_t tagType = 0;
+    std::int32_t tagitBlockCount = 0;
+    std::int32_t tagitInfoByte = 0;
+    ByteString parameterImage;
+    std::atomic<std::int32_t> triggerOn{0};
+    Semaphore signal;
+    Semaphore channelLock;
+    Semaphore rfidActivity;
+    Semaphore aimCancel;
+    std::uint32_t aimTime = 0;
+    std::vector<std::uint8_t> smallBuffer;
+};
+
+class ReaderManager {
+  public:
+    explicit ReaderManager(const ReaderPlatform& platform, ReaderHooks* hooks = nullptr);
+    ~ReaderManager();
+    ReaderManager(const ReaderManager&) = delete;
+    ReaderManager& operator=(const ReaderManager&) = delete;
+
+    // Opens the channels still closed whose hint is nonzero; nonzero when one started.
+    std::int32_t startReaders(std::int32_t barcodeHint, std::int32_t rfidHint);
+    std::int32_t openReader(std::int32_t which, std::int32_t hint);
+    void closeReader(std::int32_t which);
+    void shutdownReaders();
+    std::int32_t detectDeviceModel() const;
+
+    std::int32_t barcodeEngineType() const { return barcode.engineType; }
+    std::int32_t rfidEngineType() const { return rfid.engineType; }
+    std::int32_t deviceModel() const { return deviceModel_; }
+    void setDeviceModel(std::int32_t model) { deviceModel_ = model; }
+
+    ReaderChannel& channel(std::int32_t which) { return which == kRfidPort ? rfid : barcode; }
+    const ReaderPlatform& platform() const { return platform_; }
+    Clock& clock() const { return *platform_.clock; }
+    bool hasRfidListener() const { return rfidListenerThread.joinable(); }
+
+  private:
+    void rfidIdleListener(ReaderChannel* channel);
+    void stopRfidListener();
+
+    ReaderPlatform platform_;
+    ReaderHooks defaultHooks_;
+    ReaderHooks* hooks_;
+
+  public:
+    std::thread rfidListenerThread;
+    Semaphore rfidListenerEnded;
+    ByteString statusText;
+    std::atomic<std::int32_t> rfidListenerStop{0};
+
+  private:
+    std::int32_t deviceModel_ = DeviceModel::Unknown;
+
+  public:
+    // Host-side options of the CCD/Laser engine, used when naming EAN/UPC codes.
+    std::int32_t convertToEAN13 = 0;
+    std::int32_t transmitEan13CheckDigit = 0;
+    std::int32_t transmitUpcACheckDigit = 0;
+    std::int32_t ean128FieldSeparator = 0;
+    void* sysLibrary = nullptr;
+    std::atomic<std::int32_t> imageCapture{0};
+    // Good-read signal timing: LED, (unused), vibrator.
+    Semaphore signalTiming[3];
+    ReaderChannel barcode;
+    ReaderChannel rfid;
+    std::int32_t barcodeReady = 0;
+    std::int32_t rfidReady = 0;
+    ByteString mifareKey;
+    std::uint32_t rfidIdleSeconds = 20;
+    std::atomic<std::int32_t> scanMode{6};
+};
+
+}  // namespace vandora

@@ -1,0 +1,97 @@
+// A terminal in a box for reader tests: a virtual clock, simulated ports with scripted engines
+// behind them, a recording binary link and a manager wired to them.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "ScriptedModel.h"
+#include "SimulatedPort.h"
+#include "platform/Clock.h"
+#include "reader/ReaderManager.h"
+
+namespace vandora::testing {
+
+// Binary link stand-in: answers from a queue of statuses and records the calls with their time.
+class RecordingLink final : public RfidLinkApi {
+  public:
+    explicit RecordingLink(Clock& clock) : clock_(&clock) {}
+    std::vector<std::uint8_t> openResults;  // consumed front to back; empty: 240
+    std::uint8_t moduleInfoResult = 240;
+    std::vector<std::string> calls;
+    std::vector<std::uint64_t> callTimesMs;
+
+    std::uint8_t linkOpen(int port, std::uint32_t baud, const std::string&, int mode,
+                          std::uint32_t settleMs, std::uint32_t&) override {
+        record("open " + std::to_string(port) + " " + std::to_string(baud) + " " +
+               std::to_string(mode) + " " + std::to_string(settleMs));
+        if (openResults.empty()) {
+            return 240;
+        }
+        std::uint8_t r = openResults.front();
+        openResults.erase(openResults.begin());
+        return r;
+    }
+    std::uint8_t linkClose(int port) override {
+        record("close " + std::to_string(port));
+        return 0;
+    }
+    std::uint8_t linkSetState(int port, std::uint8_t value) override {
+        record("state " + std::to_string(port) + " " + std::to_string(value));
+        return 0;
+    }
+    std::uint8_t linkModuleInfo(int port, std::uint8_t*, std::uint8_t*) override {
+        record("info " + std::to_string(port));
+        return moduleInfoResult;
+    }
+
+  private:
+    void record(std::string call) {
+        calls.push_back(std::move(call));
+        callTimesMs.push_back(clock_->nowMs());
+    }
+    Clock* clock_;
+};
+
+struct ReaderRig {
+    explicit ReaderRig(std::int32_t model = DeviceModel::Unknown) : link(clock) {
+        platform.clock = &clock;
+        platform.ports = &ports;
+        platform.readyLine = &ready;
+        platform.rfidLink = &link;
+        platform.registryPath = "/nonexistent/registry.ini";
+        manager = std::make_unique<ReaderManager>(platform);
+        manager->setDeviceModel(model);
+    }
+
+    std::shared_ptr<sim::ScriptedModel> script(int portNumber) {
+        auto model = std::make_shared<sim::ScriptedModel>();
+        ports.attach(portNumber, model);
+        return model;
+    }
+
+    // Opens the channel's port on whatever is attached, with the engine type given.
+    ReaderChannel& openChannel(int portNumber, std::int32_t engineType) {
+        ReaderChannel& channel = manager->channel(portNumber);
+        channel.port = portNumber;
+        channel.engineType = engineType;
+        openPortForTest(channel);
+        return channel;
+    }
+
+    sim::SimulatedPort& port(int portNumber) { return *ports.lastPort(portNumber); }
+    std::uint64_t elapsedMs(std::uint64_t sinceMs) { return clock.nowMs() - sinceMs; }
+
+    VirtualClock clock;
+    sim::SimulatedPortProvider ports{clock};
+    sim::SimEngineReadyLine ready{ports, 1};
+    RecordingLink link;
+    ReaderPlatform platform;
+    std::unique_ptr<ReaderManager> manager;
+
+  private:
+    static void openPortForTest(ReaderChannel& channel);
+};
+
+}  // namespace vandora::testing
