@@ -1,0 +1,274 @@
+#include "reader/ReaderManager.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "ReaderRig.h"
+
+namespace vandora::testing {
+namespace {
+
+using sim::bytesOf;
+using Bytes = std::vector<std::uint8_t>;
+
+Bytes ccdFrame(const std::string& text) {
+    Bytes frame(30, 0xFF);
+    frame.push_back(0x1B);
+    frame.insert(frame.end(), text.begin(), text.end());
+    frame.push_back(0x0D);
+    return frame;
+}
+
+class TempFile {
+  public:
+    explicit TempFile(const std::string& content) {
+        path_ = std::filesystem::temp_directory_path() /
+                ("vandora-registry-" + std::to_string(::getpid()) + "-" +
+                 std::to_string(counter_++) + ".ini");
+        std::ofstream(path_, std::ios::binary) << content;
+    }
+    ~TempFile() { std::filesystem::remove(path_); }
+    std::string path() const { return path_.string(); }
+
+  private:
+    static inline int counter_ = 0;
+    std::filesystem::path path_;
+};
+
+struct ModelCase {
+    const char* name;
+    const char* file;  // nullptr: no file
+    std::int32_t model;
+};
+
+class DetectDeviceModel : public ::testing::TestWithParam<ModelCase> {};
+
+TEST_P(DetectDeviceModel, ReadsTheIdentKey) {
+    const ModelCase& c = GetParam();
+    ReaderRig rig;
+    std::unique_ptr<TempFile> file;
+    if (c.file != nullptr) {
+        file = std::make_unique<TempFile>(c.file);
+        rig.platform.registryPath = file->path();
+    }
+    ReaderManager manager(rig.platform);
+    EXPECT_EQ(manager.detectDeviceModel(), c.model);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, DetectDeviceModel,
+    ::testing::Values(
+        ModelCase{"NoFile", nullptr, 0},
+        ModelCase{"NoSection", "[Other]\nDeviceModel=HRT200CE\n", 0},
+        ModelCase{"DeviceModel", "[HKEY_LOCAL_MACHINE\\Ident]\nDeviceModel=HRT300CE\n", 2},
+        ModelCase{"EmptyDeviceModelFallsBackToName",
+                  "[HKEY_LOCAL_MACHINE\\Ident]\r\nDeviceModel=\r\nName=HRT100CE\r\n", 5},
+        ModelCase{"DeviceModelWinsOverName",
+                  "[HKEY_LOCAL_MACHINE\\Ident]\nDeviceModel=HRT400CE\nName=HRT100CE\n", 4},
+        ModelCase{"PocketPc", "[HKEY_LOCAL_MACHINE\\Ident]\nName=Pocket_PC\n", 3},
+        ModelCase{"CaseSensitive", "[HKEY_LOCAL_MACHINE\\Ident]\nDeviceModel=hrt200ce\n", 0},
+        ModelCase{"NoPrefixMatch", "[HKEY_LOCAL_MACHINE\\Ident]\nDeviceModel=HRT200CE-X\n", 0}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// Hooks that record what the manager asked for.
+class RecordingHooks final : public ReaderHooks {
+  public:
+    std::int32_t applySettings(ReaderChannel& channel) override {
+        applied.push_back(channel.port);
+        return applyResult;
+    }
+    void loadSystemLibrary(ReaderManager&) override { ++libraryLoads; }
+    std::vector<std::int32_t> applied;
+    std::int32_t applyResult = 1;
+    int libraryLoads = 0;
+};
+
+struct StartCase {
+    const char* name;
+    std::int32_t barcodeHint;
+    std::int32_t rfidHint;
+    int barcodeOpenError;  // errno, or 0 for a silent line
+    int rfidOpenError;
+    bool barcodeAnswers;
+    bool rfidAnswers;
+    const char* status;
+    std::int32_t result;
+};
+
+class StartReaders : public ::testing::TestWithParam<StartCase> {};
+
+TEST_P(StartReaders, BuildsTheStatusTextOfWhatFailed) {
+    const StartCase& c = GetParam();
+    ReaderRig rig(DeviceModel::Unknown);
+    RecordingHooks hooks;
+    ReaderManager manager(rig.platform, &hooks);
+    rig.ports.faultsFor(1).openError = c.barcodeOpenError;
+    rig.ports.faultsFor(2).openError = c.rfidOpenError;
+    auto barcode = rig.script(1);
+    auto rfid = rig.script(2);
+    if (c.barcodeAnswers) {
+        barcode->on(ccdFrame("VER"), bytesOf("V1\r"));
+    }
+    if (c.rfidAnswers) {
+        rfid->on(bytesOf("v"), bytesOf("MultiISO 1.0\r\n"));
+        rfid->on(bytesOf("wp0C03"), bytesOf("OK\r\n"));
+    }
+    manager.barcodeReady = 7;  // a skipped channel keeps its flag
+    manager.rfidReady = 7;
+    EXPECT_EQ(manager.startReaders(c.barcodeHint, c.rfidHint), c.result);
+    EXPECT_TRUE(manager.statusText == c.status) << c.name;
+    EXPECT_EQ(hooks.libraryLoads, 1);
+    if (c.barcodeHint == 0) {
+        EXPECT_EQ(manager.barcodeReady, 7);
+        EXPECT_TRUE(barcode->frames.empty());
+    } else {
+        EXPECT_EQ(manager.barcodeReady, c.barcodeAnswers && c.barcodeOpenError == 0 ? 1 : 0);
+    }
+    if (c.rfidHint == 0) {
+        EXPECT_EQ(manager.rfidReady, 7);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, StartReaders,
+    ::testing::Values(
+        StartCase{"BothWork", 2, 5, 0, 0, true, true, "", 1},
+        StartCase{"BarcodeSilentRfidPortError", 2, 5, 0, ENOENT, false, true,
+                  "No barcode scanner is installed.\r\nThe RFID scanner fails, error code = 2", 0},
+        StartCase{"BarcodePortErrorRfidSilent", 2, 5, EACCES, 0, false, false,
+                  "The barcode scanner fails, error code = 13\r\nNo RFID scanner is installed.\r\n",
+                  0},
+        StartCase{"SkippedChannelsSayNothing", 0, 0, 0, 0, false, false, "", 0},
+        StartCase{"RfidOnly", 0, 5, 0, 0, false, true, "", 1}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(StartReaders, SecondCallLeavesWorkingChannelsAlone) {
+    ReaderRig rig;
+    RecordingHooks hooks;
+    ReaderManager manager(rig.platform, &hooks);
+    auto barcode = rig.script(1);
+    barcode->on(ccdFrame("VER"), bytesOf("V1\r"));
+    ASSERT_EQ(manager.startReaders(2, 0), 1);
+    std::size_t frames = barcode->frames.size();
+    manager.startReaders(2, 0);
+    EXPECT_EQ(barcode->frames.size(), frames);
+    EXPECT_EQ(hooks.applied, std::vector<std::int32_t>{1});
+}
+
+TEST(OpenReader, BarcodeSettlesHalfASecondBeforeIdentifying) {
+    ReaderRig rig;
+    auto barcode = rig.script(1);
+    barcode->on(ccdFrame("VER"), bytesOf("V1\r"));
+    ASSERT_EQ(rig.manager->openReader(1, 2), 1);
+    ASSERT_FALSE(barcode->frameTimesUs.empty());
+    EXPECT_EQ(barcode->frameTimesUs[0], 500000u);
+}
+
+TEST(OpenReader, FailedIdentificationClosesThePort) {
+    ReaderRig rig;
+    rig.script(1);
+    EXPECT_EQ(rig.manager->openReader(1, 2), 0);
+    EXPECT_FALSE(rig.manager->barcode.isOpen());
+    EXPECT_EQ(rig.manager->barcode.engineType, 0);
+}
+
+TEST(OpenReader, RfidAsciiIsReadyWithItsPortClosed) {
+    ReaderRig rig(DeviceModel::HRT300CE);
+    RecordingHooks hooks;
+    ReaderManager manager(rig.platform, &hooks);
+    auto rfid = rig.script(2);
+    rfid->on(bytesOf("v"), bytesOf("ISO 0.9v\r\n"));
+    rfid->on(bytesOf("wp0C03"), bytesOf("OK\r\n"));
+    ASSERT_EQ(manager.startReaders(0, 1), 1);
+    EXPECT_EQ(manager.rfidReady, 1);
+    EXPECT_EQ(manager.rfidEngineType(), EngineType::RfidAscii);
+    EXPECT_FALSE(manager.rfid.isOpen());
+    EXPECT_EQ(hooks.applied, std::vector<std::int32_t>{2});
+    EXPECT_FALSE(manager.hasRfidListener());
+}
+
+TEST(OpenReader, BinaryLinkIsReadyWithoutSettings) {
+    ReaderRig rig;
+    RecordingHooks hooks;
+    TempFile registry("[HKEY_LOCAL_MACHINE\\Ident]\nDeviceModel=HRT400CE\n");
+    rig.platform.registryPath = registry.path();
+    ReaderManager manager(rig.platform, &hooks);
+    rig.link.openResults = {0};
+    rig.link.moduleInfoResult = 0;
+    ASSERT_EQ(manager.startReaders(0, 1), 1);
+    EXPECT_EQ(manager.rfidEngineType(), EngineType::RfidBinaryLink);
+    EXPECT_TRUE(hooks.applied.empty());
+    manager.closeReader(2);
+    EXPECT_EQ(rig.link.calls.back(), "close 2");
+    EXPECT_EQ(manager.rfidReady, 0);
+    EXPECT_EQ(manager.rfid.engineType, EngineType::RfidBinaryLink) << "not re-initialised";
+}
+
+TEST(CloseReader, ResetsTheChannelAndDoesNotWaitWithoutAListener) {
+    ReaderRig rig;
+    auto rfid = rig.script(2);
+    rfid->on(bytesOf("v"), bytesOf("MultiISO 1.0\r\n"));
+    rfid->on(bytesOf("wp0C03"), bytesOf("OK\r\n"));
+    ASSERT_EQ(rig.manager->openReader(2, 5), 1);
+    rig.manager->rfid.lastError = 5;
+    std::uint64_t start = rig.clock.nowMs();
+    rig.manager->closeReader(2);
+    EXPECT_EQ(rig.elapsedMs(start), 0u);
+    EXPECT_EQ(rig.manager->rfid.engineType, 0);
+    EXPECT_EQ(rig.manager->rfid.lastError, 0u);
+    EXPECT_EQ(rig.manager->rfid.baudRate, 9600u);
+    EXPECT_EQ(rig.manager->rfid.channelLock.count(), 1u);
+}
+
+TEST(Shutdown, ReleasesTheSignalTimingSemaphores) {
+    ReaderRig rig;
+    rig.manager->shutdownReaders();
+    for (Semaphore& s : rig.manager->signalTiming) {
+        EXPECT_EQ(s.count(), 1u);
+    }
+}
+
+// The idle listener runs on a thread of its own, so this uses the real clock with a one-second
+// idle time.
+TEST(RfidIdleListenerThreaded, ClosesTheHexModulePortAfterTheIdleTimeUnlessARead) {
+    RealClock& clock = RealClock::instance();
+    sim::SimulatedPortProvider ports(clock);
+    auto model = std::make_shared<sim::ScriptedModel>();
+    model->on(bytesOf("0108000304FE0000"), bytesOf("00"));
+    ports.attach(2, model);
+    ReaderPlatform platform;
+    platform.clock = &clock;
+    platform.ports = &ports;
+    platform.registryPath = "/nonexistent";
+    ReaderManager manager(platform);
+    manager.rfidIdleSeconds = 1;
+    ASSERT_EQ(manager.startReaders(0, 6), 1);
+    EXPECT_TRUE(manager.hasRfidListener());
+    std::uint64_t opened = clock.nowMs();
+    // The port is looked at under the channel lock, as every user of it must.
+    auto portOpen = [&] {
+        manager.rfid.channelLock.wait();
+        bool open = manager.rfid.isOpen();
+        manager.rfid.channelLock.release();
+        return open;
+    };
+    // A read within the idle time restarts it.
+    std::this_thread::sleep_for(std::chrono::milliseconds(600));
+    manager.rfid.rfidActivity.release();
+    std::this_thread::sleep_for(std::chrono::milliseconds(600));
+    EXPECT_TRUE(portOpen()) << "closed although a read came " << clock.nowMs() - opened;
+    for (int i = 0; i < 300 && portOpen(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_FALSE(portOpen());
+    manager.shutdownReaders();
+    EXPECT_FALSE(manager.hasRfidListener());
+}
+
+}  // namespace
+}  // namespace vandora::testing
