@@ -1,0 +1,438 @@
+#include "reader/Scan.h"
+
+#include <atomic>
+
+#include "config/CcdLayout.h"
+#include "reader/CodeTypes.h"
+#include "reader/Exchange.h"
+#include "reader/PortOps.h"
+#include "reader/engines/EngineTable.h"
+
+namespace vandora {
+
+namespace {
+
+std::atomic<std::int32_t> gAimAlternation{1};
+
+constexpr std::int32_t kCcdTriggerTimeoutMs = 1000;
+constexpr std::int32_t kImagerTriggerTimeoutMs = 200;
+constexpr std::uint32_t kLaserCommandMs = 1000;
+constexpr std::uint32_t kLaserAimOffOnStopMs = 3000;
+constexpr std::int32_t kLaserAttempts = 5;
+constexpr std::uint32_t kAimTakeBackMs = 10;
+constexpr std::uint32_t kAsciiSettleMs = 100;
+constexpr std::uint32_t kAsciiFirstByteMs = 3000;
+constexpr std::uint32_t kHexFirstByteMs = 1000;
+constexpr std::uint32_t kDecodeAckMs = 1000;
+constexpr std::uint32_t kCcdRelinkPauseMs = 600;
+constexpr std::uint32_t kCcdRelinkBaud = 115200;
+constexpr std::int32_t kCcdCode128 = 'I';
+constexpr std::int32_t kCcdEan128 = 'U';
+
+ByteString packet(std::initializer_list<std::uint8_t> bytes) {
+    ByteString out;
+    for (std::uint8_t b : bytes) {
+        out.append(static_cast<char16_t>(b));
+    }
+    return out;
+}
+
+const ByteString& startDecoding() {
+    static const ByteString p = packet({0x04, 0xE4, 0x04, 0x00});
+    return p;
+}
+const ByteString& stopDecoding() {
+    static const ByteString p = packet({0x04, 0xE5, 0x04, 0x00});
+    return p;
+}
+const ByteString& aimOn() {
+    static const ByteString p = packet({0x04, 0xC5, 0x04, 0x00});
+    return p;
+}
+const ByteString& aimOff() {
+    static const ByteString p = packet({0x04, 0xC4, 0x04, 0x00});
+    return p;
+}
+
+// Holds a channel lock for the scope.
+class LockHolder {
+  public:
+    explicit LockHolder(Semaphore& lock) : lock_(lock) { lock_.wait(); }
+    ~LockHolder() { lock_.release(); }
+    LockHolder(const LockHolder&) = delete;
+    LockHolder& operator=(const LockHolder&) = delete;
+
+  private:
+    Semaphore& lock_;
+};
+
+std::int32_t laserExchange(ReaderChannel& channel, const ByteString& command, std::uint32_t ms) {
+    ByteString reply;
+    return exchange(channel, command, ms, &reply, kLaserAttempts);
+}
+
+std::int32_t triggerLongRange(ReaderChannel& channel, std::int32_t on) {
+    LockHolder lock(channel.channelLock);
+    if (channel.triggerOn == on) {
+        return 1;
+    }
+    if (on == 0) {
+        channel.aimCancel.release();
+        laserExchange(channel, aimOff(), kLaserAimOffOnStopMs);
+        std::int32_t stopped = laserExchange(channel, stopDecoding(), kLaserCommandMs);
+        if (stopped != 0) {
+            channel.triggerOn = 0;
+        }
+        // Takes back the cancel signal given above when no aiming wait used it.
+        channel.aimCancel.wait(kAimTakeBackMs);
+        return stopped;
+    }
+    std::int32_t flag = (gAimAlternation.load() + 1) % 2;
+    gAimAlternation = flag;
+    if (flag == 1 || channel.aimTime == 0) {
+        std::int32_t started = laserExchange(channel, startDecoding(), kLaserCommandMs);
+        if (started != 0) {
+            channel.triggerOn = 1;
+        }
+        return started;
+    }
+    laserExchange(channel, aimOn(), kLaserCommandMs);
+    channel.triggerOn = 1;
+    if (channel.aimCancel.wait(channel.aimTime * 100)) {
+        // Cancelled: the engine keeps aiming; the next press decodes at once.
+        return 0;
+    }
+    laserExchange(channel, aimOff(), kLaserCommandMs);
+    std::int32_t started = laserExchange(channel, startDecoding(), kLaserCommandMs);
+    gAimAlternation = (gAimAlternation.load() + 1) % 2;
+    return started;
+}
+
+std::int32_t triggerRfidAscii(ReaderChannel& channel, std::int32_t on) {
+    if (channel.triggerOn == on) {
+        return 1;
+    }
+    if (on == 0) {
+        channel.triggerOn = 0;
+        closePort(channel);
+        return 1;
+    }
+    if (openPort(channel) == 0) {
+        return 0;
+    }
+    if (setBaudRate(channel, channel.baudRate) == 0) {
+        closePort(channel);
+        return 0;
+    }
+    channel.owner->clock().sleepMs(kAsciiSettleMs);
+    std::int32_t sent = exchange(channel, ByteString("s"), 1000, nullptr, 1);
+    if (sent != 0) {
+        channel.triggerOn = 1;
+    } else {
+        closePort(channel);
+    }
+    return sent;
+}
+
+const char* hexDetectionFrame(std::int32_t tagType) {
+    switch (tagType) {
+        case 3:
+            return "0109000304A0010000";
+        case 5:
+            return "0109000304B0040000";
+        case 8:
+            return "010B000304340050000000";
+        case 16:
+            return "010B000304140401000000";
+        default:
+            return nullptr;
+    }
+}
+
+std::int32_t triggerRfidHex(ReaderChannel& channel, std::int32_t on) {
+    if (channel.triggerOn == on) {
+        return 1;
+    }
+    if (on == 0) {
+        channel.triggerOn = 0;
+        return 1;
+    }
+    const char* frame = hexDetectionFrame(channel.tagType);
+    if (frame == nullptr) {
+        return 0;
+    }
+    std::int32_t sent = exchange(channel, ByteString(frame), 1000, nullptr, 1);
+    if (sent != 0) {
+        channel.triggerOn = 1;
+    }
+    return sent;
+}
+
+// CCD/Laser only: Code 128 and EAN-128 decodes count only while the engine has them enabled.
+bool acceptedByCcd(const ReaderChannel& channel) {
+    if (channel.engineType != EngineType::CcdLaser) {
+        return true;
+    }
+    if (channel.codeTypeId == kCcdCode128) {
+        return ccdFieldValue(channel.parameterImage, ccd::kCode128Enable) != 0;
+    }
+    if (channel.codeTypeId == kCcdEan128) {
+        return ccdFieldValue(channel.parameterImage, ccd::kEan128Enable) != 0;
+    }
+    return true;
+}
+
+std::int32_t copyOut(const ReaderChannel& channel, std::int32_t& idOut, ByteString& nameOut,
+                     ByteString& dataOut) {
+    idOut = channel.codeTypeId;
+    nameOut = channel.codeTypeName;
+    dataOut = channel.decodeData;
+    if (!acceptedByCcd(channel)) {
+        nameOut.clear();
+        dataOut.clear();
+        return 0;
+    }
+    return 1;
+}
+
+enum class ReadWay { Triggered, Waiting, WaitingKnownTypesOnly };
+
+ReadWay readWay(const ReaderManager& manager, const ReaderChannel& channel) {
+    std::int32_t mode = manager.scanMode;
+    switch (channel.engineType) {
+        case EngineType::CcdLaser:
+            switch (ccdScanMode(channel)) {
+                case 1:
+                case 3:
+                case 5:
+                    return ReadWay::Waiting;
+                case 7:
+                    return ReadWay::WaitingKnownTypesOnly;
+                default:
+                    return ReadWay::Triggered;
+            }
+        case EngineType::Imager2D4507:
+            return mode == 7 ? ReadWay::Waiting : ReadWay::Triggered;
+        case EngineType::LongRange1D:
+        case EngineType::Laser1D955:
+            return mode == 4 || mode == 7 ? ReadWay::Waiting : ReadWay::Triggered;
+        default:
+            return ReadWay::Triggered;
+    }
+}
+
+}  // namespace
+
+std::int32_t aimAlternationFlag() {
+    return gAimAlternation.load();
+}
+
+void setAimAlternationFlag(std::int32_t value) {
+    gAimAlternation = value;
+}
+
+std::int32_t ccdScanMode(const ReaderChannel& channel) {
+    if (channel.parameterImage.length() < kCcdBlockMinBytes) {
+        return 0;
+    }
+    return static_cast<std::int32_t>(ccdFieldValue(channel.parameterImage, ccd::kScanMode));
+}
+
+std::int32_t setTrigger(ReaderChannel& channel, std::int32_t on) {
+    switch (channel.engineType) {
+        case EngineType::CcdLaser: {
+            LockHolder lock(channel.channelLock);
+            if (channel.triggerOn == on) {
+                return 1;
+            }
+            std::int32_t sent =
+                exchange(channel, ByteString(on ? "ON" : "OFF"), kCcdTriggerTimeoutMs, nullptr, 1);
+            if (sent != 0) {
+                channel.triggerOn = on;
+            }
+            return sent;
+        }
+        case EngineType::Imager2D:
+        case EngineType::Imager2D4507:
+        case EngineType::Laser1D955: {
+            LockHolder lock(channel.channelLock);
+            if (channel.triggerOn == on) {
+                return 1;
+            }
+            ByteString reply;
+            std::int32_t sent = exchange(channel, on ? startDecoding() : stopDecoding(),
+                                         kImagerTriggerTimeoutMs, &reply, 1);
+            if (sent != 0) {
+                channel.triggerOn = on;
+            }
+            return sent;
+        }
+        case EngineType::LongRange1D:
+            return triggerLongRange(channel, on);
+        case EngineType::RfidAscii:
+            return triggerRfidAscii(channel, on);
+        case EngineType::RfidHex:
+            return triggerRfidHex(channel, on);
+        case EngineType::RfidBinaryLink:
+            if (channel.triggerOn == on) {
+                return 1;
+            }
+            if (on == 0) {
+                channel.triggerOn = 0;
+                return 1;
+            }
+            // Tag detection through the binary link comes with the tag operations.
+            return 0;
+        default:
+            return 0;
+    }
+}
+
+std::int32_t awaitDecode(ReaderChannel& channel) {
+    switch (engineInfo(channel.engineType).framing) {
+        case Framing::CcdText:
+            if (readReply(channel, channel.decodeData, channel.scanTimeout, 0) == 0) {
+                return 0;
+            }
+            if (channel.decodeData == "*000") {
+                channel.decodeData.clear();
+                channel.lastError = EngineError::NoDecode;
+                return 0;
+            }
+            nameCodeType(channel);
+            return 1;
+        case Framing::Packet: {
+            if (readReply(channel, channel.decodeData, channel.scanTimeout, 1) == 0) {
+                return 0;
+            }
+            exchange(channel, packet({0x04, 0xD0, 0x04, 0x00}), kDecodeAckMs, nullptr, 1);
+            const ByteString& d = channel.decodeData;
+            if (d.length() == 5 && d.byteAt(0) == 0x05 && d.byteAt(1) == 0xD1 &&
+                d.byteAt(2) == 0x00 && d.byteAt(3) == 0x00) {
+                channel.decodeData.clear();
+                channel.lastError = EngineError::NoDecode;
+                return 0;
+            }
+            nameCodeType(channel);
+            return 1;
+        }
+        case Framing::AsciiText: {
+            if (readReply(channel, channel.decodeData, kAsciiFirstByteMs, 0) == 0) {
+                return 0;
+            }
+            const ByteString& d = channel.decodeData;
+            if (d.empty()) {
+                channel.lastError = EngineError::RfidNoAnswer;
+                return 0;
+            }
+            if (d.length() == 1) {
+                switch (d.at(0)) {
+                    case u'F':
+                        channel.lastError = EngineError::RfidF;
+                        break;
+                    case u'N':
+                        channel.lastError = EngineError::RfidNoAnswer;
+                        break;
+                    case u'O':
+                        channel.lastError = EngineError::RfidO;
+                        break;
+                    case u'R':
+                        channel.lastError = EngineError::RfidR;
+                        break;
+                    default:
+                        channel.lastError = EngineError::RfidOther;
+                        break;
+                }
+                return 0;
+            }
+            // Tag answers are named and their user data read by the tag operations, which come
+            // with the RFID subsystem.
+            return 0;
+        }
+        case Framing::HexText:
+            if (readReply(channel, channel.decodeData, kHexFirstByteMs, 0) == 0) {
+                return 0;
+            }
+            if (channel.decodeData.empty()) {
+                channel.lastError = EngineError::RfidNoAnswer;
+            }
+            return 0;
+        case Framing::Link:
+        case Framing::None:
+            return 0;
+    }
+    return 0;
+}
+
+std::int32_t scanBarcode(ReaderManager& manager, std::int32_t& codeTypeIdOut,
+                         ByteString& codeTypeNameOut, ByteString& dataOut,
+                         std::uint32_t timeoutMs) {
+    if (manager.barcodeReady == 0) {
+        return 0;
+    }
+    manager.imageCapture = 0;
+    ReaderChannel& channel = manager.barcode;
+    ReadWay way = readWay(manager, channel);
+    if (way == ReadWay::Triggered) {
+        if (setTrigger(channel, 1) == 0) {
+            return 0;
+        }
+        channel.scanTimeout = timeoutMs;
+        std::int32_t decoded = awaitDecode(channel);
+        setTrigger(channel, 0);
+        if (decoded == 0) {
+            return 0;
+        }
+        return copyOut(channel, codeTypeIdOut, codeTypeNameOut, dataOut);
+    }
+    LockHolder lock(channel.channelLock);
+    channel.scanTimeout = timeoutMs;
+    if (awaitDecode(channel) == 0) {
+        return 0;
+    }
+    if (way == ReadWay::WaitingKnownTypesOnly && channel.codeTypeId == 0) {
+        return 0;
+    }
+    if (channel.engineType == EngineType::CcdLaser && channel.handle) {
+        channel.handle->purge(kPurgeAll);
+    }
+    return copyOut(channel, codeTypeIdOut, codeTypeNameOut, dataOut);
+}
+
+std::int32_t stopScanning(ReaderManager& manager, std::int32_t barcode, std::int32_t rfid) {
+    std::int32_t barcodeResult = 0;
+    if (barcode != 0 && manager.barcodeReady == 1) {
+        barcodeResult = setTrigger(manager.barcode, 0);
+    }
+    if (rfid == 0 || manager.rfidReady == 0) {
+        return barcodeResult;
+    }
+    std::int32_t rfidResult = 0;
+    if (manager.rfid.channelLock.tryWait()) {
+        rfidResult = setTrigger(manager.rfid, 0);
+        manager.rfid.channelLock.release();
+    }
+    return barcodeResult != 0 || rfidResult != 0 ? 1 : 0;
+}
+
+std::int32_t toggleCcdScan(ReaderManager& manager, std::int32_t on) {
+    ReaderChannel& channel = manager.barcode;
+    if (on == 1) {
+        return setTrigger(channel, 1);
+    }
+    if (on != 0) {
+        return 0;
+    }
+    // The link is reset under the channel lock: a waiting read still using the port ends first
+    // (within its time-out) instead of losing the port under its feet.
+    LockHolder lock(channel.channelLock);
+    closePort(channel);
+    channel.triggerOn = 0;
+    manager.clock().sleepMs(kCcdRelinkPauseMs);
+    if (openPort(channel) != 0) {
+        setBaudRate(channel, kCcdRelinkBaud);
+    }
+    return 1;
+}
+
+}  // namespace vandora

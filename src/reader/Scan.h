@@ -1,0 +1,36 @@
+// Scan control and decode reception: start and stop an engine, wait for one decode, and the
+// complete barcode read of one trigger press.
+//
+// Locking: channelLock is not re-entrant. setTrigger of the barcode engines takes it itself, so
+// callers must not hold it around those calls; the RFID types leave it to their caller (the RFID
+// read holds it), and stopScanning takes it for them without waiting, so a trigger release never
+// blocks behind a running RFID read.
+#pragma once
+
+#include <cstdint>
+
+#include "common/ByteString.h"
+#include "reader/ReaderManager.h"
+
+namespace vandora {
+
+// Starts (1) or stops (0) scanning. Nothing is sent when triggerOn already equals on.
+std::int32_t setTrigger(ReaderChannel& channel, std::int32_t on);
+// Waits for one decode and fills the decode record of the channel.
+std::int32_t awaitDecode(ReaderChannel& channel);
+// One barcode read with a first-byte wait of timeoutMs.
+std::int32_t scanBarcode(ReaderManager& manager, std::int32_t& codeTypeIdOut,
+                         ByteString& codeTypeNameOut, ByteString& dataOut, std::uint32_t timeoutMs);
+// Stops scanning on the channels asked for; nonzero when a requested stop succeeded.
+std::int32_t stopScanning(ReaderManager& manager, std::int32_t barcode, std::int32_t rfid);
+// CCD/Laser scan mode 3: on starts scanning, off resets the link.
+std::int32_t toggleCcdScan(ReaderManager& manager, std::int32_t on);
+
+// The long-range laser's aim alternation flag, shared by the whole process (starts at 1).
+std::int32_t aimAlternationFlag();
+void setAimAlternationFlag(std::int32_t value);
+
+// The CCD/Laser engine's scan mode as its configuration block says (0 when not valid).
+std::int32_t ccdScanMode(const ReaderChannel& channel);
+
+}  // namespace vandora
