@@ -1,0 +1,59 @@
+// Setting commands of the CCD/Laser engine. The engine keeps all its settings in one
+// configuration block; each command reads or changes a few bits of the program's copy
+// (the barcode channel's parameterImage) and, when something changed, sends the whole block back
+// with "SAVE".
+//
+// Every command takes the direction ('r' reads from the copy, 'w' writes to the engine) and one
+// optional argument per setting, in the command's order (null: leave that setting alone). The
+// argument names are the INI keys of the command's section. Results are 1 or 0.
+//
+// Locking: a write holds the channel's channelLock from its first look at the block to its end,
+// so a block is never sent half changed; the scan thread and the settings pages may both send.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string_view>
+
+#include "reader/ReaderManager.h"
+
+namespace vandora {
+
+enum class CcdCommand : std::uint8_t {
+    Reader,
+    Codabar,
+    Industrial25,
+    Interleaved25,
+    Matrix25,
+    Code39,
+    Code93,
+    Ean128,
+    Isbt128,
+    Code128,
+    Pharmacode,
+    Msi,
+    Negative,
+    Plessey,
+    Rss,
+    Telepen,
+    Ean8,
+    Ean13UpcA,
+    Gtin,
+    UpcE,
+    CheckDigitRestore,
+    Count,
+};
+
+// The argument names of a command, in order.
+std::span<const std::string_view> ccdArgumentNames(CcdCommand command);
+// Index of a named argument; -1 when the command has none of that name.
+int ccdArgumentIndex(CcdCommand command, std::string_view name);
+
+// Runs a command. args holds one pointer per argument (fewer: the rest are absent).
+std::int32_t ccdCommand(ReaderChannel& channel, CcdCommand command, int direction,
+                        std::span<std::int32_t* const> args);
+
+// Fills parameterImage from the engine with the configuration query "SET".
+std::int32_t ccdQueryBlock(ReaderChannel& channel);
+
+}  // namespace vandora
