@@ -6,9 +6,12 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "ScriptedModel.h"
 #include "SimulatedPort.h"
 #include "platform/Clock.h"
+#include "reader/PortOps.h"
 #include "reader/ReaderManager.h"
 
 namespace vandora::testing {
@@ -91,7 +94,9 @@ struct ReaderRig {
     std::unique_ptr<ReaderManager> manager;
 
   private:
-    static void openPortForTest(ReaderChannel& channel);
+    static void openPortForTest(ReaderChannel& channel) {
+        ASSERT_EQ(openPort(channel), 1) << "lastError " << channel.lastError;
+    }
 };
 
 }  // namespace vandora::testing
