@@ -1,0 +1,148 @@
+// vandora-diag: works on a reader port directly, without the service, so that an integrator can
+// check an engine: which engine answers and at which rate.
+//
+//   vandora-diag identify --port PATH [--rfid] [--model N] [--hint H]
+//
+// Results go to standard output, errors to standard error. Exit codes: 0 success, 1 the
+// operation failed, 2 bad arguments.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/EngineReadyLine.h"
+#include "platform/TermiosSerialPort.h"
+#include "reader/Identify.h"
+#include "reader/PortOps.h"
+#include "reader/ReaderManager.h"
+
+namespace {
+
+using namespace vandora;
+
+constexpr int kExitOk = 0;
+constexpr int kExitFailed = 1;
+constexpr int kExitUsage = 2;
+
+const char* const kUsage =
+    "usage: vandora-diag identify --port PATH [--rfid] [--model N] [--hint H]\n"
+    "\n"
+    "identify   identifies the engine behind a freshly opened port: the barcode channel, or the\n"
+    "           RFID channel with --rfid. --model is the terminal model 0 to 5 (default: from\n"
+    "           the registry file), --hint the start-up hint (default 1, detect).\n"
+    "           Prints 'engine=<type> baud=<rate> variant=<variant>' (exit 0) or\n"
+    "           'engine=0 error=<lastError>' (exit 1).\n";
+
+// Every port number of the channel opens the one device given on the command line.
+class SinglePathProvider final : public SerialPortProvider {
+  public:
+    explicit SinglePathProvider(std::string path) : path_(std::move(path)) {}
+    std::unique_ptr<SerialPort> create(int /*portNumber*/) override {
+        return std::make_unique<TermiosSerialPort>(path_);
+    }
+
+  private:
+    std::string path_;
+};
+
+struct Options {
+    std::string command;
+    std::string port;
+    bool rfid = false;
+    std::optional<std::int32_t> model;
+    std::int32_t hint = EngineType::Detect;
+};
+
+bool parseInt(const char* text, std::int32_t low, std::int32_t high, std::int32_t& out) {
+    if (text == nullptr || *text == '\0') {
+        return false;
+    }
+    char* end = nullptr;
+    long value = std::strtol(text, &end, 10);
+    if (*end != '\0' || value < low || value > high) {
+        return false;
+    }
+    out = static_cast<std::int32_t>(value);
+    return true;
+}
+
+int usageError(const std::string& message) {
+    std::fprintf(stderr, "vandora-diag: %s\n%s", message.c_str(), kUsage);
+    return kExitUsage;
+}
+
+int identify(const Options& options) {
+    SinglePathProvider ports(options.port);
+    FileEngineReadyLine readyLine;
+    UnavailableRfidLink link;
+    ReaderPlatform platform;
+    platform.ports = &ports;
+    platform.readyLine = &readyLine;
+    platform.rfidLink = &link;
+    ReaderManager manager(platform);
+    manager.setDeviceModel(options.model ? *options.model : manager.detectDeviceModel());
+    std::int32_t which = options.rfid ? kRfidPort : kBarcodePort;
+    ReaderChannel& channel = manager.channel(which);
+    channel.port = which;
+    if (openPort(channel) == 0 || identifyEngine(channel, options.hint) == 0) {
+        std::printf("engine=0 error=%u\n", channel.lastError);
+        return kExitFailed;
+    }
+    std::printf("engine=%d baud=%u variant=%d\n", channel.engineType, channel.baudRate,
+                channel.rfidVariant);
+    return kExitOk;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::vector<std::string> args(argv + 1, argv + argc);
+    for (const std::string& a : args) {
+        if (a == "--help" || a == "-h") {
+            std::fputs(kUsage, stdout);
+            return kExitOk;
+        }
+    }
+    if (args.empty()) {
+        return usageError("missing command");
+    }
+    Options options;
+    options.command = args[0];
+    if (options.command != "identify") {
+        return usageError("unknown command '" + options.command + "'");
+    }
+    for (std::size_t i = 1; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        auto value = [&]() -> const char* {
+            return i + 1 < args.size() ? args[++i].c_str() : nullptr;
+        };
+        if (a == "--port") {
+            const char* v = value();
+            if (v == nullptr || *v == '\0') {
+                return usageError("--port needs a path");
+            }
+            options.port = v;
+        } else if (a == "--rfid") {
+            options.rfid = true;
+        } else if (a == "--model") {
+            std::int32_t model = 0;
+            if (!parseInt(value(), 0, 5, model)) {
+                return usageError("--model needs a number from 0 to 5");
+            }
+            options.model = model;
+        } else if (a == "--hint") {
+            if (!parseInt(value(), 0, 9, options.hint)) {
+                return usageError("--hint needs a number from 0 to 9");
+            }
+        } else {
+            return usageError("unknown argument '" + a + "'");
+        }
+    }
+    if (options.port.empty()) {
+        return usageError("--port is required");
+    }
+    return identify(options);
+}
