@@ -2,6 +2,7 @@
 // check an engine: which engine answers and at which rate.
 //
 //   vandora-diag identify --port PATH [--rfid] [--model N] [--hint H]
+//   vandora-diag scan --port PATH [--model N] [--hint H] [--timeout MS]
 //
 // Results go to standard output, errors to standard error. Exit codes: 0 success, 1 the
 // operation failed, 2 bad arguments.
@@ -13,11 +14,13 @@
 #include <string>
 #include <vector>
 
+#include "config/EngineSettings.h"
 #include "platform/EngineReadyLine.h"
 #include "platform/TermiosSerialPort.h"
 #include "reader/Identify.h"
 #include "reader/PortOps.h"
 #include "reader/ReaderManager.h"
+#include "reader/Scan.h"
 
 namespace {
 
@@ -29,12 +32,17 @@ constexpr int kExitUsage = 2;
 
 const char* const kUsage =
     "usage: vandora-diag identify --port PATH [--rfid] [--model N] [--hint H]\n"
+    "       vandora-diag scan --port PATH [--model N] [--hint H] [--timeout MS]\n"
     "\n"
     "identify   identifies the engine behind a freshly opened port: the barcode channel, or the\n"
     "           RFID channel with --rfid. --model is the terminal model 0 to 5 (default: from\n"
     "           the registry file), --hint the start-up hint (default 1, detect).\n"
     "           Prints 'engine=<type> baud=<rate> variant=<variant>' (exit 0) or\n"
-    "           'engine=0 error=<lastError>' (exit 1).\n";
+    "           'engine=0 error=<lastError>' (exit 1).\n"
+    "scan       opens the barcode channel as the service does (identification and the\n"
+    "           engine's default set), makes one read (--timeout, default 3000 ms) and prints\n"
+    "           'type=<codeTypeId> name=<codeTypeName> data=<hex>' (exit 0) or\n"
+    "           'noread error=<lastError>' (exit 1).\n";
 
 // Every port number of the channel opens the one device given on the command line.
 class SinglePathProvider final : public SerialPortProvider {
@@ -54,6 +62,7 @@ struct Options {
     bool rfid = false;
     std::optional<std::int32_t> model;
     std::int32_t hint = EngineType::Detect;
+    std::int32_t timeoutMs = 3000;
 };
 
 bool parseInt(const char* text, std::int32_t low, std::int32_t high, std::int32_t& out) {
@@ -96,6 +105,34 @@ int identify(const Options& options) {
     return kExitOk;
 }
 
+int scan(const Options& options) {
+    SinglePathProvider ports(options.port);
+    FileEngineReadyLine readyLine;
+    UnavailableRfidLink link;
+    ReaderPlatform platform;
+    platform.ports = &ports;
+    platform.readyLine = &readyLine;
+    platform.rfidLink = &link;
+    EngineSettings settings;
+    ReaderManager manager(platform, &settings);
+    manager.setDeviceModel(options.model ? *options.model : manager.detectDeviceModel());
+    if (manager.openReader(kBarcodePort, options.hint) == 0) {
+        std::printf("noread error=%u\n", manager.barcode.lastError);
+        return kExitFailed;
+    }
+    manager.barcodeReady = 1;
+    std::int32_t id = 0;
+    ByteString name;
+    ByteString data;
+    if (scanBarcode(manager, id, name, data, static_cast<std::uint32_t>(options.timeoutMs)) == 0) {
+        std::printf("noread error=%u\n", manager.barcode.lastError);
+        return kExitFailed;
+    }
+    std::printf("type=%d name=%s data=%s\n", id, name.narrow().c_str(),
+                bytesToHex(data).narrow().c_str());
+    return kExitOk;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -111,7 +148,7 @@ int main(int argc, char** argv) {
     }
     Options options;
     options.command = args[0];
-    if (options.command != "identify") {
+    if (options.command != "identify" && options.command != "scan") {
         return usageError("unknown command '" + options.command + "'");
     }
     for (std::size_t i = 1; i < args.size(); ++i) {
@@ -125,8 +162,12 @@ int main(int argc, char** argv) {
                 return usageError("--port needs a path");
             }
             options.port = v;
-        } else if (a == "--rfid") {
+        } else if (a == "--rfid" && options.command == "identify") {
             options.rfid = true;
+        } else if (a == "--timeout" && options.command == "scan") {
+            if (!parseInt(value(), 0, 3600000, options.timeoutMs)) {
+                return usageError("--timeout needs milliseconds");
+            }
         } else if (a == "--model") {
             std::int32_t model = 0;
             if (!parseInt(value(), 0, 5, model)) {
@@ -144,5 +185,5 @@ int main(int argc, char** argv) {
     if (options.port.empty()) {
         return usageError("--port is required");
     }
-    return identify(options);
+    return options.command == "scan" ? scan(options) : identify(options);
 }

@@ -1,0 +1,41 @@
+// EngineSettings: what the program sends to an engine on its own account. Each time an engine is
+// opened (and again on "Restore Defaults") it gets the program's default set, so that it starts
+// from a known state before the user's stored settings are sent.
+//
+// It plugs into the reader manager as its ReaderHooks: opening a channel applies the default set,
+// closing the CCD/Laser channel writes the host-side check-digit options back into the engine.
+#pragma once
+
+#include <cstdint>
+
+#include "config/PacketCommands.h"
+#include "reader/ReaderManager.h"
+
+namespace vandora {
+
+class EngineSettings : public ReaderHooks {
+  public:
+    // which = 1: the barcode engine's default set; 2: the RFID module's. 1 on success.
+    std::int32_t applyDefaults(ReaderManager& manager, std::int32_t which);
+
+    std::int32_t applySettings(ReaderChannel& channel) override {
+        return applyDefaults(*channel.owner, channel.port);
+    }
+    void restoreHostOptions(ReaderChannel& channel) override;
+
+    ParamCache& paramCache() { return cache_; }
+
+  private:
+    std::int32_t barcodeDefaults(ReaderManager& manager);
+    std::int32_t rfidDefaults(ReaderManager& manager);
+
+    ParamCache cache_;
+    // The hex-text RFID module's two set-up frames go out once per program run.
+    bool hexSetupFirst_ = false;
+    bool hexSetupSecond_ = false;
+};
+
+// The link set-up packet of the packet engines (scan mode, laser time and link options).
+std::int32_t sendLinkSetup(ReaderChannel& channel);
+
+}  // namespace vandora
