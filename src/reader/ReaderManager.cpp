@@ -2,6 +2,7 @@
 
 #include <array>
 
+#include "platform/Folders.h"
 #include "platform/Registry.h"
 #include "reader/Identify.h"
 #include "reader/PortOps.h"
@@ -119,6 +120,35 @@ std::int32_t ReaderManager::detectDeviceModel() const {
     return DeviceModel::Unknown;
 }
 
+std::int32_t ReaderManager::loadSysLibrary() {
+    const char* name = nullptr;
+    switch (deviceModel_) {
+        case DeviceModel::HRT200CE:
+            name = "HRT200CE_SYS.so";
+            break;
+        case DeviceModel::HRT300CE:
+            name = "HRT300CE_SYS.so";
+            break;
+        case DeviceModel::HRT400CE:
+            name = "HRT400CE_SYS.so";
+            break;
+        case DeviceModel::HRT100CE:
+            name = "HRT100CE_SYS.so";
+            break;
+        default:
+            return 0;
+    }
+    if (!sysLibrary.load(systemFolder() + name)) {
+        return 0;
+    }
+    SetBuzzerOFF = reinterpret_cast<int (*)()>(sysLibrary.resolve("SetBuzzerOFF"));
+    SetBuzzerON = reinterpret_cast<int (*)(int)>(sysLibrary.resolve("SetBuzzerON"));
+    SetLEDLight = reinterpret_cast<int (*)(int, int)>(sysLibrary.resolve("SetLEDLight"));
+    SetVibratorPower = reinterpret_cast<int (*)(int)>(sysLibrary.resolve("SetVibratorPower"));
+    GetSysInfo = reinterpret_cast<int (*)(void*)>(sysLibrary.resolve("GetSysInfo"));
+    return 1;
+}
+
 std::int32_t ReaderManager::startReaders(std::int32_t barcodeHint, std::int32_t rfidHint) {
     deviceModel_ = detectDeviceModel();
     std::int32_t barcodeResult = 0;
@@ -149,7 +179,7 @@ std::int32_t ReaderManager::startReaders(std::int32_t barcodeHint, std::int32_t 
             }
         }
     }
-    hooks_->loadSystemLibrary(*this);
+    loadSysLibrary();
     return (barcodeResult | rfidResult) != 0 ? 1 : 0;
 }
 
@@ -246,9 +276,13 @@ void ReaderManager::shutdownReaders() {
     for (Semaphore& s : signalTiming) {
         s.release();
     }
-    if (sysLibrary != nullptr) {
-        hooks_->unloadSystemLibrary(*this);
-        sysLibrary = nullptr;
+    if (sysLibrary.loaded()) {
+        SetBuzzerOFF = nullptr;
+        SetBuzzerON = nullptr;
+        SetLEDLight = nullptr;
+        SetVibratorPower = nullptr;
+        GetSysInfo = nullptr;
+        sysLibrary.unload();
     }
 }
 

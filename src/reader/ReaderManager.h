@@ -22,6 +22,7 @@
 #include "platform/EngineReadyLine.h"
 #include "platform/Semaphore.h"
 #include "platform/SerialPort.h"
+#include "platform/SystemLibrary.h"
 #include "reader/ReaderTypes.h"
 #include "rfid/link/RfidLinkApi.h"
 
@@ -53,8 +54,6 @@ class ReaderHooks {
     virtual std::int32_t applySettings(ReaderChannel& /*channel*/) { return 1; }
     // Writes the CCD/Laser engine's host-side EAN/UPC options back before its port closes.
     virtual void restoreHostOptions(ReaderChannel& /*channel*/) {}
-    virtual void loadSystemLibrary(ReaderManager& /*manager*/) {}
-    virtual void unloadSystemLibrary(ReaderManager& /*manager*/) {}
 };
 
 struct ReaderChannel {
@@ -111,6 +110,9 @@ class ReaderManager {
     void closeReader(std::int32_t which);
     void shutdownReaders();
     std::int32_t detectDeviceModel() const;
+    // Loads the terminal system library of the model and resolves its entries; nonzero when a
+    // library is loaded.
+    std::int32_t loadSysLibrary();
 
     std::int32_t barcodeEngineType() const { return barcode.engineType; }
     std::int32_t rfidEngineType() const { return rfid.engineType; }
@@ -145,9 +147,10 @@ class ReaderManager {
     std::int32_t transmitEan13CheckDigit = 0;
     std::int32_t transmitUpcACheckDigit = 0;
     std::int32_t ean128FieldSeparator = 0;
-    void* sysLibrary = nullptr;
+    SystemLibrary sysLibrary;
     std::atomic<std::int32_t> imageCapture{0};
-    // Good-read signal timing: LED, (unused), vibrator.
+    // Good-read signal timing: LED, buzzer, vibrator. Never released while running, so a wait
+    // on one is a sleep that shutdown can cut short.
     Semaphore signalTiming[3];
     ReaderChannel barcode;
     ReaderChannel rfid;
@@ -156,6 +159,12 @@ class ReaderManager {
     ByteString mifareKey;
     std::uint32_t rfidIdleSeconds = 20;
     std::atomic<std::int32_t> scanMode{6};
+    // Entries of the terminal system library; null until it is loaded.
+    int (*SetBuzzerOFF)() = nullptr;
+    int (*SetBuzzerON)(int frequency) = nullptr;
+    int (*SetLEDLight)(int led, int on) = nullptr;
+    int (*SetVibratorPower)(int on) = nullptr;
+    int (*GetSysInfo)(void* info) = nullptr;
 };
 
 }  // namespace vandora

@@ -1,0 +1,196 @@
+#include "runtime/Notifications.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "SimulatedPort.h"
+
+namespace vandora {
+namespace {
+
+namespace fs = std::filesystem;
+
+// A system folder holding the recording library under a model's library name.
+class SystemFolder {
+  public:
+    explicit SystemFolder(const char* libraryName) {
+        dir_ = fs::temp_directory_path() /
+               ("vandora-sys-" + std::to_string(::getpid()) + "-" + std::to_string(counter_++));
+        fs::create_directories(dir_);
+        if (libraryName != nullptr) {
+            fs::create_symlink(VANDORA_TEST_SYSLIB, dir_ / libraryName);
+        }
+        log_ = dir_ / "calls.log";
+        setenv("VANDORA_SYSTEM_DIR", dir_.c_str(), 1);
+        setenv("VANDORA_TEST_SYSLIB_LOG", log_.c_str(), 1);
+    }
+    ~SystemFolder() {
+        unsetenv("VANDORA_SYSTEM_DIR");
+        unsetenv("VANDORA_TEST_SYSLIB_LOG");
+        fs::remove_all(dir_);
+    }
+    std::vector<std::string> calls() const {
+        std::ifstream in(log_);
+        std::vector<std::string> out;
+        for (std::string line; std::getline(in, line);) {
+            out.push_back(line);
+        }
+        return out;
+    }
+    std::string path() const { return dir_.string() + "/"; }
+
+  private:
+    static inline int counter_ = 0;
+    fs::path dir_;
+    fs::path log_;
+};
+
+struct Rig {
+    explicit Rig(std::int32_t model) {
+        platform.clock = &clock;
+        platform.registryPath = "/nonexistent";
+        manager = std::make_unique<ReaderManager>(platform);
+        manager->setDeviceModel(model);
+    }
+    VirtualClock clock;
+    ReaderPlatform platform;
+    std::unique_ptr<ReaderManager> manager;
+};
+
+class RecordingPlayer final : public SoundPlayer {
+  public:
+    bool play(const std::string& path) override {
+        played.push_back(path);
+        return true;
+    }
+    std::vector<std::string> played;
+};
+
+TEST(SysLibrary, LoadedByModelName) {
+    struct Case {
+        std::int32_t model;
+        const char* file;
+        std::int32_t loaded;
+    };
+    for (const Case& c : {Case{1, "HRT200CE_SYS.so", 1}, Case{2, "HRT300CE_SYS.so", 1},
+                          Case{4, "HRT400CE_SYS.so", 1}, Case{5, "HRT100CE_SYS.so", 1},
+                          Case{3, "HRT200CE_SYS.so", 0}, Case{0, "HRT200CE_SYS.so", 0},
+                          Case{4, "HRT200CE_SYS.so", 0}}) {
+        SystemFolder folder(c.file);
+        Rig rig(c.model);
+        EXPECT_EQ(rig.manager->loadSysLibrary(), c.loaded) << c.model << " " << c.file;
+        EXPECT_EQ(rig.manager->SetBuzzerON != nullptr, c.loaded == 1);
+        rig.manager->shutdownReaders();
+        EXPECT_EQ(rig.manager->SetBuzzerON, nullptr);
+        EXPECT_FALSE(rig.manager->sysLibrary.loaded());
+    }
+}
+
+TEST(Buzzer, SoundsForItsTimeCappedAt255Units) {
+    struct Case {
+        std::int32_t duration;
+        std::uint64_t expectedMs;
+        std::vector<std::string> calls;
+    };
+    const Case cases[] = {
+        {300, 25500, {"SetBuzzerON 2700 0", "SetBuzzerOFF 0 0"}},
+        {5, 500, {"SetBuzzerON 2700 0", "SetBuzzerOFF 0 0"}},
+        {0, 0, {}},
+    };
+    for (const Case& c : cases) {
+        SystemFolder folder("HRT400CE_SYS.so");
+        Rig rig(4);
+        ASSERT_EQ(rig.manager->loadSysLibrary(), 1);
+        std::uint64_t start = rig.clock.nowMs();
+        soundBuzzer(*rig.manager, c.duration, 2700);
+        EXPECT_EQ(rig.clock.nowMs() - start, c.expectedMs);
+        EXPECT_EQ(folder.calls(), c.calls);
+    }
+}
+
+TEST(Led, Model4LightsAtLeast400ms) {
+    struct Case {
+        std::int32_t model;
+        const char* file;
+        std::uint32_t ms;
+        std::uint64_t expectedMs;
+    };
+    for (const Case& c : {Case{4, "HRT400CE_SYS.so", 100, 400},
+                          Case{1, "HRT200CE_SYS.so", 100, 100}, Case{4, "HRT400CE_SYS.so", 0, 0}}) {
+        SystemFolder folder(c.file);
+        Rig rig(c.model);
+        ASSERT_EQ(rig.manager->loadSysLibrary(), 1);
+        std::uint64_t start = rig.clock.nowMs();
+        lightLed(*rig.manager, c.ms);
+        EXPECT_EQ(rig.clock.nowMs() - start, c.expectedMs);
+        if (c.ms != 0) {
+            EXPECT_EQ(folder.calls(),
+                      (std::vector<std::string>{"SetLEDLight 2 1", "SetLEDLight 2 0"}));
+        } else {
+            EXPECT_TRUE(folder.calls().empty());
+        }
+    }
+}
+
+TEST(Vibrator, RunsInHalfSeconds) {
+    SystemFolder folder("HRT100CE_SYS.so");
+    Rig rig(5);
+    ASSERT_EQ(rig.manager->loadSysLibrary(), 1);
+    std::uint64_t start = rig.clock.nowMs();
+    runVibrator(*rig.manager, 3);
+    EXPECT_EQ(rig.clock.nowMs() - start, 1500u);
+    EXPECT_EQ(folder.calls(),
+              (std::vector<std::string>{"SetVibratorPower 1 0", "SetVibratorPower 0 0"}));
+}
+
+TEST(Signals, WithoutALibraryTheWaitsStillTakeTheirTime) {
+    SystemFolder folder(nullptr);
+    Rig rig(3);
+    EXPECT_EQ(rig.manager->loadSysLibrary(), 0);
+    std::uint64_t start = rig.clock.nowMs();
+    soundBuzzer(*rig.manager, 2, 1);
+    lightLed(*rig.manager, 300);
+    runVibrator(*rig.manager, 1);
+    EXPECT_EQ(rig.clock.nowMs() - start, 200u + 300u + 500u);
+}
+
+TEST(GoodReadSound, IndexesOneToNinePlayFromTheSystemFolder) {
+    SystemFolder folder(nullptr);
+    std::ofstream(folder.path() + "Notify.wav") << "x";
+    std::ofstream(folder.path() + "Default") << "x";
+    RecordingPlayer player;
+    EXPECT_TRUE(playGoodReadSound(5, player, folder.path()));
+    EXPECT_TRUE(playGoodReadSound(1, player, folder.path()));
+    EXPECT_TRUE(playGoodReadSound(9, player, folder.path()));
+    EXPECT_FALSE(playGoodReadSound(0, player, folder.path()));
+    EXPECT_FALSE(playGoodReadSound(10, player, folder.path()));
+    EXPECT_EQ(player.played,
+              (std::vector<std::string>{folder.path() + "Notify.wav", folder.path() + "Default",
+                                        folder.path() + "LowBatt"}));
+}
+
+TEST(GoodReadSound, MissingFileOrNoSoundCardFailsQuietly) {
+    AlsaSoundPlayer player;
+    EXPECT_FALSE(player.play("/nonexistent/sound.wav"));
+}
+
+// Shutdown releases the timing semaphores, so a signal in the middle of its wait ends at once.
+TEST(SignalsThreaded, ShutdownCutsARunningSignalShort) {
+    ReaderPlatform platform;
+    platform.registryPath = "/nonexistent";
+    ReaderManager manager(platform);
+    std::thread vibrator([&] { runVibrator(manager, 100); });  // 50 s
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    auto start = std::chrono::steady_clock::now();
+    manager.shutdownReaders();
+    vibrator.join();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+}
+
+}  // namespace
+}  // namespace vandora
