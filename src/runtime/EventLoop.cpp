@@ -1,0 +1,227 @@
+#include "runtime/EventLoop.h"
+
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+
+namespace vandora {
+
+struct SendState {
+    std::mutex mutex;
+    std::condition_variable cv;
+    bool done = false;
+    bool handled = false;
+};
+
+EventLoop::EventLoop() : wakeFd_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+
+EventLoop::~EventLoop() {
+    quit();
+    // Senders still waiting learn that their message was not handled.
+    std::deque<Pending> left;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        left.swap(queue_);
+    }
+    for (Pending& p : left) {
+        if (p.sent) {
+            std::lock_guard<std::mutex> lock(p.sent->mutex);
+            p.sent->done = true;
+            p.sent->cv.notify_all();
+        }
+    }
+    if (wakeFd_ >= 0) {
+        close(wakeFd_);
+    }
+}
+
+void EventLoop::post(const Message& message) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (quit_) {
+            return;
+        }
+        queue_.push_back({message, nullptr});
+    }
+    std::uint64_t one = 1;
+    [[maybe_unused]] ssize_t n = write(wakeFd_, &one, sizeof one);
+}
+
+bool EventLoop::send(const Message& message) {
+    if (std::this_thread::get_id() == loopThread_) {
+        if (handler_) {
+            handler_(message);
+        }
+        return true;
+    }
+    auto state = std::make_shared<SendState>();
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (quit_) {
+            return false;
+        }
+        queue_.push_back({message, state});
+    }
+    std::uint64_t one = 1;
+    [[maybe_unused]] ssize_t n = write(wakeFd_, &one, sizeof one);
+    std::unique_lock<std::mutex> lock(state->mutex);
+    state->cv.wait(lock, [&] { return state->done; });
+    return state->handled;
+}
+
+int EventLoop::watchFd(int fd, short events, FdCallback callback) {
+    int id = nextId_++;
+    watches_.push_back({id, fd, events, std::move(callback)});
+    return id;
+}
+
+void EventLoop::changeFdEvents(int id, short events) {
+    for (Watch& w : watches_) {
+        if (w.id == id) {
+            w.events = events;
+        }
+    }
+}
+
+void EventLoop::unwatchFd(int id) {
+    std::erase_if(watches_, [id](const Watch& w) { return w.id == id; });
+}
+
+int EventLoop::addTimer(std::uint32_t ms, TimerCallback callback) {
+    int id = nextId_++;
+    timers_.push_back({id, std::chrono::steady_clock::now() + std::chrono::milliseconds(ms),
+                       std::move(callback)});
+    return id;
+}
+
+void EventLoop::cancelTimer(int id) {
+    std::erase_if(timers_, [id](const Timer& t) { return t.id == id; });
+}
+
+void EventLoop::quit(int code) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (!quit_) {
+            exitCode_ = code;
+        }
+        quit_ = true;
+    }
+    if (wakeFd_ >= 0) {
+        std::uint64_t one = 1;
+        [[maybe_unused]] ssize_t n = write(wakeFd_, &one, sizeof one);
+    }
+}
+
+bool EventLoop::quitting() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return quit_;
+}
+
+int EventLoop::nextTimeoutMs() const {
+    if (timers_.empty()) {
+        return -1;
+    }
+    auto now = std::chrono::steady_clock::now();
+    auto due = std::min_element(timers_.begin(), timers_.end(), [](const Timer& a, const Timer& b) {
+                   return a.due < b.due;
+               })->due;
+    if (due <= now) {
+        return 0;
+    }
+    auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(due - now).count();
+    return static_cast<int>(ms) + 1;
+}
+
+void EventLoop::drainWake() {
+    std::uint64_t value = 0;
+    while (read(wakeFd_, &value, sizeof value) > 0) {
+    }
+}
+
+void EventLoop::handleMessages() {
+    for (;;) {
+        Pending p;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (queue_.empty()) {
+                return;
+            }
+            p = std::move(queue_.front());
+            queue_.pop_front();
+        }
+        if (handler_) {
+            handler_(p.message);
+        }
+        if (p.sent) {
+            std::lock_guard<std::mutex> lock(p.sent->mutex);
+            p.sent->handled = true;
+            p.sent->done = true;
+            p.sent->cv.notify_all();
+        }
+    }
+}
+
+void EventLoop::runDueTimers() {
+    auto now = std::chrono::steady_clock::now();
+    std::vector<TimerCallback> due;
+    for (auto it = timers_.begin(); it != timers_.end();) {
+        if (it->due <= now) {
+            due.push_back(std::move(it->callback));
+            it = timers_.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    for (TimerCallback& cb : due) {
+        cb();
+    }
+}
+
+void EventLoop::pollOnce(int timeoutMs) {
+    std::vector<pollfd> fds;
+    fds.push_back({wakeFd_, POLLIN, 0});
+    std::vector<Watch> watches = watches_;
+    for (const Watch& w : watches) {
+        fds.push_back({w.fd, w.events, 0});
+    }
+    int ready = poll(fds.data(), fds.size(), timeoutMs);
+    if (ready < 0) {
+        return;
+    }
+    if ((fds[0].revents & POLLIN) != 0) {
+        drainWake();
+    }
+    for (std::size_t i = 1; i < fds.size(); ++i) {
+        if (fds[i].revents != 0) {
+            watches[i - 1].callback(fds[i].revents);
+        }
+    }
+}
+
+void EventLoop::dispatchPending() {
+    loopThread_ = std::this_thread::get_id();
+    pollOnce(0);
+    handleMessages();
+    runDueTimers();
+}
+
+int EventLoop::run() {
+    loopThread_ = std::this_thread::get_id();
+    for (;;) {
+        handleMessages();
+        runDueTimers();
+        if (quitting()) {
+            break;
+        }
+        pollOnce(nextTimeoutMs());
+    }
+    // Whoever is still waiting in send() is let go.
+    handleMessages();
+    std::lock_guard<std::mutex> lock(mutex_);
+    return exitCode_;
+}
+
+}  // namespace vandora
