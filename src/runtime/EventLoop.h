@@ -13,6 +13,7 @@
 // the loop's thread. send() from the loop's own thread handles the message at once.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -97,7 +98,7 @@ class EventLoop {
     std::deque<Pending> queue_;
     bool quit_ = false;
     int exitCode_ = 0;
-    std::thread::id loopThread_;
+    std::atomic<std::thread::id> loopThread_{};
     std::vector<Watch> watches_;
     std::vector<Timer> timers_;
     int nextId_ = 1;
