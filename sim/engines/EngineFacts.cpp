@@ -1,0 +1,62 @@
+#include "engines/EngineFacts.h"
+
+namespace vandora::sim {
+namespace {
+
+using namespace std::string_view_literals;
+
+// Revision texts. Identification reads them by position: the character before the third space
+// names the 2D imager ("P") or the long-range laser ("G"); the newer imager carries "PAAAA";
+// the 1D laser's sixteenth packet byte (the twelfth text byte) is 0x98.
+constexpr std::string_view kImagerRevision = "IMG R03 P 21.07"sv;
+constexpr std::string_view kLongRangeRevision = "LRL R05 G 11.2"sv;
+constexpr std::string_view kImager4507Revision = "PAAAAS00-B1 R07"sv;
+constexpr std::string_view kLaser955Revision =
+    "LS9-R1.00-A\x98"
+    "0123"sv;
+
+constexpr EngineFacts kEngines[] = {
+    {2, "CCD/Laser", WireFraming::CcdText, 115200, RateSwitch::None, "CL 2.10"sv, ""sv, "NG"sv,
+     WrapForm::None, false},
+    {3, "2D imager", WireFraming::Packet, 115200, RateSwitch::PacketParameter, kImagerRevision,
+     ""sv, ""sv, WrapForm::Imager, true},
+    {4, "1D long-range laser", WireFraming::Packet, 38400, RateSwitch::PacketParameter,
+     kLongRangeRevision, ""sv, ""sv, WrapForm::Laser, false},
+    {5, "RFID letter-command module", WireFraming::AsciiText, 57600, RateSwitch::AsciiRegister,
+     "MultiISO 1.2.4"sv, "ISO 0.9v3"sv, "F"sv, WrapForm::None, false},
+    {6, "RFID hexadecimal-frame module", WireFraming::HexText, 115200, RateSwitch::None,
+     "HXR 3.01"sv, ""sv, "[FF]"sv, WrapForm::None, false},
+    {8, "2D imager (newer)", WireFraming::Packet, 115200, RateSwitch::PacketParameter,
+     kImager4507Revision, ""sv, ""sv, WrapForm::Imager, true},
+    {9, "1D laser", WireFraming::Packet, 38400, RateSwitch::PacketParameter, kLaser955Revision,
+     ""sv, ""sv, WrapForm::Laser, false},
+};
+
+struct RateCode {
+    std::uint8_t code;
+    std::uint32_t baud;
+};
+
+constexpr RateCode kRateCodes[] = {{0x06, 9600}, {0x08, 38400}, {0x0B, 115200}};
+
+}  // namespace
+
+const EngineFacts* engineFacts(int type) {
+    for (const EngineFacts& row : kEngines) {
+        if (row.type == type) {
+            return &row;
+        }
+    }
+    return nullptr;
+}
+
+std::uint32_t packetRateForCode(std::uint8_t code) {
+    for (const RateCode& row : kRateCodes) {
+        if (row.code == code) {
+            return row.baud;
+        }
+    }
+    return 0;
+}
+
+}  // namespace vandora::sim

@@ -1,0 +1,390 @@
+#include "engines/PacketEngineModel.h"
+
+#include <algorithm>
+
+#include "ScriptedModel.h"
+
+namespace vandora::sim {
+namespace {
+
+constexpr std::uint8_t kRevision = 0xA3;
+constexpr std::uint8_t kImage = 0xB1;
+constexpr std::uint8_t kAimOff = 0xC4;
+constexpr std::uint8_t kAimOn = 0xC5;
+constexpr std::uint8_t kParamSend = 0xC6;
+constexpr std::uint8_t kParamRequest = 0xC7;
+constexpr std::uint8_t kParamDefaults = 0xC8;
+constexpr std::uint8_t kAck = 0xD0;
+constexpr std::uint8_t kRefusal = 0xD1;
+constexpr std::uint8_t kStartDecode = 0xE4;
+constexpr std::uint8_t kStopDecode = 0xE5;
+constexpr std::uint8_t kFirmwareStart = 0xEE;
+constexpr std::uint8_t kDecode = 0xF3;
+constexpr std::uint8_t kImagerMode = 0xF7;
+
+constexpr std::uint8_t kWrapMarker = 0x99;
+constexpr std::uint8_t kMoreFollows = 2;
+constexpr std::uint8_t kPrefixF0 = 0xF0;
+constexpr std::uint8_t kPrefixF1 = 0xF1;
+constexpr std::uint8_t kWordPrefix = 0xF4;
+constexpr std::uint16_t kRateParam = 0x9C;
+constexpr std::uint16_t kNoReadMessageParam = 0x5E;
+
+// A packet's length byte counts itself and the header, so one packet carries at most this much.
+constexpr std::size_t kMaxPacket = 255;
+constexpr std::size_t kImageHeader = 10;
+constexpr std::size_t kGeneratedImageSize = 600;
+
+bool isPrefix(std::uint8_t b) {
+    return b == kPrefixF0 || b == kPrefixF1;
+}
+
+std::uint8_t low(std::size_t v) {
+    return static_cast<std::uint8_t>(v & 0xFF);
+}
+
+std::vector<std::vector<std::uint8_t>> chunks(const std::vector<std::uint8_t>& data,
+                                              std::size_t first, std::size_t rest) {
+    std::vector<std::vector<std::uint8_t>> out;
+    std::size_t at = 0;
+    do {
+        std::size_t n = std::min(out.empty() ? first : rest, data.size() - at);
+        out.emplace_back(data.begin() + static_cast<std::ptrdiff_t>(at),
+                         data.begin() + static_cast<std::ptrdiff_t>(at + n));
+        at += n;
+    } while (at < data.size());
+    return out;
+}
+
+}  // namespace
+
+const PacketEngineModel::OpcodeRow PacketEngineModel::kOpcodes[] = {
+    {kRevision, &PacketEngineModel::revision},
+    {kAimOff, &PacketEngineModel::aimOff},
+    {kAimOn, &PacketEngineModel::aimOn},
+    {kParamSend, &PacketEngineModel::parameterSend},
+    {kParamRequest, &PacketEngineModel::parameterRequest},
+    {kParamDefaults, &PacketEngineModel::parameterDefaults},
+    {kAck, &PacketEngineModel::hostAck},
+    {kRefusal, &PacketEngineModel::hostRefusal},
+    {kStartDecode, &PacketEngineModel::startDecoding},
+    {kStopDecode, &PacketEngineModel::stopDecoding},
+    {kImagerMode, &PacketEngineModel::imagerMode},
+    {kFirmwareStart, &PacketEngineModel::acknowledge},
+};
+
+const std::map<std::uint16_t, std::uint8_t>& PacketEngineModel::defaults() {
+    // The common symbologies on, decoding triggered by the host. The line rate is not among
+    // them: restoring the defaults must not cut the link the host is using.
+    static const std::map<std::uint16_t, std::uint8_t> kDefaults = {
+        {0x00, 1}, {0x01, 1}, {0x02, 1}, {0x03, 1},  {0x04, 1}, {0x06, 1},
+        {0x07, 1}, {0x08, 1}, {0x0E, 1}, {0x88, 99}, {0x8A, 0},
+    };
+    return kDefaults;
+}
+
+PacketEngineModel::PacketEngineModel(int engineType, SimOptions options)
+    : EngineSim(*engineFacts(engineType), std::move(options)), params(defaults()) {}
+
+std::uint8_t PacketEngineModel::param(std::uint16_t number) const {
+    auto it = params.find(number);
+    return it == params.end() ? 0 : it->second;
+}
+
+std::vector<std::uint8_t> PacketEngineModel::refusal() const {
+    return withChecksum({0x05, kRefusal, 0x00, 0x00, 0x01});
+}
+
+void PacketEngineModel::consume(const std::uint8_t* data, std::size_t size, bool fresh,
+                                SimLink& link) {
+    if (fresh) {
+        buffer_.clear();
+    }
+    buffer_.insert(buffer_.end(), data, data + size);
+    while (!buffer_.empty()) {
+        std::size_t length = buffer_[0];
+        if (length < 4) {
+            // No packet is that short: a stray byte, skipped to find the next length.
+            buffer_.erase(buffer_.begin());
+            continue;
+        }
+        if (buffer_.size() < length + 2) {
+            return;
+        }
+        unsigned sum = 0;
+        for (std::size_t i = 0; i < length; ++i) {
+            sum += buffer_[i];
+        }
+        unsigned check = (static_cast<unsigned>(buffer_[length]) << 8) | buffer_[length + 1];
+        bool valid = ((sum + check) & 0xFFFF) == 0;
+        Frame frame(buffer_.begin(), buffer_.begin() + static_cast<std::ptrdiff_t>(length));
+        buffer_.erase(buffer_.begin(), buffer_.begin() + static_cast<std::ptrdiff_t>(length + 2));
+        frameReceived(std::move(frame), valid, link);
+    }
+}
+
+void PacketEngineModel::respond(const Frame& frame, SimLink& link) {
+    for (const OpcodeRow& row : kOpcodes) {
+        if (row.opcode == frame[1]) {
+            (this->*row.handle)(frame, link);
+            return;
+        }
+    }
+    refuse(link);
+}
+
+void PacketEngineModel::ack(SimLink& link) {
+    answer(link, withChecksum({0x04, kAck, 0x00, 0x00}));
+}
+
+void PacketEngineModel::acknowledge(const Frame& /*frame*/, SimLink& link) {
+    ack(link);
+}
+
+void PacketEngineModel::revision(const Frame& /*frame*/, SimLink& link) {
+    const std::string_view text = facts().identity;
+    Frame packet = {low(4 + text.size()), kRevision, 0x00, 0x00};
+    packet.insert(packet.end(), text.begin(), text.end());
+    answer(link, withChecksum(packet));
+}
+
+void PacketEngineModel::aimOff(const Frame& /*frame*/, SimLink& link) {
+    aiming = false;
+    ack(link);
+}
+
+void PacketEngineModel::aimOn(const Frame& /*frame*/, SimLink& link) {
+    aiming = true;
+    ack(link);
+}
+
+void PacketEngineModel::parameterSend(const Frame& frame, SimLink& link) {
+    // L C6 source status [FF] then pairs: number (F0/F1 prefixed or plain) and value, or F4,
+    // number, value high, value low.
+    std::size_t i = frame.size() > 4 && frame[4] == 0xFF ? 5 : 4;
+    std::map<std::uint16_t, std::uint8_t> bytes;
+    std::map<std::uint16_t, std::uint16_t> wordValues;
+    auto readNumber = [&](std::uint16_t& number) {
+        if (i >= frame.size()) {
+            return false;
+        }
+        number = frame[i++];
+        if (isPrefix(static_cast<std::uint8_t>(number))) {
+            if (i >= frame.size()) {
+                return false;
+            }
+            number = static_cast<std::uint16_t>((number << 8) | frame[i++]);
+        }
+        return true;
+    };
+    while (i < frame.size()) {
+        bool word = frame[i] == kWordPrefix;
+        if (word) {
+            ++i;
+        }
+        std::uint16_t number = 0;
+        if (!readNumber(number) || i + (word ? 2 : 1) > frame.size()) {
+            refuse(link);
+            return;
+        }
+        if (word) {
+            wordValues[number] = static_cast<std::uint16_t>((frame[i] << 8) | frame[i + 1]);
+            i += 2;
+        } else {
+            bytes[number] = frame[i++];
+        }
+    }
+    for (const auto& [number, value] : bytes) {
+        params[number] = value;
+    }
+    for (const auto& [number, value] : wordValues) {
+        words[number] = value;
+    }
+    ack(link);
+    // The acknowledgement still leaves at the old rate; the engine listens at the new one.
+    auto rate = bytes.find(kRateParam);
+    if (rate != bytes.end() && facts().rateSwitch == RateSwitch::PacketParameter &&
+        !faults.silent) {
+        switchRate(packetRateForCode(rate->second));
+    }
+}
+
+void PacketEngineModel::parameterRequest(const Frame& frame, SimLink& link) {
+    Frame reply = {0x00, kParamSend, 0x00, 0x00, 0xFF};
+    for (std::size_t i = 4; i < frame.size(); ++i) {
+        std::uint16_t number = frame[i];
+        Frame pair;
+        if (isPrefix(frame[i]) && i + 1 < frame.size()) {
+            pair.push_back(frame[i]);
+            number = static_cast<std::uint16_t>((number << 8) | frame[++i]);
+        }
+        pair.push_back(low(number));
+        pair.push_back(param(number));
+        if (reply.size() + pair.size() > kMaxPacket) {
+            break;
+        }
+        reply.insert(reply.end(), pair.begin(), pair.end());
+    }
+    reply[0] = low(reply.size());
+    answer(link, withChecksum(reply));
+}
+
+void PacketEngineModel::parameterDefaults(const Frame& /*frame*/, SimLink& link) {
+    std::uint8_t rate = param(kRateParam);
+    params = defaults();
+    if (rate != 0) {
+        params[kRateParam] = rate;
+    }
+    words.clear();
+    ack(link);
+}
+
+void PacketEngineModel::hostAck(const Frame& /*frame*/, SimLink& link) {
+    ++counters.acks;
+    lastAcked_ = true;
+    if (!waiting_.empty()) {
+        Frame next = std::move(waiting_.front());
+        waiting_.pop_front();
+        sendPacket(next, 0, link);
+    }
+}
+
+void PacketEngineModel::hostRefusal(const Frame& /*frame*/, SimLink& link) {
+    // The host missed the packet it was waiting for and asks for it again; with nothing
+    // outstanding there is nothing to say.
+    if (!lastAcked_ && !lastSent_.empty()) {
+        ++counters.resends;
+        answer(link, withChecksum(lastSent_));
+    }
+}
+
+void PacketEngineModel::startDecoding(const Frame& /*frame*/, SimLink& link) {
+    scanning = true;
+    ack(link);
+    if (snapshotMode && facts().takesPictures) {
+        sendImage(link);
+    } else {
+        sendDecode(link);
+    }
+}
+
+void PacketEngineModel::stopDecoding(const Frame& /*frame*/, SimLink& link) {
+    scanning = false;
+    aiming = false;
+    waiting_.clear();
+    lastAcked_ = true;
+    ack(link);
+}
+
+void PacketEngineModel::imagerMode(const Frame& frame, SimLink& link) {
+    if (!facts().takesPictures) {
+        refuse(link);
+        return;
+    }
+    snapshotMode = frame.size() <= 4 || frame[4] != 0;
+    ack(link);
+}
+
+void PacketEngineModel::sendPacket(const Frame& packet, std::uint64_t extraDelayUs, SimLink& link) {
+    ++counters.packets;
+    lastSent_ = packet;
+    lastAcked_ = false;
+    answer(link, withChecksum(packet), extraDelayUs);
+}
+
+void PacketEngineModel::startSeries(std::vector<Frame> packets, SimLink& link) {
+    waiting_.assign(packets.begin() + 1, packets.end());
+    sendPacket(packets.front(), options_.decodeDelayUs, link);
+}
+
+void PacketEngineModel::sendDecode(SimLink& link) {
+    ++counters.decodes;
+    SimDecode decode;
+    if (!nextDecode(decode) || decode.form == DecodeForm::NoRead) {
+        // The engine tells of a no-read only when its parameter says so; otherwise the host's
+        // wait simply runs out.
+        if (param(kNoReadMessageParam) != 0) {
+            answer(link, refusal(), options_.decodeDelayUs);
+        }
+        return;
+    }
+    const std::size_t wanted = decode.packetData == 0 ? kMaxPacket : decode.packetData;
+    std::vector<Frame> packets;
+    WrapForm wrap = decode.form == DecodeForm::Wrapped ? facts().wrapped : WrapForm::None;
+    if (wrap == WrapForm::Laser) {
+        // One packet; the data is cut into segments by three-byte marks led by a zero byte.
+        Frame body;
+        for (std::size_t i = 0; i < decode.data.size(); ++i) {
+            if (i > 0 && decode.packetData != 0 && i % decode.packetData == 0) {
+                body.insert(body.end(), {0x00, 0x00, low(i / decode.packetData)});
+            }
+            body.push_back(decode.data[i]);
+        }
+        body.resize(std::min(body.size(), kMaxPacket - 7));
+        Frame packet = {low(7 + body.size()), kDecode,         0x00, 0x00,
+                        kWrapMarker,          decode.codeType, 0x00};
+        packet.insert(packet.end(), body.begin(), body.end());
+        packets.push_back(packet);
+    } else if (wrap == WrapForm::Imager) {
+        auto parts = chunks(decode.data, std::min(wanted, kMaxPacket - 10),
+                            std::min(wanted, kMaxPacket - 5));
+        for (std::size_t n = 0; n < parts.size(); ++n) {
+            std::uint8_t status = n + 1 < parts.size() ? kMoreFollows : 0;
+            Frame packet;
+            if (n == 0) {
+                std::size_t total = decode.data.size();
+                packet = {low(10 + parts[n].size()),
+                          kDecode,
+                          0x00,
+                          status,
+                          kWrapMarker,
+                          decode.codeType,
+                          low(parts.size()),
+                          0x01,
+                          low(total >> 8),
+                          low(total)};
+            } else {
+                packet = {low(5 + parts[n].size()), kDecode, 0x00, status, decode.codeType};
+            }
+            packet.insert(packet.end(), parts[n].begin(), parts[n].end());
+            packets.push_back(packet);
+        }
+    } else {
+        auto parts =
+            chunks(decode.data, std::min(wanted, kMaxPacket - 5), std::min(wanted, kMaxPacket - 5));
+        for (std::size_t n = 0; n < parts.size(); ++n) {
+            std::uint8_t status = n + 1 < parts.size() ? kMoreFollows : 0;
+            Frame packet = {low(5 + parts[n].size()), kDecode, 0x00, status, decode.codeType};
+            packet.insert(packet.end(), parts[n].begin(), parts[n].end());
+            packets.push_back(packet);
+        }
+    }
+    startSeries(std::move(packets), link);
+}
+
+void PacketEngineModel::sendImage(SimLink& link) {
+    snapshotMode = false;
+    std::vector<std::uint8_t> image = options_.image;
+    if (image.empty()) {
+        image.resize(kGeneratedImageSize);
+        for (std::size_t i = 0; i < image.size(); ++i) {
+            image[i] = low(i * 7);
+        }
+    }
+    std::size_t total = image.size();
+    std::vector<std::uint8_t> payload = {low(total >> 24), low(total >> 16), low(total >> 8),
+                                         low(total)};
+    payload.resize(kImageHeader, 0x00);
+    payload.insert(payload.end(), image.begin(), image.end());
+    auto parts = chunks(payload, kMaxPacket - 4, kMaxPacket - 4);
+    std::vector<Frame> packets;
+    for (std::size_t n = 0; n < parts.size(); ++n) {
+        std::uint8_t status = n + 1 < parts.size() ? kMoreFollows : 0;
+        Frame packet = {low(4 + parts[n].size()), kImage, 0x00, status};
+        packet.insert(packet.end(), parts[n].begin(), parts[n].end());
+        packets.push_back(packet);
+    }
+    startSeries(std::move(packets), link);
+}
+
+}  // namespace vandora::sim

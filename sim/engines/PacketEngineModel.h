@@ -1,0 +1,99 @@
+// The packet engines as the host sees them on the wire: 2D imagers (types 3 and 8) and 1D
+// lasers (types 4 and 9).
+//
+// Every packet the host sends is checked (length, then the 16-bit two's complement checksum);
+// a bad one is refused with 05 D1 00 00 01. Commands are acknowledged with 04 D0 00 00. The
+// revision request (A3) is answered with the engine's revision text; parameter sends (C6) change
+// the parameter table and, with parameter 0x9C, the line rate once the acknowledgement is out;
+// parameter requests (C7) are answered from the table; C8 restores the defaults. Start decoding
+// (E4) delivers the next queued decode as F3 packets: a long one in several packets, each after
+// the host's acknowledgement 04 D0 04 03; a host refusal 05 D1 04 00 01 asks for the last
+// unacknowledged packet again. In snapshot mode (F7) a 2D imager sends its picture as B1 packets
+// the same way instead.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <vector>
+
+#include "engines/EngineSim.h"
+
+namespace vandora::sim {
+
+class PacketEngineModel : public EngineSim {
+  public:
+    PacketEngineModel(int engineType, SimOptions options);
+
+    // Parameter values by number (F0 nn and F1 nn as 0xF0nn and 0xF1nn); numbers never set read
+    // as 0. Word parameters (sent behind F4) are kept apart.
+    std::map<std::uint16_t, std::uint8_t> params;
+    std::map<std::uint16_t, std::uint16_t> words;
+    std::uint8_t param(std::uint16_t number) const;
+
+    bool scanning = false;
+    bool aiming = false;
+    bool snapshotMode = false;
+
+    // The engine's factory parameter values (what C8 restores).
+    static const std::map<std::uint16_t, std::uint8_t>& defaults();
+
+  protected:
+    void consume(const std::uint8_t* data, std::size_t size, bool fresh, SimLink& link) override;
+    void respond(const std::vector<std::uint8_t>& frame, SimLink& link) override;
+    std::vector<std::uint8_t> refusal() const override;
+
+  private:
+    using Frame = std::vector<std::uint8_t>;
+    struct OpcodeRow {
+        std::uint8_t opcode;
+        void (PacketEngineModel::*handle)(const Frame&, SimLink&);
+    };
+    static const OpcodeRow kOpcodes[];
+
+    void revision(const Frame& frame, SimLink& link);
+    void aimOff(const Frame& frame, SimLink& link);
+    void aimOn(const Frame& frame, SimLink& link);
+    void parameterSend(const Frame& frame, SimLink& link);
+    void parameterRequest(const Frame& frame, SimLink& link);
+    void parameterDefaults(const Frame& frame, SimLink& link);
+    void hostAck(const Frame& frame, SimLink& link);
+    void hostRefusal(const Frame& frame, SimLink& link);
+    void startDecoding(const Frame& frame, SimLink& link);
+    void stopDecoding(const Frame& frame, SimLink& link);
+    void imagerMode(const Frame& frame, SimLink& link);
+    void acknowledge(const Frame& frame, SimLink& link);
+
+    void ack(SimLink& link);
+    void sendDecode(SimLink& link);
+    void sendImage(SimLink& link);
+    // Sends the first of a series of packets; the rest wait for the host's acknowledgements.
+    void startSeries(std::vector<Frame> packets, SimLink& link);
+    void sendPacket(const Frame& packet, std::uint64_t extraDelayUs, SimLink& link);
+
+    std::vector<std::uint8_t> buffer_;
+    std::deque<Frame> waiting_;  // packets not sent yet
+    Frame lastSent_;             // the packet the host has not acknowledged yet
+    bool lastAcked_ = true;
+};
+
+// The four packet engine types by name.
+class Imager2DModel final : public PacketEngineModel {
+  public:
+    explicit Imager2DModel(SimOptions options = {}) : PacketEngineModel(3, std::move(options)) {}
+};
+class LongRange1DModel final : public PacketEngineModel {
+  public:
+    explicit LongRange1DModel(SimOptions options = {}) : PacketEngineModel(4, std::move(options)) {}
+};
+class Imager2D4507Model final : public PacketEngineModel {
+  public:
+    explicit Imager2D4507Model(SimOptions options = {})
+        : PacketEngineModel(8, std::move(options)) {}
+};
+class Laser1D955Model final : public PacketEngineModel {
+  public:
+    explicit Laser1D955Model(SimOptions options = {}) : PacketEngineModel(9, std::move(options)) {}
+};
+
+}  // namespace vandora::sim
