@@ -1,0 +1,131 @@
+// IniStore: the settings file held in memory as named sections of key=value entries.
+//
+// The file is user-editable and other programs on the terminal read it too, so the store keeps
+// every section and key it does not know, in file order, and writes them back unchanged. Files are
+// read as UTF-16 little-endian when they start with FF FE, otherwise as 8-bit text; they are
+// always written as UTF-16 little-endian with FF FE.
+//
+// Names and keys are compared without regard to the case of A to Z. Parsed section names and keys
+// are stored lowercased (every letter, not only A to Z); a section created by the program keeps
+// the name it was given.
+//
+// Section handles are pointers into the store; they stay valid until clear(), a load that gets
+// past reading the file, or the store's destruction. Results are 1 for success, 0 for failure.
+// Not thread-safe: the main window's thread is the only user.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "common/ByteString.h"
+
+namespace vandora {
+
+struct IniEntry {
+    ByteString key;
+    ByteString value;
+};
+
+class IniSection {
+  public:
+    explicit IniSection(ByteString name) : name_(std::move(name)) {}
+
+    const ByteString& name() const { return name_; }
+    // Insertion order, which is the order written to the file; equal keys may occur twice.
+    const std::vector<IniEntry>& entries() const { return entries_; }
+    // The later of two entries with an equal key; null when absent.
+    const IniEntry* find(const ByteString& key) const;
+
+  private:
+    friend class IniStore;
+    friend class IniParser;
+    IniEntry* findMutable(const ByteString& key);
+    // Appends an entry whose key is already lowercased; it becomes the one the key finds.
+    void add(ByteString key, ByteString value);
+
+    ByteString name_;
+    std::vector<IniEntry> entries_;
+    // Lowercased key units to the position in entries_ of the latest entry with that key.
+    std::unordered_map<std::u16string, std::size_t> index_;
+};
+
+// The file system calls of a save. Tests replace them to make a save fail half-way.
+class IniFileSystem {
+  public:
+    virtual ~IniFileSystem() = default;
+    virtual ssize_t write(int fd, const void* data, std::size_t size);
+    virtual int fsync(int fd);
+    virtual int rename(const char* from, const char* to);
+};
+
+class IniStore {
+  public:
+    static constexpr const char* kNothingError = "The INI file contains nothing.";
+    static constexpr const char* kWriteError =
+        "Unable to write the INI file.\r\nPlease make sure it is not opened by WordPad.";
+
+    // Reads and parses a file, replacing the contents. A file that cannot be read or is empty
+    // fails and leaves the store as it was; a file without a section fails, empties the store and
+    // sets kNothingError.
+    std::int32_t load(const std::string& path);
+    // Parses file bytes as load does after reading them; the file path becomes empty.
+    std::int32_t loadBytes(const std::uint8_t* data, std::size_t size);
+
+    // Writes the whole store: to a temporary file beside `path`, flushed to disk, then renamed
+    // over it, so a failure at any step leaves the old file whole. A store without sections
+    // succeeds without touching the file. A failure sets kWriteError.
+    std::int32_t save(const std::string& path);
+    std::int32_t save(const std::string& path, IniFileSystem& fs);
+    // The bytes that save writes: FF FE, then every section as UTF-16 little-endian text.
+    std::vector<std::uint8_t> fileBytes() const;
+
+    bool isEmpty() const { return sections_.empty(); }
+    const std::deque<IniSection>& sections() const { return sections_; }
+
+    // The first section of that name in list order; null when there is none.
+    IniSection* findSection(const ByteString& name);
+    const IniSection* findSection(const ByteString& name) const;
+    // findSection, or else a new empty section with the name as given, appended to the list.
+    IniSection* findOrAddSection(const ByteString& name);
+
+    // Success when the section holds the key; out is touched only then. A null section fails.
+    std::int32_t getString(const IniSection* section, const ByteString& key, ByteString& out) const;
+    // As getString, with the value's 8-bit view read as a decimal number (atoi rules).
+    std::int32_t getInt(const IniSection* section, const ByteString& key, std::int32_t& out) const;
+    // Replaces the value of the entry the key finds, or appends a new entry under the lowercased
+    // key. A null section does nothing and fails.
+    std::int32_t setString(IniSection* section, const ByteString& key, const ByteString& value);
+    std::int32_t setInt(IniSection* section, const ByteString& key, std::int32_t number);
+
+    const ByteString& lastError() const { return lastError_; }
+    // The path of the last successful load; empty before.
+    const std::string& filePath() const { return filePath_; }
+    void clear();
+
+  private:
+    IniSection& appendSection(ByteString name);
+
+    std::deque<IniSection> sections_;  // a deque keeps section handles stable while appending
+    // Section name with A to Z lowercased to the first section of that name.
+    std::unordered_map<std::u16string, std::size_t> sectionIndex_;
+    std::string filePath_;
+    ByteString lastError_;
+};
+
+// The runtime's atoi on a value's 8-bit view: leading white space, an optional sign, decimal
+// digits up to the first other character (an ending 0 included); 0 when there are none. Values
+// beyond the 32-bit range give the nearest limit.
+std::int32_t iniAtoi(const ByteString& value);
+
+// The settings file and picture folder in the program folder (which ends with a separator).
+std::string iniFilePath(const std::string& programFolder);
+std::string defaultImageFolder(const std::string& programFolder);
+
+}  // namespace vandora
