@@ -65,6 +65,12 @@ void CcdLaserModel::onInvalid(SimLink& /*link*/) {
     // Not woken up: the engine never heard the command.
 }
 
+std::vector<std::uint8_t> CcdLaserModel::refusal() const {
+    std::vector<std::uint8_t> bytes(facts().refusal.begin(), facts().refusal.end());
+    bytes.push_back(kCr);
+    return bytes;
+}
+
 void CcdLaserModel::reply(SimLink& link, const std::string& text, std::uint64_t extraDelayUs) {
     std::vector<std::uint8_t> bytes(text.begin(), text.end());
     bytes.push_back(kCr);

@@ -33,6 +33,7 @@ class CcdLaserModel final : public EngineSim {
     void consume(const std::uint8_t* data, std::size_t size, bool fresh, SimLink& link) override;
     void respond(const std::vector<std::uint8_t>& frame, SimLink& link) override;
     void onInvalid(SimLink& link) override;
+    std::vector<std::uint8_t> refusal() const override;
 
   private:
     void reply(SimLink& link, const std::string& text, std::uint64_t extraDelayUs = 0);
