@@ -1,0 +1,229 @@
+#include "PtyBridge.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <vector>
+
+namespace vandora::sim {
+namespace {
+
+struct SpeedRow {
+    speed_t code;
+    std::uint32_t baud;
+};
+
+constexpr SpeedRow kSpeeds[] = {
+    {B1200, 1200},     {B2400, 2400},     {B4800, 4800},     {B9600, 9600},
+    {B19200, 19200},   {B38400, 38400},   {B57600, 57600},   {B115200, 115200},
+    {B230400, 230400}, {B460800, 460800}, {B921600, 921600},
+};
+
+// Bytes the host writes in one go may reach the master in pieces; pieces this close together
+// are handed to the model as one write, as a module without end marks needs them.
+constexpr int kCoalesceMs = 2;
+constexpr int kIdlePollMs = 200;
+// Without a host on the slave side the master reports a hang-up at once; look again this often.
+constexpr int kNoHostPollMs = 20;
+
+void closeFd(int& fd) {
+    if (fd >= 0) {
+        ::close(fd);
+        fd = -1;
+    }
+}
+
+}  // namespace
+
+class PtyBridge::Link final : public SimLink {
+  public:
+    explicit Link(PtyBridge& bridge) : bridge_(&bridge) {}
+
+    std::uint64_t nowUs() override { return bridge_->clock_->nowUs(); }
+
+    // Called with the bridge's lock held (from the model). Each answer goes to the line whole,
+    // once its last byte would have arrived: a host purging right after it read a reply drops
+    // the reply's unread tail, as it would on a wire where it cannot act between two bytes.
+    void send(const std::uint8_t* data, std::size_t size, std::uint64_t delayUs) override {
+        if (size == 0) {
+            return;
+        }
+        std::uint64_t start = nowUs() + delayUs;
+        if (!bridge_->out_.empty()) {
+            start = std::max(start, bridge_->out_.back().timeUs);
+        }
+        Burst burst;
+        burst.timeUs = start + size * SimulatedPort::byteTimeUs(baud_);
+        burst.bytes.assign(data, data + size);
+        bridge_->out_.push_back(std::move(burst));
+    }
+    void setCts(bool /*on*/) override {}
+    std::uint32_t baud() const override { return baud_; }
+
+    std::uint32_t baud_ = 9600;
+
+  private:
+    PtyBridge* bridge_;
+};
+
+PtyBridge::PtyBridge(std::shared_ptr<EngineModel> model, Clock& clock)
+    : model_(std::move(model)), clock_(&clock), link_(std::make_unique<Link>(*this)) {}
+
+PtyBridge::~PtyBridge() {
+    stop();
+}
+
+int PtyBridge::start() {
+    if (master_ >= 0) {
+        return EBUSY;
+    }
+    int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (master < 0) {
+        return errno;
+    }
+    char name[256] = {};
+    if (::grantpt(master) != 0 || ::unlockpt(master) != 0 ||
+        ::ptsname_r(master, name, sizeof name) != 0) {
+        int error = errno;
+        ::close(master);
+        return error;
+    }
+    // Raw from the start, for a host that does not set the line up itself.
+    int slave = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (slave >= 0) {
+        termios tio{};
+        if (::tcgetattr(slave, &tio) == 0) {
+            ::cfmakeraw(&tio);
+            (void)::tcsetattr(slave, TCSANOW, &tio);
+        }
+        ::close(slave);
+    }
+    ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
+    if (::pipe2(wake_, O_CLOEXEC | O_NONBLOCK) != 0) {
+        int error = errno;
+        ::close(master);
+        return error;
+    }
+    master_ = master;
+    slavePath_ = name;
+    if (model_) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        link_->baud_ = hostBaud();
+        model_->onOpen(*link_);
+    }
+    thread_ = std::thread([this] { run(); });
+    return 0;
+}
+
+void PtyBridge::stop() {
+    if (thread_.joinable()) {
+        char byte = 1;
+        (void)!::write(wake_[1], &byte, 1);
+        thread_.join();
+    }
+    closeFd(master_);
+    closeFd(wake_[0]);
+    closeFd(wake_[1]);
+}
+
+std::uint32_t PtyBridge::hostBaud() const {
+    termios tio{};
+    if (::tcgetattr(master_, &tio) != 0) {
+        return 0;
+    }
+    speed_t speed = ::cfgetospeed(&tio);
+    for (const SpeedRow& row : kSpeeds) {
+        if (row.code == speed) {
+            return row.baud;
+        }
+    }
+    return 0;
+}
+
+void PtyBridge::waitForStop(int ms) {
+    pollfd fd{wake_[0], POLLIN, 0};
+    (void)::poll(&fd, 1, ms);
+}
+
+void PtyBridge::flushDue() {
+    std::vector<std::uint8_t> due;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        std::uint64_t now = clock_->nowUs();
+        while (!out_.empty() && out_.front().timeUs <= now) {
+            due.insert(due.end(), out_.front().bytes.begin(), out_.front().bytes.end());
+            out_.pop_front();
+        }
+    }
+    std::size_t at = 0;
+    while (at < due.size()) {
+        ssize_t n = ::write(master_, due.data() + at, due.size() - at);
+        if (n <= 0) {
+            // A full or closed line: the rest is lost, as on a wire nobody listens to.
+            return;
+        }
+        at += static_cast<std::size_t>(n);
+    }
+}
+
+void PtyBridge::run() {
+    std::vector<std::uint8_t> buffer(4096);
+    for (;;) {
+        int timeoutMs = kIdlePollMs;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (!out_.empty()) {
+                std::uint64_t now = clock_->nowUs();
+                std::uint64_t next = out_.front().timeUs;
+                timeoutMs = next <= now ? 0 : static_cast<int>((next - now + 999) / 1000);
+            }
+        }
+        pollfd fds[2] = {{master_, POLLIN, 0}, {wake_[0], POLLIN, 0}};
+        int ready = ::poll(fds, 2, timeoutMs);
+        if (ready < 0 && errno != EINTR) {
+            return;
+        }
+        if ((fds[1].revents & POLLIN) != 0) {
+            return;
+        }
+        if ((fds[0].revents & POLLIN) != 0) {
+            std::size_t got = 0;
+            for (;;) {
+                ssize_t n = ::read(master_, buffer.data() + got, buffer.size() - got);
+                if (n <= 0) {
+                    break;
+                }
+                got += static_cast<std::size_t>(n);
+                pollfd more{master_, POLLIN, 0};
+                if (got == buffer.size() || ::poll(&more, 1, kCoalesceMs) <= 0 ||
+                    (more.revents & POLLIN) == 0) {
+                    break;
+                }
+            }
+            if (got > 0) {
+                std::uint32_t baud = hostBaud();
+                std::lock_guard<std::mutex> lock(mutex_);
+                link_->baud_ = baud;
+                if (model_) {
+                    model_->onHostBytes(buffer.data(), got, baud, *link_);
+                }
+            }
+        } else if ((fds[0].revents & (POLLHUP | POLLERR)) != 0) {
+            // Nobody has the slave side open: what was still to be said is lost with the host.
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                out_.clear();
+            }
+            waitForStop(kNoHostPollMs);
+            continue;
+        }
+        flushDue();
+    }
+}
+
+}  // namespace vandora::sim

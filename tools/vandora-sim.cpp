@@ -1,0 +1,262 @@
+// vandora-sim: one simulated engine behind a pseudo-terminal, for running the service, the
+// diagnostics tool or end-to-end tests without the hardware.
+//
+// Prints the slave path on one line of standard output (and links PATH to it with --link), then
+// serves until SIGTERM or SIGINT, or until standard input closes when it is a pipe, socket or
+// terminal (a job started in the background with /dev/null as input keeps serving).
+// Exit codes: 0 stopped, 1 the pseudo-terminal could not be set up, 2 bad arguments.
+#include <poll.h>
+#include <signal.h>
+#include <sys/signalfd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "PtyBridge.h"
+#include "engines/EngineModels.h"
+
+namespace {
+
+using namespace vandora::sim;
+
+constexpr int kExitOk = 0;
+constexpr int kExitFailed = 1;
+constexpr int kExitUsage = 2;
+
+const char* const kUsage =
+    "usage: vandora-sim --engine N [--baud B] [--link PATH] [--variant V]\n"
+    "                   [--decode TYPE:HEXDATA[:wrapped][:split=N] | --decode noread]...\n"
+    "                   [--repeat] [--decode-delay MS] [--reply-delay MS]\n"
+    "                   [--silent] [--refuse] [--garbage] [--cut K] [--stall K:MS]\n"
+    "\n"
+    "--engine N      engine type: 2 CCD/Laser, 3 2D imager, 4 1D long-range laser, 8 2D\n"
+    "                imager (newer), 9 1D laser, 5 RFID letter-command module, 6 RFID\n"
+    "                hexadecimal-frame module\n"
+    "--baud B        rate the engine starts at (default: its working rate)\n"
+    "--link PATH     also make PATH a symbolic link to the slave side\n"
+    "--variant V     RFID letter-command module firmware line: 1 (default) or 0\n"
+    "--decode T:D    a decode returned on trigger, in order: T the code type byte in\n"
+    "                hexadecimal (CCD/Laser: the identifier character's code, e.g. 41 for A;\n"
+    "                RFID: the family letter's code, or the family number), D the data (RFID:\n"
+    "                the UID) in hexadecimal; ':wrapped' sends it behind the 0x99 marker,\n"
+    "                ':split=N' puts N data bytes in each packet. 'noread' is a no-read.\n"
+    "--repeat        cycle through the decodes instead of using them up\n"
+    "--decode-delay  time from trigger to decode (default 30 ms)\n"
+    "--reply-delay   time before every answer (default 0)\n"
+    "--silent, --refuse, --garbage\n"
+    "                answer nothing, refuse every command, answer junk\n"
+    "--cut K         send only the first K bytes of each answer\n"
+    "--stall K:MS    pause MS milliseconds after the first K bytes of each answer\n";
+
+int usageError(const std::string& message) {
+    std::fprintf(stderr, "vandora-sim: %s\n%s", message.c_str(), kUsage);
+    return kExitUsage;
+}
+
+bool parseNumber(const char* text, unsigned long long high, unsigned long long& out) {
+    if (text == nullptr || *text == '\0') {
+        return false;
+    }
+    char* end = nullptr;
+    errno = 0;
+    unsigned long long value = std::strtoull(text, &end, 10);
+    if (errno != 0 || *end != '\0' || value > high) {
+        return false;
+    }
+    out = value;
+    return true;
+}
+
+bool parseDecode(const std::string& spec, SimDecode& out) {
+    if (spec == "noread") {
+        out.form = DecodeForm::NoRead;
+        return true;
+    }
+    std::vector<std::string> parts;
+    std::size_t from = 0;
+    for (;;) {
+        std::size_t colon = spec.find(':', from);
+        parts.push_back(spec.substr(from, colon - from));
+        if (colon == std::string::npos) {
+            break;
+        }
+        from = colon + 1;
+    }
+    std::vector<std::uint8_t> type;
+    if (parts.size() < 2 || !parseHex(parts[0], type) || type.size() != 1 ||
+        !parseHex(parts[1], out.data)) {
+        return false;
+    }
+    out.codeType = type[0];
+    for (std::size_t i = 2; i < parts.size(); ++i) {
+        unsigned long long n = 0;
+        if (parts[i] == "wrapped") {
+            out.form = DecodeForm::Wrapped;
+        } else if (parts[i].rfind("split=", 0) == 0 && parseNumber(parts[i].c_str() + 6, 250, n) &&
+                   n > 0) {
+            out.packetData = static_cast<std::size_t>(n);
+        } else {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Standard input counts as a stop signal only when something can close it.
+bool watchStdin() {
+    struct stat st {};
+    if (::fstat(STDIN_FILENO, &st) != 0) {
+        return false;
+    }
+    return S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode) || ::isatty(STDIN_FILENO) != 0;
+}
+
+int serve(int engineType, const SimOptions& options, const std::string& linkPath) {
+    std::shared_ptr<EngineSim> model = makeEngineModel(engineType, options);
+    // Signals are taken through a descriptor; the bridge's thread inherits the block.
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGTERM);
+    sigaddset(&signals, SIGINT);
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+    int signalFd = ::signalfd(-1, &signals, SFD_CLOEXEC);
+
+    PtyBridge bridge(model);
+    int rc = bridge.start();
+    if (rc != 0) {
+        std::fprintf(stderr, "vandora-sim: cannot open a pseudo-terminal: %s\n", std::strerror(rc));
+        return kExitFailed;
+    }
+    bool linked = false;
+    if (!linkPath.empty()) {
+        struct stat st {};
+        if (::lstat(linkPath.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+            ::unlink(linkPath.c_str());
+        }
+        if (::symlink(bridge.slavePath().c_str(), linkPath.c_str()) != 0) {
+            std::fprintf(stderr, "vandora-sim: cannot link %s: %s\n", linkPath.c_str(),
+                         std::strerror(errno));
+            return kExitFailed;
+        }
+        linked = true;
+    }
+    std::printf("%s\n", bridge.slavePath().c_str());
+    std::fflush(stdout);
+
+    bool stdinWatched = watchStdin();
+    for (;;) {
+        pollfd fds[2] = {{signalFd, POLLIN, 0}, {stdinWatched ? STDIN_FILENO : -1, POLLIN, 0}};
+        int ready = ::poll(fds, 2, -1);
+        if (ready < 0 && errno != EINTR) {
+            break;
+        }
+        if ((fds[0].revents & POLLIN) != 0) {
+            break;
+        }
+        if ((fds[1].revents & (POLLIN | POLLHUP)) != 0) {
+            char buffer[256];
+            if (::read(STDIN_FILENO, buffer, sizeof buffer) <= 0) {
+                break;
+            }
+        }
+    }
+    bridge.stop();
+    if (linked) {
+        ::unlink(linkPath.c_str());
+    }
+    if (signalFd >= 0) {
+        ::close(signalFd);
+    }
+    return kExitOk;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::vector<std::string> args(argv + 1, argv + argc);
+    int engineType = 0;
+    std::string linkPath;
+    SimOptions options;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        auto value = [&]() -> const char* {
+            return i + 1 < args.size() ? args[++i].c_str() : nullptr;
+        };
+        unsigned long long n = 0;
+        if (a == "--help" || a == "-h") {
+            std::fputs(kUsage, stdout);
+            return kExitOk;
+        } else if (a == "--engine") {
+            if (!parseNumber(value(), 9, n) || engineFacts(static_cast<int>(n)) == nullptr) {
+                return usageError("--engine needs one of 2, 3, 4, 5, 6, 8, 9");
+            }
+            engineType = static_cast<int>(n);
+        } else if (a == "--baud") {
+            if (!parseNumber(value(), 4000000, n) || n == 0) {
+                return usageError("--baud needs a rate");
+            }
+            options.startBaud = static_cast<std::uint32_t>(n);
+        } else if (a == "--link") {
+            const char* v = value();
+            if (v == nullptr || *v == '\0') {
+                return usageError("--link needs a path");
+            }
+            linkPath = v;
+        } else if (a == "--variant") {
+            if (!parseNumber(value(), 1, n)) {
+                return usageError("--variant needs 0 or 1");
+            }
+            options.variant = static_cast<int>(n);
+        } else if (a == "--decode") {
+            const char* v = value();
+            SimDecode decode;
+            if (v == nullptr || !parseDecode(v, decode)) {
+                return usageError("--decode needs TYPE:HEXDATA[:wrapped][:split=N] or noread");
+            }
+            options.decodes.push_back(decode);
+        } else if (a == "--repeat") {
+            options.repeatDecodes = true;
+        } else if (a == "--decode-delay" || a == "--reply-delay") {
+            if (!parseNumber(value(), 3600000, n)) {
+                return usageError(a + " needs milliseconds");
+            }
+            (a == "--decode-delay" ? options.decodeDelayUs : options.faults.replyDelayUs) =
+                n * 1000;
+        } else if (a == "--silent") {
+            options.faults.silent = true;
+        } else if (a == "--refuse") {
+            options.faults.refuseAll = true;
+        } else if (a == "--garbage") {
+            options.faults.garbage = true;
+        } else if (a == "--cut") {
+            if (!parseNumber(value(), 65535, n)) {
+                return usageError("--cut needs a byte count");
+            }
+            options.faults.cutAfter = static_cast<std::size_t>(n);
+        } else if (a == "--stall") {
+            const char* v = value();
+            std::string spec = v != nullptr ? v : "";
+            std::size_t colon = spec.find(':');
+            unsigned long long ms = 0;
+            if (colon == std::string::npos ||
+                !parseNumber(spec.substr(0, colon).c_str(), 65535, n) ||
+                !parseNumber(spec.substr(colon + 1).c_str(), 3600000, ms)) {
+                return usageError("--stall needs K:MS");
+            }
+            options.faults.stallAfter = static_cast<std::size_t>(n);
+            options.faults.stallUs = ms * 1000;
+        } else {
+            return usageError("unknown argument '" + a + "'");
+        }
+    }
+    if (engineType == 0) {
+        return usageError("--engine is required");
+    }
+    return serve(engineType, options, linkPath);
+}
