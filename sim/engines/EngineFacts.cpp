@@ -16,20 +16,20 @@ constexpr std::string_view kLaser955Revision =
     "0123"sv;
 
 constexpr EngineFacts kEngines[] = {
-    {2, "CCD/Laser", WireFraming::CcdText, 115200, RateSwitch::None, "CL 2.10"sv, ""sv, "NG"sv,
+    {2, "CCD/Laser", WireFraming::CcdText, 115200, RateSwitch::None, 0, "CL 2.10"sv, ""sv, "NG"sv,
      WrapForm::None, false},
-    {3, "2D imager", WireFraming::Packet, 115200, RateSwitch::PacketParameter, kImagerRevision,
+    {3, "2D imager", WireFraming::Packet, 115200, RateSwitch::PacketParameter, 0, kImagerRevision,
      ""sv, ""sv, WrapForm::Imager, true},
-    {4, "1D long-range laser", WireFraming::Packet, 38400, RateSwitch::PacketParameter,
+    {4, "1D long-range laser", WireFraming::Packet, 38400, RateSwitch::PacketParameter, 0,
      kLongRangeRevision, ""sv, ""sv, WrapForm::Laser, false},
-    {5, "RFID letter-command module", WireFraming::AsciiText, 57600, RateSwitch::AsciiRegister,
+    {5, "RFID letter-command module", WireFraming::AsciiText, 57600, RateSwitch::AsciiRegister, 0,
      "MultiISO 1.2.4"sv, "ISO 0.9v3"sv, "F"sv, WrapForm::None, false},
-    {6, "RFID hexadecimal-frame module", WireFraming::HexText, 115200, RateSwitch::None,
+    {6, "RFID hexadecimal-frame module", WireFraming::HexText, 115200, RateSwitch::None, 0,
      "HXR 3.01"sv, ""sv, "[FF]"sv, WrapForm::None, false},
-    {8, "2D imager (newer)", WireFraming::Packet, 115200, RateSwitch::PacketParameter,
+    {8, "2D imager (newer)", WireFraming::Packet, 115200, RateSwitch::PacketParameter, 0,
      kImager4507Revision, ""sv, ""sv, WrapForm::Imager, true},
-    {9, "1D laser", WireFraming::Packet, 38400, RateSwitch::PacketParameter, kLaser955Revision,
-     ""sv, ""sv, WrapForm::Laser, false},
+    {9, "1D laser", WireFraming::Packet, 38400, RateSwitch::PacketParameter, 9600,
+     kLaser955Revision, ""sv, ""sv, WrapForm::Laser, false},
 };
 
 struct RateCode {

@@ -35,6 +35,9 @@ struct EngineFacts {
     WireFraming framing;
     std::uint32_t workingBaud;
     RateSwitch rateSwitch;
+    // Rate the engine falls back to when its parameter defaults are restored; 0: it keeps the
+    // rate it is at.
+    std::uint32_t defaultsBaud;
     // Answer to the identification query: the revision text of a packet engine (the data of
     // its 0xA3 answer), the version text of a text engine.
     std::string_view identity;

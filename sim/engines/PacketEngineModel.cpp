@@ -232,11 +232,15 @@ void PacketEngineModel::parameterRequest(const Frame& frame, SimLink& link) {
 void PacketEngineModel::parameterDefaults(const Frame& /*frame*/, SimLink& link) {
     std::uint8_t rate = param(kRateParam);
     params = defaults();
-    if (rate != 0) {
-        params[kRateParam] = rate;
-    }
     words.clear();
     ack(link);
+    // Some engines take their factory line rate back with the other defaults (the host then
+    // meets them at that rate and moves them again); the others keep the rate in use.
+    if (facts().defaultsBaud != 0) {
+        switchRate(facts().defaultsBaud);
+    } else if (rate != 0) {
+        params[kRateParam] = rate;
+    }
 }
 
 void PacketEngineModel::hostAck(const Frame& /*frame*/, SimLink& link) {

@@ -114,6 +114,17 @@ TEST(PacketEngineModel, KeepsParametersSentAndRestoresDefaults) {
               withChecksum({0x0A, 0xC6, 0x00, 0x00, 0xFF, 0x09, 0x00, 0xF0, 0x24, 0x00}));
 }
 
+TEST(PacketEngineModel, RestoringDefaultsMovesOnlyThe1DLaserBackTo9600) {
+    const Bytes defaults = withChecksum({0x04, 0xC8, 0x04, 0x00});
+    for (int type : kPacketTypes) {
+        SCOPED_TRACE(type);
+        Wire wire(type);
+        std::uint32_t working = wire.model->currentBaud();
+        EXPECT_EQ(wire.ask(defaults), kAck) << "acknowledged at the old rate";
+        EXPECT_EQ(wire.model->currentBaud(), type == 9 ? 9600u : working);
+    }
+}
+
 TEST(PacketEngineModel, SendsContinuationPacketsOnlyOnTheHostsAcknowledgement) {
     SimOptions options;
     Bytes data(25);
