@@ -434,6 +434,11 @@ bool packetCommandApplies(PacketCommand c, std::int32_t engineType) {
     return c < PacketCommand::Count && typeBit(info(c).types, engineType);
 }
 
+bool packetArgumentApplies(PacketCommand c, std::size_t arg, std::int32_t engineType) {
+    return packetCommandApplies(c, engineType) && arg < info(c).count &&
+           applies(info(c).args[arg], engineType);
+}
+
 std::int32_t packetCommand(ReaderChannel& channel, ParamCache& cache, PacketCommand c,
                            int direction, std::span<std::int32_t* const> args) {
     if (!packetCommandApplies(c, channel.engineType) || (direction != 'r' && direction != 'w')) {
