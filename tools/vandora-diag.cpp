@@ -3,6 +3,7 @@
 //
 //   vandora-diag identify --port PATH [--rfid] [--model N] [--hint H]
 //   vandora-diag scan --port PATH [--model N] [--hint H] [--timeout MS]
+//   vandora-diag settings --port PATH [--model N] [--hint H] --ini FILE (save|load)
 //
 // Results go to standard output, errors to standard error. Exit codes: 0 success, 1 the
 // operation failed, 2 bad arguments.
@@ -15,6 +16,8 @@
 #include <vector>
 
 #include "config/EngineSettings.h"
+#include "config/IniStore.h"
+#include "config/SettingsTransfer.h"
 #include "platform/EngineReadyLine.h"
 #include "platform/TermiosSerialPort.h"
 #include "reader/Identify.h"
@@ -33,6 +36,7 @@ constexpr int kExitUsage = 2;
 const char* const kUsage =
     "usage: vandora-diag identify --port PATH [--rfid] [--model N] [--hint H]\n"
     "       vandora-diag scan --port PATH [--model N] [--hint H] [--timeout MS]\n"
+    "       vandora-diag settings --port PATH [--model N] [--hint H] --ini FILE (save|load)\n"
     "\n"
     "identify   identifies the engine behind a freshly opened port: the barcode channel, or the\n"
     "           RFID channel with --rfid. --model is the terminal model 0 to 5 (default: from\n"
@@ -42,7 +46,11 @@ const char* const kUsage =
     "scan       opens the barcode channel as the service does (identification and the\n"
     "           engine's default set), makes one read (--timeout, default 3000 ms) and prints\n"
     "           'type=<codeTypeId> name=<codeTypeName> data=<hex>' (exit 0) or\n"
-    "           'noread error=<lastError>' (exit 1).\n";
+    "           'noread error=<lastError>' (exit 1).\n"
+    "settings   opens the barcode channel as the service does; save writes every section the\n"
+    "           service saves for this engine into FILE (creating it), load sends FILE's\n"
+    "           sections to the engine. Prints 'written <section>' or 'sent <section>' per\n"
+    "           section.\n";
 
 // Every port number of the channel opens the one device given on the command line.
 class SinglePathProvider final : public SerialPortProvider {
@@ -63,6 +71,8 @@ struct Options {
     std::optional<std::int32_t> model;
     std::int32_t hint = EngineType::Detect;
     std::int32_t timeoutMs = 3000;
+    std::string ini;
+    std::string action;
 };
 
 bool parseInt(const char* text, std::int32_t low, std::int32_t high, std::int32_t& out) {
@@ -133,6 +143,47 @@ int scan(const Options& options) {
     return kExitOk;
 }
 
+int settingsCommand(const Options& options) {
+    SinglePathProvider ports(options.port);
+    FileEngineReadyLine readyLine;
+    UnavailableRfidLink link;
+    ReaderPlatform platform;
+    platform.ports = &ports;
+    platform.readyLine = &readyLine;
+    platform.rfidLink = &link;
+    EngineSettings engine;
+    ReaderManager manager(platform, &engine);
+    manager.setDeviceModel(options.model ? *options.model : manager.detectDeviceModel());
+    if (manager.openReader(kBarcodePort, options.hint) == 0) {
+        std::fprintf(stderr, "vandora-diag: no barcode engine, error %u\n",
+                     manager.barcode.lastError);
+        return kExitFailed;
+    }
+    AppSettings settings;
+    settings.enableBarcode = 1;
+    IniStore store;
+    if (options.action == "load") {
+        if (store.load(options.ini) == 0) {
+            std::fprintf(stderr, "vandora-diag: %s\n", store.lastError().narrow().c_str());
+            return kExitFailed;
+        }
+        loadAll(manager, engine, store, settings, [](const SectionDef& section) {
+            std::printf("sent %.*s\n", static_cast<int>(section.name.size()), section.name.data());
+        });
+        return kExitOk;
+    }
+    // Sections of other engines already in the file are kept.
+    store.load(options.ini);
+    saveAll(manager, engine, store, settings, [](const SectionDef& section) {
+        std::printf("written %.*s\n", static_cast<int>(section.name.size()), section.name.data());
+    });
+    if (store.save(options.ini) == 0) {
+        std::fprintf(stderr, "vandora-diag: %s\n", store.lastError().narrow().c_str());
+        return kExitFailed;
+    }
+    return kExitOk;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -148,7 +199,8 @@ int main(int argc, char** argv) {
     }
     Options options;
     options.command = args[0];
-    if (options.command != "identify" && options.command != "scan") {
+    if (options.command != "identify" && options.command != "scan" &&
+        options.command != "settings") {
         return usageError("unknown command '" + options.command + "'");
     }
     for (std::size_t i = 1; i < args.size(); ++i) {
@@ -164,6 +216,15 @@ int main(int argc, char** argv) {
             options.port = v;
         } else if (a == "--rfid" && options.command == "identify") {
             options.rfid = true;
+        } else if (a == "--ini" && options.command == "settings") {
+            const char* v = value();
+            if (v == nullptr || *v == '\0') {
+                return usageError("--ini needs a file");
+            }
+            options.ini = v;
+        } else if ((a == "save" || a == "load") && options.command == "settings" &&
+                   options.action.empty()) {
+            options.action = a;
         } else if (a == "--timeout" && options.command == "scan") {
             if (!parseInt(value(), 0, 3600000, options.timeoutMs)) {
                 return usageError("--timeout needs milliseconds");
@@ -184,6 +245,12 @@ int main(int argc, char** argv) {
     }
     if (options.port.empty()) {
         return usageError("--port is required");
+    }
+    if (options.command == "settings") {
+        if (options.ini.empty() || options.action.empty()) {
+            return usageError("settings needs --ini FILE and save or load");
+        }
+        return settingsCommand(options);
     }
     return options.command == "scan" ? scan(options) : identify(options);
 }

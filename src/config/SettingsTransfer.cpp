@@ -14,6 +14,12 @@ namespace {
 
 using Names = std::vector<std::string_view>;
 
+void notify(const SectionCallback& onSection, const SectionDef& section) {
+    if (onSection) {
+        onSection(section);
+    }
+}
+
 // An engine command of either family.
 struct Command {
     bool ccd;
@@ -140,8 +146,8 @@ struct Extra {
 
 // Writes a section from engine values and extra fields; keys without a source stay absent.
 void writeSection(IniStore& store, const SectionDef& section, std::int32_t type,
-                  std::initializer_list<EngineValues*> sources,
-                  std::initializer_list<Extra> extras) {
+                  std::initializer_list<EngineValues*> sources, std::initializer_list<Extra> extras,
+                  const SectionCallback& onSection) {
     std::array<std::int32_t*, kMaxSectionKeys> refs{};
     for (std::size_t k = 0; k < section.keys.size(); ++k) {
         std::string_view key = section.keys[k].name;
@@ -164,6 +170,9 @@ void writeSection(IniStore& store, const SectionDef& section, std::int32_t type,
     }
     accessSection(store, section, kDirectionWrite,
                   std::span<std::int32_t* const>(refs.data(), section.keys.size()));
+    if (onSection) {
+        onSection(section);
+    }
 }
 
 // A symbology section and the command that carries it.
@@ -287,28 +296,31 @@ std::vector<Link> imagerSaveLinks() {
 }
 
 void loadLinks(ReaderChannel& channel, EngineSettings& engine, IniStore& store,
-               const std::vector<Link>& links) {
+               const std::vector<Link>& links, const SectionCallback& onSection) {
     for (const Link& link : links) {
         SectionValues values(store, *link.section);
         if (values.exists()) {
             values.send(channel, engine, link.command, link.only, link.except);
+            if (onSection) {
+                onSection(*link.section);
+            }
         }
     }
 }
 
 void saveLinks(ReaderChannel& channel, EngineSettings& engine, IniStore& store,
-               const std::vector<Link>& links) {
+               const std::vector<Link>& links, const SectionCallback& onSection) {
     for (const Link& link : links) {
         EngineValues values = readEngine(channel, engine, link.command, link.only, link.except);
         if (values.ok) {
-            writeSection(store, *link.section, channel.engineType, {&values}, {});
+            writeSection(store, *link.section, channel.engineType, {&values}, {}, onSection);
         }
     }
 }
 
 // "Image 2D": the enable is the program's own; the rest goes to the imager options.
 void loadImage2D(ReaderChannel& channel, EngineSettings& engine, IniStore& store,
-                 AppSettings& settings) {
+                 AppSettings& settings, const SectionCallback& onSection) {
     SectionValues values(store, kImage2D);
     if (!values.exists()) {
         return;
@@ -317,10 +329,13 @@ void loadImage2D(ReaderChannel& channel, EngineSettings& engine, IniStore& store
         settings.imageEnable = *enable;
     }
     values.send(channel, engine, pkt(P::ImagerOptions), {}, "snapshotModeTimeout");
+    if (onSection) {
+        onSection(kImage2D);
+    }
 }
 
 void saveImage2D(ReaderChannel& channel, EngineSettings& engine, IniStore& store,
-                 AppSettings& settings) {
+                 AppSettings& settings, const SectionCallback& onSection) {
     // Type 8 keeps its exposure in the gain parameter, so it is not saved for that type.
     EngineValues values =
         channel.engineType == EngineType::Imager2D4507
@@ -331,12 +346,12 @@ void saveImage2D(ReaderChannel& channel, EngineSettings& engine, IniStore& store
             : readEngine(channel, engine, pkt(P::ImagerOptions), {}, "snapshotModeTimeout");
     if (values.ok) {
         writeSection(store, kImage2D, channel.engineType, {&values},
-                     {{"enable", &settings.imageEnable}});
+                     {{"enable", &settings.imageEnable}}, onSection);
     }
 }
 
 void loadBarcode(ReaderManager& manager, EngineSettings& engine, IniStore& store,
-                 AppSettings& settings) {
+                 AppSettings& settings, const SectionCallback& onSection) {
     ReaderChannel& channel = manager.barcode;
     std::int32_t type = channel.engineType;
     auto takeEnable = [&](SectionValues& values) {
@@ -351,8 +366,9 @@ void loadBarcode(ReaderManager& manager, EngineSettings& engine, IniStore& store
                 takeEnable(reader);
                 reader.send(channel, engine, ccdCmd(C::Reader),
                             {"scanMode", "redundancy", "laserOnTime"});
+                notify(onSection, kReaderCcd);
             }
-            loadLinks(channel, engine, store, ccdLoadLinks());
+            loadLinks(channel, engine, store, ccdLoadLinks(), onSection);
             break;
         }
         case EngineType::LongRange1D:
@@ -363,8 +379,9 @@ void loadBarcode(ReaderManager& manager, EngineSettings& engine, IniStore& store
                 reader.send(channel, engine, pkt(P::Reader1D),
                             {"laserOnTime", "scanAngle", "linearCodeTypeSecurityLevels",
                              "aimDurtion", "scanMode"});
+                notify(onSection, kReader1DLr);
             }
-            loadLinks(channel, engine, store, laserLoadLinks(type));
+            loadLinks(channel, engine, store, laserLoadLinks(type), onSection);
             break;
         }
         case EngineType::Imager2D:
@@ -379,19 +396,21 @@ void loadBarcode(ReaderManager& manager, EngineSettings& engine, IniStore& store
                 reader.send(channel, engine, pkt(P::Reader2D), readerKeys);
                 reader.send(channel, engine, pkt(P::ImagerOptions),
                             {"decodingIllumination", "decodeAimingPattern", "imgFocus"});
+                notify(onSection, kReader2D);
             }
             std::vector<Link> links = imagerLoadLinks();
-            loadLinks(channel, engine, store, links);
+            loadLinks(channel, engine, store, links, onSection);
             if (type == EngineType::Imager2D) {
                 loadLinks(channel, engine, store,
-                          {{&kSymbologies2DShort, pkt(P::Symbologies2DShort)}});
-                loadImage2D(channel, engine, store, settings);
+                          {{&kSymbologies2DShort, pkt(P::Symbologies2DShort)}}, onSection);
+                loadImage2D(channel, engine, store, settings, onSection);
             } else {
-                loadImage2D(channel, engine, store, settings);
+                loadImage2D(channel, engine, store, settings, onSection);
                 loadLinks(channel, engine, store,
                           {{&kChinese25, pkt(P::Chinese25)},
                            {&kMatrix25_2D, pkt(P::Matrix25)},
-                           {&kSymbologies2DFull, pkt(P::Symbologies2DFull)}});
+                           {&kSymbologies2DFull, pkt(P::Symbologies2DFull)}},
+                          onSection);
             }
             break;
         }
@@ -402,7 +421,7 @@ void loadBarcode(ReaderManager& manager, EngineSettings& engine, IniStore& store
 }
 
 void saveBarcode(ReaderManager& manager, EngineSettings& engine, IniStore& store,
-                 AppSettings& settings) {
+                 AppSettings& settings, const SectionCallback& onSection) {
     ReaderChannel& channel = manager.barcode;
     std::int32_t type = channel.engineType;
     std::int32_t one = 1;
@@ -411,8 +430,8 @@ void saveBarcode(ReaderManager& manager, EngineSettings& engine, IniStore& store
             // Written even when the read fails.
             EngineValues reader = readEngine(channel, engine, ccdCmd(C::Reader));
             writeSection(store, kReaderCcd, type, {&reader},
-                         {{"hasCCD", &one}, {"enableBarcode", &settings.enableBarcode}});
-            saveLinks(channel, engine, store, ccdSaveLinks());
+                         {{"hasCCD", &one}, {"enableBarcode", &settings.enableBarcode}}, onSection);
+            saveLinks(channel, engine, store, ccdSaveLinks(), onSection);
             break;
         }
         case EngineType::LongRange1D:
@@ -424,9 +443,10 @@ void saveBarcode(ReaderManager& manager, EngineSettings& engine, IniStore& store
             if (reader.ok) {
                 writeSection(store, kReader1DLr, type, {&reader},
                              {{type == EngineType::LongRange1D ? "has1DLR" : "has1D_955", &one},
-                              {"enableBarcode", &settings.enableBarcode}});
+                              {"enableBarcode", &settings.enableBarcode}},
+                             onSection);
             }
-            saveLinks(channel, engine, store, laserSaveLinks(type));
+            saveLinks(channel, engine, store, laserSaveLinks(type), onSection);
             break;
         }
         case EngineType::Imager2D:
@@ -439,18 +459,21 @@ void saveBarcode(ReaderManager& manager, EngineSettings& engine, IniStore& store
             if (options.ok) {
                 writeSection(store, kReader2D, type, {&reader, &options},
                              {{type == EngineType::Imager2D ? "has2D" : "has2D_4507", &one},
-                              {"enableBarcode", &settings.enableBarcode}});
+                              {"enableBarcode", &settings.enableBarcode}},
+                             onSection);
             }
-            saveLinks(channel, engine, store, imagerSaveLinks());
+            saveLinks(channel, engine, store, imagerSaveLinks(), onSection);
             if (type == EngineType::Imager2D) {
-                saveLinks(channel, engine, store, {{&kSecurity2D, pkt(P::SecurityLevel)}});
-                saveImage2D(channel, engine, store, settings);
+                saveLinks(channel, engine, store, {{&kSecurity2D, pkt(P::SecurityLevel)}},
+                          onSection);
+                saveImage2D(channel, engine, store, settings, onSection);
             } else {
-                saveImage2D(channel, engine, store, settings);
+                saveImage2D(channel, engine, store, settings, onSection);
                 saveLinks(channel, engine, store,
                           {{&kChinese25, pkt(P::Chinese25)},
                            {&kMatrix25_2D, pkt(P::Matrix25)},
-                           {&kSymbologies2DFull, pkt(P::Symbologies2DFull)}});
+                           {&kSymbologies2DFull, pkt(P::Symbologies2DFull)}},
+                          onSection);
             }
             break;
         }
@@ -508,11 +531,11 @@ ReaderHints readerHints(const IniStore& constStore) {
     return hints;
 }
 
-void loadAll(ReaderManager& manager, EngineSettings& engine, IniStore& store,
-             AppSettings& settings) {
+void loadAll(ReaderManager& manager, EngineSettings& engine, IniStore& store, AppSettings& settings,
+             const SectionCallback& onSection) {
     auto general = settings.generalFields();
     accessSection(store, kGeneral, kDirectionRead, std::span<const FieldRef>(general));
-    loadBarcode(manager, engine, store, settings);
+    loadBarcode(manager, engine, store, settings, onSection);
     std::int32_t rfidType = manager.rfid.engineType;
     if (exchangesRfidKeys(rfidType)) {
         auto refs = rfidRefs(settings, rfidType);
@@ -522,17 +545,19 @@ void loadAll(ReaderManager& manager, EngineSettings& engine, IniStore& store,
     }
 }
 
-void saveAll(ReaderManager& manager, EngineSettings& engine, IniStore& store,
-             AppSettings& settings) {
+void saveAll(ReaderManager& manager, EngineSettings& engine, IniStore& store, AppSettings& settings,
+             const SectionCallback& onSection) {
     auto general = settings.generalFields();
     accessSection(store, kGeneral, kDirectionWrite, std::span<const FieldRef>(general));
-    saveBarcode(manager, engine, store, settings);
+    notify(onSection, kGeneral);
+    saveBarcode(manager, engine, store, settings, onSection);
     std::int32_t rfidType = manager.rfid.engineType;
     if (exchangesRfidKeys(rfidType)) {
         auto refs = rfidRefs(settings, rfidType);
         settings.hasRfid = rfidType;
         refs[kHasRfid] = &settings.hasRfid;
         accessSection(store, kRfid, kDirectionWrite, std::span<const FieldRef>(refs));
+        notify(onSection, kRfid);
     }
 }
 

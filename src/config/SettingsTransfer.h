@@ -12,6 +12,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "config/AppSettings.h"
@@ -31,10 +32,13 @@ struct ReaderHints {
 // has1D_955 (in that order of preference) and hasRfid, absent keys counting as 0.
 ReaderHints readerHints(const IniStore& store);
 
-void loadAll(ReaderManager& manager, EngineSettings& engine, IniStore& store,
-             AppSettings& settings);
-void saveAll(ReaderManager& manager, EngineSettings& engine, IniStore& store,
-             AppSettings& settings);
+// Told each section that was sent to the engine (load) or written into the store (save).
+using SectionCallback = std::function<void(const SectionDef&)>;
+
+void loadAll(ReaderManager& manager, EngineSettings& engine, IniStore& store, AppSettings& settings,
+             const SectionCallback& onSection = {});
+void saveAll(ReaderManager& manager, EngineSettings& engine, IniStore& store, AppSettings& settings,
+             const SectionCallback& onSection = {});
 
 // One symbology's enable as the engine reports it after a restore.
 struct SymbologyEnable {
