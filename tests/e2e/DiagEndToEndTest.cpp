@@ -1,0 +1,231 @@
+// vandora-diag against simulated engines behind real pseudo-terminals (vandora-sim), as an
+// integrator would run it.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Result {
+    int exitCode = -1;
+    std::string out;
+};
+
+// Runs a program to its end (killed after 60 s) and returns its exit code and standard output.
+Result runProgram(const std::vector<std::string>& args) {
+    int pipeFds[2];
+    if (pipe(pipeFds) != 0) {
+        return {};
+    }
+    pid_t pid = fork();
+    if (pid == 0) {
+        dup2(pipeFds[1], STDOUT_FILENO);
+        close(pipeFds[0]);
+        close(pipeFds[1]);
+        std::vector<char*> argv;
+        for (const std::string& a : args) {
+            argv.push_back(const_cast<char*>(a.c_str()));
+        }
+        argv.push_back(nullptr);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    close(pipeFds[1]);
+    Result result;
+    char buffer[4096];
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    ssize_t n;
+    while ((n = read(pipeFds[0], buffer, sizeof buffer)) > 0) {
+        result.out.append(buffer, static_cast<std::size_t>(n));
+        if (std::chrono::steady_clock::now() > deadline) {
+            kill(pid, SIGKILL);
+            break;
+        }
+    }
+    close(pipeFds[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return result;
+}
+
+// A vandora-sim process serving one engine on a pseudo-terminal reached through a link.
+class SimProcess {
+  public:
+    explicit SimProcess(std::vector<std::string> args) {
+        link_ = fs::temp_directory_path() /
+                ("vandora-e2e-" + std::to_string(getpid()) + "-" + std::to_string(counter_++));
+        args.insert(args.begin(), std::string(VANDORA_BIN_DIR) + "/vandora-sim");
+        args.push_back("--link");
+        args.push_back(link_.string());
+        pid_ = fork();
+        if (pid_ == 0) {
+            int devNull = ::open("/dev/null", 0);
+            dup2(devNull, STDOUT_FILENO);
+            std::vector<char*> argv;
+            for (const std::string& a : args) {
+                argv.push_back(const_cast<char*>(a.c_str()));
+            }
+            argv.push_back(nullptr);
+            execv(argv[0], argv.data());
+            _exit(127);
+        }
+        for (int i = 0; i < 100 && !fs::exists(link_); ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+    }
+    ~SimProcess() {
+        if (pid_ > 0) {
+            kill(pid_, SIGTERM);
+            waitpid(pid_, nullptr, 0);
+        }
+        std::error_code ec;
+        fs::remove(link_, ec);
+    }
+    std::string port() const { return link_.string(); }
+    bool ready() const { return fs::exists(link_); }
+
+  private:
+    static inline int counter_ = 0;
+    fs::path link_;
+    pid_t pid_ = -1;
+};
+
+std::string diag() {
+    return std::string(VANDORA_BIN_DIR) + "/vandora-diag";
+}
+
+struct IdentifyCase {
+    const char* name;
+    int engine;
+    const char* startBaud;  // nullptr: the working rate
+    bool rfid;
+    int hint;
+    const char* expected;
+};
+
+class DiagIdentify : public ::testing::TestWithParam<IdentifyCase> {};
+
+TEST_P(DiagIdentify, PrintsTheEngineAndItsRate) {
+    const IdentifyCase& c = GetParam();
+    std::vector<std::string> simArgs = {"--engine", std::to_string(c.engine)};
+    if (c.startBaud != nullptr) {
+        simArgs.push_back("--baud");
+        simArgs.push_back(c.startBaud);
+    }
+    SimProcess sim(simArgs);
+    ASSERT_TRUE(sim.ready());
+    std::vector<std::string> args = {diag(),    "identify", "--port", sim.port(),
+                                     "--model", "0",        "--hint", std::to_string(c.hint)};
+    if (c.rfid) {
+        args.push_back("--rfid");
+    }
+    Result r = runProgram(args);
+    EXPECT_EQ(r.exitCode, 0) << r.out;
+    EXPECT_EQ(r.out, std::string(c.expected) + "\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Engines, DiagIdentify,
+    ::testing::Values(
+        IdentifyCase{"CcdLaser", 2, nullptr, false, 2, "engine=2 baud=115200 variant=0"},
+        IdentifyCase{"Imager2D", 3, nullptr, false, 3, "engine=3 baud=115200 variant=0"},
+        IdentifyCase{"Imager2DAt9600", 3, "9600", false, 3, "engine=3 baud=115200 variant=0"},
+        IdentifyCase{"LongRange1D", 4, nullptr, false, 4, "engine=4 baud=38400 variant=0"},
+        IdentifyCase{"Imager2D4507", 8, nullptr, false, 8, "engine=8 baud=115200 variant=0"},
+        IdentifyCase{"Laser1D955", 9, nullptr, false, 9, "engine=9 baud=38400 variant=0"},
+        IdentifyCase{"RfidAscii", 5, nullptr, true, 5, "engine=5 baud=57600 variant=1"},
+        IdentifyCase{"RfidHex", 6, nullptr, true, 6, "engine=6 baud=115200 variant=2"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(DiagIdentifyFailure, SilentEngineAndBadArguments) {
+    SimProcess sim({"--engine", "3", "--silent"});
+    ASSERT_TRUE(sim.ready());
+    Result r =
+        runProgram({diag(), "identify", "--port", sim.port(), "--model", "0", "--hint", "3"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.out, "engine=0 error=0\n");
+    EXPECT_EQ(runProgram({diag(), "identify"}).exitCode, 2);
+    EXPECT_EQ(runProgram({diag(), "identify", "--port", "/x", "--model", "7"}).exitCode, 2);
+    EXPECT_EQ(runProgram({diag(), "frobnicate"}).exitCode, 2);
+    Result missing = runProgram({diag(), "identify", "--port", "/nonexistent/tty", "--model", "0"});
+    EXPECT_EQ(missing.exitCode, 1);
+    EXPECT_EQ(missing.out, "engine=0 error=2\n");
+}
+
+struct ScanCase {
+    const char* name;
+    int engine;
+    const char* decode;
+    const char* expected;
+};
+
+class DiagScan : public ::testing::TestWithParam<ScanCase> {};
+
+TEST_P(DiagScan, ReadsOneDecode) {
+    const ScanCase& c = GetParam();
+    SimProcess sim({"--engine", std::to_string(c.engine), "--decode", c.decode});
+    ASSERT_TRUE(sim.ready());
+    Result r = runProgram(
+        {diag(), "scan", "--port", sim.port(), "--model", "0", "--hint", std::to_string(c.engine)});
+    EXPECT_EQ(r.exitCode, 0) << r.out;
+    EXPECT_EQ(r.out, std::string(c.expected) + "\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Engines, DiagScan,
+    ::testing::Values(
+        ScanCase{"CcdLaser", 2, "41:3132333435", "type=65 name=Code 39 data=3132333435"},
+        ScanCase{"Imager2D", 3, "1B:48656C6C6F", "type=27 name=Data Matrix data=48656C6C6F"},
+        ScanCase{"Imager2DContinued", 3, "1C:000102030405060708090A0B:split=4",
+                 "type=28 name=QR Code data=000102030405060708090A0B"},
+        ScanCase{"LongRange1D", 4, "03:414243", "type=3 name=Code 128 data=414243"},
+        ScanCase{"Imager2D4507", 8, "11:5044463431", "type=17 name=PDF417 data=5044463431"},
+        ScanCase{"Laser1D955", 9, "01:3339", "type=1 name=Code 39 data=3339"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(DiagScanFailure, NoReadReportsTheError) {
+    SimProcess sim({"--engine", "3", "--decode", "noread"});
+    ASSERT_TRUE(sim.ready());
+    Result r = runProgram(
+        {diag(), "scan", "--port", sim.port(), "--model", "0", "--hint", "3", "--timeout", "500"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.out.rfind("noread error=", 0), 0u) << r.out;
+}
+
+TEST(DiagSettings, SaveFromOneEngineAndLoadIntoAnother) {
+    fs::path ini = fs::temp_directory_path() / ("vandora-e2e-" + std::to_string(getpid()) + ".ini");
+    fs::remove(ini);
+    {
+        SimProcess sim({"--engine", "8"});
+        ASSERT_TRUE(sim.ready());
+        Result r = runProgram({diag(), "settings", "--port", sim.port(), "--model", "0", "--hint",
+                               "8", "--ini", ini.string(), "save"});
+        EXPECT_EQ(r.exitCode, 0) << r.out;
+        EXPECT_NE(r.out.find("written Barcode Reader 2D\n"), std::string::npos) << r.out;
+        EXPECT_NE(r.out.find("written Matrix25 2D\n"), std::string::npos) << r.out;
+        EXPECT_TRUE(fs::exists(ini));
+    }
+    {
+        SimProcess sim({"--engine", "8"});
+        ASSERT_TRUE(sim.ready());
+        Result r = runProgram({diag(), "settings", "--port", sim.port(), "--model", "0", "--hint",
+                               "8", "--ini", ini.string(), "load"});
+        EXPECT_EQ(r.exitCode, 0) << r.out;
+        EXPECT_NE(r.out.find("sent Code39 2D/1D_LR\n"), std::string::npos) << r.out;
+    }
+    fs::remove(ini);
+}
+
+}  // namespace
