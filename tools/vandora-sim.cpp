@@ -73,16 +73,16 @@ bool parseNumber(const char* text, unsigned long long high, unsigned long long& 
     return true;
 }
 
-bool parseDecode(const std::string& spec, SimDecode& out) {
-    if (spec == "noread") {
+bool parseDecode(const std::string& arg, SimDecode& out) {
+    if (arg == "noread") {
         out.form = DecodeForm::NoRead;
         return true;
     }
     std::vector<std::string> parts;
     std::size_t from = 0;
     for (;;) {
-        std::size_t colon = spec.find(':', from);
-        parts.push_back(spec.substr(from, colon - from));
+        std::size_t colon = arg.find(':', from);
+        parts.push_back(arg.substr(from, colon - from));
         if (colon == std::string::npos) {
             break;
         }
@@ -241,12 +241,12 @@ int main(int argc, char** argv) {
             options.faults.cutAfter = static_cast<std::size_t>(n);
         } else if (a == "--stall") {
             const char* v = value();
-            std::string spec = v != nullptr ? v : "";
-            std::size_t colon = spec.find(':');
+            std::string arg = v != nullptr ? v : "";
+            std::size_t colon = arg.find(':');
             unsigned long long ms = 0;
             if (colon == std::string::npos ||
-                !parseNumber(spec.substr(0, colon).c_str(), 65535, n) ||
-                !parseNumber(spec.substr(colon + 1).c_str(), 3600000, ms)) {
+                !parseNumber(arg.substr(0, colon).c_str(), 65535, n) ||
+                !parseNumber(arg.substr(colon + 1).c_str(), 3600000, ms)) {
                 return usageError("--stall needs K:MS");
             }
             options.faults.stallAfter = static_cast<std::size_t>(n);
