@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
+#include <utility>
 
 namespace vandora {
 
@@ -59,59 +60,68 @@ char16_t lowerLetter(char16_t unit) {
     return lowered <= 0xFFFF ? static_cast<char16_t>(lowered) : unit;
 }
 
-ByteString unitsOf(std::u16string_view text) {
-    ByteString out(text.size());
-    for (char16_t unit : text) {
-        out.append(unit);
-    }
-    return out;
-}
-
-ByteString lowercasedUnitsOf(std::u16string_view text) {
-    ByteString out(text.size());
-    for (char16_t unit : text) {
-        out.append(lowerLetter(unit));
-    }
-    return out;
-}
-
-// The form names and keys are compared in: A to Z lowercased, every other unit as it is.
-std::u16string lookupForm(const ByteString& text) {
-    std::u16string out(text.view());
-    for (char16_t& unit : out) {
-        unit = lowerAsciiLetter(unit);
-    }
-    return out;
-}
-
 }  // namespace
 
-// The four-state parse of the file text. Tokens are taken as slices of the text and copied once
-// they end, so memory stays proportional to the text however long a line is.
+// The four-state parse of the file text, in two passes. The first walks the states and notes
+// where each name, key and value lies; the second builds the sections in place with their entry
+// lists sized once, so nothing is moved or copied twice and memory stays proportional to the
+// text however the lines are shaped.
 class IniParser {
   public:
     explicit IniParser(std::u16string_view text) : text_(text) {}
 
-    std::deque<IniSection> run() {
-        for (std::size_t i = 0; i < text_.size(); ++i) {
+    void run(std::deque<IniSection>& out) {
+        for (std::size_t i = skip(0); i < text_.size(); i = skip(i + 1)) {
             step(i, text_[i]);
         }
         finish();
-        return std::move(done_);
+        build(out);
     }
 
   private:
     enum class State { LineStart, SectionName, Key, Value };
+    struct Span {
+        std::size_t begin = 0;
+        std::size_t end = 0;
+        bool trim = true;
+    };
+    struct RawEntry {
+        Span key;
+        Span value;
+    };
+    struct RawSection {
+        Span name;
+        std::size_t firstEntry = 0;
+    };
 
-    std::u16string_view slice(std::size_t end) const {
-        return text_.substr(tokenStart_, end - tokenStart_);
+    // The next unit at or after i that can change the state; units before it only lengthen the
+    // current name, key or value.
+    std::size_t skip(std::size_t i) const {
+        const std::size_t n = text_.size();
+        switch (state_) {
+            case State::SectionName:
+                while (i < n && text_[i] != u']') {
+                    ++i;
+                }
+                break;
+            case State::Key:
+                while (i < n && text_[i] != u'=' && text_[i] != u'[') {
+                    ++i;
+                }
+                break;
+            case State::Value:
+                while (i < n && text_[i] != kLineFeed) {
+                    ++i;
+                }
+                break;
+            case State::LineStart:
+                break;
+        }
+        return i;
     }
 
     void startSection(std::size_t i) {
-        if (current_) {
-            done_.push_back(std::move(*current_));
-        }
-        current_.emplace(ByteString(std::size_t{0}));
+        sections_.push_back(RawSection{Span{i + 1, i + 1, true}, entries_.size()});
         tokenStart_ = i + 1;
         state_ = State::SectionName;
     }
@@ -121,7 +131,7 @@ class IniParser {
             case State::LineStart:
                 if (unit == u'[') {
                     startSection(i);
-                } else if (!isBlank(unit) && current_) {
+                } else if (!isBlank(unit) && !sections_.empty()) {
                     // Text before the first section is ignored.
                     tokenStart_ = i;
                     state_ = State::Key;
@@ -129,15 +139,15 @@ class IniParser {
                 break;
             case State::SectionName:
                 if (unit == u']') {
-                    current_->name_ = lowercasedUnitsOf(trimmed(slice(i)));
+                    sections_.back().name.end = i;
                     tokenStart_ = i + 1;
                     state_ = State::Key;
                 }
                 break;
             case State::Key:
                 if (unit == u'=') {
-                    current_->add(lowercasedUnitsOf(trimmed(slice(i))), ByteString(std::size_t{0}));
-                    tokenStart_ = i + 1;
+                    entries_.push_back(
+                        RawEntry{Span{tokenStart_, i, true}, Span{i + 1, i + 1, true}});
                     state_ = State::Value;
                 } else if (unit == u'[') {
                     // A line without "=" followed by a header: the unfinished key is dropped.
@@ -146,7 +156,7 @@ class IniParser {
                 break;
             case State::Value:
                 if (unit == kLineFeed) {
-                    current_->entries_.back().value = unitsOf(trimmed(slice(i)));
+                    entries_.back().value.end = i;
                     state_ = State::LineStart;
                 }
                 break;
@@ -156,20 +166,47 @@ class IniParser {
     void finish() {
         // A name or value cut off by the end of the file is kept as it stands, untrimmed.
         if (state_ == State::SectionName) {
-            current_->name_ = lowercasedUnitsOf(slice(text_.size()));
+            sections_.back().name = Span{sections_.back().name.begin, text_.size(), false};
         } else if (state_ == State::Value) {
-            current_->entries_.back().value = unitsOf(slice(text_.size()));
+            entries_.back().value = Span{entries_.back().value.begin, text_.size(), false};
         }
-        if (current_) {
-            done_.push_back(std::move(*current_));
+    }
+
+    // Lowercased into a scratch buffer that lives until the next call.
+    std::u16string_view lowercased(std::u16string_view text) const {
+        scratch_.assign(text);
+        for (char16_t& unit : scratch_) {
+            unit = lowerLetter(unit);
+        }
+        return scratch_;
+    }
+
+    std::u16string_view view(const Span& span) const {
+        std::u16string_view text = text_.substr(span.begin, span.end - span.begin);
+        return span.trim ? trimmed(text) : text;
+    }
+
+    void build(std::deque<IniSection>& out) const {
+        for (std::size_t s = 0; s < sections_.size(); ++s) {
+            const std::size_t first = sections_[s].firstEntry;
+            const std::size_t last =
+                s + 1 < sections_.size() ? sections_[s + 1].firstEntry : entries_.size();
+            IniSection& section = out.emplace_back(lowercased(view(sections_[s].name)));
+            section.entries_.reserve(last - first);
+            for (std::size_t e = first; e < last; ++e) {
+                section.entries_.emplace_back(lowercased(view(entries_[e].key)),
+                                              view(entries_[e].value));
+                section.indexLast();
+            }
         }
     }
 
     std::u16string_view text_;
     State state_ = State::LineStart;
     std::size_t tokenStart_ = 0;
-    std::optional<IniSection> current_;
-    std::deque<IniSection> done_;
+    std::vector<RawSection> sections_;
+    std::vector<RawEntry> entries_;
+    mutable std::u16string scratch_;
 };
 
 namespace {
@@ -185,11 +222,14 @@ bool readWholeFile(const std::string& path, std::vector<std::uint8_t>& out) {
         ::close(fd);
         return false;
     }
-    out.clear();
-    out.reserve(static_cast<std::size_t>(info.st_size));
-    std::uint8_t chunk[65536];
+    // One spare byte so that the read that finds the end needs no room of its own.
+    out.resize(static_cast<std::size_t>(info.st_size) + 1);
+    std::size_t done = 0;
     for (;;) {
-        ssize_t got = ::read(fd, chunk, sizeof chunk);
+        if (done == out.size()) {
+            out.resize(out.size() * 2);  // the file grew while being read
+        }
+        ssize_t got = ::read(fd, out.data() + done, out.size() - done);
         if (got < 0 && errno == EINTR) {
             continue;
         }
@@ -200,8 +240,9 @@ bool readWholeFile(const std::string& path, std::vector<std::uint8_t>& out) {
         if (got == 0) {
             break;
         }
-        out.insert(out.end(), chunk, chunk + got);
+        done += static_cast<std::size_t>(got);
     }
+    out.resize(done);
     ::close(fd);
     return true;
 }
@@ -332,18 +373,23 @@ int IniFileSystem::rename(const char* from, const char* to) {
 // ---- IniSection
 
 const IniEntry* IniSection::find(const ByteString& key) const {
-    auto it = index_.find(lookupForm(key));
-    return it == index_.end() ? nullptr : &entries_[it->second];
+    auto keyOf = [this](std::size_t i) { return entries_[i].key.view(); };
+    std::optional<std::size_t> found = index_.find(key.view(), keyOf);
+    return found ? &entries_[*found] : nullptr;
 }
 
 IniEntry* IniSection::findMutable(const ByteString& key) {
-    auto it = index_.find(lookupForm(key));
-    return it == index_.end() ? nullptr : &entries_[it->second];
+    return const_cast<IniEntry*>(std::as_const(*this).find(key));
 }
 
 void IniSection::add(ByteString key, ByteString value) {
-    index_[std::u16string(key.view())] = entries_.size();
     entries_.push_back(IniEntry{std::move(key), std::move(value)});
+    indexLast();
+}
+
+void IniSection::indexLast() {
+    auto keyOf = [this](std::size_t i) { return entries_[i].key.view(); };
+    index_.insert(entries_.size() - 1, true, keyOf);
 }
 
 // ---- IniStore
@@ -366,14 +412,13 @@ std::int32_t IniStore::loadBytes(const std::uint8_t* data, std::size_t size) {
     }
     std::u16string text = textOf(data, size);
     clear();
-    std::deque<IniSection> parsed = IniParser(text).run();
-    if (parsed.empty()) {
+    IniParser(text).run(sections_);
+    if (sections_.empty()) {
         lastError_ = kNothingError;
         return 0;
     }
-    sections_ = std::move(parsed);
     for (std::size_t i = 0; i < sections_.size(); ++i) {
-        sectionIndex_.emplace(lookupForm(sections_[i].name()), i);
+        indexSection(i);
     }
     return 1;
 }
@@ -434,26 +479,28 @@ std::int32_t IniStore::save(const std::string& path, IniFileSystem& fs) {
     return 1;
 }
 
-IniSection& IniStore::appendSection(ByteString name) {
-    sectionIndex_.emplace(lookupForm(name), sections_.size());
-    return sections_.emplace_back(std::move(name));
+void IniStore::indexSection(std::size_t position) {
+    auto nameOf = [this](std::size_t i) { return sections_[i].name().view(); };
+    sectionIndex_.insert(position, false, nameOf);
 }
 
 IniSection* IniStore::findSection(const ByteString& name) {
-    auto it = sectionIndex_.find(lookupForm(name));
-    return it == sectionIndex_.end() ? nullptr : &sections_[it->second];
+    return const_cast<IniSection*>(std::as_const(*this).findSection(name));
 }
 
 const IniSection* IniStore::findSection(const ByteString& name) const {
-    auto it = sectionIndex_.find(lookupForm(name));
-    return it == sectionIndex_.end() ? nullptr : &sections_[it->second];
+    auto nameOf = [this](std::size_t i) { return sections_[i].name().view(); };
+    std::optional<std::size_t> found = sectionIndex_.find(name.view(), nameOf);
+    return found ? &sections_[*found] : nullptr;
 }
 
 IniSection* IniStore::findOrAddSection(const ByteString& name) {
     if (IniSection* found = findSection(name)) {
         return found;
     }
-    return &appendSection(name);
+    sections_.emplace_back(name);
+    indexSection(sections_.size() - 1);
+    return &sections_.back();
 }
 
 std::int32_t IniStore::getString(const IniSection* section, const ByteString& key,

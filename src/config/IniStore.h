@@ -21,21 +21,29 @@
 #include <deque>
 #include <string>
 #include <string_view>
-#include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "common/ByteString.h"
+#include "config/FoldedIndex.h"
 
 namespace vandora {
 
 struct IniEntry {
+    IniEntry() = default;
+    IniEntry(ByteString k, ByteString v) : key(std::move(k)), value(std::move(v)) {}
+    // Built straight from text, without a temporary string to move from.
+    IniEntry(std::u16string_view k, std::u16string_view v) : key(k), value(v) {}
+
     ByteString key;
     ByteString value;
 };
 
 class IniSection {
   public:
+    IniSection() = default;
     explicit IniSection(ByteString name) : name_(std::move(name)) {}
+    explicit IniSection(std::u16string_view name) : name_(name) {}
 
     const ByteString& name() const { return name_; }
     // Insertion order, which is the order written to the file; equal keys may occur twice.
@@ -49,11 +57,12 @@ class IniSection {
     IniEntry* findMutable(const ByteString& key);
     // Appends an entry whose key is already lowercased; it becomes the one the key finds.
     void add(ByteString key, ByteString value);
+    void indexLast();
 
     ByteString name_;
     std::vector<IniEntry> entries_;
-    // Lowercased key units to the position in entries_ of the latest entry with that key.
-    std::unordered_map<std::u16string, std::size_t> index_;
+    // Positions in entries_; equal keys resolve to the latest entry.
+    FoldedIndex index_;
 };
 
 // The file system calls of a save. Tests replace them to make a save fail half-way.
@@ -110,11 +119,11 @@ class IniStore {
     void clear();
 
   private:
-    IniSection& appendSection(ByteString name);
+    void indexSection(std::size_t position);
 
     std::deque<IniSection> sections_;  // a deque keeps section handles stable while appending
-    // Section name with A to Z lowercased to the first section of that name.
-    std::unordered_map<std::u16string, std::size_t> sectionIndex_;
+    // Positions in sections_; equal names resolve to the first section.
+    FoldedIndex sectionIndex_;
     std::string filePath_;
     ByteString lastError_;
 };
