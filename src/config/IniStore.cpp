@@ -327,8 +327,8 @@ bool writeAll(IniFileSystem& fs, int fd, const std::vector<std::uint8_t>& bytes)
 int openTemporary(const std::string& target, std::string& tempPath) {
     static std::atomic<unsigned> counter{0};
     std::string folder = folderOf(target);
-    std::string base =
-        target.substr(target.rfind('/') == std::string::npos ? 0 : target.rfind('/') + 1);
+    const std::size_t slash = target.rfind('/');
+    const std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
     for (int attempt = 0; attempt < 100; ++attempt) {
         tempPath = folder + "/." + base + ".tmp-" + std::to_string(::getpid()) + "-" +
                    std::to_string(counter.fetch_add(1));
