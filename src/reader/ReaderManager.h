@@ -154,8 +154,9 @@ class ReaderManager {
     Semaphore signalTiming[3];
     ReaderChannel barcode;
     ReaderChannel rfid;
-    std::int32_t barcodeReady = 0;
-    std::int32_t rfidReady = 0;
+    // Read by the scan threads, switched by the main window.
+    std::atomic<std::int32_t> barcodeReady{0};
+    std::atomic<std::int32_t> rfidReady{0};
     ByteString mifareKey;
     std::uint32_t rfidIdleSeconds = 20;
     std::atomic<std::int32_t> scanMode{6};

@@ -102,12 +102,23 @@ void EventLoop::cancelTimer(int id) {
 }
 
 void EventLoop::quit(int code) {
+    std::deque<Pending> dropped;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         if (!quit_) {
             exitCode_ = code;
         }
         quit_ = true;
+        // Nothing more is handled; a sender still waiting must not wait for ever (it may be a
+        // worker thread that the quitting window is about to stop).
+        dropped.swap(queue_);
+    }
+    for (Pending& p : dropped) {
+        if (p.sent) {
+            std::lock_guard<std::mutex> lock(p.sent->mutex);
+            p.sent->done = true;
+            p.sent->cv.notify_all();
+        }
     }
     if (wakeFd_ >= 0) {
         std::uint64_t one = 1;
@@ -218,8 +229,6 @@ int EventLoop::run() {
         }
         pollOnce(nextTimeoutMs());
     }
-    // Whoever is still waiting in send() is let go.
-    handleMessages();
     std::lock_guard<std::mutex> lock(mutex_);
     return exitCode_;
 }

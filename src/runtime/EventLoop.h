@@ -60,6 +60,8 @@ class EventLoop {
 
     // Runs until quit(); returns the exit code given to quit().
     int run();
+    // Ends the loop: messages still queued are dropped and their senders let go (send() returns
+    // false), and so is every later post or send.
     void quit(int code = 0);
     bool quitting() const;
 

@@ -1,0 +1,204 @@
+// vandora: the resident reader service.
+//
+//   vandora [--headless] [--simulate[=SPEC]] [--system-bus] [--keyboard SINK]
+//
+// Without a display, or with --headless, it runs without windows: status texts go to standard
+// error and "Do you want to quit?" is answered OK. SIGTERM and SIGINT quit as a confirmed quit
+// does, so the settings are read back from the engines and the INI file is written.
+#include <poll.h>
+#include <signal.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "SimulatedTerminal.h"
+#include "platform/EngineReadyLine.h"
+#include "platform/SoundPlayer.h"
+#include "platform/TermiosSerialPort.h"
+#include "runtime/MainDialog.h"
+#include "runtime/ServiceOutput.h"
+
+namespace {
+
+using namespace vandora;
+
+constexpr int kExitOk = 0;
+constexpr int kExitFailed = 1;
+constexpr int kExitUsage = 2;
+constexpr std::uint32_t kReleaseAfterMs = 300;
+
+const char* const kUsage =
+    "usage: vandora [--headless] [--simulate[=SPEC]] [--system-bus] [--keyboard SINK]\n"
+    "\n"
+    "The resident reader service of the terminal: identifies the barcode engine and the RFID\n"
+    "module behind the serial ports, sends them their settings and turns trigger messages into\n"
+    "reads delivered to other programs.\n"
+    "\n"
+    "--headless         run without windows (also the case without a display)\n"
+    "--simulate[=SPEC]  simulated engines behind the ports instead of devices. SPEC is a\n"
+    "                   comma-separated list of model=N (terminal model 0-5), barcode=T (engine\n"
+    "                   type 2, 3, 4, 8, 9 or 0) and rfid=T (5, 6 or 0); the default is\n"
+    "                   model=4,barcode=3,rfid=0, a terminal with a 2D imager. The engine\n"
+    "                   decodes a list of sample barcodes. With a terminal on standard input,\n"
+    "                   each Enter press is a trigger press and release, and each decode is\n"
+    "                   printed on standard output.\n"
+    "--system-bus       use the system bus instead of the session bus\n"
+    "--keyboard SINK    keystroke sink: uinput, xtest, log:PATH or none\n";
+
+// The view of a service without windows.
+class HeadlessView final : public MainView {
+  public:
+    void setStatusText(const ByteString& text) override {
+        if (text.empty()) {
+            return;
+        }
+        std::string line = text.narrow();
+        for (char& c : line) {
+            if (c == '\r' || c == '\n') {
+                c = ' ';
+            }
+        }
+        std::fprintf(stderr, "vandora: %s\n", line.c_str());
+    }
+    int messageBox(const std::string& text, const std::string& caption) override {
+        std::fprintf(stderr, "vandora: %s: %s OK\n", caption.c_str(), text.c_str());
+        return kOk;
+    }
+};
+
+struct Options {
+    bool headless = false;
+    bool simulate = false;
+    std::string spec;
+    bool systemBus = false;
+    std::string keyboard;
+};
+
+int usageError(const std::string& message) {
+    std::fprintf(stderr, "vandora: %s\n%s", message.c_str(), kUsage);
+    return kExitUsage;
+}
+
+std::string printable(const ByteString& data) {
+    std::string out;
+    for (std::size_t i = 0; i < data.length(); ++i) {
+        char16_t c = data.at(i);
+        out.push_back(c >= 32 && c < 127 ? static_cast<char>(c) : '.');
+    }
+    return out;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Options options;
+    for (int i = 1; i < argc; ++i) {
+        std::string a = argv[i];
+        if (a == "--help" || a == "-h") {
+            std::fputs(kUsage, stdout);
+            return kExitOk;
+        } else if (a == "--headless") {
+            options.headless = true;
+        } else if (a == "--simulate") {
+            options.simulate = true;
+        } else if (a.rfind("--simulate=", 0) == 0) {
+            options.simulate = true;
+            options.spec = a.substr(std::strlen("--simulate="));
+        } else if (a == "--system-bus") {
+            options.systemBus = true;
+        } else if (a == "--keyboard" && i + 1 < argc) {
+            options.keyboard = argv[++i];
+        } else {
+            return usageError("unknown argument '" + a + "'");
+        }
+    }
+
+    std::unique_ptr<sim::SimulatedTerminal> terminal;
+    LinuxSerialPortProvider ports;
+    FileEngineReadyLine readyLine;
+    UnavailableRfidLink link;
+    ReaderPlatform platform;
+    if (options.simulate) {
+        sim::TerminalSpec spec;
+        std::string error;
+        if (!sim::parseTerminalSpec(options.spec, spec, error)) {
+            return usageError("--simulate: " + error);
+        }
+        terminal = std::make_unique<sim::SimulatedTerminal>(spec);
+        platform = terminal->platform();
+    } else {
+        platform.ports = &ports;
+        platform.readyLine = &readyLine;
+        platform.rfidLink = &link;
+    }
+
+    // SIGTERM and SIGINT arrive through the event loop, as a confirmed quit.
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGTERM);
+    sigaddset(&signals, SIGINT);
+    sigprocmask(SIG_BLOCK, &signals, nullptr);
+    int signalFd = signalfd(-1, &signals, SFD_CLOEXEC | SFD_NONBLOCK);
+
+    HeadlessView view;
+    AlsaSoundPlayer sound;
+    bool echo = options.simulate && isatty(STDIN_FILENO) != 0;
+    ServiceOutput output(ServiceOutputOptions{options.keyboard, options.systemBus});
+    MainDialogParts parts;
+    parts.platform = platform;
+    parts.view = &view;
+    parts.output = &output;
+    parts.sound = &sound;
+    if (options.simulate) {
+        parts.onDecode = [](const DecodeCopy& decode) {
+            std::printf("%s: %s\n", decode.codeTypeName.narrow().c_str(),
+                        printable(decode.data).c_str());
+            std::fflush(stdout);
+        };
+    }
+    MainDialog dialog(parts);
+    output.attach(dialog);
+    if (!output.claimInstance()) {
+        // Another instance runs: it has been asked to show itself.
+        return kExitOk;
+    }
+    dialog.startUp();
+    EventLoop& loop = dialog.loop();
+    if (signalFd >= 0) {
+        loop.watchFd(signalFd, POLLIN, [&](short) {
+            signalfd_siginfo info{};
+            while (read(signalFd, &info, sizeof info) == sizeof info) {
+            }
+            dialog.quitNow();
+        });
+    }
+    if (echo) {
+        std::fprintf(stderr, "vandora: simulation: press Enter to pull the trigger\n");
+        loop.watchFd(STDIN_FILENO, POLLIN, [&](short revents) {
+            char buffer[256];
+            ssize_t n = read(STDIN_FILENO, buffer, sizeof buffer);
+            if (n <= 0 || (revents & (POLLHUP | POLLERR)) != 0) {
+                dialog.quitNow();
+                return;
+            }
+            for (ssize_t i = 0; i < n; ++i) {
+                if (buffer[i] == '\n') {
+                    loop.post({Msg::User1Down, 0, 0});
+                    loop.addTimer(kReleaseAfterMs, [&] { loop.post({Msg::User1Up, 0, 0}); });
+                }
+            }
+        });
+    }
+    int code = loop.run();
+    if (signalFd >= 0) {
+        close(signalFd);
+    }
+    return code == 0 ? kExitOk : kExitFailed;
+}

@@ -1,0 +1,339 @@
+#include "runtime/MainDialog.h"
+
+#include "config/SettingSections.h"
+#include "config/SettingsTransfer.h"
+#include "platform/Folders.h"
+#include "reader/Scan.h"
+#include "runtime/Notifications.h"
+
+namespace vandora {
+
+namespace {
+
+constexpr const char* kIniName = "VandoraINI.txt";
+constexpr std::uint32_t kContinuousTimeoutMs = 500;
+constexpr std::uint32_t kGateTakeBackMs = 10;
+constexpr std::uint32_t kReinitPauseMs = 5000;
+constexpr std::uint32_t kLedMs = 400;
+
+bool isImager(std::int32_t type) {
+    return type == EngineType::Imager2D || type == EngineType::Imager2D4507;
+}
+
+}  // namespace
+
+MainDialog::MainDialog(const MainDialogParts& parts)
+    : parts_(parts),
+      engine_(),
+      manager_(parts.platform, &engine_),
+      iniPath_(parts.iniPath.empty() ? programFolder() + kIniName : parts.iniPath) {
+    loop_.setHandler([this](const Message& m) { handle(m); });
+}
+
+MainDialog::~MainDialog() {
+    stopThreads();
+    // The manager (a member) then closes both readers and unloads the system library.
+    manager_.shutdownReaders();
+}
+
+void MainDialog::startUp() {
+    if (store_.isEmpty()) {
+        store_.load(iniPath_);
+    }
+    ReaderHints hints = readerHints(store_);
+    if (manager_.startReaders(hints.barcode, hints.rfid) != 0) {
+        settings_.enableBarcode = manager_.barcodeReady;
+        settings_.enableRfid = manager_.rfidReady;
+        if (manager_.barcodeReady != 0 && isImager(manager_.barcodeEngineType())) {
+            settings_.imagePath = ByteString(programFolder().c_str());
+            settings_.imagePath.append("images/");
+        }
+        startThreads();
+    }
+    if (!manager_.statusText.empty() && parts_.view != nullptr) {
+        parts_.view->setStatusText(manager_.statusText);
+    }
+    if (!store_.isEmpty()) {
+        loadAll(manager_, engine_, store_, settings_);
+    }
+}
+
+void MainDialog::startThreads() {
+    std::int32_t type = manager_.barcodeEngineType();
+    if (manager_.barcodeReady != 0) {
+        scanThread_.start(scanRequest_, &scanDone_, stopFlag_, [this] {
+            std::int32_t id = 0;
+            ByteString name;
+            ByteString data;
+            if (scanBarcode(manager_, id, name, data, decodeTimeoutSeconds * 1000) != 0) {
+                {
+                    std::lock_guard<std::mutex> lock(decodeMutex_);
+                    lastBarcode_ = {1, manager_.barcodeEngineType(), id, name, data, {}};
+                }
+                loop_.post({Msg::Decode, 1, 0});
+            }
+        });
+        if (type == EngineType::CcdLaser || type == EngineType::Imager2D4507 ||
+            type == EngineType::Laser1D955) {
+            continuousThread_.start(continuousRequest_, &continuousDone_, stopFlag_,
+                                    [this] { continuousWork(); });
+        }
+        if (type == EngineType::Imager2D4507) {
+            reinitThread_.start(reinitRequest_, nullptr, stopFlag_, [this] { reinitWork(); });
+        }
+    }
+    if (manager_.rfidReady != 0) {
+        // Tag reading comes with the RFID tag operations; the thread is in place for it.
+        rfidThread_.start(rfidRequest_, &rfidDone_, rfidStopFlag_, [] {});
+    }
+    vibrateThread_.start(vibrateRequest_, &vibrateDone_, stopFlag_, [this] {
+        runVibrator(manager_, static_cast<std::uint32_t>(vibrationTime_.load()));
+    });
+    ledThread_.start(ledRequest_, &ledDone_, stopFlag_, [this] {
+        if (enableLed_ != 0) {
+            lightLed(manager_, kLedMs);
+        }
+    });
+    beepThread_.start(beepRequest_, &beepDone_, stopFlag_, [this] {
+        soundBuzzer(manager_, buzzerDuration_, buzzerFreq_);
+        if (parts_.sound != nullptr) {
+            playGoodReadSound(soundIndex_, *parts_.sound, systemFolder());
+        }
+    });
+}
+
+void MainDialog::stopThreads() {
+    // The order in which the window stops its threads; each finishes the job it is doing.
+    reinitThread_.stop();
+    scanThread_.stop();
+    rfidThread_.stop();
+    continuousThread_.stop();
+    vibrateThread_.stop();
+    ledThread_.stop();
+    beepThread_.stop();
+}
+
+void MainDialog::continuousWork() {
+    std::int32_t id = 0;
+    ByteString name;
+    ByteString data;
+    if (scanBarcode(manager_, id, name, data, kContinuousTimeoutMs) != 0) {
+        {
+            std::lock_guard<std::mutex> lock(decodeMutex_);
+            lastBarcode_ = {1, manager_.barcodeEngineType(), id, name, data, {}};
+        }
+        loop_.send({Msg::Decode, 1, 0});
+    }
+    if (continuousGate_.tryWait()) {
+        continuousRequest_.release();
+        continuousGate_.release();
+    }
+    std::int32_t type = manager_.barcodeEngineType();
+    std::int32_t mode = manager_.scanMode;
+    std::uint32_t pauseMs = 200;
+    if (type == EngineType::CcdLaser) {
+        pauseMs = mode == 3 ? 500 : 200;
+    } else if (type == EngineType::Imager2D4507) {
+        pauseMs = mode == 7 ? 200 : 0;
+    } else if (type == EngineType::LongRange1D || type == EngineType::Laser1D955) {
+        pauseMs = mode == 4 ? 200 : 0;
+    }
+    if (pauseMs != 0) {
+        manager_.clock().sleepMs(pauseMs);
+    }
+}
+
+void MainDialog::reinitWork() {
+    std::int32_t ready = manager_.barcodeReady;
+    manager_.barcodeReady = 0;
+    if (parts_.view != nullptr) {
+        parts_.view->showWaitMessage(true);
+    }
+    manager_.clock().sleepMs(kReinitPauseMs);
+    if (parts_.view != nullptr) {
+        parts_.view->showWaitMessage(false);
+    }
+    manager_.barcodeReady = ready;
+    stopScanning(manager_, 1, 1);
+}
+
+void MainDialog::singleScan() {
+    if (parts_.view != nullptr) {
+        parts_.view->setStatusText(ByteString());
+    }
+    scanRequest_.release();
+}
+
+void MainDialog::triggerDown() {
+    std::int32_t type = manager_.barcodeEngineType();
+    std::int32_t mode = manager_.scanMode;
+    // A reader switched off in the settings does not scan.
+    if (settings_.enableBarcode != 0) {
+        switch (type) {
+            case EngineType::CcdLaser:
+                if (mode == 1 || mode == 5 || mode == 7) {
+                    break;
+                }
+                if (mode == 3) {
+                    if (toggleFlag_ == 0) {
+                        toggleFlag_ = 1;
+                        toggleCcdScan(manager_, 1);
+                        continuousGate_.release();
+                        continuousRequest_.release();
+                    } else {
+                        toggleFlag_ = 0;
+                        toggleCcdScan(manager_, 0);
+                        continuousGate_.wait(kGateTakeBackMs);
+                    }
+                    break;
+                }
+                singleScan();
+                break;
+            case EngineType::Imager2D:
+                // Picture taking comes with image capture; without it the trigger decodes.
+                singleScan();
+                break;
+            case EngineType::Imager2D4507:
+                if (mode != 7) {
+                    singleScan();
+                }
+                break;
+            default:
+                if (mode != 4 && mode != 7) {
+                    singleScan();
+                }
+                break;
+        }
+    }
+    // RFID part: a read (writing tags comes with the tag operations).
+    if (settings_.enableRfid != 0 && settings_.rfidRW != 1) {
+        rfidRequest_.release();
+    }
+}
+
+void MainDialog::triggerUp() {
+    if (settings_.imageEnable != 0 && isImager(manager_.barcodeEngineType())) {
+        return;
+    }
+    std::int32_t type = manager_.barcodeEngineType();
+    std::int32_t mode = manager_.scanMode;
+    if (type == EngineType::CcdLaser && (mode == 0 || mode == 3)) {
+        return;
+    }
+    if (type == EngineType::Imager2D4507 && (mode == 7 || mode == 9 || mode == 10)) {
+        return;
+    }
+    stopScanning(manager_, 1, 1);
+}
+
+void MainDialog::onDecode(std::uint32_t kind) {
+    DecodeCopy decode;
+    if (kind == 1) {
+        std::lock_guard<std::mutex> lock(decodeMutex_);
+        decode = lastBarcode_;
+    } else {
+        // RFID decodes arrive with the tag operations.
+        return;
+    }
+    if (parts_.output != nullptr && parts_.view != nullptr) {
+        parts_.output->showStatus(decode, settings_, *parts_.view);
+    }
+    vibrationTime_ = settings_.vibrationTime;
+    enableLed_ = settings_.enableLed;
+    buzzerDuration_ = settings_.buzzerDuration;
+    buzzerFreq_ = settings_.buzzerFreq;
+    soundIndex_ = settings_.goodReadBeepFileIdx;
+    vibrateRequest_.release();
+    ledRequest_.release();
+    beepRequest_.release();
+    if (parts_.output != nullptr) {
+        bool active = parts_.view != nullptr && parts_.view->isActive();
+        if (settings_.keyboardEmu != 0 && !active) {
+            parts_.output->typeOutput(decode, settings_);
+        }
+        if (settings_.windowMessage != 0 || settings_.windowEvent != 0) {
+            parts_.output->publish(decode, settings_);
+        }
+    }
+    if (parts_.onDecode) {
+        parts_.onDecode(decode);
+    }
+}
+
+void MainDialog::handle(const Message& message) {
+    switch (message.id) {
+        case Msg::User1Down:
+        case Msg::User2Down:
+            triggerDown();
+            break;
+        case Msg::User1Up:
+        case Msg::User2Up:
+            triggerUp();
+            break;
+        case Msg::Decode:
+            onDecode(message.wParam);
+            break;
+        case Msg::ReadImage:
+            if (isImager(manager_.barcodeEngineType())) {
+                loop_.post({Msg::User1Down, 0, 0});
+            }
+            break;
+        case Msg::TriggerOn:
+        case Msg::TriggerOff:
+            if (isImager(manager_.barcodeEngineType())) {
+                std::int32_t on = message.id == Msg::TriggerOn ? 1 : 0;
+                manager_.barcodeReady = on;
+                settings_.enableBarcode = on;
+            }
+            break;
+        case Msg::ImageCaptureOn:
+        case Msg::ImageCaptureOff:
+            if (isImager(manager_.barcodeEngineType())) {
+                settings_.imageEnable = message.id == Msg::ImageCaptureOn ? 1 : 0;
+            }
+            break;
+        case Msg::Reinit:
+            reinitRequest_.release();
+            break;
+        case Msg::Show:
+            if (parts_.view != nullptr) {
+                parts_.view->showMaximized();
+            }
+            break;
+        case Msg::Quit:
+            quitNow();
+            break;
+        default:
+            break;
+    }
+}
+
+void MainDialog::saveEverything() {
+    saveAll(manager_, engine_, store_, settings_);
+    store_.save(iniPath_);
+}
+
+bool MainDialog::confirmQuit() {
+    if (parts_.view != nullptr) {
+        parts_.view->showMaximized();
+        if (parts_.view->messageBox("Do you want to quit?", "Warning") != MainView::kOk) {
+            return false;
+        }
+    }
+    quitNow();
+    return true;
+}
+
+void MainDialog::quitNow() {
+    if (quitting_) {
+        return;
+    }
+    quitting_ = true;
+    // The loop stops first, so that a worker thread waiting to hand over a decode is let go;
+    // scans in progress then finish before the engines are read back.
+    loop_.quit(0);
+    stopThreads();
+    saveEverything();
+}
+
+}  // namespace vandora

@@ -1,0 +1,46 @@
+#include "runtime/Messages.h"
+
+#include <array>
+#include <cstdlib>
+#include <string>
+
+namespace vandora {
+
+namespace {
+struct Named {
+    std::string_view name;
+    std::uint32_t id;
+};
+constexpr std::array<Named, 10> kIncoming{{
+    {"WM_USER1DOWN", Msg::User1Down},
+    {"WM_USER1UP", Msg::User1Up},
+    {"WM_USER2DOWN", Msg::User2Down},
+    {"WM_USER2UP", Msg::User2Up},
+    {"WM_READIMAGE", Msg::ReadImage},
+    {"WM_TRIGGERON", Msg::TriggerOn},
+    {"WM_TRIGGEROFF", Msg::TriggerOff},
+    {"WM_IMAGECAPTUREON", Msg::ImageCaptureOn},
+    {"WM_IMAGECAPTUREOFF", Msg::ImageCaptureOff},
+    {"WM_DECODEERROR", Msg::DecodeError},
+}};
+}  // namespace
+
+std::optional<std::uint32_t> messageByName(std::string_view name) {
+    for (const Named& n : kIncoming) {
+        if (n.name == name) {
+            return n.id;
+        }
+    }
+    // Plain message numbers: only the one the window handles.
+    if (name.size() > 2 && name[0] == '0' && (name[1] == 'x' || name[1] == 'X')) {
+        std::string digits(name.substr(2));
+        char* end = nullptr;
+        unsigned long value = std::strtoul(digits.c_str(), &end, 16);
+        if (end != nullptr && *end == '\0' && value == Msg::Reinit) {
+            return Msg::Reinit;
+        }
+    }
+    return std::nullopt;
+}
+
+}  // namespace vandora
