@@ -1,0 +1,202 @@
+#include "runtime/MainDialog.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "engines/EngineModels.h"
+
+namespace vandora {
+namespace {
+
+namespace fs = std::filesystem;
+
+class RecordingView final : public MainView {
+  public:
+    void setStatusText(const ByteString& text) override {
+        std::lock_guard<std::mutex> lock(mutex);
+        statusTexts.push_back(text.narrow());
+    }
+    int messageBox(const std::string& text, const std::string&) override {
+        asked.push_back(text);
+        return answer;
+    }
+    bool isActive() const override { return active; }
+    std::mutex mutex;
+    std::vector<std::string> statusTexts;
+    std::vector<std::string> asked;
+    int answer = kOk;
+    bool active = false;
+};
+
+class RecordingOutput final : public DecodeOutput {
+  public:
+    void showStatus(const DecodeCopy& decode, const AppSettings&, MainView& view) override {
+        view.setStatusText(ByteString("status"));
+        shown.push_back(decode.data.narrow());
+    }
+    void typeOutput(const DecodeCopy& decode, const AppSettings&) override {
+        typed.push_back(decode.data.narrow());
+    }
+    void publish(const DecodeCopy& decode, const AppSettings&) override {
+        published.push_back(decode.data.narrow());
+    }
+    std::vector<std::string> shown;
+    std::vector<std::string> typed;
+    std::vector<std::string> published;
+};
+
+std::vector<std::uint8_t> bytes(const std::string& text) {
+    return {text.begin(), text.end()};
+}
+
+// A terminal with one simulated barcode engine and an INI file naming it.
+class ServiceRig {
+  public:
+    ServiceRig(std::int32_t engineType, const std::string& ini) {
+        dir_ = fs::temp_directory_path() /
+               ("vandora-service-" + std::to_string(getpid()) + "-" + std::to_string(counter_++));
+        fs::create_directories(dir_);
+        iniPath_ = (dir_ / "VandoraINI.txt").string();
+        if (!ini.empty()) {
+            std::ofstream(iniPath_, std::ios::binary) << ini;
+        }
+        sim::SimOptions options;
+        options.decodes = {
+            {engineType == EngineType::CcdLaser ? std::uint8_t{'A'} : std::uint8_t{0x1B},
+             bytes("FIRST")},
+            {engineType == EngineType::CcdLaser ? std::uint8_t{'A'} : std::uint8_t{0x1B},
+             bytes("SECOND")}};
+        options.decodeDelayUs = 5000;
+        model = sim::makeEngineModel(engineType, options);
+        ports_.attach(1, model);
+        ports_.faultsFor(1).noModemLines = true;
+        parts.platform.clock = &RealClock::instance();
+        parts.platform.ports = &ports_;
+        parts.platform.registryPath = (dir_ / "no-registry.ini").string();
+        parts.view = &view;
+        parts.output = &output;
+        parts.iniPath = iniPath_;
+    }
+    ~ServiceRig() { fs::remove_all(dir_); }
+
+    // Runs the loop until cond holds or the time passes.
+    template <typename Cond>
+    bool runUntil(MainDialog& dialog, Cond cond,
+                  std::chrono::milliseconds limit = std::chrono::seconds(10)) {
+        auto deadline = std::chrono::steady_clock::now() + limit;
+        while (!cond() && std::chrono::steady_clock::now() < deadline) {
+            dialog.loop().dispatchPending();
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        return cond();
+    }
+    std::string savedIni() const {
+        IniStore store;
+        store.load(iniPath_);
+        auto bytesOut = store.fileBytes();
+        std::string text;
+        for (std::size_t i = 2; i + 1 < bytesOut.size(); i += 2) {
+            text.push_back(static_cast<char>(bytesOut[i]));
+        }
+        return text;
+    }
+
+    RecordingView view;
+    RecordingOutput output;
+    MainDialogParts parts;
+    std::shared_ptr<sim::EngineSim> model;
+
+  private:
+    static inline int counter_ = 0;
+    sim::SimulatedPortProvider ports_{RealClock::instance()};
+    fs::path dir_;
+    std::string iniPath_;
+};
+
+TEST(MainDialogThreaded, TriggerPressReadsShowsTypesAndQuitSaves) {
+    ServiceRig rig(EngineType::Imager2D, "[Barcode Reader 2D]\r\nhas2D=1\r\n");
+    MainDialog dialog(rig.parts);
+    dialog.startUp();
+    ASSERT_EQ(dialog.readers().barcodeReady, 1);
+    EXPECT_EQ(dialog.settings().enableBarcode, 1);
+    dialog.handle({Msg::User1Down, 0, 0});
+    ASSERT_TRUE(rig.runUntil(dialog, [&] { return !rig.output.shown.empty(); }));
+    dialog.handle({Msg::User1Up, 0, 0});
+    EXPECT_EQ(rig.output.shown, std::vector<std::string>{"FIRST"});
+    EXPECT_EQ(rig.output.typed, std::vector<std::string>{"FIRST"});
+    EXPECT_TRUE(rig.output.published.empty()) << "windowMessage and windowEvent are off";
+    // The main window active: shown, not typed.
+    rig.view.active = true;
+    dialog.handle({Msg::User2Down, 0, 0});
+    ASSERT_TRUE(rig.runUntil(dialog, [&] { return rig.output.shown.size() == 2; }));
+    EXPECT_EQ(rig.output.typed.size(), 1u);
+    EXPECT_TRUE(dialog.confirmQuit());
+    EXPECT_EQ(rig.view.asked, std::vector<std::string>{"Do you want to quit?"});
+    std::string ini = rig.savedIni();
+    EXPECT_NE(ini.find("has2d=1"), std::string::npos) << ini;
+    EXPECT_NE(ini.find("[general]"), std::string::npos);
+}
+
+TEST(MainDialogThreaded, CancelledQuitKeepsRunning) {
+    ServiceRig rig(EngineType::Imager2D, "[Barcode Reader 2D]\r\nhas2D=1\r\n");
+    rig.view.answer = MainView::kCancel;
+    MainDialog dialog(rig.parts);
+    dialog.startUp();
+    EXPECT_FALSE(dialog.confirmQuit());
+    EXPECT_FALSE(dialog.loop().quitting());
+}
+
+TEST(MainDialogThreaded, WindowEventPublishesTheDecode) {
+    ServiceRig rig(
+        EngineType::Imager2D,
+        "[Barcode Reader 2D]\r\nhas2D=1\r\n[General]\r\nwindowEvent=1\r\nkeyboardEmu=0\r\n");
+    MainDialog dialog(rig.parts);
+    dialog.startUp();
+    dialog.handle({Msg::User1Down, 0, 0});
+    ASSERT_TRUE(rig.runUntil(dialog, [&] { return !rig.output.published.empty(); }));
+    EXPECT_EQ(rig.output.published, std::vector<std::string>{"FIRST"});
+    EXPECT_TRUE(rig.output.typed.empty()) << "keyboardEmu 0";
+}
+
+TEST(MainDialogThreaded, FileWithoutHasFlagsOpensNoReaderAndStartsNoThread) {
+    ServiceRig rig(EngineType::Imager2D, "[General]\r\nkeyboardEmu=1\r\n");
+    MainDialog dialog(rig.parts);
+    dialog.startUp();
+    EXPECT_EQ(dialog.readers().barcodeReady, 0);
+    dialog.handle({Msg::User1Down, 0, 0});
+    rig.runUntil(
+        dialog, [] { return false; }, std::chrono::milliseconds(500));
+    EXPECT_TRUE(rig.output.shown.empty());
+    EXPECT_TRUE(rig.model->log.empty()) << "the engine was never opened";
+}
+
+TEST(MainDialogThreaded, CcdAlternateModeTogglesContinuousScanning) {
+    ServiceRig rig(EngineType::CcdLaser,
+                   "[Barcode Reader CCD/Laser]\r\nhasCCD=1\r\nscanMode=3\r\n");
+    MainDialog dialog(rig.parts);
+    dialog.startUp();
+    ASSERT_EQ(dialog.readers().scanMode, 3);
+    auto ons = [&] {
+        std::size_t n = 0;
+        for (const std::string& t : rig.model->commandTexts()) {
+            n += t == "ON" ? 1 : 0;
+        }
+        return n;
+    };
+    dialog.handle({Msg::User1Down, 0, 0});
+    dialog.handle({Msg::User1Up, 0, 0});  // releasing does nothing in this mode
+    EXPECT_EQ(ons(), 1u);
+    dialog.handle({Msg::User1Down, 0, 0});
+    EXPECT_EQ(dialog.readers().barcode.triggerOn, 0) << "the second press resets the link";
+    dialog.handle({Msg::ReadImage, 0, 0});  // ignored without a 2D imager
+    EXPECT_EQ(ons(), 1u);
+    dialog.quitNow();
+}
+
+}  // namespace
+}  // namespace vandora
