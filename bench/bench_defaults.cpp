@@ -23,21 +23,23 @@ void defaultSet(benchmark::State& state) {
     platform.clock = &clock;
     platform.ports = &ports;
     platform.registryPath = "/nonexistent";
-    EngineSettings engine;
-    ReaderManager manager(platform, &engine);
+    // Opened without settings, so that the first default set meets the engine's factory state.
+    ReaderManager manager(platform);
     if (manager.openReader(1, type) == 0) {
         state.SkipWithError("engine not found");
         return;
     }
-    double bytes = 0;
+    EngineSettings engine;
+    ports.lastPort(1)->clearHostBytes();
+    engine.applyDefaults(manager, 1);
+    // The long-range laser reopens its port during the set; its figure counts the bytes after the
+    // reopen (all but the 6-byte defaults packet).
+    double firstBytes = static_cast<double>(ports.lastPort(1)->hostBytes().size());
     for (auto _ : state) {
-        sim::SimulatedPort* port = ports.lastPort(1);
-        port->clearHostBytes();
         engine.paramCache().reset();
         engine.applyDefaults(manager, 1);
-        bytes = static_cast<double>(ports.lastPort(1)->hostBytes().size());
     }
-    state.counters["wire_bytes"] = bytes;
+    state.counters["wire_bytes"] = firstBytes;
 }
 
 }  // namespace
