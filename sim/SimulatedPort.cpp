@@ -226,6 +226,15 @@ void SimulatedPort::send(const std::uint8_t* data, std::size_t size, std::uint64
     arrived_.notify_all();
 }
 
+void SimulatedPort::withLock(const std::function<void(SimPortFaults&)>& change) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        change(faults_);
+        ++generation_;
+    }
+    arrived_.notify_all();
+}
+
 SimPortCounters SimulatedPort::counters() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return counters_;

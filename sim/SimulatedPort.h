@@ -107,7 +107,11 @@ class SimulatedPort final : public SerialPort, private SimLink {
     int getModemStatus(std::uint32_t& bits) override;
 
     // Test access. Each takes the port's lock.
+    // Unlocked: only while no other thread uses the port.
     SimPortFaults& faults() { return faults_; }
+    // Changes the faults, or anything of the model, under the port's lock, for tests that run
+    // the port from other threads.
+    void withLock(const std::function<void(SimPortFaults&)>& change);
     SimPortCounters counters() const;
     std::vector<std::uint8_t> hostBytes() const;  // everything the host wrote, in order
     void clearHostBytes();

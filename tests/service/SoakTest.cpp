@@ -1,0 +1,144 @@
+// Soak: many trigger presses in bursts against an engine that now and then stays silent,
+// answers garbage or loses its link. Short in CI; VANDORA_SOAK_PRESSES sets a longer run
+// (10000 for the full one).
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <set>
+#include <thread>
+
+#include "engines/EngineModels.h"
+#include "runtime/MainDialog.h"
+
+namespace vandora {
+namespace {
+
+namespace fs = std::filesystem;
+
+class NullView final : public MainView {
+  public:
+    void setStatusText(const ByteString&) override {}
+    int messageBox(const std::string&, const std::string&) override { return kOk; }
+};
+
+// Stands where the queue reader would: every published decode, in order.
+class CountingOutput final : public DecodeOutput {
+  public:
+    void showStatus(const DecodeCopy&, const AppSettings&, MainView&) override {}
+    void typeOutput(const DecodeCopy&, const AppSettings&) override {}
+    void publish(const DecodeCopy& decode, const AppSettings&) override {
+        published.push_back(decode.data.narrow());
+    }
+    std::vector<std::string> published;
+};
+
+long residentKiB() {
+    std::ifstream statm("/proc/self/statm");
+    long pages = 0;
+    long resident = 0;
+    statm >> pages >> resident;
+    return resident * (sysconf(_SC_PAGESIZE) / 1024);
+}
+
+int pressesWanted() {
+    const char* env = std::getenv("VANDORA_SOAK_PRESSES");
+    int presses = env != nullptr ? std::atoi(env) : 0;
+    return presses > 0 ? presses : 150;
+}
+
+TEST(ServiceSoakThreaded, BurstsOfPressesAgainstAFlakyEngine) {
+    const int presses = pressesWanted();
+    const int burst = 5;
+    fs::path dir = fs::temp_directory_path() / ("vandora-soak-" + std::to_string(getpid()));
+    fs::create_directories(dir);
+    std::ofstream(dir / "VandoraINI.txt", std::ios::binary)
+        << "[Barcode Reader 2D]\r\nhas2D=1\r\n[General]\r\nwindowEvent=1\r\n";
+
+    sim::SimOptions options;
+    options.decodeDelayUs = 2000;
+    for (int i = 0; i < presses + 10; ++i) {
+        char text[16];
+        std::snprintf(text, sizeof text, "D%06d", i);
+        options.decodes.push_back({0x1B, std::vector<std::uint8_t>(text, text + 7)});
+    }
+    auto model = sim::makeEngineModel(EngineType::Imager2D, options);
+    sim::SimulatedPortProvider ports(RealClock::instance());
+    ports.attach(1, model);
+    ports.faultsFor(1).noModemLines = true;
+
+    NullView view;
+    CountingOutput output;
+    MainDialogParts parts;
+    parts.platform.clock = &RealClock::instance();
+    parts.platform.ports = &ports;
+    parts.platform.registryPath = (dir / "none.ini").string();
+    parts.view = &view;
+    parts.output = &output;
+    parts.iniPath = (dir / "VandoraINI.txt").string();
+
+    long startKiB = 0;
+    {
+        MainDialog dialog(parts);
+        dialog.decodeTimeoutSeconds = 1;
+        dialog.startUp();
+        ASSERT_EQ(dialog.readers().barcodeReady, 1);
+        auto settle = [&](std::chrono::milliseconds limit) {
+            auto deadline = std::chrono::steady_clock::now() + limit;
+            while (std::chrono::steady_clock::now() < deadline) {
+                dialog.loop().dispatchPending();
+                std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            }
+        };
+        unsigned seed = 12345;
+        for (int done = 0; done < presses; done += burst) {
+            seed = seed * 1103515245u + 12345u;
+            int mode = static_cast<int>((seed >> 16) % 10);
+            sim::SimulatedPort* port = ports.lastPort(1);
+            ASSERT_NE(port, nullptr);
+            port->withLock([&](sim::SimPortFaults& faults) {
+                model->faults.silent = mode == 0;
+                model->faults.garbage = mode == 1;
+                faults.readError = mode == 2 ? EIO : 0;
+            });
+            for (int i = 0; i < burst; ++i) {
+                dialog.handle({Msg::User1Down, 0, 0});
+            }
+            settle(std::chrono::milliseconds(mode <= 2 ? 60 : 25));
+            dialog.handle({Msg::User1Up, 0, 0});
+            if (startKiB == 0 && done >= presses / 4) {
+                startKiB = residentKiB();
+            }
+        }
+        ports.lastPort(1)->withLock([&](sim::SimPortFaults& faults) {
+            model->faults = {};
+            faults.readError = 0;
+        });
+        settle(std::chrono::milliseconds(1500));
+        dialog.quitNow();
+    }
+    // Every good read reached the reader once, in the engine's order, undamaged.
+    ASSERT_FALSE(output.published.empty());
+    std::set<std::string> seen;
+    std::string previous;
+    for (const std::string& data : output.published) {
+        EXPECT_EQ(data.size(), 7u) << data;
+        EXPECT_EQ(data[0], 'D') << data;
+        EXPECT_TRUE(seen.insert(data).second) << "delivered twice: " << data;
+        EXPECT_LT(previous, data) << "out of order";
+        previous = data;
+    }
+    long endKiB = residentKiB();
+    EXPECT_LT(endKiB - startKiB, 64 * 1024) << "resident memory grew from " << startKiB << " KiB";
+    std::printf("soak: %d presses, %zu decodes delivered, resident %ld -> %ld KiB\n", presses,
+                output.published.size(), startKiB, endKiB);
+    fs::remove_all(dir);
+}
+
+}  // namespace
+}  // namespace vandora
