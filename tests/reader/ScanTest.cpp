@@ -398,3 +398,41 @@ TEST(ScanThreaded, PressAndReleaseFromTwoThreads) {
 
 }  // namespace
 }  // namespace vandora::testing
+
+namespace vandora::testing {
+namespace {
+
+// A release during the long-range laser's aiming wait blocks at most until the aim ends.
+TEST(ScanThreaded, LongRangeStopDuringAimingWaitsNoLongerThanTheAim) {
+    RealClock& clock = RealClock::instance();
+    sim::SimulatedPortProvider ports(clock);
+    auto model = std::make_shared<sim::ScriptedModel>();
+    model->onAny(sim::withChecksum({0x04, 0xD0, 0x00, 0x00}));
+    ports.attach(1, model);
+    ports.faultsFor(1).noModemLines = true;
+    ReaderPlatform platform;
+    platform.clock = &clock;
+    platform.ports = &ports;
+    platform.registryPath = "/nonexistent";
+    ReaderManager manager(platform);
+    ReaderChannel& ch = manager.barcode;
+    ch.port = 1;
+    ch.engineType = EngineType::LongRange1D;
+    ch.aimTime = 5;  // 500 ms
+    ASSERT_EQ(openPort(ch), 1);
+    setBaudRate(ch, 115200);
+    manager.barcodeReady = 1;
+    setAimAlternationFlag(1);
+    std::thread press([&] { setTrigger(ch, 1); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(stopScanning(manager, 1, 0), 1);
+    auto waited = std::chrono::steady_clock::now() - start;
+    press.join();
+    EXPECT_LT(waited, std::chrono::milliseconds(1500));
+    EXPECT_EQ(ch.triggerOn, 0);
+    setAimAlternationFlag(1);
+}
+
+}  // namespace
+}  // namespace vandora::testing
