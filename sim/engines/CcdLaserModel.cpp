@@ -7,6 +7,7 @@ constexpr std::uint8_t kWake = 0xFF;
 constexpr std::uint8_t kEsc = 0x1B;
 constexpr std::uint8_t kCr = 0x0D;
 constexpr std::size_t kBlockSize = 30;
+constexpr std::size_t kScanModeByte = 20;
 // A command longer than this is line noise, not a frame.
 constexpr std::size_t kMaxCommand = 512;
 
@@ -27,6 +28,14 @@ std::vector<std::uint8_t> CcdLaserModel::factoryBlock() {
 
 CcdLaserModel::CcdLaserModel(SimOptions options)
     : EngineSim(*engineFacts(2), std::move(options)), block(factoryBlock()) {}
+
+unsigned CcdLaserModel::scanMode() const {
+    return block.size() > kScanModeByte ? block[kScanModeByte] >> 4 : 0;
+}
+
+bool CcdLaserModel::selfScanning() const {
+    return scansBySelf(facts(), scanMode(), started_);
+}
 
 void CcdLaserModel::consume(const std::uint8_t* data, std::size_t size, bool fresh, SimLink& link) {
     if (fresh) {
@@ -93,21 +102,63 @@ void CcdLaserModel::respond(const std::vector<std::uint8_t>& frame, SimLink& lin
         reply(link, "OK");
     } else if (text == "ON") {
         scanning = true;
+        started_ = true;
+        if (selfScanning()) {
+            selfScan(link);
+            return;
+        }
         ++counters.decodes;
         SimDecode decode;
         if (!nextDecode(decode) || decode.form == DecodeForm::NoRead) {
             reply(link, "*000", options_.decodeDelayUs);
             return;
         }
-        std::string answerText(1, static_cast<char>(decode.codeType));
-        answerText += kDecodePrefix;
-        answerText.append(decode.data.begin(), decode.data.end());
-        reply(link, answerText, options_.decodeDelayUs);
+        reply(link, decodeText(decode), options_.decodeDelayUs);
     } else if (text == "OFF") {
         scanning = false;
+        started_ = false;
     } else {
         refuse(link);
     }
+    selfScan(link);
+}
+
+void CcdLaserModel::onOpen(SimLink& link) {
+    // A reopened link is the host's way of stopping a mode 3 run; planned decodes went with the
+    // old link.
+    started_ = false;
+    runEndsUs_ = 0;
+    selfScan(link);
+}
+
+std::string CcdLaserModel::decodeText(const SimDecode& decode) {
+    std::string text(1, static_cast<char>(decode.codeType));
+    text += kDecodePrefix;
+    text.append(decode.data.begin(), decode.data.end());
+    return text;
+}
+
+void CcdLaserModel::selfScan(SimLink& link) {
+    if (!selfScanning() || faults.silent || link.nowUs() < runEndsUs_) {
+        return;
+    }
+    // The link counts every delay from the same moment, so each decode's delay adds up the
+    // turns and line times of the ones before it: the host, which purges the port after each
+    // decode, must not find the next one already started.
+    std::size_t turns = options_.repeatDecodes ? queuedDecodes() : kNoLimit;
+    std::uint64_t offsetUs = 0;
+    SimDecode decode;
+    while (turns-- > 0 && nextDecode(decode)) {
+        ++counters.decodes;
+        offsetUs += options_.decodeDelayUs;
+        if (decode.form == DecodeForm::NoRead) {
+            continue;
+        }
+        std::string text = decodeText(decode);
+        reply(link, text, offsetUs);
+        offsetUs += (text.size() + 1) * byteTimeUs();
+    }
+    runEndsUs_ = link.nowUs() + faults.replyDelayUs + offsetUs;
 }
 
 }  // namespace vandora::sim

@@ -1,5 +1,7 @@
 #include "engines/EngineFacts.h"
 
+#include <initializer_list>
+
 namespace vandora::sim {
 namespace {
 
@@ -15,21 +17,31 @@ constexpr std::string_view kLaser955Revision =
     "LS9-R1.00-A\x98"
     "0123"sv;
 
+constexpr std::uint16_t modes(std::initializer_list<unsigned> values) {
+    std::uint16_t bits = 0;
+    for (unsigned v : values) {
+        bits = static_cast<std::uint16_t>(bits | (1u << v));
+    }
+    return bits;
+}
+
+// Scan modes: the CCD/Laser engine's from its configuration block, the packet engines' from
+// parameter 0x8A. The first 2D imager has no mode in which it reads by itself.
 constexpr EngineFacts kEngines[] = {
     {2, "CCD/Laser", WireFraming::CcdText, 115200, RateSwitch::None, 0, "CL 2.10"sv, ""sv, "NG"sv,
-     WrapForm::None, false},
+     WrapForm::None, false, modes({1, 5, 7}), modes({3})},
     {3, "2D imager", WireFraming::Packet, 115200, RateSwitch::PacketParameter, 0, kImagerRevision,
-     ""sv, ""sv, WrapForm::Imager, true},
+     ""sv, ""sv, WrapForm::Imager, true, 0, 0},
     {4, "1D long-range laser", WireFraming::Packet, 38400, RateSwitch::PacketParameter, 0,
-     kLongRangeRevision, ""sv, ""sv, WrapForm::Laser, false},
+     kLongRangeRevision, ""sv, ""sv, WrapForm::Laser, false, modes({4, 7}), 0},
     {5, "RFID letter-command module", WireFraming::AsciiText, 57600, RateSwitch::AsciiRegister, 0,
-     "MultiISO 1.2.4"sv, "ISO 0.9v3"sv, "F"sv, WrapForm::None, false},
+     "MultiISO 1.2.4"sv, "ISO 0.9v3"sv, "F"sv, WrapForm::None, false, 0, 0},
     {6, "RFID hexadecimal-frame module", WireFraming::HexText, 115200, RateSwitch::None, 0,
-     "HXR 3.01"sv, ""sv, "[FF]"sv, WrapForm::None, false},
+     "HXR 3.01"sv, ""sv, "[FF]"sv, WrapForm::None, false, 0, 0},
     {8, "2D imager (newer)", WireFraming::Packet, 115200, RateSwitch::PacketParameter, 0,
-     kImager4507Revision, ""sv, ""sv, WrapForm::Imager, true},
+     kImager4507Revision, ""sv, ""sv, WrapForm::Imager, true, modes({7}), 0},
     {9, "1D laser", WireFraming::Packet, 38400, RateSwitch::PacketParameter, 9600,
-     kLaser955Revision, ""sv, ""sv, WrapForm::Laser, false},
+     kLaser955Revision, ""sv, ""sv, WrapForm::Laser, false, modes({4, 7}), 0},
 };
 
 struct RateCode {
@@ -48,6 +60,15 @@ const EngineFacts* engineFacts(int type) {
         }
     }
     return nullptr;
+}
+
+bool scansBySelf(const EngineFacts& facts, unsigned mode, bool started) {
+    if (mode >= 16) {
+        return false;
+    }
+    std::uint16_t bit = static_cast<std::uint16_t>(1u << mode);
+    return (facts.selfScanModes & bit) != 0 ||
+           (started && (facts.selfScanModesOnceStarted & bit) != 0);
 }
 
 std::uint32_t packetRateForCode(std::uint8_t code) {

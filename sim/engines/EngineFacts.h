@@ -47,10 +47,18 @@ struct EngineFacts {
     std::string_view refusal;
     WrapForm wrapped;
     bool takesPictures;
+    // Scan-mode values in which the engine reads by itself, one bit per value (bit n: mode n);
+    // the host then only waits for decodes and never triggers.
+    std::uint16_t selfScanModes;
+    // Values in which it reads by itself only once the host has started it.
+    std::uint16_t selfScanModesOnceStarted;
 };
 
 // The row of a type, or null for a type that has no model.
 const EngineFacts* engineFacts(int type);
+
+// Whether an engine in scan mode `mode` reads by itself; `started`: the host has started it.
+bool scansBySelf(const EngineFacts& facts, unsigned mode, bool started = false);
 
 // Rate selected by the value of parameter 0x9C; 0 for a value the engines do not know.
 std::uint32_t packetRateForCode(std::uint8_t code);

@@ -29,6 +29,9 @@ constexpr std::uint8_t kPrefixF1 = 0xF1;
 constexpr std::uint8_t kWordPrefix = 0xF4;
 constexpr std::uint16_t kRateParam = 0x9C;
 constexpr std::uint16_t kNoReadMessageParam = 0x5E;
+constexpr std::uint16_t kScanModeParam = 0x8A;
+// Status byte of the host's acknowledgement of a whole decode (a continuation's is 3).
+constexpr std::uint8_t kDecodeDone = 0x00;
 
 // A packet's length byte counts itself and the header, so one packet carries at most this much.
 constexpr std::size_t kMaxPacket = 255;
@@ -91,6 +94,10 @@ std::uint8_t PacketEngineModel::param(std::uint16_t number) const {
     return it == params.end() ? 0 : it->second;
 }
 
+bool PacketEngineModel::selfScanning() const {
+    return scansBySelf(facts(), param(kScanModeParam));
+}
+
 std::vector<std::uint8_t> PacketEngineModel::refusal() const {
     return withChecksum({0x05, kRefusal, 0x00, 0x00, 0x01});
 }
@@ -124,13 +131,38 @@ void PacketEngineModel::consume(const std::uint8_t* data, std::size_t size, bool
 }
 
 void PacketEngineModel::respond(const Frame& frame, SimLink& link) {
+    bool known = false;
     for (const OpcodeRow& row : kOpcodes) {
         if (row.opcode == frame[1]) {
             (this->*row.handle)(frame, link);
-            return;
+            known = true;
+            break;
         }
     }
-    refuse(link);
+    if (!known) {
+        refuse(link);
+    }
+    // The host's commands are the only moments the model gets to act: one that changed the scan
+    // mode, acknowledged a decode or simply came after an empty look starts the next look.
+    selfScan(link);
+}
+
+void PacketEngineModel::onOpen(SimLink& link) {
+    if (!selfScanning()) {
+        return;
+    }
+    // What was on its way went with the old link and will never be acknowledged; the engine
+    // goes on scanning into the new one.
+    waiting_.clear();
+    lastAcked_ = true;
+    seriesOut_ = false;
+    selfScan(link);
+}
+
+void PacketEngineModel::selfScan(SimLink& link) {
+    if (selfScanning() && !seriesOut_) {
+        sendDecode(link, true);
+    }
 }
 
 void PacketEngineModel::ack(SimLink& link) {
@@ -243,13 +275,15 @@ void PacketEngineModel::parameterDefaults(const Frame& /*frame*/, SimLink& link)
     }
 }
 
-void PacketEngineModel::hostAck(const Frame& /*frame*/, SimLink& link) {
+void PacketEngineModel::hostAck(const Frame& frame, SimLink& link) {
     ++counters.acks;
     lastAcked_ = true;
     if (!waiting_.empty()) {
         Frame next = std::move(waiting_.front());
         waiting_.pop_front();
         sendPacket(next, 0, link);
+    } else if (frame.size() > 3 && frame[3] == kDecodeDone) {
+        seriesOut_ = false;
     }
 }
 
@@ -277,6 +311,7 @@ void PacketEngineModel::stopDecoding(const Frame& /*frame*/, SimLink& link) {
     aiming = false;
     waiting_.clear();
     lastAcked_ = true;
+    seriesOut_ = false;
     ack(link);
 }
 
@@ -297,17 +332,21 @@ void PacketEngineModel::sendPacket(const Frame& packet, std::uint64_t extraDelay
 }
 
 void PacketEngineModel::startSeries(std::vector<Frame> packets, SimLink& link) {
+    seriesOut_ = true;
     waiting_.assign(packets.begin() + 1, packets.end());
     sendPacket(packets.front(), options_.decodeDelayUs, link);
 }
 
-void PacketEngineModel::sendDecode(SimLink& link) {
+void PacketEngineModel::sendDecode(SimLink& link, bool bySelf) {
+    if (bySelf && peekDecode() == nullptr) {
+        return;
+    }
     ++counters.decodes;
     SimDecode decode;
     if (!nextDecode(decode) || decode.form == DecodeForm::NoRead) {
-        // The engine tells of a no-read only when its parameter says so; otherwise the host's
-        // wait simply runs out.
-        if (param(kNoReadMessageParam) != 0) {
+        // The engine tells of a no-read only when its parameter says so and the host asked for
+        // the read; otherwise the host's wait simply runs out.
+        if (!bySelf && param(kNoReadMessageParam) != 0) {
             answer(link, refusal(), options_.decodeDelayUs);
         }
         return;

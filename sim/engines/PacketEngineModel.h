@@ -10,6 +10,15 @@
 // the host's acknowledgement 04 D0 04 03; a host refusal 05 D1 04 00 01 asks for the last
 // unacknowledged packet again. In snapshot mode (F7) a 2D imager sends its picture as B1 packets
 // the same way instead.
+//
+// Self-scanning: while the scan mode (parameter 0x8A) holds a value in which the engine type reads
+// by itself (the facts table), no start decoding is needed. The engine has no clock of its own
+// here, so each look is tied to something the host does: setting the mode, opening the port in
+// that mode, or acknowledging a whole decode (04 D0 04 00; the continuation acknowledgement
+// 04 D0 04 03 is not the end of one) makes it send the next queued decode after the decode delay.
+// Until that acknowledgement it sends nothing more. When it looks and finds the queue empty or a
+// no-read in front, it sends nothing (no no-read message either) and looks again at the next
+// command the host sends.
 #pragma once
 
 #include <cstdint>
@@ -30,6 +39,8 @@ class PacketEngineModel : public EngineSim {
     std::map<std::uint16_t, std::uint8_t> params;
     std::map<std::uint16_t, std::uint16_t> words;
     std::uint8_t param(std::uint16_t number) const;
+    // Whether the current scan mode has the engine read by itself.
+    bool selfScanning() const;
 
     bool scanning = false;
     bool aiming = false;
@@ -42,6 +53,7 @@ class PacketEngineModel : public EngineSim {
     void consume(const std::uint8_t* data, std::size_t size, bool fresh, SimLink& link) override;
     void respond(const std::vector<std::uint8_t>& frame, SimLink& link) override;
     std::vector<std::uint8_t> refusal() const override;
+    void onOpen(SimLink& link) override;
 
   private:
     using Frame = std::vector<std::uint8_t>;
@@ -65,7 +77,10 @@ class PacketEngineModel : public EngineSim {
     void acknowledge(const Frame& frame, SimLink& link);
 
     void ack(SimLink& link);
-    void sendDecode(SimLink& link);
+    // bySelf: a look of a self-scanning engine, which keeps quiet when it sees nothing.
+    void sendDecode(SimLink& link, bool bySelf = false);
+    // A self-scanning engine with no decode or picture on its way takes its next look.
+    void selfScan(SimLink& link);
     void sendImage(SimLink& link);
     // Sends the first of a series of packets; the rest wait for the host's acknowledgements.
     void startSeries(std::vector<Frame> packets, SimLink& link);
@@ -75,6 +90,7 @@ class PacketEngineModel : public EngineSim {
     std::deque<Frame> waiting_;  // packets not sent yet
     Frame lastSent_;             // the packet the host has not acknowledged yet
     bool lastAcked_ = true;
+    bool seriesOut_ = false;  // a decode or picture is out and the host has not acknowledged it
 };
 
 // The four packet engine types by name.
