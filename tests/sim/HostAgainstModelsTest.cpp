@@ -227,6 +227,170 @@ TEST(HostAgainstModels, NoReadIsReportedAsSuch) {
         << "the engine was stopped after the wait";
 }
 
+// Puts the engine in a scan mode the way the host's setting commands do: the CCD/Laser engine by
+// sending its block back with the mode in byte 20, a packet engine by sending parameter 0x8A.
+void putInScanMode(Host& host, std::uint8_t mode) {
+    ReaderChannel& channel = host.channel();
+    if (host.model->engineType() == 2) {
+        Bytes block = CcdLaserModel::factoryBlock();
+        block[20] = static_cast<std::uint8_t>(mode << 4);
+        std::string command = "SAVE" + hexText(block);
+        ByteString reply;
+        ASSERT_EQ(exchange(channel, ByteString(command.c_str()), 1000, &reply, 1), 1);
+        channel.parameterImage = ByteString::fromBytes(block.data(), block.size());
+        return;
+    }
+    const std::uint8_t command[] = {0x07, 0xC6, 0x04, 0x08, 0xFF, 0x8A, mode};
+    ByteString reply;
+    ASSERT_EQ(exchange(channel, ByteString::fromBytes(command, sizeof command), 1000, &reply, 5),
+              1);
+    host.manager->scanMode = mode;
+}
+
+// Something the host says that is not about scanning: the identification query.
+void sayAnythingTo(Host& host) {
+    ByteString reply;
+    if (host.model->engineType() == 2) {
+        ASSERT_EQ(exchange(host.channel(), ByteString("VER"), 1000, &reply, 1), 1);
+    } else {
+        const std::uint8_t query[] = {0x04, 0xA3, 0x04, 0x00};
+        ASSERT_EQ(
+            exchange(host.channel(), ByteString::fromBytes(query, sizeof query), 1000, &reply, 1),
+            1);
+    }
+}
+
+bool heardATrigger(const EngineSim& model) {
+    for (const ReceivedCommand& command : model.log) {
+        if (command.text() == "ON" || (command.frame.size() > 1 && command.frame[1] == 0xE4)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+TEST(HostAgainstModels, WaitingReadsTakeTheDecodesOfASelfScanningEngine) {
+    struct Case {
+        const char* name;
+        int type;
+        std::uint8_t mode;
+        std::vector<SimDecode> decodes;
+        bool startedByHost;  // CCD/Laser mode 3: the host's "ON" starts the engine
+    };
+    const Bytes gs1 = {'A', 'B', 'C', 'D', 'E', 'F', 'G', 'H', 'I', 'J'};
+    // Continuation packets come with their own acknowledgements; the next decode must wait for
+    // the acknowledgement of the whole one, or it runs into the tail of this one.
+    const Case cases[] = {
+        {"newer imager, mode 7",
+         8,
+         7,
+         {{0x1B, text("first"), DecodeForm::Plain, 0},
+          {0x11, letters(25), DecodeForm::Plain, 10},
+          {0x1C, letters(300), DecodeForm::Wrapped, 0},
+          {0x1B, text("last"), DecodeForm::Plain, 0}},
+         false},
+        {"1D laser, mode 4",
+         9,
+         4,
+         {{0x01, text("first"), DecodeForm::Plain, 0},
+          {0x01, letters(12), DecodeForm::Plain, 8},
+          {0x03, gs1, DecodeForm::Wrapped, 4},
+          {0x01, text("last"), DecodeForm::Plain, 0}},
+         false},
+        {"long-range laser, mode 7",
+         4,
+         7,
+         {{0x01, text("first"), DecodeForm::Plain, 0}, {0x01, letters(12), DecodeForm::Plain, 8}},
+         false},
+        {"CCD/Laser, mode 1",
+         2,
+         1,
+         {{'A', text("12345"), DecodeForm::Plain, 0}, {'A', text("67890"), DecodeForm::Plain, 0}},
+         false},
+        {"CCD/Laser, mode 5", 2, 5, {{'A', text("5"), DecodeForm::Plain, 0}}, false},
+        {"CCD/Laser, mode 7",
+         2,
+         7,
+         {{'A', text("777"), DecodeForm::Plain, 0}, {'A', text("778"), DecodeForm::Plain, 0}},
+         false},
+        {"CCD/Laser, mode 3 after ON",
+         2,
+         3,
+         {{'A', text("333"), DecodeForm::Plain, 0}, {'A', text("334"), DecodeForm::Plain, 0}},
+         true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        SimOptions options;
+        options.decodes = c.decodes;
+        // Shorter than the host's wait for a further continuation packet.
+        options.decodeDelayUs = 5000;
+        Host host(c.type, 0, options);
+        ASSERT_EQ(host.identify(c.type), 1);
+        host.manager->barcodeReady = 1;
+        putInScanMode(host, c.mode);
+        if (c.startedByHost) {
+            ASSERT_EQ(toggleCcdScan(*host.manager, 1), 1);
+        }
+        for (const SimDecode& expected : c.decodes) {
+            std::int32_t id = 0;
+            ByteString name;
+            ByteString data;
+            ASSERT_EQ(scanBarcode(*host.manager, id, name, data, 3000), 1);
+            EXPECT_EQ(data.bytes(), expected.data);
+        }
+        EXPECT_EQ(heardATrigger(*host.model), c.startedByHost);
+        for (const ReceivedCommand& command : host.model->log) {
+            EXPECT_TRUE(command.valid);
+        }
+    }
+}
+
+TEST(HostAgainstModels, SelfScanningEngineWithNothingToReadLeavesTheWaitToRunOut) {
+    struct Case {
+        const char* name;
+        int type;
+        std::uint8_t mode;
+        std::vector<SimDecode> decodes;
+    };
+    const SimDecode noRead{0, {}, DecodeForm::NoRead, 0};
+    const Case cases[] = {
+        {"newer imager, empty queue", 8, 7, {}},  {"newer imager, a no-read", 8, 7, {noRead}},
+        {"1D laser, empty queue", 9, 4, {}},      {"CCD/Laser, empty queue", 2, 1, {}},
+        {"CCD/Laser, a no-read", 2, 1, {noRead}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        SimOptions options;
+        options.decodes = c.decodes;
+        Host host(c.type, 0, options);
+        ASSERT_EQ(host.identify(c.type), 1);
+        host.manager->barcodeReady = 1;
+        if (auto* packet = dynamic_cast<PacketEngineModel*>(host.model.get())) {
+            // Even when told to report no-reads, an engine reading by itself keeps them quiet.
+            packet->params[0x5E] = 1;
+        }
+        putInScanMode(host, c.mode);
+        std::int32_t id = 0;
+        ByteString name;
+        ByteString data;
+        host.channel().lastError = 0;
+        std::uint64_t startMs = host.clock.nowMs();
+        EXPECT_EQ(scanBarcode(*host.manager, id, name, data, 2000), 0);
+        EXPECT_GE(host.clock.nowMs() - startMs, 2000u);
+        EXPECT_EQ(host.channel().lastError, 0u);
+        EXPECT_FALSE(heardATrigger(*host.model));
+
+        // The engine looks again when the host next says something, and the read after that
+        // gets what it sees.
+        host.model->queueDecode({c.type == 2 ? std::uint8_t{'A'} : std::uint8_t{0x1B},
+                                 text("later"), DecodeForm::Plain, 0});
+        sayAnythingTo(host);
+        ASSERT_EQ(scanBarcode(*host.manager, id, name, data, 2000), 1);
+        EXPECT_EQ(data.bytes(), text("later"));
+    }
+}
+
 TEST(HostAgainstModels, ReceivesAPictureWithTheAcknowledgementFlow) {
     SimOptions options;
     options.image = letters(700);
