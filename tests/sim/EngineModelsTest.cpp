@@ -196,6 +196,113 @@ TEST(EngineModels, NoReadBehaviour) {
     EXPECT_EQ(imager.ask(kStart), expected);
 }
 
+Bytes scanModeCommand(int type, std::uint8_t mode) {
+    if (type == 2) {
+        Bytes block = CcdLaserModel::factoryBlock();
+        block[20] = static_cast<std::uint8_t>(mode << 4);
+        return ccdFrame("SAVE" + hexText(block));
+    }
+    return withChecksum({0x07, 0xC6, 0x04, 0x08, 0xFF, 0x8A, mode});
+}
+
+// A plain one-packet decode as each engine kind sends it.
+Bytes decodeOf(int type, const std::string& data) {
+    if (type == 2) {
+        return text("A]x0" + data + "\r");
+    }
+    Bytes packet = {static_cast<std::uint8_t>(5 + data.size()), 0xF3, 0x00, 0x00, 0x1B};
+    packet.insert(packet.end(), data.begin(), data.end());
+    return withChecksum(packet);
+}
+
+SimDecode plainDecode(int type, const std::string& data) {
+    return {type == 2 ? std::uint8_t{'A'} : std::uint8_t{0x1B}, text(data), DecodeForm::Plain, 0};
+}
+
+Bytes concat(Bytes a, const Bytes& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+TEST(EngineModels, ReadByThemselvesOnlyInTheirSelfScanModes) {
+    struct Case {
+        int type;
+        std::uint8_t mode;
+        bool bySelf;
+    };
+    const Case cases[] = {
+        {2, 1, true},  {2, 5, true},  {2, 7, true}, {2, 3, false}, {2, 6, false},
+        {3, 7, false}, {3, 4, false}, {8, 7, true}, {8, 4, false}, {4, 4, true},
+        {4, 7, true},  {4, 6, false}, {9, 4, true}, {9, 7, true},  {9, 6, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.type) + " in mode " + std::to_string(c.mode));
+        SimOptions options;
+        options.decodes.push_back(plainDecode(c.type, "X"));
+        Wire wire(c.type, options);
+        Bytes accepted = c.type == 2 ? text("OK\r") : kAck;
+        EXPECT_EQ(wire.ask(scanModeCommand(c.type, c.mode)),
+                  c.bySelf ? concat(accepted, decodeOf(c.type, "X")) : accepted);
+    }
+}
+
+TEST(PacketEngineModel, ReadingByItselfSendsTheNextDecodeOnlyOnceTheLastIsAcknowledged) {
+    const Bytes decodeAck = withChecksum({0x04, 0xD0, 0x04, 0x00});
+    SimOptions options;
+    options.decodes = {plainDecode(9, "one"), plainDecode(9, "two")};
+    Wire wire(9, options);
+
+    wire.write(scanModeCommand(9, 4));
+    EXPECT_EQ(wire.collect(20), kAck) << "the decode comes after the decode delay";
+    EXPECT_EQ(wire.collect(), decodeOf(9, "one"));
+    EXPECT_TRUE(wire.ask(kHostContinueAck).empty()) << "a continuation ack does not end a decode";
+    wire.write(decodeAck);
+    EXPECT_TRUE(wire.collect(20).empty());
+    EXPECT_EQ(wire.collect(), decodeOf(9, "two"));
+
+    // Nothing left to read: the engine stays quiet, even for a decode queued meanwhile, until the
+    // host says something.
+    EXPECT_TRUE(wire.ask(decodeAck).empty());
+    wire.model->queueDecode(plainDecode(9, "three"));
+    EXPECT_TRUE(wire.collect(1000).empty());
+    Bytes revision = wire.ask(kRevisionQuery);
+    ASSERT_GT(revision.size(), decodeOf(9, "three").size());
+    EXPECT_EQ(Bytes(revision.end() - static_cast<std::ptrdiff_t>(decodeOf(9, "three").size()),
+                    revision.end()),
+              decodeOf(9, "three"));
+
+    // "three" was never acknowledged; a reopened port gets the next decode all the same.
+    wire.model->queueDecode(plainDecode(9, "four"));
+    wire.port.close();
+    ASSERT_EQ(wire.port.open(), 0);
+    wire.setBaud(wire.model->currentBaud());
+    EXPECT_EQ(wire.collect(), decodeOf(9, "four"));
+    EXPECT_FALSE(wire.model->log.empty());
+    for (const ReceivedCommand& command : wire.model->log) {
+        EXPECT_NE(command.frame[1], 0xE4) << "never triggered";
+    }
+}
+
+TEST(CcdLaserModel, Mode3ReadsByItselfFromOnUntilTheLinkIsReset) {
+    SimOptions options;
+    options.decodes = {plainDecode(2, "one"), plainDecode(2, "two")};
+    Wire wire(2, options);
+    EXPECT_EQ(wire.ask(scanModeCommand(2, 3)), text("OK\r"));
+    EXPECT_EQ(wire.ask(ccdFrame("ON")), concat(decodeOf(2, "one"), decodeOf(2, "two")));
+
+    wire.model->queueDecode(plainDecode(2, "three"));
+    wire.port.close();
+    ASSERT_EQ(wire.port.open(), 0);
+    EXPECT_TRUE(wire.collect(1000).empty());
+    EXPECT_EQ(wire.ask(ccdFrame("VER")), text("CL 2.10\r")) << "stopped by the reset";
+
+    // Mode 1 needs no "ON": opening the port in it is enough.
+    static_cast<CcdLaserModel&>(*wire.model).block[20] = 0x10;
+    wire.port.close();
+    ASSERT_EQ(wire.port.open(), 0);
+    EXPECT_EQ(wire.collect(), decodeOf(2, "three"));
+}
+
 TEST(PacketEngineModel, FaultSwitchesShapeTheAnswer) {
     const Bytes clean = Wire(3).ask(kRevisionQuery);
     ASSERT_GT(clean.size(), 8u);
