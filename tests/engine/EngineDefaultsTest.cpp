@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "config/CcdLayout.h"
+#include "engines/EngineModels.h"
 #include "reader/ReaderRig.h"
 
 namespace vandora::testing {
@@ -185,6 +186,27 @@ TEST(HostOptions, ClosingTheCcdChannelWritesTheCheckDigitFlagsBack) {
     std::string text = ccdText(model->frames[0]);
     // byte 10 bit 2 set: "04" at hex offset 20.
     EXPECT_EQ(text.substr(4 + 20, 2), "04");
+}
+
+}  // namespace
+}  // namespace vandora::testing
+
+namespace vandora::testing {
+namespace {
+
+TEST(RfidDefaults, AsciiModuleModelEndsWithTheRegistersSet) {
+    ReaderRig rig;
+    auto model = sim::makeEngineModel(EngineType::RfidAscii);
+    rig.ports.attach(2, model);
+    EngineSettings settings;
+    ReaderManager manager(rig.platform, &settings);
+    ASSERT_EQ(manager.openReader(2, 5), 1);
+    auto& ascii = static_cast<sim::RfidAsciiModel&>(*model);
+    EXPECT_EQ(ascii.registers[0x0B], 0x08);
+    EXPECT_EQ(ascii.registers[0x0E], 0x7F);
+    EXPECT_EQ(manager.rfid.parameterImage.length(), 22u);
+    EXPECT_EQ(manager.rfid.parameterImage.byteAt(0x0E - 0x0A), 0x7F);
+    EXPECT_FALSE(manager.rfid.isOpen()) << "each scan reopens the port";
 }
 
 }  // namespace
