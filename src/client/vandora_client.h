@@ -1,0 +1,53 @@
+/* Decodes of the Vandora reader service, for other programs.
+ *
+ * The service leaves each decode as one record in the message queue /VandoraQueue and sets the
+ * event /DecodeEvent (a named semaphore), both followed by $VANDORA_IPC_SUFFIX when it is set.
+ * A reader waits on the event, then takes the record. The queue holds one record: a newer decode
+ * replaces one nobody took.
+ *
+ *   vandora_client* c = vandora_client_open();
+ *   vandora_decode d;
+ *   while (vandora_client_wait(c, -1, &d) == 1) { ... d.data, d.data_length ... }
+ *   vandora_client_close(c);
+ */
+#ifndef VANDORA_CLIENT_H
+#define VANDORA_CLIENT_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+#define VANDORA_RECORD_SIZE 4232
+#define VANDORA_KIND_BARCODE 7
+#define VANDORA_KIND_RFID 0x20
+
+typedef struct vandora_decode {
+    uint8_t kind;      /* 7 barcode, 0x20 RFID */
+    uint8_t code_type; /* barcode code type number, or the RFID tag family letter */
+    uint32_t length;   /* barcode: data bytes (may exceed data_length); RFID: UID characters */
+    char uid[21];      /* RFID: the UID text (at most 20 characters), 0-terminated */
+    uint8_t data[4096];
+    size_t data_length; /* bytes in data: the barcode data, or the RFID user data */
+} vandora_decode;
+
+typedef struct vandora_client vandora_client;
+
+/* Opens the queue and the event (creating them when the service has not yet); NULL on error. */
+vandora_client* vandora_client_open(void);
+void vandora_client_close(vandora_client* client);
+
+/* Waits up to timeout_ms (negative: no limit) for a decode. 1: *out holds it; 0: time-out;
+ * -1: error. */
+int vandora_client_wait(vandora_client* client, int timeout_ms, vandora_decode* out);
+
+/* Parses a 4232-byte record. 0 on success, -1 when the record is malformed. */
+int vandora_parse_record(const uint8_t* record, size_t size, vandora_decode* out);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

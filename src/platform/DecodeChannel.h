@@ -1,0 +1,47 @@
+// The point-to-point queue "VandoraQueue" and the event "DecodeEvent" through which other
+// programs take decodes: the POSIX message queue /VandoraQueue (one message of 4232 bytes) and
+// the named semaphore /DecodeEvent, both mode 0600 so that other users cannot read decodes, both
+// names followed by $VANDORA_IPC_SUFFIX when it is set. The semaphore is posted only while its
+// value is 0, so it behaves as an auto-reset event.
+//
+// Threading: the writer side is used by one thread (the service's user-interface thread); any
+// number of reader processes may wait on the event.
+#pragma once
+
+#include <mqueue.h>
+#include <semaphore.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace vandora {
+
+constexpr std::size_t kDecodeMessageSize = 4232;
+
+std::string decodeQueueName();
+std::string decodeEventName();
+
+// The service's side: creates both objects.
+class DecodeChannelWriter {
+  public:
+    DecodeChannelWriter();
+    ~DecodeChannelWriter();
+    DecodeChannelWriter(const DecodeChannelWriter&) = delete;
+    DecodeChannelWriter& operator=(const DecodeChannelWriter&) = delete;
+
+    bool ready() const { return queue_ != static_cast<mqd_t>(-1); }
+    // Throws away a record no reader has taken (the queue holds one).
+    void discardUnread();
+    // Writes one record, waiting at most 10 ms for room; false when it could not.
+    bool write(const std::uint8_t* record, std::size_t size);
+    // Sets the event unless it is already set.
+    void setEvent();
+
+  private:
+    mqd_t queue_ = static_cast<mqd_t>(-1);
+    mqd_t reader_ = static_cast<mqd_t>(-1);
+    sem_t* event_ = SEM_FAILED;
+};
+
+}  // namespace vandora

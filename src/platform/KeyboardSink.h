@@ -1,0 +1,70 @@
+// KeyboardSink: where emulated keystrokes go.
+//
+// Two calls carry every key sequence: postCharacters (a batch of characters typed into the
+// focused window) and keyEvent (one key going down or up, by Windows virtual-key code, with a
+// scan code and flags: 2 key up, 4 silent). Sinks:
+//   log:PATH  appends one line per call ("post N c1 c2 ..." with uppercase hexadecimal code
+//             points, "key VK SCAN FLAGS" in decimal) so other programs can check sequences;
+//   uinput    a virtual keyboard through /dev/uinput;
+//   none      drops everything.
+// A sink that fails (no device, file not writable) drops the call quietly. Threading: one caller
+// at a time (the user-interface thread).
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace vandora {
+
+class KeyboardSink {
+  public:
+    static constexpr std::uint32_t kKeyUp = 2;
+    static constexpr std::uint32_t kSilent = 4;
+
+    virtual ~KeyboardSink() = default;
+    virtual void postCharacters(const std::vector<std::uint32_t>& characters) = 0;
+    virtual void keyEvent(std::uint32_t vk, std::uint32_t scan, std::uint32_t flags) = 0;
+};
+
+class NullKeyboardSink final : public KeyboardSink {
+  public:
+    void postCharacters(const std::vector<std::uint32_t>&) override {}
+    void keyEvent(std::uint32_t, std::uint32_t, std::uint32_t) override {}
+};
+
+class LogKeyboardSink final : public KeyboardSink {
+  public:
+    explicit LogKeyboardSink(std::string path) : path_(std::move(path)) {}
+    void postCharacters(const std::vector<std::uint32_t>& characters) override;
+    void keyEvent(std::uint32_t vk, std::uint32_t scan, std::uint32_t flags) override;
+
+  private:
+    void appendLine(const std::string& line);
+    std::string path_;
+};
+
+// A virtual keyboard. Virtual-key codes are mapped to Linux key codes (Shift handled as the
+// events say); posted characters are typed with the US layout, Shift where the character needs
+// it; characters it has no key for are dropped.
+class UinputKeyboardSink final : public KeyboardSink {
+  public:
+    UinputKeyboardSink();
+    ~UinputKeyboardSink() override;
+    bool ready() const { return fd_ >= 0; }
+    void postCharacters(const std::vector<std::uint32_t>& characters) override;
+    void keyEvent(std::uint32_t vk, std::uint32_t scan, std::uint32_t flags) override;
+
+  private:
+    void emit(int type, int code, int value);
+    void tap(int code, bool shift);
+    int fd_ = -1;
+};
+
+// The sink named by `name` ("uinput", "log:PATH", "none", or "xtest"), or, when name is empty,
+// by $VANDORA_KEYBOARD, else uinput when /dev/uinput can be opened, else none. An X session
+// without uinput also gets none: keystrokes through the X server are not built in.
+std::unique_ptr<KeyboardSink> makeKeyboardSink(const std::string& name);
+
+}  // namespace vandora
