@@ -1,0 +1,196 @@
+// The queue, the event and the bus, with the real POSIX objects and a real dbus-daemon (the
+// tests run inside dbus-run-session; without a session bus the bus tests say so and skip).
+#include <gtest/gtest.h>
+#include <mqueue.h>
+#include <poll.h>
+#include <semaphore.h>
+#include <sys/stat.h>
+#include <systemd/sd-bus.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <string>
+#include <thread>
+
+#include "platform/Bus.h"
+#include "platform/DecodeChannel.h"
+#include "runtime/DecodeFormat.h"
+#include "vandora_client.h"
+
+namespace vandora {
+namespace {
+
+// A private suffix for the IPC names of one test, removed afterwards.
+class IpcNames {
+  public:
+    IpcNames() {
+        static int counter = 0;
+        suffix_ = ".t" + std::to_string(getpid()) + "-" + std::to_string(counter++);
+        setenv("VANDORA_IPC_SUFFIX", suffix_.c_str(), 1);
+    }
+    ~IpcNames() {
+        mq_unlink(decodeQueueName().c_str());
+        sem_unlink(decodeEventName().c_str());
+        unsetenv("VANDORA_IPC_SUFFIX");
+    }
+
+  private:
+    std::string suffix_;
+};
+
+void publish(DecodeChannelWriter& writer, const DecodeQueueRecord& record) {
+    writer.discardUnread();
+    ASSERT_TRUE(writer.write(record.data(), record.size()));
+    writer.setEvent();
+}
+
+TEST(DecodeChannel, TwoDecodesWithoutReaderLeaveOnlyTheSecond) {
+    IpcNames names;
+    DecodeChannelWriter writer;
+    ASSERT_TRUE(writer.ready());
+    publish(writer, barcodeRecord(1, ByteString("first")));
+    publish(writer, barcodeRecord(2, ByteString("second")));
+    vandora_client* client = vandora_client_open();
+    ASSERT_NE(client, nullptr);
+    vandora_decode decode;
+    ASSERT_EQ(vandora_client_wait(client, 1000, &decode), 1);
+    EXPECT_EQ(decode.kind, 7);
+    EXPECT_EQ(decode.code_type, 2);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(decode.data), decode.data_length), "second");
+    EXPECT_EQ(vandora_client_wait(client, 50, &decode), 0) << "one event for two decodes";
+    vandora_client_close(client);
+}
+
+TEST(DecodeChannel, ObjectsAreOnlyForTheirOwner) {
+    IpcNames names;
+    DecodeChannelWriter writer;
+    struct stat st {};
+    std::string path = "/dev/mqueue" + decodeQueueName();
+    if (stat(path.c_str(), &st) == 0) {
+        EXPECT_EQ(st.st_mode & 0777, 0600u);
+    }
+    sem_t* event = sem_open(decodeEventName().c_str(), 0);
+    ASSERT_NE(event, SEM_FAILED);
+    writer.setEvent();
+    writer.setEvent();
+    int value = -1;
+    sem_getvalue(event, &value);
+    EXPECT_EQ(value, 1) << "set only while unset";
+    sem_close(event);
+    std::string semPath = "/dev/shm/sem." + decodeEventName().substr(1);
+    if (stat(semPath.c_str(), &st) == 0) {
+        EXPECT_EQ(st.st_mode & 0777, 0600u);
+    }
+}
+
+TEST(DecodeChannel, ClientParsesRfidRecords) {
+    ByteString user = ByteString::fromBytes(std::string_view("\x01\x02\x00\x05", 4));
+    DecodeQueueRecord record = rfidRecord(5, ByteString("04A1B2"), &user);
+    vandora_decode decode;
+    ASSERT_EQ(vandora_parse_record(record.data(), record.size(), &decode), 0);
+    EXPECT_EQ(decode.kind, 0x20);
+    EXPECT_EQ(decode.code_type, 'Z');
+    EXPECT_EQ(decode.length, 6u);
+    EXPECT_STREQ(decode.uid, "04A1B2");
+    EXPECT_EQ(decode.data_length, 2u) << "user data ends at the first zero byte";
+    EXPECT_EQ(vandora_parse_record(record.data(), 100, &decode), -1);
+}
+
+TEST(DecodeChannelThreaded, ReaderWaitingBeforeTheDecodeGetsIt) {
+    IpcNames names;
+    vandora_client* client = vandora_client_open();
+    ASSERT_NE(client, nullptr);
+    std::atomic<int> result{-2};
+    vandora_decode decode;
+    std::thread reader([&] { result = vandora_client_wait(client, 10000, &decode); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    DecodeChannelWriter writer;
+    publish(writer, barcodeRecord(0x1B, ByteString("late")));
+    reader.join();
+    EXPECT_EQ(result.load(), 1);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(decode.data), decode.data_length), "late");
+    vandora_client_close(client);
+}
+
+bool haveSessionBus() {
+    const char* address = std::getenv("DBUS_SESSION_BUS_ADDRESS");
+    return address != nullptr && *address != '\0';
+}
+
+// The service's object on a real bus, served from its own thread; a second connection calls it
+// and receives its signals.
+TEST(BusThreaded, MethodsAndSignalsOnARealBus) {
+    if (!haveSessionBus()) {
+        GTEST_SKIP() << "no session bus: run inside dbus-run-session";
+    }
+    Bus service;
+    ASSERT_EQ(service.open(false), 0);
+    std::atomic<int> posted{0};
+    std::atomic<int> shown{0};
+    ASSERT_EQ(service.serve(
+                  [&](const std::string& name, std::uint32_t wParam, std::int64_t lParam) {
+                      if (name != "WM_USER1DOWN") {
+                          return false;
+                      }
+                      posted = static_cast<int>(wParam + lParam);
+                      return true;
+                  },
+                  [&] { ++shown; }),
+              0);
+    ASSERT_EQ(service.requestName(), 1);
+    std::atomic<bool> stop{false};
+    std::thread serving([&] {
+        while (!stop) {
+            pollfd p{service.fd(), POLLIN, 0};
+            poll(&p, 1, 20);
+            service.process();
+        }
+    });
+
+    Bus client;
+    ASSERT_EQ(client.open(false), 0);
+    std::string error;
+    EXPECT_EQ(client.callPostMessage("WM_USER1DOWN", 3, 4, error), 0) << error;
+    EXPECT_EQ(posted.load(), 7);
+    EXPECT_LT(client.callPostMessage("WM_NOTHING", 0, 0, error), 0);
+    EXPECT_EQ(error, kUnknownMessageError);
+    EXPECT_EQ(client.callShow(error), 0);
+    EXPECT_EQ(shown.load(), 1);
+
+    // A second owner of the name is refused.
+    Bus second;
+    ASSERT_EQ(second.open(false), 0);
+    EXPECT_EQ(second.requestName(), -EEXIST);
+
+    // Signals, received by a plain connection with a match.
+    sd_bus* listener = nullptr;
+    ASSERT_GE(sd_bus_open_user(&listener), 0);
+    std::vector<std::string> received;
+    auto onSignal = [](sd_bus_message* m, void* user, sd_bus_error*) -> int {
+        auto* list = static_cast<std::vector<std::string>*>(user);
+        const char* name = nullptr;
+        sd_bus_message_read(m, "s", &name);
+        list->push_back(std::string(sd_bus_message_get_member(m)) + ":" + (name ? name : ""));
+        return 0;
+    };
+    ASSERT_GE(sd_bus_add_match(listener, nullptr, "type='signal',interface='org.vandora.Reader1'",
+                               onSignal, &received),
+              0);
+    DecodeQueueRecord record = barcodeRecord(1, ByteString("x"));
+    stop = true;
+    serving.join();
+    EXPECT_EQ(service.emitCopyData("DECODE_MSG", record.data(), record.size()), 0);
+    EXPECT_EQ(service.emitMessage("DECODE_MSG", 7, 0), 0);
+    service.flush();
+    for (int i = 0; i < 100 && received.size() < 2; ++i) {
+        while (sd_bus_process(listener, nullptr) > 0) {
+        }
+        sd_bus_wait(listener, 20000);
+    }
+    EXPECT_EQ(received, (std::vector<std::string>{"CopyData:DECODE_MSG", "Message:DECODE_MSG"}));
+    sd_bus_flush_close_unref(listener);
+}
+
+}  // namespace
+}  // namespace vandora
