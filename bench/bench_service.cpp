@@ -2,10 +2,12 @@
 // resident memory. Starts `vandora --simulate --headless` (a terminal with a 2D imager), lets it
 // settle, then watches it for 10 s through /proc.
 #include <benchmark/benchmark.h>
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -13,6 +15,10 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <vector>
+
+#include "platform/Bus.h"
+#include "vandora_client.h"
 
 namespace {
 
@@ -96,8 +102,76 @@ void idleService(benchmark::State& state) {
     fs::remove_all(home);
 }
 
+// The whole road of one read: PostMessage "WM_USER1DOWN" over the bus in, the record out of the
+// queue. The simulated imager takes 30 ms to decode and its bytes need their time on the line at
+// 115200; both are taken off, so "host_ms" is the service's own share.
+void triggerToDelivery(benchmark::State& state) {
+    const char* address = std::getenv("DBUS_SESSION_BUS_ADDRESS");
+    if (address == nullptr || *address == '\0') {
+        state.SkipWithError("no session bus: run inside dbus-run-session");
+        return;
+    }
+    fs::path home = fs::temp_directory_path() / ("vandora-bench-road-" + std::to_string(getpid()));
+    fs::create_directories(home);
+    std::ofstream(home / "VandoraINI.txt")
+        << "[Barcode Reader 2D]\r\nhas2D=1\r\n[General]\r\nwindowEvent=1\r\nkeyboardEmu=0\r\n";
+    std::string suffix = ".road" + std::to_string(getpid());
+    setenv("VANDORA_IPC_SUFFIX", suffix.c_str(), 1);
+    pid_t pid = fork();
+    if (pid == 0) {
+        setenv("VANDORA_HOME", home.c_str(), 1);
+        std::string program = binDir() + "/vandora";
+        int devNull = ::open("/dev/null", O_WRONLY);
+        dup2(devNull, STDOUT_FILENO);
+        dup2(devNull, STDERR_FILENO);
+        execl(program.c_str(), program.c_str(), "--simulate=model=0,barcode=3", "--headless",
+              static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    vandora::Bus bus;
+    bus.open(false);
+    std::string error;
+    bool up = false;
+    for (int i = 0; i < 100 && !up; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        up = bus.callShow(error) == 0;
+    }
+    vandora_client* client = vandora_client_open();
+    // Decode delay plus about 47 bytes on the line (start, answers, decode, acknowledgement, stop).
+    const double engineMs = 30.0 + 47 * 10.0 / 115200.0 * 1000.0;
+    std::vector<double> hostMs;
+    for (auto _ : state) {
+        if (!up || client == nullptr) {
+            state.SkipWithError("service did not start");
+            break;
+        }
+        auto start = std::chrono::steady_clock::now();
+        bus.callPostMessage("WM_USER1DOWN", 0, 0, error);
+        vandora_decode decode;
+        if (vandora_client_wait(client, 5000, &decode) != 1) {
+            state.SkipWithError("no decode");
+            break;
+        }
+        double ms =
+            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+                .count();
+        hostMs.push_back(ms - engineMs);
+        bus.callPostMessage("WM_USER1UP", 0, 0, error);
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    if (!hostMs.empty()) {
+        std::sort(hostMs.begin(), hostMs.end());
+        state.counters["host_ms_median"] = hostMs[hostMs.size() / 2];
+    }
+    vandora_client_close(client);
+    kill(pid, SIGTERM);
+    waitpid(pid, nullptr, 0);
+    fs::remove_all(home);
+}
+
 }  // namespace
 
+BENCHMARK(triggerToDelivery)->Iterations(30)->Unit(benchmark::kMillisecond);
 BENCHMARK(idleService)->Iterations(1)->Unit(benchmark::kSecond);
 
 BENCHMARK_MAIN();
