@@ -15,6 +15,7 @@
 
 #include "platform/Bus.h"
 #include "platform/DecodeChannel.h"
+#include "platform/KeyboardSink.h"
 #include "runtime/DecodeFormat.h"
 #include "vandora_client.h"
 
@@ -190,6 +191,31 @@ TEST(BusThreaded, MethodsAndSignalsOnARealBus) {
     }
     EXPECT_EQ(received, (std::vector<std::string>{"CopyData:DECODE_MSG", "Message:DECODE_MSG"}));
     sd_bus_flush_close_unref(listener);
+}
+
+}  // namespace
+}  // namespace vandora
+
+namespace vandora {
+namespace {
+
+TEST(UinputSink, TypesWhereTheDeviceCanBeOpened) {
+    UinputKeyboardSink sink;
+    if (!sink.ready()) {
+        GTEST_SKIP() << "/dev/uinput cannot be opened here: the uinput sink was not tested";
+    }
+    sink.postCharacters({'a', 'B', '1', '!'});
+    sink.keyEvent(13, 0, 0);
+    sink.keyEvent(13, 0, KeyboardSink::kKeyUp);
+}
+
+TEST(KeyboardSinks, ChoiceAndQuietFailure) {
+    auto log = makeKeyboardSink("log:/nonexistent/dir/keys.log");
+    log->postCharacters({'x'});  // an unwritable log drops the call quietly
+    log->keyEvent(9, 0, 0);
+    auto none = makeKeyboardSink("none");
+    none->postCharacters({'x'});
+    SUCCEED();
 }
 
 }  // namespace
