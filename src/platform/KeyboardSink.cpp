@@ -1,5 +1,7 @@
 #include "platform/KeyboardSink.h"
 
+#include "platform/XTestKeyboardSink.h"
+
 #include <fcntl.h>
 #include <linux/uinput.h>
 #include <sys/ioctl.h>
@@ -210,6 +212,13 @@ std::unique_ptr<KeyboardSink> makeKeyboardSink(const std::string& requested) {
     }
     if (name == "uinput" || name.empty()) {
         auto sink = std::make_unique<UinputKeyboardSink>();
+        if (sink->ready()) {
+            return sink;
+        }
+    }
+    const char* display = std::getenv("DISPLAY");
+    if (name == "xtest" || (name.empty() && display != nullptr && *display != '\0')) {
+        auto sink = std::make_unique<XTestKeyboardSink>();
         if (sink->ready()) {
             return sink;
         }

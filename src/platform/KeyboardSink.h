@@ -6,6 +6,7 @@
 //   log:PATH  appends one line per call ("post N c1 c2 ..." with uppercase hexadecimal code
 //             points, "key VK SCAN FLAGS" in decimal) so other programs can check sequences;
 //   uinput    a virtual keyboard through /dev/uinput;
+//   xtest     the X server's XTest extension (XTestKeyboardSink.h);
 //   none      drops everything.
 // A sink that fails (no device, file not writable) drops the call quietly. Threading: one caller
 // at a time (the user-interface thread).
@@ -62,9 +63,9 @@ class UinputKeyboardSink final : public KeyboardSink {
     int fd_ = -1;
 };
 
-// The sink named by `name` ("uinput", "log:PATH", "none", or "xtest"), or, when name is empty,
-// by $VANDORA_KEYBOARD, else uinput when /dev/uinput can be opened, else none. An X session
-// without uinput also gets none: keystrokes through the X server are not built in.
+// The sink named by `name` ("uinput", "xtest", "log:PATH" or "none"), or, when name is empty, by
+// $VANDORA_KEYBOARD, else uinput when /dev/uinput can be opened, else xtest when $DISPLAY is set
+// and reachable, else none.
 std::unique_ptr<KeyboardSink> makeKeyboardSink(const std::string& name);
 
 }  // namespace vandora

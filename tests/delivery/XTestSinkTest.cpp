@@ -1,0 +1,109 @@
+// The XTest sink against a real X server: Xvfb with a small window that has the focus; the keys
+// the sink types arrive there as key presses.
+// GoogleTest first: the X headers define macros (None, Bool) that clash with its names.
+#include <gtest/gtest.h>
+// clang-format off
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <X11/keysym.h>
+// clang-format on
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/XTestKeyboardSink.h"
+
+namespace vandora {
+namespace {
+
+class Xvfb {
+  public:
+    Xvfb() {
+        if (system("command -v Xvfb >/dev/null 2>&1") != 0) {
+            return;
+        }
+        display_ = ":" + std::to_string(70 + getpid() % 200);
+        pid_ = fork();
+        if (pid_ == 0) {
+            execlp("Xvfb", "Xvfb", display_.c_str(), "-nolisten", "tcp", "-screen", "0",
+                   "640x480x24", static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        for (int i = 0; i < 100; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            if (Display* d = XOpenDisplay(display_.c_str())) {
+                XCloseDisplay(d);
+                ready_ = true;
+                break;
+            }
+        }
+    }
+    ~Xvfb() {
+        if (pid_ > 0) {
+            kill(pid_, SIGTERM);
+            waitpid(pid_, nullptr, 0);
+        }
+    }
+    bool ready() const { return ready_; }
+    const std::string& display() const { return display_; }
+
+  private:
+    std::string display_;
+    pid_t pid_ = -1;
+    bool ready_ = false;
+};
+
+TEST(XTestSink, TypedKeysReachTheFocusedWindow) {
+    Xvfb server;
+    if (!server.ready()) {
+        GTEST_SKIP() << "no Xvfb here: the XTest sink was not tested";
+    }
+    setenv("DISPLAY", server.display().c_str(), 1);
+    Display* display = XOpenDisplay(nullptr);
+    ASSERT_NE(display, nullptr);
+    Window window =
+        XCreateSimpleWindow(display, DefaultRootWindow(display), 0, 0, 200, 100, 0, 0, 0);
+    XSelectInput(display, window, KeyPressMask | ExposureMask);
+    XMapRaised(display, window);
+    XSync(display, False);
+    XSetInputFocus(display, window, RevertToParent, CurrentTime);
+    XSync(display, False);
+
+    XTestKeyboardSink sink;
+    ASSERT_TRUE(sink.ready());
+    // A character the keymap lacks (U+4F60) goes through a spare keycode.
+    sink.postCharacters({'a', 'B', '1', '!', 0xE9, 0x4F60});
+    sink.keyEvent(13, 0, 0);
+    sink.keyEvent(13, 0, KeyboardSink::kKeyUp);
+
+    std::vector<KeySym> typed;
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (typed.size() < 7 && std::chrono::steady_clock::now() < deadline) {
+        while (XPending(display) > 0) {
+            XEvent event;
+            XNextEvent(display, &event);
+            if (event.type == KeyPress) {
+                char text[16];
+                KeySym sym = NoSymbol;
+                XLookupString(&event.xkey, text, sizeof text, &sym, nullptr);
+                if (sym != XK_Shift_L && sym != XK_Shift_R) {
+                    typed.push_back(sym);
+                }
+            }
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_EQ(typed, (std::vector<KeySym>{'a', 'B', '1', '!', 0xE9, 0x01004F60, XK_Return}));
+    XDestroyWindow(display, window);
+    XCloseDisplay(display);
+    unsetenv("DISPLAY");
+}
+
+}  // namespace
+}  // namespace vandora
