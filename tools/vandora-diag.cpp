@@ -75,6 +75,31 @@ struct Options {
     std::string action;
 };
 
+// The port of the command line behind a reader manager, as the service would have it; the
+// manager applies the engine's default set on open (hooks), or nothing for identify.
+struct PortSession {
+    PortSession(const Options& options, bool withSettings)
+        : ports(options.port),
+          platform(makePlatform()),
+          manager(platform, withSettings ? &settings : nullptr) {
+        manager.setDeviceModel(options.model ? *options.model : manager.detectDeviceModel());
+    }
+    ReaderPlatform makePlatform() {
+        ReaderPlatform p;
+        p.ports = &ports;
+        p.readyLine = &readyLine;
+        p.rfidLink = &link;
+        return p;
+    }
+
+    SinglePathProvider ports;
+    FileEngineReadyLine readyLine;
+    UnavailableRfidLink link;
+    ReaderPlatform platform;
+    EngineSettings settings;
+    ReaderManager manager;
+};
+
 bool parseInt(const char* text, std::int32_t low, std::int32_t high, std::int32_t& out) {
     if (text == nullptr || *text == '\0') {
         return false;
@@ -94,15 +119,8 @@ int usageError(const std::string& message) {
 }
 
 int identify(const Options& options) {
-    SinglePathProvider ports(options.port);
-    FileEngineReadyLine readyLine;
-    UnavailableRfidLink link;
-    ReaderPlatform platform;
-    platform.ports = &ports;
-    platform.readyLine = &readyLine;
-    platform.rfidLink = &link;
-    ReaderManager manager(platform);
-    manager.setDeviceModel(options.model ? *options.model : manager.detectDeviceModel());
+    PortSession session(options, false);
+    ReaderManager& manager = session.manager;
     std::int32_t which = options.rfid ? kRfidPort : kBarcodePort;
     ReaderChannel& channel = manager.channel(which);
     channel.port = which;
@@ -116,16 +134,8 @@ int identify(const Options& options) {
 }
 
 int scan(const Options& options) {
-    SinglePathProvider ports(options.port);
-    FileEngineReadyLine readyLine;
-    UnavailableRfidLink link;
-    ReaderPlatform platform;
-    platform.ports = &ports;
-    platform.readyLine = &readyLine;
-    platform.rfidLink = &link;
-    EngineSettings settings;
-    ReaderManager manager(platform, &settings);
-    manager.setDeviceModel(options.model ? *options.model : manager.detectDeviceModel());
+    PortSession session(options, true);
+    ReaderManager& manager = session.manager;
     if (manager.openReader(kBarcodePort, options.hint) == 0) {
         std::printf("noread error=%u\n", manager.barcode.lastError);
         return kExitFailed;
@@ -144,16 +154,9 @@ int scan(const Options& options) {
 }
 
 int settingsCommand(const Options& options) {
-    SinglePathProvider ports(options.port);
-    FileEngineReadyLine readyLine;
-    UnavailableRfidLink link;
-    ReaderPlatform platform;
-    platform.ports = &ports;
-    platform.readyLine = &readyLine;
-    platform.rfidLink = &link;
-    EngineSettings engine;
-    ReaderManager manager(platform, &engine);
-    manager.setDeviceModel(options.model ? *options.model : manager.detectDeviceModel());
+    PortSession session(options, true);
+    ReaderManager& manager = session.manager;
+    EngineSettings& engine = session.settings;
     if (manager.openReader(kBarcodePort, options.hint) == 0) {
         std::fprintf(stderr, "vandora-diag: no barcode engine, error %u\n",
                      manager.barcode.lastError);

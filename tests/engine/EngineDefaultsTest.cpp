@@ -15,14 +15,6 @@ using Bytes = std::vector<std::uint8_t>;
 
 const Bytes kOk = withChecksum({0x04, 0xD0, 0x00, 0x00});
 
-Bytes ccdFrame(const std::string& text) {
-    Bytes frame(30, 0xFF);
-    frame.push_back(0x1B);
-    frame.insert(frame.end(), text.begin(), text.end());
-    frame.push_back(0x0D);
-    return frame;
-}
-
 std::string ccdText(const Bytes& frame) {
     return std::string(frame.begin() + 31, frame.end() - 1);
 }

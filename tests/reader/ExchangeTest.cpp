@@ -20,14 +20,6 @@ Bytes concat(std::initializer_list<Bytes> parts) {
     return out;
 }
 
-Bytes ccdFrame(const std::string& text) {
-    Bytes frame(30, 0xFF);
-    frame.push_back(0x1B);
-    frame.insert(frame.end(), text.begin(), text.end());
-    frame.push_back(0x0D);
-    return frame;
-}
-
 ByteString bs(const Bytes& bytes) {
     return ByteString::fromBytes(bytes.data(), bytes.size());
 }

@@ -14,14 +14,6 @@ using Bytes = std::vector<std::uint8_t>;
 
 const Bytes kRevisionQuery = withChecksum({0x04, 0xA3, 0x04, 0x00});
 
-Bytes ccdFrame(const std::string& text) {
-    Bytes frame(30, 0xFF);
-    frame.push_back(0x1B);
-    frame.insert(frame.end(), text.begin(), text.end());
-    frame.push_back(0x0D);
-    return frame;
-}
-
 // A revision reply packet whose text has `marker` right before its third space.
 Bytes revisionReply(char marker) {
     std::string text = std::string("REV A ") + "B" + marker + " tail";

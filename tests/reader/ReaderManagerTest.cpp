@@ -16,14 +16,6 @@ namespace {
 using sim::bytesOf;
 using Bytes = std::vector<std::uint8_t>;
 
-Bytes ccdFrame(const std::string& text) {
-    Bytes frame(30, 0xFF);
-    frame.push_back(0x1B);
-    frame.insert(frame.end(), text.begin(), text.end());
-    frame.push_back(0x0D);
-    return frame;
-}
-
 class TempFile {
   public:
     explicit TempFile(const std::string& content) {

@@ -57,6 +57,15 @@ class RecordingLink final : public RfidLinkApi {
     Clock* clock_;
 };
 
+// A CCD/Laser command as it leaves the host: thirty 0xFF, ESC, the text, CR.
+inline std::vector<std::uint8_t> ccdFrame(const std::string& text) {
+    std::vector<std::uint8_t> frame(30, 0xFF);
+    frame.push_back(0x1B);
+    frame.insert(frame.end(), text.begin(), text.end());
+    frame.push_back(0x0D);
+    return frame;
+}
+
 struct ReaderRig {
     explicit ReaderRig(std::int32_t model = DeviceModel::Unknown) : link(clock) {
         platform.clock = &clock;

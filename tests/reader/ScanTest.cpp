@@ -14,14 +14,6 @@ using sim::bytesOf;
 using sim::withChecksum;
 using Bytes = std::vector<std::uint8_t>;
 
-Bytes ccdFrame(const std::string& text) {
-    Bytes frame(30, 0xFF);
-    frame.push_back(0x1B);
-    frame.insert(frame.end(), text.begin(), text.end());
-    frame.push_back(0x0D);
-    return frame;
-}
-
 const Bytes kStart = withChecksum({0x04, 0xE4, 0x04, 0x00});
 const Bytes kStop = withChecksum({0x04, 0xE5, 0x04, 0x00});
 const Bytes kAimOn = withChecksum({0x04, 0xC5, 0x04, 0x00});
