@@ -4,6 +4,10 @@
 // the interface org.vandora.Reader1: methods PostMessage(s, u, x) and Show(), signals
 // CopyData(s, ay) and Message(s, u, x). The same class makes the client calls of vandoractl.
 //
+// Errors: calls return 0 (requestName a positive number) or -errno; nothing throws. A Bus that
+// is not open answers -ENOTCONN. Time-outs: signals are queued and never wait for a receiver;
+// the client method calls wait for the reply up to sd-bus's default of 25 s.
+//
 // Threading: one thread uses a connection (the user-interface thread for the service). The
 // connection's fd goes into that thread's event loop; call process() when it is readable.
 #pragma once
@@ -23,7 +27,20 @@ constexpr const char* kBusPath = "/org/vandora/Reader";
 constexpr const char* kBusInterface = "org.vandora.Reader1";
 constexpr const char* kUnknownMessageError = "org.vandora.Reader1.Error.UnknownMessage";
 
-class Bus {
+// The broadcasts of a decode. Each call returns 0 or -errno and never waits for a receiver.
+class DecodeSignals {
+  public:
+    virtual ~DecodeSignals() = default;
+    // The signal CopyData(s name, ay data).
+    virtual int emitCopyData(const std::string& name, const std::uint8_t* data,
+                             std::size_t size) = 0;
+    // The signal Message(s name, u wParam, x lParam).
+    virtual int emitMessage(const std::string& name, std::uint32_t wParam, std::int64_t lParam) = 0;
+    // Hands what is queued to the bus.
+    virtual void flush() = 0;
+};
+
+class Bus final : public DecodeSignals {
   public:
     // Answers a PostMessage: true when the name was known (and posted).
     using PostHandler =
@@ -31,7 +48,7 @@ class Bus {
     using ShowHandler = std::function<void()>;
 
     Bus() = default;
-    ~Bus();
+    ~Bus() override;
     Bus(const Bus&) = delete;
     Bus& operator=(const Bus&) = delete;
 
@@ -41,11 +58,13 @@ class Bus {
 
     // Serves the object; 0 or -errno.
     int serve(PostHandler post, ShowHandler show);
-    // Takes the well-known name; 0, -EEXIST when another connection owns it, or -errno.
+    // Takes the well-known name; positive, -EEXIST when another connection owns it (-EALREADY
+    // when this one does), or -errno.
     int requestName();
 
-    int emitCopyData(const std::string& name, const std::uint8_t* data, std::size_t size);
-    int emitMessage(const std::string& name, std::uint32_t wParam, std::int64_t lParam);
+    // -ENOTCONN while not open.
+    int emitCopyData(const std::string& name, const std::uint8_t* data, std::size_t size) override;
+    int emitMessage(const std::string& name, std::uint32_t wParam, std::int64_t lParam) override;
 
     // Client calls to the service; 0, or -errno with the error's name in errorName.
     int callPostMessage(const std::string& name, std::uint32_t wParam, std::int64_t lParam,
@@ -56,7 +75,7 @@ class Bus {
     // Handles everything that has arrived; call when fd() is readable.
     void process();
     // Sends what is queued.
-    void flush();
+    void flush() override;
 
     // Called by the method dispatch.
     bool handlePost(const std::string& name, std::uint32_t wParam, std::int64_t lParam) {

@@ -22,21 +22,33 @@ constexpr std::size_t kDecodeMessageSize = 4232;
 std::string decodeQueueName();
 std::string decodeEventName();
 
-// The service's side: creates both objects.
-class DecodeChannelWriter {
+// The writer's side of the queue and the event, as the delivery of a decode uses them.
+class DecodeChannel {
+  public:
+    virtual ~DecodeChannel() = default;
+    // Throws away a record no reader has taken (the queue holds one); never waits.
+    virtual void discardUnread() = 0;
+    // Writes one record, waiting at most 10 ms for room; false when it could not (no room, no
+    // queue, a record of the wrong size).
+    virtual bool write(const std::uint8_t* record, std::size_t size) = 0;
+    // Sets the event unless it is already set; never waits.
+    virtual void setEvent() = 0;
+};
+
+// The service's side: creates both objects (or opens them when a reader created them first).
+// When either cannot be created the calls fail quietly: write returns false, setEvent does
+// nothing.
+class DecodeChannelWriter final : public DecodeChannel {
   public:
     DecodeChannelWriter();
-    ~DecodeChannelWriter();
+    ~DecodeChannelWriter() override;
     DecodeChannelWriter(const DecodeChannelWriter&) = delete;
     DecodeChannelWriter& operator=(const DecodeChannelWriter&) = delete;
 
     bool ready() const { return queue_ != static_cast<mqd_t>(-1); }
-    // Throws away a record no reader has taken (the queue holds one).
-    void discardUnread();
-    // Writes one record, waiting at most 10 ms for room; false when it could not.
-    bool write(const std::uint8_t* record, std::size_t size);
-    // Sets the event unless it is already set.
-    void setEvent();
+    void discardUnread() override;
+    bool write(const std::uint8_t* record, std::size_t size) override;
+    void setEvent() override;
 
   private:
     mqd_t queue_ = static_cast<mqd_t>(-1);

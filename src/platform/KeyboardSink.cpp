@@ -10,14 +10,21 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <utility>
 
 namespace vandora {
 
 void LogKeyboardSink::appendLine(const std::string& line) {
-    std::ofstream out(path_, std::ios::app);
-    out << line << '\n';
+    // Opened per line so that a log moved away or removed is started afresh; never blocking, so
+    // that a FIFO nobody reads cannot hold up the decode; one write per line, so that lines of
+    // two writers do not interleave.
+    int fd = ::open(path_.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        return;
+    }
+    std::string text = line + '\n';
+    [[maybe_unused]] ssize_t n = ::write(fd, text.data(), text.size());
+    ::close(fd);
 }
 
 void LogKeyboardSink::postCharacters(const std::vector<std::uint32_t>& characters) {

@@ -8,8 +8,9 @@
 //   uinput    a virtual keyboard through /dev/uinput;
 //   xtest     the X server's XTest extension (XTestKeyboardSink.h);
 //   none      drops everything.
-// A sink that fails (no device, file not writable) drops the call quietly. Threading: one caller
-// at a time (the user-interface thread).
+// A sink that fails (no device, file not writable, X server gone) drops the call quietly and
+// never blocks: the log is written without waiting, the virtual keyboard is non-blocking.
+// Threading: one caller at a time (the user-interface thread).
 #pragma once
 
 #include <cstdint>

@@ -73,6 +73,20 @@ KeySym keysymOfVk(std::uint32_t vk) {
     }
 }
 
+// Xlib's default handlers end the process on a lost connection or a refused request; a lost
+// X server must only cost the keystrokes.
+int quietIoError(Display* /*display*/) {
+    return 0;
+}
+
+int quietError(Display* /*display*/, XErrorEvent* /*event*/) {
+    return 0;
+}
+
+void connectionLost(Display* /*display*/, void* sink) {
+    static_cast<XTestKeyboardSink*>(sink)->markLost();
+}
+
 }  // namespace
 
 XTestKeyboardSink::XTestKeyboardSink() {
@@ -80,6 +94,9 @@ XTestKeyboardSink::XTestKeyboardSink() {
     if (display_ == nullptr) {
         return;
     }
+    XSetIOErrorHandler(quietIoError);
+    XSetErrorHandler(quietError);
+    XSetIOErrorExitHandler(display_, connectionLost, this);
     int event = 0, error = 0, major = 0, minor = 0;
     if (XTestQueryExtension(display_, &event, &error, &major, &minor) == 0) {
         XCloseDisplay(display_);
@@ -113,6 +130,9 @@ XTestKeyboardSink::~XTestKeyboardSink() {
 
 unsigned XTestKeyboardSink::keycodeFor(unsigned long keysym, bool& shift) {
     shift = false;
+    if (lost_) {
+        return 0;
+    }
     KeyCode code = XKeysymToKeycode(display_, keysym);
     if (code != 0) {
         int perCode = 0;
@@ -138,7 +158,7 @@ void XTestKeyboardSink::fake(unsigned keycode, bool press) {
 }
 
 void XTestKeyboardSink::postCharacters(const std::vector<std::uint32_t>& characters) {
-    if (display_ == nullptr) {
+    if (!ready()) {
         return;
     }
     unsigned shiftCode = XKeysymToKeycode(display_, XK_Shift_L);
@@ -156,13 +176,16 @@ void XTestKeyboardSink::postCharacters(const std::vector<std::uint32_t>& charact
         if (shift) {
             fake(shiftCode, false);
         }
+        if (lost_) {
+            return;
+        }
         // The spare keycode is remapped per character: the server must see this one first.
         XSync(display_, False);
     }
 }
 
 void XTestKeyboardSink::keyEvent(std::uint32_t vk, std::uint32_t /*scan*/, std::uint32_t flags) {
-    if (display_ == nullptr) {
+    if (!ready()) {
         return;
     }
     KeySym sym = keysymOfVk(vk);

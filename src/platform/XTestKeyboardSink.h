@@ -4,7 +4,11 @@
 // keymap, with Shift when the character sits on the shifted level; a character the keymap lacks
 // is put on a spare keycode (one without keysyms) for the moment it is typed. Key events map the
 // virtual-key codes to keysyms. Without a display or the extension the sink is not ready and
-// drops every call.
+// drops every call; when the X server goes away later it drops every call from then on.
+//
+// The sink installs quiet Xlib error handlers for the process (Xlib's own end the process on a
+// lost connection). Calls wait for the X server's replies (a keymap look-up, a remapping), which a
+// live local server answers at once. Threading: one caller at a time.
 #pragma once
 
 #include <cstdint>
@@ -20,7 +24,9 @@ class XTestKeyboardSink final : public KeyboardSink {
   public:
     XTestKeyboardSink();
     ~XTestKeyboardSink() override;
-    bool ready() const { return display_ != nullptr; }
+    bool ready() const { return display_ != nullptr && !lost_; }
+    // Called by Xlib when the connection to the X server is lost.
+    void markLost() { lost_ = true; }
     void postCharacters(const std::vector<std::uint32_t>& characters) override;
     void keyEvent(std::uint32_t vk, std::uint32_t scan, std::uint32_t flags) override;
 
@@ -31,6 +37,7 @@ class XTestKeyboardSink final : public KeyboardSink {
     void fake(unsigned keycode, bool press);
 
     _XDisplay* display_ = nullptr;
+    bool lost_ = false;
     // Keycodes without keysyms, used in turn: a receiver may look a key up after the next
     // remapping, so consecutive missing characters never share one.
     std::vector<unsigned> spares_;

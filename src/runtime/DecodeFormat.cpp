@@ -2,6 +2,7 @@
 
 #include <iconv.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -139,7 +140,7 @@ ByteString rfidStatusText(const ByteString& typeName, const ByteString& uid,
 }
 
 ByteString buildOutputText(int kind, const ByteString& typeName, const ByteString& text,
-                           const ByteString* userData, const AppSettings& settings) {
+                           const ByteString* userData, const OutputOptions& settings) {
     ByteString output;
     if (settings.keyboardEmu == 0) {
         return output;
@@ -200,6 +201,16 @@ ByteString buildOutputText(int kind, const ByteString& typeName, const ByteStrin
         output = withEnd;
     }
     return output;
+}
+
+void showDecodeStatus(StatusView& view, const StatusFields& fields, bool hexUserData) {
+    if (fields.kind == 1) {
+        view.setStatusText(
+            barcodeStatusText(fields.engineType, fields.codeTypeId, fields.typeName, fields.text));
+    } else {
+        view.setStatusText(
+            rfidStatusText(fields.typeName, fields.text, fields.userData, hexUserData));
+    }
 }
 
 std::uint8_t tagLetter(std::int32_t tagType) {

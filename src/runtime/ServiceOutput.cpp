@@ -6,12 +6,37 @@
 #include <cstdio>
 
 #include "runtime/DecodeFormat.h"
+#include "runtime/DecodePublish.h"
 #include "runtime/KeyboardEmulation.h"
 
 namespace vandora {
 
 namespace {
-constexpr const char* kDecodeMessage = "DECODE_MSG";
+class ViewStatus final : public StatusView {
+  public:
+    explicit ViewStatus(MainView& view) : view_(view) {}
+    void setStatusText(const ByteString& text) override { view_.setStatusText(text); }
+
+  private:
+    MainView& view_;
+};
+}  // namespace
+
+OutputOptions outputOptionsOf(const AppSettings& settings) {
+    OutputOptions options;
+    options.keyboardEmu = settings.keyboardEmu;
+    options.prefixStr = settings.prefixStr;
+    options.suffixStr = settings.suffixStr;
+    options.displayCodeType = settings.displayCodeType;
+    options.displayCodeLength = settings.displayCodeLength;
+    options.displayUid = settings.displayUid;
+    options.displayUserData = settings.displayUserData;
+    options.delimiter = settings.delimiter;
+    options.autoEnter = settings.autoEnter;
+    options.autoEnterChar = settings.autoEnterChar;
+    options.displayUserDataByHex = settings.displayUserDataByHex;
+    options.isHexContent = settings.isHexContent;
+    return options;
 }
 
 ServiceOutput::ServiceOutput(ServiceOutputOptions options)
@@ -57,47 +82,40 @@ bool ServiceOutput::claimInstance() {
 
 void ServiceOutput::showStatus(const DecodeCopy& decode, const AppSettings& settings,
                                MainView& view) {
-    if (decode.kind == 1) {
-        ByteString text = convertDecodeText(decode.engineType, decode.codeTypeId, decode.data);
-        view.setStatusText(
-            barcodeStatusText(decode.engineType, decode.codeTypeId, decode.codeTypeName, text));
-    } else {
-        view.setStatusText(rfidStatusText(decode.codeTypeName, decode.data, decode.userData,
-                                          settings.displayUserDataByHex != 0));
-    }
+    StatusFields fields;
+    fields.kind = decode.kind;
+    fields.engineType = decode.engineType;
+    fields.codeTypeId = decode.codeTypeId;
+    fields.typeName = decode.codeTypeName;
+    fields.text = decode.kind == 1
+                      ? convertDecodeText(decode.engineType, decode.codeTypeId, decode.data)
+                      : decode.data;
+    fields.userData = decode.userData;
+    ViewStatus status(view);
+    showDecodeStatus(status, fields, settings.displayUserDataByHex != 0);
 }
 
 void ServiceOutput::typeOutput(const DecodeCopy& decode, const AppSettings& settings) {
     ByteString text = decode.kind == 1
                           ? convertDecodeText(decode.engineType, decode.codeTypeId, decode.data)
                           : decode.data;
-    ByteString output =
-        buildOutputText(decode.kind, decode.codeTypeName, text, &decode.userData, settings);
+    ByteString output = buildOutputText(decode.kind, decode.codeTypeName, text, &decode.userData,
+                                        outputOptionsOf(settings));
     if (!output.empty()) {
         emulateKeyboard(output, settings.keyboardEmu == 2, *keyboard_, RealClock::instance());
     }
 }
 
 void ServiceOutput::publish(const DecodeCopy& decode, const AppSettings& settings) {
-    if (!channel_) {
-        return;
-    }
     DecodeQueueRecord record = decode.kind == 1
                                    ? barcodeRecord(decode.codeTypeId, decode.data)
                                    : rfidRecord(decode.codeTypeId, decode.data, &decode.userData);
-    channel_->discardUnread();
-    // A record that cannot be left for the readers is not announced either.
-    if (!channel_->write(record.data(), record.size())) {
-        return;
-    }
-    if (settings.windowEvent != 0) {
-        channel_->setEvent();
-    }
-    if (settings.windowMessage != 0 && bus_.isOpen()) {
-        bus_.emitCopyData(kDecodeMessage, record.data(), record.size());
-        bus_.emitMessage(kDecodeMessage, record[0], 0);
-        bus_.flush();
-    }
+    PublishTargets targets;
+    targets.channel = channel_.get();
+    targets.signals = bus_.isOpen() ? &bus_ : nullptr;
+    targets.windowEvent = settings.windowEvent != 0;
+    targets.windowMessage = settings.windowMessage != 0;
+    publishDecode(record, targets);
 }
 
 }  // namespace vandora

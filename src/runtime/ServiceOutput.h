@@ -9,9 +9,13 @@
 #include "platform/Bus.h"
 #include "platform/DecodeChannel.h"
 #include "platform/KeyboardSink.h"
+#include "runtime/DecodeFormat.h"
 #include "runtime/MainDialog.h"
 
 namespace vandora {
+
+// The output settings of a decode, copied from the settings record.
+OutputOptions outputOptionsOf(const AppSettings& settings);
 
 struct ServiceOutputOptions {
     std::string keyboard;  // sink name; empty: $VANDORA_KEYBOARD or the default choice

@@ -96,6 +96,51 @@ TEST(DecodeChannel, ClientParsesRfidRecords) {
     EXPECT_STREQ(decode.uid, "04A1B2");
     EXPECT_EQ(decode.data_length, 2u) << "user data ends at the first zero byte";
     EXPECT_EQ(vandora_parse_record(record.data(), 100, &decode), -1);
+
+    DecodeQueueRecord longUid =
+        rfidRecord(1, ByteString("0123456789ABCDEFGHIJKLMNOPQRST"), nullptr);
+    ASSERT_EQ(vandora_parse_record(longUid.data(), longUid.size(), &decode), 0);
+    EXPECT_EQ(decode.length, 30u);
+    EXPECT_STREQ(decode.uid, "0123456789ABCDEFGHIJ");
+    EXPECT_EQ(decode.data_length, 0u);
+
+    DecodeQueueRecord big = barcodeRecord(3, ByteString::fromBytes(std::string(5000, 'z')));
+    ASSERT_EQ(vandora_parse_record(big.data(), big.size(), &decode), 0);
+    EXPECT_EQ(decode.length, 5000u);
+    EXPECT_EQ(decode.data_length, 4095u) << "only what the record holds";
+    EXPECT_EQ(decode.data[4094], 'z');
+}
+
+TEST(DecodeChannel, AFullQueueRefusesTheWrite) {
+    IpcNames names;
+    DecodeChannelWriter writer;
+    ASSERT_TRUE(writer.ready());
+    DecodeQueueRecord record = barcodeRecord(1, ByteString("a"));
+    ASSERT_TRUE(writer.write(record.data(), record.size()));
+    EXPECT_FALSE(writer.write(record.data(), record.size())) << "the queue holds one record";
+    writer.discardUnread();
+    EXPECT_TRUE(writer.write(record.data(), record.size()));
+}
+
+// vandoractl listen, as an application would run it, prints each record it takes.
+TEST(DecodeChannel, VandoractlListenPrintsPublishedRecords) {
+    IpcNames names;
+    DecodeChannelWriter writer;
+    ASSERT_TRUE(writer.ready());
+    std::string command =
+        std::string("timeout 20 ") + VANDORA_BIN_DIR + "/vandoractl listen --count 2";
+    FILE* out = popen(command.c_str(), "r");
+    ASSERT_NE(out, nullptr);
+    auto nextLine = [&] {
+        char line[512] = {};
+        return std::fgets(line, sizeof line, out) != nullptr ? std::string(line) : std::string();
+    };
+    publish(writer, barcodeRecord(0x1B, ByteString::fromBytes(std::string_view("A\0\xFF", 3))));
+    EXPECT_EQ(nextLine(), "kind=7 type=27 length=3 data=4100FF\n");
+    ByteString user = ByteString::fromBytes(std::string_view("\x01\xAB", 2));
+    publish(writer, rfidRecord(6, ByteString("E0040100"), &user));
+    EXPECT_EQ(nextLine(), "kind=32 type=83 length=8 data=01AB uid=E0040100\n");
+    EXPECT_EQ(pclose(out), 0) << "listen --count 2 ends after two records";
 }
 
 TEST(DecodeChannelThreaded, ReaderWaitingBeforeTheDecodeGetsIt) {
@@ -207,6 +252,15 @@ TEST(UinputSink, TypesWhereTheDeviceCanBeOpened) {
     sink.postCharacters({'a', 'B', '1', '!'});
     sink.keyEvent(13, 0, 0);
     sink.keyEvent(13, 0, KeyboardSink::kKeyUp);
+}
+
+TEST(KeyboardSinks, AFifoNobodyReadsDoesNotBlock) {
+    std::string path = "/tmp/vandora-keys-fifo-" + std::to_string(getpid());
+    ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
+    auto sink = makeKeyboardSink("log:" + path);
+    sink->postCharacters({'x'});
+    sink->keyEvent(9, 0, 0);
+    unlink(path.c_str());
 }
 
 TEST(KeyboardSinks, ChoiceAndQuietFailure) {

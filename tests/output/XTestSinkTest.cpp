@@ -44,10 +44,12 @@ class Xvfb {
             }
         }
     }
-    ~Xvfb() {
+    ~Xvfb() { stop(); }
+    void stop() {
         if (pid_ > 0) {
             kill(pid_, SIGTERM);
             waitpid(pid_, nullptr, 0);
+            pid_ = -1;
         }
     }
     bool ready() const { return ready_; }
@@ -102,6 +104,25 @@ TEST(XTestSink, TypedKeysReachTheFocusedWindow) {
     EXPECT_EQ(typed, (std::vector<KeySym>{'a', 'B', '1', '!', 0xE9, 0x01004F60, XK_Return}));
     XDestroyWindow(display, window);
     XCloseDisplay(display);
+    unsetenv("DISPLAY");
+}
+
+// A sink whose X server went away drops the keys; the process goes on (Xlib's own handler
+// would end it).
+TEST(XTestSink, AnXServerGoneCostsOnlyTheKeys) {
+    Xvfb server;
+    if (!server.ready()) {
+        GTEST_SKIP() << "no Xvfb here: the XTest sink was not tested";
+    }
+    setenv("DISPLAY", server.display().c_str(), 1);
+    XTestKeyboardSink sink;
+    ASSERT_TRUE(sink.ready());
+    server.stop();
+    sink.postCharacters({'a', 0x4F60});
+    sink.keyEvent(13, 0, 0);
+    sink.keyEvent(13, 0, KeyboardSink::kKeyUp);
+    sink.postCharacters({'b'});
+    EXPECT_FALSE(sink.ready());
     unsetenv("DISPLAY");
 }
 
