@@ -6,9 +6,12 @@
 #include <time.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <string>
+
+// Written in the C subset of C++ (no standard library objects, nothing that unwinds), so that
+// programs in C link the static library without the C++ run-time.
 
 struct vandora_client {
     mqd_t queue;
@@ -16,12 +19,11 @@ struct vandora_client {
 };
 
 namespace {
-std::string ipcName(const char* base) {
-    std::string name = base;
-    if (const char* suffix = std::getenv("VANDORA_IPC_SUFFIX")) {
-        name += suffix;
-    }
-    return name;
+// The IPC name: base followed by $VANDORA_IPC_SUFFIX; false when it does not fit.
+bool ipcName(const char* base, char (&name)[256]) {
+    const char* suffix = std::getenv("VANDORA_IPC_SUFFIX");
+    int n = std::snprintf(name, sizeof name, "%s%s", base, suffix != nullptr ? suffix : "");
+    return n > 0 && static_cast<size_t>(n) < sizeof name;
 }
 }  // namespace
 
@@ -31,12 +33,17 @@ vandora_client* vandora_client_open(void) {
     mq_attr attr{};
     attr.mq_maxmsg = 1;
     attr.mq_msgsize = VANDORA_RECORD_SIZE;
-    mqd_t queue = mq_open(ipcName("/VandoraQueue").c_str(),
-                          O_RDONLY | O_NONBLOCK | O_CREAT | O_CLOEXEC, 0600, &attr);
+    char queueName[256];
+    char eventName[256];
+    if (!ipcName("/VandoraQueue", queueName) || !ipcName("/DecodeEvent", eventName)) {
+        errno = ENAMETOOLONG;
+        return nullptr;
+    }
+    mqd_t queue = mq_open(queueName, O_RDONLY | O_NONBLOCK | O_CREAT | O_CLOEXEC, 0600, &attr);
     if (queue == static_cast<mqd_t>(-1)) {
         return nullptr;
     }
-    sem_t* event = sem_open(ipcName("/DecodeEvent").c_str(), O_CREAT, 0600, 0);
+    sem_t* event = sem_open(eventName, O_CREAT, 0600, 0);
     if (event == SEM_FAILED) {
         mq_close(queue);
         return nullptr;

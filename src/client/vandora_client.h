@@ -39,8 +39,10 @@ typedef struct vandora_client vandora_client;
 vandora_client* vandora_client_open(void);
 void vandora_client_close(vandora_client* client);
 
-/* Waits up to timeout_ms (negative: no limit) for a decode. 1: *out holds it; 0: time-out;
- * -1: error. */
+/* Waits up to timeout_ms (negative: no limit) for a decode. 1: *out holds it; 0: time-out, or
+ * the event came but another reader took the record first (call again); -1: error (errno set).
+ * A decode published while nobody waited is still taken: the event stays set until a reader
+ * takes it. One client per thread. Link with the flags of `pkg-config --libs vandora-client`. */
 int vandora_client_wait(vandora_client* client, int timeout_ms, vandora_decode* out);
 
 /* Parses a 4232-byte record. 0 on success, -1 when the record is malformed. */
