@@ -7,6 +7,7 @@
 #include <X11/Xutil.h>
 #include <X11/keysym.h>
 // clang-format on
+#include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -24,24 +25,39 @@ namespace {
 
 class Xvfb {
   public:
+    // A server of its own on a free display number that the server picks and reports
+    // (-displayfd): tests that run side by side, or a server of xvfb-run, are never shared.
     Xvfb() {
         if (system("command -v Xvfb >/dev/null 2>&1") != 0) {
             return;
         }
-        display_ = ":" + std::to_string(70 + getpid() % 200);
+        int fds[2];
+        if (pipe(fds) != 0) {
+            return;
+        }
         pid_ = fork();
         if (pid_ == 0) {
-            execlp("Xvfb", "Xvfb", display_.c_str(), "-nolisten", "tcp", "-screen", "0",
+            close(fds[0]);
+            std::string fd = std::to_string(fds[1]);
+            execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-nolisten", "tcp", "-screen", "0",
                    "640x480x24", static_cast<char*>(nullptr));
             _exit(127);
         }
-        for (int i = 0; i < 100; ++i) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-            if (Display* d = XOpenDisplay(display_.c_str())) {
-                XCloseDisplay(d);
-                ready_ = true;
-                break;
-            }
+        close(fds[1]);
+        std::string number;
+        pollfd p{fds[0], POLLIN, 0};
+        char c = 0;
+        while (poll(&p, 1, 10000) == 1 && read(fds[0], &c, 1) == 1 && c != '\n') {
+            number += c;
+        }
+        close(fds[0]);
+        if (number.empty()) {
+            return;
+        }
+        display_ = ":" + number;
+        if (Display* d = XOpenDisplay(display_.c_str())) {
+            XCloseDisplay(d);
+            ready_ = true;
         }
     }
     ~Xvfb() { stop(); }
