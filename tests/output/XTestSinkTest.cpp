@@ -7,8 +7,10 @@
 #include <X11/Xutil.h>
 #include <X11/keysym.h>
 // clang-format on
+#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -27,10 +29,21 @@ class Xvfb {
   public:
     // A server of its own on a free display number that the server picks and reports
     // (-displayfd): tests that run side by side, or a server of xvfb-run, are never shared.
+    // Two servers starting at the same moment can pick the same number, so starts take turns.
     Xvfb() {
         if (system("command -v Xvfb >/dev/null 2>&1") != 0) {
             return;
         }
+        int lock = open("/tmp/vandora-test-xvfb.lock", O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+        if (lock >= 0) {
+            flock(lock, LOCK_EX);
+        }
+        start();
+        if (lock >= 0) {
+            close(lock);
+        }
+    }
+    void start() {
         int fds[2];
         if (pipe(fds) != 0) {
             return;
