@@ -14,6 +14,7 @@
 #include "platform/DecodeChannel.h"
 #include "platform/KeyboardSink.h"
 #include "runtime/DecodeFormat.h"
+#include "runtime/DecodePublish.h"
 #include "runtime/KeyboardEmulation.h"
 
 namespace {
@@ -27,18 +28,12 @@ void publishDecode(benchmark::State& state) {
     const char* address = std::getenv("DBUS_SESSION_BUS_ADDRESS");
     bool haveBus = address != nullptr && *address != '\0' && bus.open(false) == 0;
     ByteString data("0123456789012345678901234567890123456789");
+    PublishTargets targets{&channel, haveBus ? &bus : nullptr, true, true};
     for (auto _ : state) {
         DecodeQueueRecord record = barcodeRecord(0x1B, data);
-        channel.discardUnread();
-        if (!channel.write(record.data(), record.size())) {
+        if (publishDecode(record, targets) == 0) {
             state.SkipWithError("queue write failed");
             break;
-        }
-        channel.setEvent();
-        if (haveBus) {
-            bus.emitCopyData("DECODE_MSG", record.data(), record.size());
-            bus.emitMessage("DECODE_MSG", record[0], 0);
-            bus.flush();
         }
     }
     state.counters["with_bus"] = haveBus ? 1 : 0;
