@@ -2,7 +2,11 @@
 // answers garbage or loses its link. Short in CI; VANDORA_SOAK_PRESSES sets a longer run
 // (10000 for the full one).
 #include <gtest/gtest.h>
+#include <mqueue.h>
+#include <semaphore.h>
 #include <unistd.h>
+
+#include <atomic>
 
 #include <chrono>
 #include <cstdio>
@@ -14,7 +18,10 @@
 #include <thread>
 
 #include "engines/EngineModels.h"
+#include "platform/DecodeChannel.h"
+#include "runtime/DecodePublish.h"
 #include "runtime/MainDialog.h"
+#include "vandora_client.h"
 
 namespace vandora {
 namespace {
@@ -27,14 +34,20 @@ class NullView final : public MainView {
     int messageBox(const std::string&, const std::string&) override { return kOk; }
 };
 
-// Stands where the queue reader would: every published decode, in order.
-class CountingOutput final : public DecodeOutput {
+// Publishes each decode on the real queue and event, and remembers what it published.
+class QueueOutput final : public DecodeOutput {
   public:
     void showStatus(const DecodeCopy&, const AppSettings&, MainView&) override {}
     void typeOutput(const DecodeCopy&, const AppSettings&) override {}
     void publish(const DecodeCopy& decode, const AppSettings&) override {
-        published.push_back(decode.data.narrow());
+        PublishTargets targets;
+        targets.channel = &channel;
+        targets.windowEvent = true;
+        if (publishDecode(barcodeRecord(decode.codeTypeId, decode.data), targets) != 0) {
+            published.push_back(decode.data.narrow());
+        }
     }
+    DecodeChannelWriter channel;
     std::vector<std::string> published;
 };
 
@@ -72,8 +85,22 @@ TEST(ServiceSoakThreaded, BurstsOfPressesAgainstAFlakyEngine) {
     ports.attach(1, model);
     ports.faultsFor(1).noModemLines = true;
 
+    setenv("VANDORA_IPC_SUFFIX", (".soak" + std::to_string(getpid())).c_str(), 1);
     NullView view;
-    CountingOutput output;
+    QueueOutput output;
+    // The queue reader: another party taking each record as the event comes.
+    vandora_client* client = vandora_client_open();
+    ASSERT_NE(client, nullptr);
+    std::vector<std::string> taken;
+    std::atomic<bool> readerStop{false};
+    std::thread reader([&] {
+        while (!readerStop) {
+            vandora_decode decode;
+            if (vandora_client_wait(client, 50, &decode) == 1) {
+                taken.emplace_back(reinterpret_cast<char*>(decode.data), decode.data_length);
+            }
+        }
+    });
     MainDialogParts parts;
     parts.platform.clock = &RealClock::instance();
     parts.platform.ports = &ports;
@@ -122,6 +149,15 @@ TEST(ServiceSoakThreaded, BurstsOfPressesAgainstAFlakyEngine) {
         settle(std::chrono::milliseconds(1500));
         dialog.quitNow();
     }
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    readerStop = true;
+    reader.join();
+    vandora_client_close(client);
+    mq_unlink(decodeQueueName().c_str());
+    sem_unlink(decodeEventName().c_str());
+    unsetenv("VANDORA_IPC_SUFFIX");
+    // The reader got every record the service published, once each.
+    EXPECT_EQ(taken, output.published);
     // Every good read reached the reader once, in the engine's order, undamaged.
     ASSERT_FALSE(output.published.empty());
     std::set<std::string> seen;
