@@ -1,4 +1,5 @@
 #include "config/CcdCommands.h"
+#include "config/ArgumentNames.h"
 
 #include <array>
 
@@ -301,13 +302,7 @@ std::span<const std::string_view> ccdArgumentNames(CcdCommand c) {
 }
 
 int ccdArgumentIndex(CcdCommand c, std::string_view name) {
-    auto names = ccdArgumentNames(c);
-    for (std::size_t i = 0; i < names.size(); ++i) {
-        if (names[i] == name) {
-            return static_cast<int>(i);
-        }
-    }
-    return -1;
+    return indexOfName(ccdArgumentNames(c), name);
 }
 
 std::int32_t ccdCommand(ReaderChannel& channel, CcdCommand c, int direction,

@@ -1,4 +1,5 @@
 #include "config/PacketCommands.h"
+#include "config/ArgumentNames.h"
 
 #include "reader/Exchange.h"
 
@@ -421,13 +422,7 @@ std::span<const std::string_view> packetArgumentNames(PacketCommand c) {
 }
 
 int packetArgumentIndex(PacketCommand c, std::string_view name) {
-    auto names = packetArgumentNames(c);
-    for (std::size_t i = 0; i < names.size(); ++i) {
-        if (names[i] == name) {
-            return static_cast<int>(i);
-        }
-    }
-    return -1;
+    return indexOfName(packetArgumentNames(c), name);
 }
 
 bool packetCommandApplies(PacketCommand c, std::int32_t engineType) {

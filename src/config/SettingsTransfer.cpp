@@ -295,6 +295,14 @@ std::vector<Link> imagerSaveLinks() {
     return links;
 }
 
+// The sections only the newer imager has, after its "Image 2D": Chinese 2 of 5, Matrix 2 of 5,
+// and the full form of the 2D symbologies (second, so that it wins over the short form).
+std::vector<Link> imager4507Links() {
+    return {{&kChinese25, pkt(P::Chinese25)},
+            {&kMatrix25_2D, pkt(P::Matrix25)},
+            {&kSymbologies2DFull, pkt(P::Symbologies2DFull)}};
+}
+
 void loadLinks(ReaderChannel& channel, EngineSettings& engine, IniStore& store,
                const std::vector<Link>& links, const SectionCallback& onSection) {
     for (const Link& link : links) {
@@ -406,11 +414,7 @@ void loadBarcode(ReaderManager& manager, EngineSettings& engine, IniStore& store
                 loadImage2D(channel, engine, store, settings, onSection);
             } else {
                 loadImage2D(channel, engine, store, settings, onSection);
-                loadLinks(channel, engine, store,
-                          {{&kChinese25, pkt(P::Chinese25)},
-                           {&kMatrix25_2D, pkt(P::Matrix25)},
-                           {&kSymbologies2DFull, pkt(P::Symbologies2DFull)}},
-                          onSection);
+                loadLinks(channel, engine, store, imager4507Links(), onSection);
             }
             break;
         }
@@ -469,11 +473,7 @@ void saveBarcode(ReaderManager& manager, EngineSettings& engine, IniStore& store
                 saveImage2D(channel, engine, store, settings, onSection);
             } else {
                 saveImage2D(channel, engine, store, settings, onSection);
-                saveLinks(channel, engine, store,
-                          {{&kChinese25, pkt(P::Chinese25)},
-                           {&kMatrix25_2D, pkt(P::Matrix25)},
-                           {&kSymbologies2DFull, pkt(P::Symbologies2DFull)}},
-                          onSection);
+                saveLinks(channel, engine, store, imager4507Links(), onSection);
             }
             break;
         }
@@ -580,8 +580,8 @@ std::vector<SymbologyEnable> restoreDefaults(ReaderManager& manager, EngineSetti
         case EngineType::Imager2D4507:
             links = imagerLoadLinks();
             if (channel.engineType == EngineType::Imager2D4507) {
-                links.push_back({&kChinese25, pkt(P::Chinese25)});
-                links.push_back({&kMatrix25_2D, pkt(P::Matrix25)});
+                std::vector<Link> own = imager4507Links();
+                links.insert(links.end(), own.begin(), own.end());
             }
             break;
         default:
