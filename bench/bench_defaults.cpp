@@ -25,7 +25,7 @@ void defaultSet(benchmark::State& state) {
     platform.registryPath = "/nonexistent";
     // Opened without settings, so that the first default set meets the engine's factory state.
     ReaderManager manager(platform);
-    if (manager.openReader(1, type) == 0) {
+    if (manager.openReader(1, EngineType(type)) == 0) {
         state.SkipWithError("engine not found");
         return;
     }

@@ -89,7 +89,7 @@ void identify(benchmark::State& state) {
     std::uint64_t virtualMs = 0;
     for (auto _ : state) {
         std::uint64_t start = clock.nowMs();
-        std::int32_t found = identifyEngine(channel, type);
+        std::int32_t found = identifyEngine(channel, EngineType(type));
         virtualMs += clock.nowMs() - start;
         if (found == 0) {
             state.SkipWithError("not identified");

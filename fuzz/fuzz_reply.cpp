@@ -63,7 +63,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     ReaderManager manager(platform);
     ReaderChannel& channel = manager.barcode;
     channel.port = 1;
-    channel.engineType = type;
+    channel.engineType = EngineType(type);
     if (openPort(channel) == 0) {
         abort();
     }

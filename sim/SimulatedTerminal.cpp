@@ -8,6 +8,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "engines/EngineFacts.h"
+
 namespace vandora::sim {
 
 namespace {
@@ -35,13 +37,14 @@ std::vector<std::uint8_t> bytes(const std::string& text) {
 
 // Sample barcodes of each engine kind, as the engine reports them.
 std::vector<SimDecode> samples(std::int32_t type) {
-    if (type == EngineType::CcdLaser) {
+    const EngineFacts* facts = engineFacts(type);
+    if (facts != nullptr && facts->framing == WireFraming::CcdText) {
         return {
             {'A', bytes("VANDORA-39")}, {'P', bytes("4006381333931")}, {'I', bytes("SHIP 0042")}};
     }
     std::vector<SimDecode> list = {
         {0x01, bytes("VANDORA-39")}, {0x0B, bytes("4006381333931")}, {0x03, bytes("SHIP 0042")}};
-    if (type == EngineType::Imager2D || type == EngineType::Imager2D4507) {
+    if (facts != nullptr && facts->takesPictures) {
         list.push_back({0x1C, bytes("https://example.invalid/parcel/7731")});
         list.push_back({0x1B, bytes("LOT:A17;QTY:250;EXP:2027-03")});
     }
@@ -94,14 +97,14 @@ bool parseTerminalSpec(const std::string& text, TerminalSpec& spec, std::string&
 
 SimulatedTerminal::SimulatedTerminal(const TerminalSpec& spec)
     : spec_(spec), ports_(RealClock::instance()), readyLine_(ports_, kBarcodePort) {
-    if (spec.barcode != EngineType::None) {
+    if (spec.barcode != 0) {
         SimOptions options;
         options.decodes = samples(spec.barcode);
         options.repeatDecodes = true;
         barcode_ = makeEngineModel(spec.barcode, options);
         ports_.attach(kBarcodePort, barcode_);
     }
-    if (spec.rfid != EngineType::None) {
+    if (spec.rfid != 0) {
         rfid_ = makeEngineModel(spec.rfid, {});
         ports_.attach(kRfidPort, rfid_);
     }

@@ -19,8 +19,9 @@ namespace vandora::sim {
 
 struct TerminalSpec {
     std::int32_t model = DeviceModel::HRT400CE;
-    std::int32_t barcode = EngineType::Imager2D;
-    std::int32_t rfid = EngineType::None;
+    // Engine type numbers, as the simulators know them.
+    std::int32_t barcode = 3;
+    std::int32_t rfid = 0;
 };
 
 // Parses a spec; false (with a message in error) for a malformed one.

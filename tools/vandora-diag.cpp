@@ -69,7 +69,7 @@ struct Options {
     std::string port;
     bool rfid = false;
     std::optional<std::int32_t> model;
-    std::int32_t hint = EngineType::Detect;
+    std::int32_t hint = toNumber(EngineType::Detect);
     std::int32_t timeoutMs = 3000;
     std::string ini;
     std::string action;
@@ -124,11 +124,12 @@ int identify(const Options& options) {
     std::int32_t which = options.rfid ? kRfidPort : kBarcodePort;
     ReaderChannel& channel = manager.channel(which);
     channel.port = which;
-    if (openPort(channel) == 0 || identifyEngine(channel, options.hint) == 0) {
+    if (openPort(channel) == 0 ||
+        identifyEngine(channel, engineTypeFromNumber(options.hint)) == 0) {
         std::printf("engine=0 error=%u\n", channel.lastError);
         return kExitFailed;
     }
-    std::printf("engine=%d baud=%u variant=%d\n", channel.engineType, channel.baudRate,
+    std::printf("engine=%d baud=%u variant=%d\n", toNumber(channel.engineType), channel.baudRate,
                 channel.rfidVariant);
     return kExitOk;
 }
@@ -136,7 +137,7 @@ int identify(const Options& options) {
 int scan(const Options& options) {
     PortSession session(options, true);
     ReaderManager& manager = session.manager;
-    if (manager.openReader(kBarcodePort, options.hint) == 0) {
+    if (manager.openReader(kBarcodePort, engineTypeFromNumber(options.hint)) == 0) {
         std::printf("noread error=%u\n", manager.barcode.lastError);
         return kExitFailed;
     }
@@ -157,7 +158,7 @@ int settingsCommand(const Options& options) {
     PortSession session(options, true);
     ReaderManager& manager = session.manager;
     EngineSettings& engine = session.settings;
-    if (manager.openReader(kBarcodePort, options.hint) == 0) {
+    if (manager.openReader(kBarcodePort, engineTypeFromNumber(options.hint)) == 0) {
         std::fprintf(stderr, "vandora-diag: no barcode engine, error %u\n",
                      manager.barcode.lastError);
         return kExitFailed;

@@ -126,7 +126,7 @@ const std::vector<CcdItem>& ccdDefaults() {
 const std::vector<Value> kLengths455 = {{"enable", 1}, {"length1", 4}, {"length2", 55}};
 
 // The imagers' default set; values that differ between types 3 and 8 are fixed up by the caller.
-std::vector<PacketItem> imagerDefaults(std::int32_t type) {
+std::vector<PacketItem> imagerDefaults(EngineType type) {
     using P = PacketCommand;
     std::vector<PacketItem> items = {
         {P::Code39,
@@ -262,7 +262,7 @@ std::vector<PacketItem> imagerDefaults(std::int32_t type) {
     return items;
 }
 
-std::vector<PacketItem> laserDefaults(std::int32_t type) {
+std::vector<PacketItem> laserDefaults(EngineType type) {
     using P = PacketCommand;
     std::vector<PacketItem> items;
     for (P c :
@@ -379,7 +379,7 @@ std::int32_t EngineSettings::applyDefaults(ReaderManager& manager, std::int32_t 
 
 std::int32_t EngineSettings::barcodeDefaults(ReaderManager& manager) {
     ReaderChannel& channel = manager.barcode;
-    std::int32_t type = channel.engineType;
+    EngineType type = channel.engineType;
     auto runPacket = [&](const std::vector<PacketItem>& items) {
         for (const PacketItem& item : items) {
             runItem(item, packetArgumentIndex, [&](PacketCommand c, auto args) {

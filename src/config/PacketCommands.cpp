@@ -231,15 +231,16 @@ const CommandInfo& info(PacketCommand c) {
     return kCommands[static_cast<std::size_t>(c)];
 }
 
-bool typeBit(std::uint16_t mask, std::int32_t type) {
-    return type >= 0 && type < 16 && (mask & (1u << type)) != 0;
+bool typeBit(std::uint16_t mask, EngineType type) {
+    std::int32_t n = toNumber(type);
+    return n >= 0 && n < 16 && (mask & (1u << n)) != 0;
 }
 
-bool applies(const Arg& a, std::int32_t type) {
+bool applies(const Arg& a, EngineType type) {
     return a.types == 0 || typeBit(a.types, type);
 }
 
-std::uint16_t paramFor(const Arg& a, std::int32_t type) {
+std::uint16_t paramFor(const Arg& a, EngineType type) {
     return type == EngineType::Imager2D4507 && a.paramType8 != 0 ? a.paramType8 : a.param;
 }
 
@@ -276,7 +277,7 @@ void appendWord(ByteString& out, std::uint16_t param, std::uint16_t word) {
 }
 
 // Appends one argument's pair in its value form.
-void appendPair(ByteString& pairs, const Arg& a, std::int32_t& value, std::int32_t type) {
+void appendPair(ByteString& pairs, const Arg& a, std::int32_t& value, EngineType type) {
     std::uint16_t param = paramFor(a, type);
     switch (a.form) {
         case Form::Flag:
@@ -309,7 +310,7 @@ void appendPair(ByteString& pairs, const Arg& a, std::int32_t& value, std::int32
 
 std::int32_t writeCommand(ReaderChannel& channel, ParamCache& cache, PacketCommand c,
                           const CommandInfo& cmd, std::span<std::int32_t* const> args) {
-    std::int32_t type = channel.engineType;
+    EngineType type = channel.engineType;
     ByteString pairs;
     for (std::size_t k = 0; k < cmd.count; ++k) {
         std::size_t i = cmd.sendOrder[k];
@@ -354,7 +355,7 @@ std::int32_t writeCommand(ReaderChannel& channel, ParamCache& cache, PacketComma
 
 std::int32_t readCommand(ReaderChannel& channel, ParamCache& cache, PacketCommand c,
                          const CommandInfo& cmd, std::span<std::int32_t* const> args) {
-    std::int32_t type = channel.engineType;
+    EngineType type = channel.engineType;
     ByteString request;
     for (std::uint8_t b : {0x00, 0xC7, 0x04, 0x00}) {
         request.append(static_cast<char16_t>(b));
@@ -425,11 +426,11 @@ int packetArgumentIndex(PacketCommand c, std::string_view name) {
     return indexOfName(packetArgumentNames(c), name);
 }
 
-bool packetCommandApplies(PacketCommand c, std::int32_t engineType) {
+bool packetCommandApplies(PacketCommand c, EngineType engineType) {
     return c < PacketCommand::Count && typeBit(info(c).types, engineType);
 }
 
-bool packetArgumentApplies(PacketCommand c, std::size_t arg, std::int32_t engineType) {
+bool packetArgumentApplies(PacketCommand c, std::size_t arg, EngineType engineType) {
     return packetCommandApplies(c, engineType) && arg < info(c).count &&
            applies(info(c).args[arg], engineType);
 }

@@ -65,9 +65,9 @@ class ParamCache {
 std::span<const std::string_view> packetArgumentNames(PacketCommand command);
 int packetArgumentIndex(PacketCommand command, std::string_view name);
 // Whether the command applies to an engine type.
-bool packetCommandApplies(PacketCommand command, std::int32_t engineType);
+bool packetCommandApplies(PacketCommand command, EngineType engineType);
 // Whether one argument of the command takes part on an engine type.
-bool packetArgumentApplies(PacketCommand command, std::size_t arg, std::int32_t engineType);
+bool packetArgumentApplies(PacketCommand command, std::size_t arg, EngineType engineType);
 
 std::int32_t packetCommand(ReaderChannel& channel, ParamCache& cache, PacketCommand command,
                            int direction, std::span<std::int32_t* const> args);

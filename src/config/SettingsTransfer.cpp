@@ -43,7 +43,7 @@ std::size_t argCount(Command c) {
                  : packetArgumentNames(static_cast<PacketCommand>(c.id)).size();
 }
 
-bool argApplies(Command c, std::size_t index, std::int32_t type) {
+bool argApplies(Command c, std::size_t index, EngineType type) {
     return c.ccd || packetArgumentApplies(static_cast<PacketCommand>(c.id), index, type);
 }
 
@@ -145,7 +145,7 @@ struct Extra {
 };
 
 // Writes a section from engine values and extra fields; keys without a source stay absent.
-void writeSection(IniStore& store, const SectionDef& section, std::int32_t type,
+void writeSection(IniStore& store, const SectionDef& section, EngineType type,
                   std::initializer_list<EngineValues*> sources, std::initializer_list<Extra> extras,
                   const SectionCallback& onSection) {
     std::array<std::int32_t*, kMaxSectionKeys> refs{};
@@ -236,7 +236,7 @@ const std::vector<Link>& ccdSaveLinks() {
     return links;
 }
 
-std::vector<Link> laserLoadLinks(std::int32_t type) {
+std::vector<Link> laserLoadLinks(EngineType type) {
     std::vector<Link> links = {
         {&kCodabarLr, pkt(P::Codabar)},
         {&kCode128Lr, pkt(P::Code128), {"enable", "uccEan128", "isbt128"}},
@@ -257,7 +257,7 @@ std::vector<Link> laserLoadLinks(std::int32_t type) {
     return links;
 }
 
-std::vector<Link> laserSaveLinks(std::int32_t type) {
+std::vector<Link> laserSaveLinks(EngineType type) {
     std::vector<Link> links = laserLoadLinks(type);
     links[1].only.clear();  // Code 128: all five keys
     links[5].except = {};   // EAN, JAN: every key
@@ -361,7 +361,7 @@ void saveImage2D(ReaderChannel& channel, EngineSettings& engine, IniStore& store
 void loadBarcode(ReaderManager& manager, EngineSettings& engine, IniStore& store,
                  AppSettings& settings, const SectionCallback& onSection) {
     ReaderChannel& channel = manager.barcode;
-    std::int32_t type = channel.engineType;
+    EngineType type = channel.engineType;
     auto takeEnable = [&](SectionValues& values) {
         if (std::int32_t* enable = values.find("enableBarcode")) {
             settings.enableBarcode = *enable;
@@ -427,7 +427,7 @@ void loadBarcode(ReaderManager& manager, EngineSettings& engine, IniStore& store
 void saveBarcode(ReaderManager& manager, EngineSettings& engine, IniStore& store,
                  AppSettings& settings, const SectionCallback& onSection) {
     ReaderChannel& channel = manager.barcode;
-    std::int32_t type = channel.engineType;
+    EngineType type = channel.engineType;
     std::int32_t one = 1;
     switch (type) {
         case EngineType::CcdLaser: {
@@ -490,7 +490,7 @@ constexpr std::size_t kMifareKey = 9;
 constexpr std::size_t kMifareKeyType = 10;
 constexpr std::size_t kPowerOn = 11;
 
-std::array<FieldRef, kRfidKeyCount> rfidRefs(AppSettings& settings, std::int32_t type) {
+std::array<FieldRef, kRfidKeyCount> rfidRefs(AppSettings& settings, EngineType type) {
     std::array<FieldRef, kRfidKeyCount> refs = settings.rfidFields();
     refs[kHasRfid] = nullptr;
     if (type == EngineType::RfidHex) {
@@ -502,7 +502,7 @@ std::array<FieldRef, kRfidKeyCount> rfidRefs(AppSettings& settings, std::int32_t
     return refs;
 }
 
-bool exchangesRfidKeys(std::int32_t type) {
+bool exchangesRfidKeys(EngineType type) {
     return type == EngineType::RfidAscii || type == EngineType::RfidHex ||
            type == EngineType::RfidBinaryLink;
 }
@@ -527,7 +527,7 @@ ReaderHints readerHints(const IniStore& constStore) {
                     : has1DLR != 0    ? EngineType::LongRange1D
                     : has1D_955 != 0  ? EngineType::Laser1D955
                                       : EngineType::None;
-    hints.rfid = hasRfid;
+    hints.rfid = engineTypeFromNumber(hasRfid);
     return hints;
 }
 
@@ -536,7 +536,7 @@ void loadAll(ReaderManager& manager, EngineSettings& engine, IniStore& store, Ap
     auto general = settings.generalFields();
     accessSection(store, kGeneral, kDirectionRead, std::span<const FieldRef>(general));
     loadBarcode(manager, engine, store, settings, onSection);
-    std::int32_t rfidType = manager.rfid.engineType;
+    EngineType rfidType = manager.rfid.engineType;
     if (exchangesRfidKeys(rfidType)) {
         auto refs = rfidRefs(settings, rfidType);
         accessSection(store, kRfid, kDirectionRead, std::span<const FieldRef>(refs));
@@ -551,10 +551,10 @@ void saveAll(ReaderManager& manager, EngineSettings& engine, IniStore& store, Ap
     accessSection(store, kGeneral, kDirectionWrite, std::span<const FieldRef>(general));
     notify(onSection, kGeneral);
     saveBarcode(manager, engine, store, settings, onSection);
-    std::int32_t rfidType = manager.rfid.engineType;
+    EngineType rfidType = manager.rfid.engineType;
     if (exchangesRfidKeys(rfidType)) {
         auto refs = rfidRefs(settings, rfidType);
-        settings.hasRfid = rfidType;
+        settings.hasRfid = toNumber(rfidType);
         refs[kHasRfid] = &settings.hasRfid;
         accessSection(store, kRfid, kDirectionWrite, std::span<const FieldRef>(refs));
         notify(onSection, kRfid);

@@ -24,8 +24,8 @@
 namespace vandora {
 
 struct ReaderHints {
-    std::int32_t barcode = EngineType::Detect;
-    std::int32_t rfid = EngineType::Detect;
+    EngineType barcode = EngineType::Detect;
+    EngineType rfid = EngineType::Detect;
 };
 
 // Both "detect" for an empty store; otherwise from hasCCD, has2D, has2D_4507, has1DLR,

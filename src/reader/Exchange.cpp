@@ -441,9 +441,7 @@ std::int32_t receiveImage(ReaderChannel& channel, const std::function<void(int)>
 std::int32_t exchangeFirmware(ReaderChannel& channel, const ByteString& command,
                               std::uint32_t timeoutMs, ByteString* reply, std::int32_t retries) {
     setTimeout(channel, 'w', timeoutMs);
-    if ((channel.engineType != EngineType::Imager2D &&
-         channel.engineType != EngineType::Imager2D4507) ||
-        reply == nullptr || retries < 1) {
+    if (!engineInfo(channel.engineType).imager || reply == nullptr || retries < 1) {
         return 0;
     }
     Clock& clock = channel.owner->clock();

@@ -15,48 +15,6 @@ constexpr std::uint32_t kQueryTimeoutMs = 1000;
 constexpr std::uint32_t kBaudCommandTimeoutMs = 1000;
 constexpr std::int32_t kPacketBaudAttempts = 5;
 constexpr std::uint32_t kFallbackBaud = 9600;
-constexpr std::uint32_t kLinkProbeBaud = 115200;
-
-// One step of a candidate list: try a type, or sleep first.
-struct Step {
-    std::int32_t type;
-    std::uint32_t sleepBeforeMs;
-};
-
-// Barcode candidates when detecting, by terminal model. The sleeps give an engine that is still
-// powering up time to answer the later candidates.
-constexpr std::array<Step, 3> kBarcodeHrt200{{{2, 0}, {3, 0}, {4, 0}}};
-constexpr std::array<Step, 2> kBarcodeHrt100{{{9, 0}, {8, 1000}}};
-constexpr std::array<Step, 3> kBarcodeDefault{{{2, 0}, {8, 4000}, {3, 0}}};
-constexpr std::array<Step, 1> kRfidHrt200{{{6, 0}}};
-constexpr std::array<Step, 1> kRfidPocket{{{5, 0}}};
-constexpr std::array<Step, 1> kRfidHrt400{{{7, 0}}};
-constexpr std::array<Step, 3> kRfidDefault{{{7, 0}, {5, 0}, {6, 0}}};
-
-std::span<const Step> detectOrder(std::int32_t port, std::int32_t model) {
-    if (port == kBarcodePort) {
-        switch (model) {
-            case DeviceModel::HRT200CE:
-            case DeviceModel::HRT300CE:
-                return kBarcodeHrt200;
-            case DeviceModel::HRT100CE:
-                return kBarcodeHrt100;
-            default:
-                return kBarcodeDefault;
-        }
-    }
-    switch (model) {
-        case DeviceModel::HRT200CE:
-            return kRfidHrt200;
-        case DeviceModel::HRT300CE:
-        case DeviceModel::PocketPC:
-            return kRfidPocket;
-        case DeviceModel::HRT400CE:
-            return kRfidHrt400;
-        default:
-            return kRfidDefault;
-    }
-}
 
 bool contains(const ByteString& text, const char* needle, std::size_t from = 0) {
     return text.find(ByteString(needle), from) != ByteString::npos;
@@ -72,18 +30,15 @@ bool acceptRevision(ReaderChannel& channel, const ByteString& reply) {
             return false;
         }
     }
-    switch (reply.at(pos - 1)) {
-        case 0x00:
-        case 0x07:
-        case u'G':
-            channel.engineType = EngineType::LongRange1D;
+    char16_t letter = reply.at(pos - 1);
+    for (const EngineInfo& row : engineRows()) {
+        if (row.rule == IdentifyRule::RevisionSpaces && letter < 0x80 &&
+            row.revisionLetters.find(static_cast<char>(letter)) != std::string_view::npos) {
+            channel.engineType = row.type;
             return true;
-        case u'P':
-            channel.engineType = EngineType::Imager2D;
-            return true;
-        default:
-            return false;
+        }
     }
+    return false;
 }
 
 bool acceptAnswer(ReaderChannel& channel, const ByteString& reply) {
@@ -220,55 +175,31 @@ std::int32_t probeEngine(ReaderChannel& channel) {
     return 1;
 }
 
-std::int32_t identifyEngine(ReaderChannel& channel, std::int32_t hint) {
+std::int32_t identifyEngine(ReaderChannel& channel, EngineType hint) {
     Clock& clock = channel.owner->clock();
-    auto tryType = [&](std::int32_t type) {
+    auto tryType = [&](EngineType type) {
         channel.engineType = type;
         return probeEngine(channel) != 0;
     };
-    auto tryOrder = [&](std::span<const Step> steps) {
-        for (const Step& step : steps) {
+    const EngineInfo& hinted = engineInfo(hint);
+    bool found = false;
+    if (hinted.hint == HintRole::Engine && hinted.port == channel.port) {
+        if (hinted.hintWaitMs != 0) {
+            clock.sleepMs(hinted.hintWaitMs);
+        }
+        found = tryType(hint) ||
+                (hinted.hintFallback != EngineType::None && tryType(hinted.hintFallback));
+    } else if (hinted.hint == HintRole::NoEngine && channel.port == kBarcodePort) {
+        found = false;
+    } else if (channel.port == kBarcodePort || channel.port == kRfidPort) {
+        for (const DetectStep& step : detectOrder(channel.port, channel.owner->deviceModel())) {
             if (step.sleepBeforeMs != 0) {
                 clock.sleepMs(step.sleepBeforeMs);
             }
             if (tryType(step.type)) {
-                return true;
+                found = true;
+                break;
             }
-        }
-        return false;
-    };
-    bool found = false;
-    if (channel.port == kBarcodePort) {
-        switch (hint) {
-            case EngineType::None:
-                break;
-            case EngineType::CcdLaser:
-            case EngineType::Imager2D:
-            case EngineType::LongRange1D:
-            case EngineType::Laser1D955:
-                found = tryType(hint);
-                break;
-            case EngineType::Imager2D4507:
-                clock.sleepMs(3000);
-                found = tryType(hint);
-                break;
-            default:
-                found = tryOrder(detectOrder(kBarcodePort, channel.owner->deviceModel()));
-                break;
-        }
-    } else if (channel.port == kRfidPort) {
-        switch (hint) {
-            case EngineType::RfidAscii:
-            case EngineType::RfidHex:
-                found = tryType(hint);
-                break;
-            case EngineType::RfidBinaryLink:
-                channel.engineType = EngineType::RfidBinaryLink;
-                found = queryEngine(channel, kLinkProbeBaud) != 0 || tryType(EngineType::RfidAscii);
-                break;
-            default:
-                found = tryOrder(detectOrder(kRfidPort, channel.owner->deviceModel()));
-                break;
         }
     }
     if (!found) {

@@ -10,7 +10,7 @@ namespace vandora {
 
 // Tries the candidates for the hint and terminal model; 1 when one answered (engineType and the
 // port's rate are then final), else engineType 0 and 0.
-std::int32_t identifyEngine(ReaderChannel& channel, std::int32_t hint);
+std::int32_t identifyEngine(ReaderChannel& channel, EngineType hint);
 // Tries the channel's current engineType at its rates.
 std::int32_t probeEngine(ReaderChannel& channel);
 // Sets the port to baud (not for the binary link) and sends the type's identification query.

@@ -6,6 +6,7 @@
 #include "platform/Registry.h"
 #include "reader/Identify.h"
 #include "reader/PortOps.h"
+#include "reader/engines/EngineTable.h"
 
 namespace vandora {
 
@@ -149,11 +150,11 @@ std::int32_t ReaderManager::loadSysLibrary() {
     return 1;
 }
 
-std::int32_t ReaderManager::startReaders(std::int32_t barcodeHint, std::int32_t rfidHint) {
+std::int32_t ReaderManager::startReaders(EngineType barcodeHint, EngineType rfidHint) {
     deviceModel_ = detectDeviceModel();
     std::int32_t barcodeResult = 0;
     std::int32_t rfidResult = 0;
-    if (!barcode.isOpen() && barcodeHint != 0) {
+    if (!barcode.isOpen() && barcodeHint != EngineType::None) {
         barcodeResult = openReader(kBarcodePort, barcodeHint);
         barcodeReady = barcodeResult != 0 ? 1 : 0;
         if (barcodeResult == 0) {
@@ -165,7 +166,7 @@ std::int32_t ReaderManager::startReaders(std::int32_t barcodeHint, std::int32_t 
             }
         }
     }
-    if (!rfid.isOpen() && rfidHint != 0) {
+    if (!rfid.isOpen() && rfidHint != EngineType::None) {
         rfidResult = openReader(kRfidPort, rfidHint);
         rfidReady = rfidResult != 0 ? 1 : 0;
         if (rfidResult == 0) {
@@ -183,7 +184,7 @@ std::int32_t ReaderManager::startReaders(std::int32_t barcodeHint, std::int32_t 
     return (barcodeResult | rfidResult) != 0 ? 1 : 0;
 }
 
-std::int32_t ReaderManager::openReader(std::int32_t which, std::int32_t hint) {
+std::int32_t ReaderManager::openReader(std::int32_t which, EngineType hint) {
     ReaderChannel& channel = this->channel(which);
     channel.port = which == kRfidPort ? kRfidPort : kBarcodePort;
     if (openPort(channel) == 0) {
@@ -202,23 +203,23 @@ std::int32_t ReaderManager::openReader(std::int32_t which, std::int32_t hint) {
         closePort(channel);
         return 0;
     }
-    switch (channel.engineType) {
-        case EngineType::RfidAscii:
-            // Each scan reopens the port.
+    switch (engineInfo(channel.engineType).rfidOpen) {
+        case RfidOpen::ReopenEachScan:
             closePort(channel);
             hooks_->applySettings(channel);
             return 1;
-        case EngineType::RfidHex:
+        case RfidOpen::IdleListener:
             if (!rfidListenerThread.joinable()) {
                 rfidListenerStop = 0;
                 rfidListenerThread = std::thread([this] { rfidIdleListener(&rfid); });
             }
             return hooks_->applySettings(channel);
-        case EngineType::RfidBinaryLink:
+        case RfidOpen::LinkOnly:
             return 1;
-        default:
+        case RfidOpen::None:
             return 0;
     }
+    return 0;
 }
 
 void ReaderManager::rfidIdleListener(ReaderChannel* channel) {
@@ -248,7 +249,7 @@ void ReaderManager::stopRfidListener() {
 
 void ReaderManager::closeReader(std::int32_t which) {
     if (which == kBarcodePort) {
-        if (barcode.engineType == EngineType::CcdLaser) {
+        if (engineInfo(barcode.engineType).ccdBlock) {
             hooks_->restoreHostOptions(barcode);
         }
         closePort(barcode);

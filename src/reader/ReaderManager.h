@@ -72,7 +72,7 @@ struct ReaderChannel {
     std::unique_ptr<SerialPort> handle;  // null when closed
     std::uint32_t scanTimeout = 3000;
     std::uint32_t baudRate = 9600;
-    std::int32_t engineType = EngineType::None;
+    EngineType engineType = EngineType::None;
     std::uint32_t lastError = 0;
     std::int32_t codeTypeId = 0;
     ByteString codeTypeName;
@@ -105,8 +105,8 @@ class ReaderManager {
     ReaderManager& operator=(const ReaderManager&) = delete;
 
     // Opens the channels still closed whose hint is nonzero; nonzero when one started.
-    std::int32_t startReaders(std::int32_t barcodeHint, std::int32_t rfidHint);
-    std::int32_t openReader(std::int32_t which, std::int32_t hint);
+    std::int32_t startReaders(EngineType barcodeHint, EngineType rfidHint);
+    std::int32_t openReader(std::int32_t which, EngineType hint);
     void closeReader(std::int32_t which);
     void shutdownReaders();
     std::int32_t detectDeviceModel() const;
@@ -114,8 +114,8 @@ class ReaderManager {
     // library is loaded.
     std::int32_t loadSysLibrary();
 
-    std::int32_t barcodeEngineType() const { return barcode.engineType; }
-    std::int32_t rfidEngineType() const { return rfid.engineType; }
+    EngineType barcodeEngineType() const { return barcode.engineType; }
+    EngineType rfidEngineType() const { return rfid.engineType; }
     std::int32_t deviceModel() const { return deviceModel_; }
     void setDeviceModel(std::int32_t model) { deviceModel_ = model; }
 

@@ -6,19 +6,32 @@
 
 namespace vandora {
 
-// Engine behind a channel. 1 is never stored: as a start-up hint it means "detect".
-namespace EngineType {
-constexpr std::int32_t None = 0;
-constexpr std::int32_t Detect = 1;
-constexpr std::int32_t CcdLaser = 2;
-constexpr std::int32_t Imager2D = 3;
-constexpr std::int32_t LongRange1D = 4;
-constexpr std::int32_t RfidAscii = 5;
-constexpr std::int32_t RfidHex = 6;
-constexpr std::int32_t RfidBinaryLink = 7;
-constexpr std::int32_t Imager2D4507 = 8;
-constexpr std::int32_t Laser1D955 = 9;
-}  // namespace EngineType
+// Engine behind a channel. Detect is never stored: as a start-up hint it means "detect". The
+// numbers are the ones stored in files and shown to users.
+enum class EngineType : std::int32_t {
+    None = 0,
+    Detect = 1,
+    CcdLaser = 2,
+    Imager2D = 3,
+    LongRange1D = 4,
+    RfidAscii = 5,
+    RfidHex = 6,
+    RfidBinaryLink = 7,
+    Imager2D4507 = 8,
+    Laser1D955 = 9,
+};
+constexpr std::int32_t kEngineTypeCount = 10;
+
+constexpr std::int32_t toNumber(EngineType type) {
+    return static_cast<std::int32_t>(type);
+}
+
+// A number from a file, a command line or a settings hint. A number that names no type asks for
+// detection, as an unknown start-up hint always has.
+constexpr EngineType engineTypeFromNumber(std::int32_t number) {
+    return number >= 0 && number < kEngineTypeCount ? static_cast<EngineType>(number)
+                                                    : EngineType::Detect;
+}
 
 namespace DeviceModel {
 constexpr std::int32_t Unknown = 0;

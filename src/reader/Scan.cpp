@@ -170,7 +170,7 @@ std::int32_t triggerRfidHex(ReaderChannel& channel, std::int32_t on) {
 
 // CCD/Laser only: Code 128 and EAN-128 decodes count only while the engine has them enabled.
 bool acceptedByCcd(const ReaderChannel& channel) {
-    if (channel.engineType != EngineType::CcdLaser) {
+    if (!engineInfo(channel.engineType).ccdBlock) {
         return true;
     }
     if (channel.codeTypeId == kCcdCode128) {
@@ -198,27 +198,32 @@ std::int32_t copyOut(const ReaderChannel& channel, std::int32_t& idOut, ByteStri
 enum class ReadWay { Triggered, Waiting, WaitingKnownTypesOnly };
 
 ReadWay readWay(const ReaderManager& manager, const ReaderChannel& channel) {
-    std::int32_t mode = manager.scanMode;
-    switch (channel.engineType) {
-        case EngineType::CcdLaser:
-            switch (ccdScanMode(channel)) {
-                case 1:
-                case 3:
-                case 5:
-                    return ReadWay::Waiting;
-                case 7:
-                    return ReadWay::WaitingKnownTypesOnly;
-                default:
-                    return ReadWay::Triggered;
-            }
-        case EngineType::Imager2D4507:
-            return mode == 7 ? ReadWay::Waiting : ReadWay::Triggered;
-        case EngineType::LongRange1D:
-        case EngineType::Laser1D955:
-            return mode == 4 || mode == 7 ? ReadWay::Waiting : ReadWay::Triggered;
-        default:
-            return ReadWay::Triggered;
+    const EngineInfo& info = engineInfo(channel.engineType);
+    std::int32_t mode = info.modeSource == ScanModeSource::CcdBlock ? ccdScanMode(channel)
+                                                                    : manager.scanMode.load();
+    if (info.knownTypesOnlyModes.has(mode)) {
+        return ReadWay::WaitingKnownTypesOnly;
     }
+    if (info.selfScanModes.has(mode) || info.toggleScanModes.has(mode)) {
+        return ReadWay::Waiting;
+    }
+    return ReadWay::Triggered;
+}
+
+// Start and stop under the channel lock with one command each way.
+std::int32_t triggerByCommand(ReaderChannel& channel, std::int32_t on, const ByteString& start,
+                              const ByteString& stop, std::uint32_t timeoutMs, bool wantReply) {
+    LockHolder lock(channel.channelLock);
+    if (channel.triggerOn == on) {
+        return 1;
+    }
+    ByteString reply;
+    std::int32_t sent =
+        exchange(channel, on ? start : stop, timeoutMs, wantReply ? &reply : nullptr, 1);
+    if (sent != 0) {
+        channel.triggerOn = on;
+    }
+    return sent;
 }
 
 }  // namespace
@@ -239,41 +244,22 @@ std::int32_t ccdScanMode(const ReaderChannel& channel) {
 }
 
 std::int32_t setTrigger(ReaderChannel& channel, std::int32_t on) {
-    switch (channel.engineType) {
-        case EngineType::CcdLaser: {
-            LockHolder lock(channel.channelLock);
-            if (channel.triggerOn == on) {
-                return 1;
-            }
-            std::int32_t sent =
-                exchange(channel, ByteString(on ? "ON" : "OFF"), kCcdTriggerTimeoutMs, nullptr, 1);
-            if (sent != 0) {
-                channel.triggerOn = on;
-            }
-            return sent;
+    switch (engineInfo(channel.engineType).trigger) {
+        case TriggerStyle::CcdOnOff: {
+            static const ByteString kOn("ON");
+            static const ByteString kOff("OFF");
+            return triggerByCommand(channel, on, kOn, kOff, kCcdTriggerTimeoutMs, false);
         }
-        case EngineType::Imager2D:
-        case EngineType::Imager2D4507:
-        case EngineType::Laser1D955: {
-            LockHolder lock(channel.channelLock);
-            if (channel.triggerOn == on) {
-                return 1;
-            }
-            ByteString reply;
-            std::int32_t sent = exchange(channel, on ? startDecoding() : stopDecoding(),
-                                         kImagerTriggerTimeoutMs, &reply, 1);
-            if (sent != 0) {
-                channel.triggerOn = on;
-            }
-            return sent;
-        }
-        case EngineType::LongRange1D:
+        case TriggerStyle::PacketStartStop:
+            return triggerByCommand(channel, on, startDecoding(), stopDecoding(),
+                                    kImagerTriggerTimeoutMs, true);
+        case TriggerStyle::PacketAiming:
             return triggerLongRange(channel, on);
-        case EngineType::RfidAscii:
+        case TriggerStyle::RfidAsciiOpen:
             return triggerRfidAscii(channel, on);
-        case EngineType::RfidHex:
+        case TriggerStyle::RfidHexFrame:
             return triggerRfidHex(channel, on);
-        case EngineType::RfidBinaryLink:
+        case TriggerStyle::RfidLink:
             if (channel.triggerOn == on) {
                 return 1;
             }
@@ -283,9 +269,10 @@ std::int32_t setTrigger(ReaderChannel& channel, std::int32_t on) {
             }
             // Tag detection through the binary link comes with the tag operations.
             return 0;
-        default:
+        case TriggerStyle::None:
             return 0;
     }
+    return 0;
 }
 
 std::int32_t awaitDecode(ReaderChannel& channel) {
@@ -393,7 +380,7 @@ std::int32_t scanBarcode(ReaderManager& manager, std::int32_t& codeTypeIdOut,
     if (way == ReadWay::WaitingKnownTypesOnly && channel.codeTypeId == 0) {
         return 0;
     }
-    if (channel.engineType == EngineType::CcdLaser && channel.handle) {
+    if (engineInfo(channel.engineType).ccdBlock && channel.handle) {
         channel.handle->purge(kPurgeAll);
     }
     return copyOut(channel, codeTypeIdOut, codeTypeNameOut, dataOut);

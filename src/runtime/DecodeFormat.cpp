@@ -1,5 +1,7 @@
 #include "runtime/DecodeFormat.h"
 
+#include "reader/engines/EngineTable.h"
+
 #include <iconv.h>
 
 #include <algorithm>
@@ -18,8 +20,8 @@ constexpr std::int32_t kQrCode = 28;
 constexpr std::int32_t kMacroPdf = 40;
 constexpr char16_t kReplacement = 0xFFFD;
 
-bool isImager(std::int32_t engineType) {
-    return engineType == 3 || engineType == 8;
+bool isImager(EngineType engineType) {
+    return engineInfo(engineType).imager;
 }
 
 char16_t terminator(std::int32_t autoEnterChar) {
@@ -96,7 +98,7 @@ ByteString decodeCodePage(const ByteString& bytes, const char* codePage) {
     return out;
 }
 
-ByteString convertDecodeText(std::int32_t engineType, std::int32_t codeTypeId,
+ByteString convertDecodeText(EngineType engineType, std::int32_t codeTypeId,
                              const ByteString& data) {
     if (!isImager(engineType) ||
         (codeTypeId != kPdf417 && codeTypeId != kDataMatrix && codeTypeId != kQrCode)) {
@@ -109,7 +111,7 @@ ByteString convertDecodeText(std::int32_t engineType, std::int32_t codeTypeId,
     return text;
 }
 
-ByteString barcodeStatusText(std::int32_t engineType, std::int32_t codeTypeId,
+ByteString barcodeStatusText(EngineType engineType, std::int32_t codeTypeId,
                              const ByteString& typeName, const ByteString& shownText) {
     ByteString shown = shownText;
     if (isImager(engineType) && codeTypeId == kMacroPdf) {

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "common/ByteString.h"
+#include "reader/ReaderTypes.h"
 
 namespace vandora {
 
@@ -45,23 +46,23 @@ class StatusView {
 
 // One decode as the status text shows it.
 struct StatusFields {
-    std::int32_t kind = 1;        // 1 barcode, 2 RFID
-    std::int32_t engineType = 0;  // barcode: the engine that read it
-    std::int32_t codeTypeId = 0;  // barcode: the code type number
-    ByteString typeName;          // code type name, or tag type name
-    ByteString text;              // barcode: the converted text; RFID: the UID
-    ByteString userData;          // RFID only
+    std::int32_t kind = 1;                     // 1 barcode, 2 RFID
+    EngineType engineType = EngineType::None;  // barcode: the engine that read it
+    std::int32_t codeTypeId = 0;               // barcode: the code type number
+    ByteString typeName;                       // code type name, or tag type name
+    ByteString text;                           // barcode: the converted text; RFID: the UID
+    ByteString userData;                       // RFID only
 };
 
 // The data of a 2D text code (PDF417, Data Matrix, QR Code from a 2D imager) converted from the
 // terminal's code page ($VANDORA_CODEPAGE, else CP1252) into UTF-16 units, zero cells turned into
 // spaces; any other decode unchanged. An invalid sequence becomes U+FFFD.
-ByteString convertDecodeText(std::int32_t engineType, std::int32_t codeTypeId,
+ByteString convertDecodeText(EngineType engineType, std::int32_t codeTypeId,
                              const ByteString& data);
 // Bytes of a code page into UTF-16 units.
 ByteString decodeCodePage(const ByteString& bytes, const char* codePage);
 
-ByteString barcodeStatusText(std::int32_t engineType, std::int32_t codeTypeId,
+ByteString barcodeStatusText(EngineType engineType, std::int32_t codeTypeId,
                              const ByteString& typeName, const ByteString& shownText);
 ByteString rfidStatusText(const ByteString& typeName, const ByteString& uid,
                           const ByteString& userData, bool hex);

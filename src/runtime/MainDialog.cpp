@@ -4,6 +4,7 @@
 #include "config/SettingsTransfer.h"
 #include "platform/Folders.h"
 #include "reader/Scan.h"
+#include "reader/engines/EngineTable.h"
 #include "runtime/Notifications.h"
 
 namespace vandora {
@@ -16,8 +17,8 @@ constexpr std::uint32_t kGateTakeBackMs = 10;
 constexpr std::uint32_t kReinitPauseMs = 5000;
 constexpr std::uint32_t kLedMs = 400;
 
-bool isImager(std::int32_t type) {
-    return type == EngineType::Imager2D || type == EngineType::Imager2D4507;
+bool isImager(EngineType type) {
+    return engineInfo(type).imager;
 }
 
 }  // namespace
@@ -59,7 +60,7 @@ void MainDialog::startUp() {
 }
 
 void MainDialog::startThreads() {
-    std::int32_t type = manager_.barcodeEngineType();
+    const EngineInfo& engine = engineInfo(manager_.barcodeEngineType());
     if (manager_.barcodeReady != 0) {
         scanThread_.start(scanRequest_, &scanDone_, stopFlag_, [this] {
             std::int32_t id = 0;
@@ -73,12 +74,11 @@ void MainDialog::startThreads() {
                 loop_.post({Msg::Decode, 1, 0});
             }
         });
-        if (type == EngineType::CcdLaser || type == EngineType::Imager2D4507 ||
-            type == EngineType::Laser1D955) {
+        if (engine.continuousScan) {
             continuousThread_.start(continuousRequest_, &continuousDone_, stopFlag_,
                                     [this] { continuousWork(); });
         }
-        if (type == EngineType::Imager2D4507) {
+        if (engine.reinitThread) {
             reinitThread_.start(reinitRequest_, nullptr, stopFlag_, [this] { reinitWork(); });
         }
     }
@@ -128,16 +128,8 @@ void MainDialog::continuousWork() {
         continuousRequest_.release();
         continuousGate_.release();
     }
-    std::int32_t type = manager_.barcodeEngineType();
-    std::int32_t mode = manager_.scanMode;
-    std::uint32_t pauseMs = 200;
-    if (type == EngineType::CcdLaser) {
-        pauseMs = mode == 3 ? 500 : 200;
-    } else if (type == EngineType::Imager2D4507) {
-        pauseMs = mode == 7 ? 200 : 0;
-    } else if (type == EngineType::LongRange1D || type == EngineType::Laser1D955) {
-        pauseMs = mode == 4 ? 200 : 0;
-    }
+    std::uint32_t pauseMs =
+        engineInfo(manager_.barcodeEngineType()).continuousPause.forMode(manager_.scanMode);
     if (pauseMs != 0) {
         manager_.clock().sleepMs(pauseMs);
     }
@@ -165,44 +157,24 @@ void MainDialog::singleScan() {
 }
 
 void MainDialog::triggerDown() {
-    std::int32_t type = manager_.barcodeEngineType();
+    const EngineInfo& engine = engineInfo(manager_.barcodeEngineType());
     std::int32_t mode = manager_.scanMode;
     // A reader switched off in the settings does not scan.
     if (settings_.enableBarcode != 0) {
-        switch (type) {
-            case EngineType::CcdLaser:
-                if (mode == 1 || mode == 5 || mode == 7) {
-                    break;
-                }
-                if (mode == 3) {
-                    if (toggleFlag_ == 0) {
-                        toggleFlag_ = 1;
-                        toggleCcdScan(manager_, 1);
-                        continuousGate_.release();
-                        continuousRequest_.release();
-                    } else {
-                        toggleFlag_ = 0;
-                        toggleCcdScan(manager_, 0);
-                        continuousGate_.wait(kGateTakeBackMs);
-                    }
-                    break;
-                }
-                singleScan();
-                break;
-            case EngineType::Imager2D:
-                // Picture taking comes with image capture; without it the trigger decodes.
-                singleScan();
-                break;
-            case EngineType::Imager2D4507:
-                if (mode != 7) {
-                    singleScan();
-                }
-                break;
-            default:
-                if (mode != 4 && mode != 7) {
-                    singleScan();
-                }
-                break;
+        if (engine.toggleScanModes.has(mode)) {
+            if (toggleFlag_ == 0) {
+                toggleFlag_ = 1;
+                toggleCcdScan(manager_, 1);
+                continuousGate_.release();
+                continuousRequest_.release();
+            } else {
+                toggleFlag_ = 0;
+                toggleCcdScan(manager_, 0);
+                continuousGate_.wait(kGateTakeBackMs);
+            }
+        } else if (!engine.selfScanModes.has(mode)) {
+            // Picture taking comes with image capture; until then an imager's trigger decodes.
+            singleScan();
         }
     }
     // RFID part: a read (writing tags comes with the tag operations).
@@ -215,12 +187,7 @@ void MainDialog::triggerUp() {
     if (settings_.imageEnable != 0 && isImager(manager_.barcodeEngineType())) {
         return;
     }
-    std::int32_t type = manager_.barcodeEngineType();
-    std::int32_t mode = manager_.scanMode;
-    if (type == EngineType::CcdLaser && (mode == 0 || mode == 3)) {
-        return;
-    }
-    if (type == EngineType::Imager2D4507 && (mode == 7 || mode == 9 || mode == 10)) {
+    if (engineInfo(manager_.barcodeEngineType()).releaseKeepsScanning.has(manager_.scanMode)) {
         return;
     }
     stopScanning(manager_, 1, 1);

@@ -50,7 +50,7 @@ class MainView {
 // One decode as the handler copies it out of the reader channel.
 struct DecodeCopy {
     std::int32_t kind = 0;  // 1 barcode, 2 RFID
-    std::int32_t engineType = 0;
+    EngineType engineType = EngineType::None;
     std::int32_t codeTypeId = 0;
     ByteString codeTypeName;
     ByteString data;      // barcode data, or the RFID UID text

@@ -44,7 +44,7 @@ TEST(BarcodeDefaults, CcdQueriesTheBlockThenSendsEachChange) {
 }
 
 TEST(BarcodeDefaults, ImagerGetsTheLinkSetupFirstAndEndsInScanMode8) {
-    for (std::int32_t type : {EngineType::Imager2D, EngineType::Imager2D4507}) {
+    for (EngineType type : {EngineType::Imager2D, EngineType::Imager2D4507}) {
         ReaderRig rig;
         rig.ports.faultsFor(1).noModemLines = true;
         auto model = rig.script(1);
@@ -188,11 +188,11 @@ namespace {
 
 TEST(RfidDefaults, AsciiModuleModelEndsWithTheRegistersSet) {
     ReaderRig rig;
-    auto model = sim::makeEngineModel(EngineType::RfidAscii);
+    auto model = sim::makeEngineModel(toNumber(EngineType::RfidAscii));
     rig.ports.attach(2, model);
     EngineSettings settings;
     ReaderManager manager(rig.platform, &settings);
-    ASSERT_EQ(manager.openReader(2, 5), 1);
+    ASSERT_EQ(manager.openReader(2, EngineType(5)), 1);
     auto& ascii = static_cast<sim::RfidAsciiModel&>(*model);
     EXPECT_EQ(ascii.registers[0x0B], 0x08);
     EXPECT_EQ(ascii.registers[0x0E], 0x7F);

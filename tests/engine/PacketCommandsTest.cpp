@@ -21,7 +21,7 @@ Bytes paramSend(const Bytes& pairs) {
 
 class PacketCommandTest : public ::testing::Test {
   protected:
-    ReaderChannel& engine(std::int32_t type) {
+    ReaderChannel& engine(EngineType type) {
         model_ = rig_.script(1);
         rig_.ports.faultsFor(1).noModemLines = true;
         model_->onAny(kOk);
@@ -93,7 +93,7 @@ TEST_F(PacketCommandTest, GapSizeAndExposureForms) {
         ReaderRig rig;
         auto model = rig.script(1);
         model->onAny(kOk);
-        ReaderChannel& ch = rig.openChannel(1, c.type);
+        ReaderChannel& ch = rig.openChannel(1, EngineType(c.type));
         ParamCache cache;
         std::vector<std::int32_t*> args(kPacketMaxArgs, nullptr);
         std::int32_t value = c.value;

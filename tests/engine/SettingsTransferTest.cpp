@@ -36,8 +36,8 @@ class ReaderHintsFromFile : public ::testing::TestWithParam<HintCase> {};
 TEST_P(ReaderHintsFromFile, FollowTheHasFlags) {
     IniStore store = storeOf(GetParam().file);
     ReaderHints hints = readerHints(store);
-    EXPECT_EQ(hints.barcode, GetParam().barcode);
-    EXPECT_EQ(hints.rfid, GetParam().rfid);
+    EXPECT_EQ(toNumber(hints.barcode), GetParam().barcode);
+    EXPECT_EQ(toNumber(hints.rfid), GetParam().rfid);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -58,9 +58,9 @@ INSTANTIATE_TEST_SUITE_P(
 // An engine model on port 1, opened through the manager as the service does.
 class TransferTest : public ::testing::Test {
   protected:
-    std::shared_ptr<sim::EngineSim> open(std::int32_t type) {
+    std::shared_ptr<sim::EngineSim> open(EngineType type) {
         rig_.ports.faultsFor(1).noModemLines = true;
-        model_ = sim::makeEngineModel(type);
+        model_ = sim::makeEngineModel(toNumber(type));
         rig_.ports.attach(1, model_);
         manager_ = std::make_unique<ReaderManager>(rig_.platform, &engine_);
         EXPECT_EQ(manager_->openReader(1, type), 1);
@@ -169,7 +169,7 @@ TEST(RfidTransfer, KeysExchangedDependOnTheModuleType) {
         ReaderRig rig;
         EngineSettings engine;
         AppSettings settings;
-        rig.manager->rfid.engineType = c.type;
+        rig.manager->rfid.engineType = EngineType(c.type);
         settings.timeOfPowerOn = 9;
         IniStore store;
         saveAll(*rig.manager, engine, store, settings);
@@ -231,10 +231,10 @@ namespace {
 class RoundTrip : public ::testing::TestWithParam<std::int32_t> {};
 
 TEST_P(RoundTrip, SaveThenLoadLeavesTheEngineAsItWas) {
-    std::int32_t type = GetParam();
+    EngineType type = EngineType(GetParam());
     ReaderRig rig;
     rig.ports.faultsFor(1).noModemLines = true;
-    auto model = sim::makeEngineModel(type);
+    auto model = sim::makeEngineModel(toNumber(type));
     rig.ports.attach(1, model);
     EngineSettings engine;
     ReaderManager manager(rig.platform, &engine);
@@ -280,11 +280,11 @@ INSTANTIATE_TEST_SUITE_P(Engines, RoundTrip, ::testing::Values(2, 3, 4, 8, 9));
 
 TEST(UntrustedValues, NegativeAndLargeNumbersUseLowBitsAndClamps) {
     ReaderRig rig;
-    auto model = sim::makeEngineModel(EngineType::CcdLaser);
+    auto model = sim::makeEngineModel(toNumber(EngineType::CcdLaser));
     rig.ports.attach(1, model);
     EngineSettings engine;
     ReaderManager manager(rig.platform, &engine);
-    ASSERT_EQ(manager.openReader(1, 2), 1);
+    ASSERT_EQ(manager.openReader(1, EngineType(2)), 1);
     AppSettings settings;
     IniStore store = storeOf(
         "[Interleaved25 CCD/Laser]\r\nlength1=-5\r\nlength2=99999\r\nstartStopPattern=abc\r\n"

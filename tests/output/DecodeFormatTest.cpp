@@ -103,10 +103,11 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(ConvertDecodeText, OnlyTwoDimensionalTextCodesOfImagersAreConverted) {
     setenv("VANDORA_CODEPAGE", "CP936", 1);
     ByteString twoBytes = ByteString::fromBytes(std::string_view("\xC4\xE3\0A", 4));
-    ByteString qr = convertDecodeText(3, 28, twoBytes);
+    ByteString qr = convertDecodeText(EngineType(3), 28, twoBytes);
     EXPECT_EQ(std::u16string(qr.view()), std::u16string(u"\u4F60 A"));
-    EXPECT_EQ(convertDecodeText(2, 28, twoBytes), twoBytes) << "CCD/Laser never converted";
-    EXPECT_EQ(convertDecodeText(8, 11, twoBytes), twoBytes) << "EAN13 never converted";
+    EXPECT_EQ(convertDecodeText(EngineType(2), 28, twoBytes), twoBytes)
+        << "CCD/Laser never converted";
+    EXPECT_EQ(convertDecodeText(EngineType(8), 11, twoBytes), twoBytes) << "EAN13 never converted";
     // The record keeps the bytes.
     DecodeQueueRecord record = barcodeRecord(28, twoBytes);
     EXPECT_EQ(record[133], 0xC4);
@@ -114,9 +115,10 @@ TEST(ConvertDecodeText, OnlyTwoDimensionalTextCodesOfImagersAreConverted) {
     unsetenv("VANDORA_CODEPAGE");
     ByteString bad = ByteString::fromBytes(std::string_view("A\x81", 2));
     setenv("VANDORA_CODEPAGE", "UTF-8", 1);
-    EXPECT_EQ(std::u16string(convertDecodeText(8, 17, bad).view()), u"A\uFFFD");
+    EXPECT_EQ(std::u16string(convertDecodeText(EngineType(8), 17, bad).view()), u"A\uFFFD");
     unsetenv("VANDORA_CODEPAGE");
-    EXPECT_EQ(std::u16string(convertDecodeText(3, 27, ByteString("\xE9")).view()), u"\u00E9")
+    EXPECT_EQ(std::u16string(convertDecodeText(EngineType(3), 27, ByteString("\xE9")).view()),
+              u"\u00E9")
         << "CP1252 by default";
 }
 
@@ -129,14 +131,16 @@ class CapturedStatus final : public StatusView {
 TEST(StatusText, BarcodeAndRfidLayouts) {
     ByteString macro = ByteString::fromBytes(std::string_view("A\0B", 3));
     CapturedStatus view;
-    showDecodeStatus(view, {1, 3, 40, ByteString("Macro PDF"), macro, {}}, false);
+    showDecodeStatus(view, {1, EngineType(3), 40, ByteString("Macro PDF"), macro, {}}, false);
     EXPECT_TRUE(view.text == "type : Macro PDF\r\ncode : AB");
-    showDecodeStatus(view, {1, 2, 40, ByteString("x"), macro, {}}, false);
+    showDecodeStatus(view, {1, EngineType(2), 40, ByteString("x"), macro, {}}, false);
     EXPECT_EQ(view.text.length(), 20u) << "only imagers drop zero cells";
     ByteString user = ByteString::fromBytes(std::string_view("\x01\xFF", 2));
-    showDecodeStatus(view, {2, 0, 0, ByteString("Mifare"), ByteString("04A1"), user}, true);
+    showDecodeStatus(view, {2, EngineType(0), 0, ByteString("Mifare"), ByteString("04A1"), user},
+                     true);
     EXPECT_TRUE(view.text == "type : Mifare\r\nuid : 04A1\r\nuser data : 01ff");
-    showDecodeStatus(view, {2, 0, 0, ByteString("Mifare"), ByteString("04A1"), user}, false);
+    showDecodeStatus(view, {2, EngineType(0), 0, ByteString("Mifare"), ByteString("04A1"), user},
+                     false);
     EXPECT_EQ(std::u16string(view.text.view()),
               u"type : Mifare\r\nuid : 04A1\r\nuser data : \u0001\u00FF")
         << "user data shown byte for byte without hex";

@@ -120,7 +120,7 @@ TEST_P(NameCodeType, SetsTheRecordAndStripsThePrefix) {
     const NameCase& c = GetParam();
     ReaderRig rig;
     ReaderChannel& ch = rig.manager->barcode;
-    ch.engineType = c.engineType;
+    ch.engineType = EngineType(c.engineType);
     ch.decodeData = ByteString::fromBytes(c.raw);
     ch.parameterImage = ByteString::fromBytes(std::string(30, '\0'));
     ch.parameterImage.setAt(10, c.byte10);

@@ -46,7 +46,7 @@ TEST(Exchange, WithReplyAndNoRetriesSendsNothing) {
 }
 
 TEST(Exchange, UnframedTypesSendNothing) {
-    for (std::int32_t type : {EngineType::None, EngineType::RfidBinaryLink, 42}) {
+    for (EngineType type : {EngineType::None, EngineType::RfidBinaryLink, EngineType(42)}) {
         ReaderRig rig;
         auto model = rig.script(1);
         ReaderChannel& ch = rig.openChannel(1, type);

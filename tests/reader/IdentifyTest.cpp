@@ -81,8 +81,8 @@ TEST_P(Identify, FindsTheEngineAndItsRate) {
     }
     std::int32_t port = c.answers.empty() ? 1 : c.answers.front().port;
     ReaderChannel& ch = rig.openChannel(port, EngineType::None);
-    EXPECT_EQ(identifyEngine(ch, c.hint), c.expectedResult);
-    EXPECT_EQ(ch.engineType, c.expectedType);
+    EXPECT_EQ(identifyEngine(ch, EngineType(c.hint)), c.expectedResult);
+    EXPECT_EQ(toNumber(ch.engineType), c.expectedType);
     if (c.expectedResult == 1) {
         EXPECT_EQ(rig.port(port).settings().baud, c.expectedBaud);
     }
@@ -190,7 +190,7 @@ TEST(IdentifyVariant, RfidModulesRecordTheirVariant) {
         model->on(bytesOf(c.hint == 5 ? "v" : "0108000304FE0000"), bytesOf(c.banner));
         model->on(bytesOf("wp0C03"), bytesOf("OK\r\n"));
         ReaderChannel& ch = rig.openChannel(2, EngineType::None);
-        ASSERT_EQ(identifyEngine(ch, c.hint), 1);
+        ASSERT_EQ(identifyEngine(ch, EngineType(c.hint)), 1);
         EXPECT_EQ(ch.rfidVariant, c.variant);
     }
 }
@@ -201,7 +201,7 @@ TEST(IdentifyOrder, Model5TriesLaser955ThenWaitsASecondForThe4507) {
     auto model = rig.script(1);
     ReaderChannel& ch = rig.openChannel(1, EngineType::None);
     std::uint64_t start = rig.clock.nowMs();
-    EXPECT_EQ(identifyEngine(ch, 1), 0);
+    EXPECT_EQ(identifyEngine(ch, EngineType(1)), 0);
     // Type 9: 3 attempts at 38400 and 3 at 9600; 1000 ms sleep; type 8: the same at 115200/9600.
     EXPECT_EQ(model->frames.size(), 12u);
     EXPECT_EQ(model->frameBauds[0], 38400u);
@@ -210,7 +210,7 @@ TEST(IdentifyOrder, Model5TriesLaser955ThenWaitsASecondForThe4507) {
     EXPECT_EQ(model->frameTimesUs[6] / 1000 - model->frameTimesUs[5] / 1000, 2000u)
         << "the 1000 ms reply wait of the last try plus the 1000 ms sleep";
     EXPECT_EQ(rig.elapsedMs(start), 13000u);
-    EXPECT_EQ(ch.engineType, 0);
+    EXPECT_EQ(toNumber(ch.engineType), 0);
 }
 
 TEST(IdentifyOrder, DefaultModelWaitsFourSecondsBeforeThe4507) {
@@ -219,7 +219,7 @@ TEST(IdentifyOrder, DefaultModelWaitsFourSecondsBeforeThe4507) {
     auto model = rig.script(1);
     ReaderChannel& ch = rig.openChannel(1, EngineType::None);
     std::uint64_t start = rig.clock.nowMs();
-    EXPECT_EQ(identifyEngine(ch, 1), 0);
+    EXPECT_EQ(identifyEngine(ch, EngineType(1)), 0);
     // CCD: one attempt at 115200; sleep 4000; type 8: 3 + 3; type 3: 3 + 3.
     ASSERT_EQ(model->frames.size(), 13u);
     EXPECT_EQ(model->frames[0], ccdFrame("VER"));
@@ -233,7 +233,7 @@ TEST(IdentifyOrder, Hint8SleepsThreeSecondsFirst) {
     auto model = rig.script(1);
     model->on(kRevisionQuery, paaaaReply());
     ReaderChannel& ch = rig.openChannel(1, EngineType::None);
-    EXPECT_EQ(identifyEngine(ch, 8), 1);
+    EXPECT_EQ(identifyEngine(ch, EngineType(8)), 1);
     ASSERT_FALSE(model->frameTimesUs.empty());
     EXPECT_EQ(model->frameTimesUs[0] / 1000, 3000u);
 }
@@ -245,8 +245,8 @@ TEST(SetEngineBaud, LongRangeThatRefusesTheRateStaysAt9600AndCountsAsFound) {
     model->on(kRevisionQuery, revisionReply('G')).baud = 9600;
     model->on(baudCommand(0x08), withChecksum({0x05, 0xD1, 0x00, 0x00, 0x01}));
     ReaderChannel& ch = rig.openChannel(1, EngineType::None);
-    EXPECT_EQ(identifyEngine(ch, 4), 1);
-    EXPECT_EQ(ch.engineType, 4);
+    EXPECT_EQ(identifyEngine(ch, EngineType(4)), 1);
+    EXPECT_EQ(toNumber(ch.engineType), 4);
     EXPECT_EQ(ch.baudRate, 9600u);
     std::size_t baudCommands = 0;
     for (const Bytes& f : model->frames) {
@@ -262,8 +262,8 @@ TEST(SetEngineBaud, ImagerProbeThatMeetsALongRangeLaserMovesItTo115200) {
     model->on(kRevisionQuery, revisionReply('G')).baud = 9600;
     model->on(baudCommand(0x0B), ok());
     ReaderChannel& ch = rig.openChannel(1, EngineType::None);
-    EXPECT_EQ(identifyEngine(ch, 3), 1);
-    EXPECT_EQ(ch.engineType, 4);
+    EXPECT_EQ(identifyEngine(ch, EngineType(3)), 1);
+    EXPECT_EQ(toNumber(ch.engineType), 4);
     EXPECT_EQ(ch.baudRate, 115200u);
 }
 
@@ -299,7 +299,7 @@ TEST(SetEngineBaud, RfidAsciiRefusingTheRateIsFoundAt9600WithError30005) {
     model->on(bytesOf("v"), bytesOf("ISO 0.9v\r\n")).baud = 9600;
     model->on(bytesOf("wp0C03"), bytesOf("R\r\n"));
     ReaderChannel& ch = rig.openChannel(2, EngineType::None);
-    EXPECT_EQ(identifyEngine(ch, 5), 1);
+    EXPECT_EQ(identifyEngine(ch, EngineType(5)), 1);
     EXPECT_EQ(ch.baudRate, 9600u);
     EXPECT_EQ(ch.lastError, 30005u);
 }
@@ -312,8 +312,8 @@ TEST(IdentifyLink, Model4RfidIsFoundOnlyThroughTheBinaryLink) {
         rig.link.moduleInfoResult = info;
         ReaderChannel& ch = rig.manager->channel(2);
         ch.port = 2;
-        EXPECT_EQ(identifyEngine(ch, 1), info == 0 ? 1 : 0);
-        EXPECT_EQ(ch.engineType, info == 0 ? 7 : 0);
+        EXPECT_EQ(identifyEngine(ch, EngineType(1)), info == 0 ? 1 : 0);
+        EXPECT_EQ(toNumber(ch.engineType), info == 0 ? 7 : 0);
         EXPECT_EQ(rig.link.calls, std::vector<std::string>{"info 2"});
         EXPECT_TRUE(model->frames.empty());
     }
@@ -324,8 +324,8 @@ TEST(IdentifyLink, Hint7FallsBackToTheAsciiModule) {
     auto model = rig.script(2);
     model->on(bytesOf("v"), bytesOf("MultiISO 1.0\r\n"));
     ReaderChannel& ch = rig.openChannel(2, EngineType::None);
-    EXPECT_EQ(identifyEngine(ch, 7), 1);
-    EXPECT_EQ(ch.engineType, 5);
+    EXPECT_EQ(identifyEngine(ch, EngineType(7)), 1);
+    EXPECT_EQ(toNumber(ch.engineType), 5);
     EXPECT_EQ(rig.link.calls, std::vector<std::string>{"info 2"});
 }
 

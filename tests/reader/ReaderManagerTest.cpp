@@ -110,7 +110,7 @@ TEST_P(StartReaders, BuildsTheStatusTextOfWhatFailed) {
     }
     manager.barcodeReady = 7;  // a skipped channel keeps its flag
     manager.rfidReady = 7;
-    EXPECT_EQ(manager.startReaders(c.barcodeHint, c.rfidHint), c.result);
+    EXPECT_EQ(manager.startReaders(EngineType(c.barcodeHint), EngineType(c.rfidHint)), c.result);
     EXPECT_TRUE(manager.statusText == c.status) << c.name;
     if (c.barcodeHint == 0) {
         EXPECT_EQ(manager.barcodeReady, 7);
@@ -142,9 +142,9 @@ TEST(StartReaders, SecondCallLeavesWorkingChannelsAlone) {
     ReaderManager manager(rig.platform, &hooks);
     auto barcode = rig.script(1);
     barcode->on(ccdFrame("VER"), bytesOf("V1\r"));
-    ASSERT_EQ(manager.startReaders(2, 0), 1);
+    ASSERT_EQ(manager.startReaders(EngineType(2), EngineType(0)), 1);
     std::size_t frames = barcode->frames.size();
-    manager.startReaders(2, 0);
+    manager.startReaders(EngineType(2), EngineType(0));
     EXPECT_EQ(barcode->frames.size(), frames);
     EXPECT_EQ(hooks.applied, std::vector<std::int32_t>{1});
 }
@@ -153,7 +153,7 @@ TEST(OpenReader, BarcodeSettlesHalfASecondBeforeIdentifying) {
     ReaderRig rig;
     auto barcode = rig.script(1);
     barcode->on(ccdFrame("VER"), bytesOf("V1\r"));
-    ASSERT_EQ(rig.manager->openReader(1, 2), 1);
+    ASSERT_EQ(rig.manager->openReader(1, EngineType(2)), 1);
     ASSERT_FALSE(barcode->frameTimesUs.empty());
     EXPECT_EQ(barcode->frameTimesUs[0], 500000u);
 }
@@ -161,9 +161,9 @@ TEST(OpenReader, BarcodeSettlesHalfASecondBeforeIdentifying) {
 TEST(OpenReader, FailedIdentificationClosesThePort) {
     ReaderRig rig;
     rig.script(1);
-    EXPECT_EQ(rig.manager->openReader(1, 2), 0);
+    EXPECT_EQ(rig.manager->openReader(1, EngineType(2)), 0);
     EXPECT_FALSE(rig.manager->barcode.isOpen());
-    EXPECT_EQ(rig.manager->barcode.engineType, 0);
+    EXPECT_EQ(toNumber(rig.manager->barcode.engineType), 0);
 }
 
 TEST(OpenReader, RfidAsciiIsReadyWithItsPortClosed) {
@@ -173,7 +173,7 @@ TEST(OpenReader, RfidAsciiIsReadyWithItsPortClosed) {
     auto rfid = rig.script(2);
     rfid->on(bytesOf("v"), bytesOf("ISO 0.9v\r\n"));
     rfid->on(bytesOf("wp0C03"), bytesOf("OK\r\n"));
-    ASSERT_EQ(manager.startReaders(0, 1), 1);
+    ASSERT_EQ(manager.startReaders(EngineType(0), EngineType(1)), 1);
     EXPECT_EQ(manager.rfidReady, 1);
     EXPECT_EQ(manager.rfidEngineType(), EngineType::RfidAscii);
     EXPECT_FALSE(manager.rfid.isOpen());
@@ -189,7 +189,7 @@ TEST(OpenReader, BinaryLinkIsReadyWithoutSettings) {
     ReaderManager manager(rig.platform, &hooks);
     rig.link.openResults = {0};
     rig.link.moduleInfoResult = 0;
-    ASSERT_EQ(manager.startReaders(0, 1), 1);
+    ASSERT_EQ(manager.startReaders(EngineType(0), EngineType(1)), 1);
     EXPECT_EQ(manager.rfidEngineType(), EngineType::RfidBinaryLink);
     EXPECT_TRUE(hooks.applied.empty());
     manager.closeReader(2);
@@ -203,12 +203,12 @@ TEST(CloseReader, ResetsTheChannelAndDoesNotWaitWithoutAListener) {
     auto rfid = rig.script(2);
     rfid->on(bytesOf("v"), bytesOf("MultiISO 1.0\r\n"));
     rfid->on(bytesOf("wp0C03"), bytesOf("OK\r\n"));
-    ASSERT_EQ(rig.manager->openReader(2, 5), 1);
+    ASSERT_EQ(rig.manager->openReader(2, EngineType(5)), 1);
     rig.manager->rfid.lastError = 5;
     std::uint64_t start = rig.clock.nowMs();
     rig.manager->closeReader(2);
     EXPECT_EQ(rig.elapsedMs(start), 0u);
-    EXPECT_EQ(rig.manager->rfid.engineType, 0);
+    EXPECT_EQ(toNumber(rig.manager->rfid.engineType), 0);
     EXPECT_EQ(rig.manager->rfid.lastError, 0u);
     EXPECT_EQ(rig.manager->rfid.baudRate, 9600u);
     EXPECT_EQ(rig.manager->rfid.channelLock.count(), 1u);
@@ -236,7 +236,7 @@ TEST(RfidIdleListenerThreaded, ClosesTheHexModulePortAfterTheIdleTimeUnlessARead
     platform.registryPath = "/nonexistent";
     ReaderManager manager(platform);
     manager.rfidIdleSeconds = 2;
-    ASSERT_EQ(manager.startReaders(0, 6), 1);
+    ASSERT_EQ(manager.startReaders(EngineType(0), EngineType(6)), 1);
     EXPECT_TRUE(manager.hasRfidListener());
     std::uint64_t opened = clock.nowMs();
     // The port is looked at under the channel lock, as every user of it must.

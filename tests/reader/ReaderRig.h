@@ -84,12 +84,17 @@ struct ReaderRig {
     }
 
     // Opens the channel's port on whatever is attached, with the engine type given.
-    ReaderChannel& openChannel(int portNumber, std::int32_t engineType) {
+    ReaderChannel& openChannel(int portNumber, EngineType engineType) {
         ReaderChannel& channel = manager->channel(portNumber);
         channel.port = portNumber;
         channel.engineType = engineType;
         openPortForTest(channel);
         return channel;
+    }
+
+    // The same with the type's number, for tables of cases written in numbers.
+    ReaderChannel& openChannel(int portNumber, std::int32_t typeNumber) {
+        return openChannel(portNumber, EngineType(typeNumber));
     }
 
     sim::SimulatedPort& port(int portNumber) { return *ports.lastPort(portNumber); }

@@ -42,7 +42,7 @@ ByteString ccdBlock(int scanMode, bool code128, bool ean128) {
 
 class ScanTest : public ::testing::Test {
   protected:
-    ReaderChannel& ready(std::int32_t type) {
+    ReaderChannel& ready(EngineType type) {
         model_ = rig_.script(1);
         rig_.ports.faultsFor(1).noModemLines = true;
         ReaderChannel& ch = rig_.openChannel(1, type);

@@ -57,7 +57,7 @@ std::vector<std::uint8_t> bytes(const std::string& text) {
 // A terminal with one simulated barcode engine and an INI file naming it.
 class ServiceRig {
   public:
-    ServiceRig(std::int32_t engineType, const std::string& ini) {
+    ServiceRig(EngineType engineType, const std::string& ini) {
         dir_ = fs::temp_directory_path() /
                ("vandora-service-" + std::to_string(getpid()) + "-" + std::to_string(counter_++));
         fs::create_directories(dir_);
@@ -72,7 +72,7 @@ class ServiceRig {
             {engineType == EngineType::CcdLaser ? std::uint8_t{'A'} : std::uint8_t{0x1B},
              bytes("SECOND")}};
         options.decodeDelayUs = 5000;
-        model = sim::makeEngineModel(engineType, options);
+        model = sim::makeEngineModel(toNumber(engineType), options);
         ports_.attach(1, model);
         ports_.faultsFor(1).noModemLines = true;
         parts.platform.clock = &RealClock::instance();

@@ -80,7 +80,7 @@ TEST(ServiceSoakThreaded, BurstsOfPressesAgainstAFlakyEngine) {
         std::snprintf(text, sizeof text, "D%06d", i);
         options.decodes.push_back({0x1B, std::vector<std::uint8_t>(text, text + 7)});
     }
-    auto model = sim::makeEngineModel(EngineType::Imager2D, options);
+    auto model = sim::makeEngineModel(toNumber(EngineType::Imager2D), options);
     sim::SimulatedPortProvider ports(RealClock::instance());
     ports.attach(1, model);
     ports.faultsFor(1).noModemLines = true;

@@ -30,7 +30,7 @@ struct Host {
     }
 
     ReaderChannel& channel() { return manager->channel(port); }
-    std::int32_t identify(std::int32_t hint) { return identifyEngine(channel(), hint); }
+    std::int32_t identify(std::int32_t hint) { return identifyEngine(channel(), EngineType(hint)); }
 
     VirtualClock clock;
     std::shared_ptr<EngineSim> model;
@@ -77,7 +77,7 @@ TEST(HostAgainstModels, IdentifiesEveryEngineAndMovesItToItsWorkingRate) {
         options.variant = c.variant;
         Host host(c.type, c.deviceModel, options);
         ASSERT_EQ(host.identify(c.hint), 1);
-        EXPECT_EQ(host.channel().engineType, c.expectedType);
+        EXPECT_EQ(toNumber(host.channel().engineType), c.expectedType);
         EXPECT_EQ(host.channel().baudRate, c.expectedBaud);
         EXPECT_EQ(host.model->currentBaud(), c.expectedBaud);
         if (c.type == 5 || c.type == 6) {
@@ -112,7 +112,7 @@ TEST(HostAgainstModels, MisbehavingEnginesAreNotIdentified) {
             Host host(type, 0);
             fault.set(host.model->faults);
             EXPECT_EQ(host.identify(type), 0);
-            EXPECT_EQ(host.channel().engineType, 0);
+            EXPECT_EQ(toNumber(host.channel().engineType), 0);
             EXPECT_FALSE(host.model->log.empty());
         }
     }

@@ -11,52 +11,196 @@ using namespace std::string_view_literals;
 // Request revision: 04 A3 04 00.
 constexpr std::string_view kRevisionQuery = "\x04\xA3\x04\x00"sv;
 
-constexpr std::array<EngineInfo, 10> kEngines{{
-    {EngineType::None, "none", Framing::None, ""sv, 0, IdentifyRule::None, 0, false,
-     BaudCommand::Unsupported, 20, WrappedDecode::None, "", ""},
-    {EngineType::Detect, "detect", Framing::None, ""sv, 0, IdentifyRule::None, 0, false,
-     BaudCommand::Unsupported, 20, WrappedDecode::None, "", ""},
-    {EngineType::CcdLaser, "CcdLaser", Framing::CcdText, "VER"sv, 1, IdentifyRule::AnyButNg, 115200,
-     false, BaudCommand::NotNeeded, 20, WrappedDecode::None, "hasCCD", "CCD/Laser"},
-    {EngineType::Imager2D, "Imager2D", Framing::Packet, kRevisionQuery, 3,
-     IdentifyRule::RevisionSpaces, 115200, true, BaudCommand::PacketParameter, 20,
-     WrappedDecode::Imager, "has2D", "2D"},
-    {EngineType::LongRange1D, "LongRange1D", Framing::Packet, kRevisionQuery, 3,
-     IdentifyRule::RevisionSpaces, 38400, true, BaudCommand::PacketParameter, 20,
-     WrappedDecode::Laser, "has1DLR", "Long Range Laser"},
-    {EngineType::RfidAscii, "RfidAscii", Framing::AsciiText, "v"sv, 3,
-     IdentifyRule::RfidAsciiBanner, 57600, true, BaudCommand::AsciiWp, 20, WrappedDecode::None, "",
-     ""},
-    {EngineType::RfidHex, "RfidHex", Framing::HexText, "0108000304FE0000"sv, 3,
-     IdentifyRule::AnyReply, 115200, false, BaudCommand::NotNeeded, 40, WrappedDecode::None, "",
-     ""},
-    {EngineType::RfidBinaryLink, "RfidBinaryLink", Framing::Link, ""sv, 0,
-     IdentifyRule::LinkModuleInfo, 0, false, BaudCommand::Unsupported, 20, WrappedDecode::None, "",
-     ""},
-    {EngineType::Imager2D4507, "Imager2D4507", Framing::Packet, kRevisionQuery, 3,
-     IdentifyRule::Paaaa, 115200, true, BaudCommand::PacketParameter, 20, WrappedDecode::Imager,
-     "has2D_4507", "2D"},
-    {EngineType::Laser1D955, "Laser1D955", Framing::Packet, kRevisionQuery, 3,
-     IdentifyRule::Byte16Is98or99, 38400, true, BaudCommand::PacketParameter, 20,
-     WrappedDecode::Laser, "has1D_955", "1D Laser"},
+constexpr std::array<EngineInfo, kEngineTypeCount> kEngines{{
+    {.type = EngineType::None, .name = "none", .hint = HintRole::NoEngine},
+    {.type = EngineType::Detect, .name = "detect", .hint = HintRole::Detect},
+    {.type = EngineType::CcdLaser,
+     .name = "CcdLaser",
+     .port = kBarcodePort,
+     .framing = Framing::CcdText,
+     .query = "VER"sv,
+     .queryAttempts = 1,
+     .rule = IdentifyRule::AnyButNg,
+     .workingBaud = 115200,
+     .baudCommand = BaudCommand::NotNeeded,
+     .trigger = TriggerStyle::CcdOnOff,
+     .modeSource = ScanModeSource::CcdBlock,
+     .selfScanModes = {1, 5, 7},
+     .toggleScanModes = {3},
+     .knownTypesOnlyModes = {7},
+     .releaseKeepsScanning = {0, 3},
+     .ccdBlock = true,
+     .continuousScan = true,
+     .continuousPause = {.modes = {3}, .inModesMs = 500, .otherwiseMs = 200},
+     .configKey = "hasCCD",
+     .trayName = "CCD/Laser"},
+    {.type = EngineType::Imager2D,
+     .name = "Imager2D",
+     .port = kBarcodePort,
+     .framing = Framing::Packet,
+     .query = kRevisionQuery,
+     .queryAttempts = 3,
+     .rule = IdentifyRule::RevisionSpaces,
+     .revisionLetters = "P"sv,
+     .workingBaud = 115200,
+     .alsoAt9600 = true,
+     .baudCommand = BaudCommand::PacketParameter,
+     .wrapped = WrappedDecode::Imager,
+     .trigger = TriggerStyle::PacketStartStop,
+     .imager = true,
+     .configKey = "has2D",
+     .trayName = "2D"},
+    {.type = EngineType::LongRange1D,
+     .name = "LongRange1D",
+     .port = kBarcodePort,
+     .framing = Framing::Packet,
+     .query = kRevisionQuery,
+     .queryAttempts = 3,
+     .rule = IdentifyRule::RevisionSpaces,
+     .revisionLetters = "\x00\x07G"sv,
+     .workingBaud = 38400,
+     .alsoAt9600 = true,
+     .baudCommand = BaudCommand::PacketParameter,
+     .wrapped = WrappedDecode::Laser,
+     .trigger = TriggerStyle::PacketAiming,
+     .selfScanModes = {4, 7},
+     .continuousPause = {.modes = {4}, .inModesMs = 200, .otherwiseMs = 0},
+     .configKey = "has1DLR",
+     .trayName = "Long Range Laser"},
+    {.type = EngineType::RfidAscii,
+     .name = "RfidAscii",
+     .port = kRfidPort,
+     .framing = Framing::AsciiText,
+     .query = "v"sv,
+     .queryAttempts = 3,
+     .rule = IdentifyRule::RfidAsciiBanner,
+     .workingBaud = 57600,
+     .alsoAt9600 = true,
+     .baudCommand = BaudCommand::AsciiWp,
+     .trigger = TriggerStyle::RfidAsciiOpen,
+     .rfidOpen = RfidOpen::ReopenEachScan},
+    {.type = EngineType::RfidHex,
+     .name = "RfidHex",
+     .port = kRfidPort,
+     .framing = Framing::HexText,
+     .query = "0108000304FE0000"sv,
+     .queryAttempts = 3,
+     .rule = IdentifyRule::AnyReply,
+     .workingBaud = 115200,
+     .baudCommand = BaudCommand::NotNeeded,
+     .laterByteMs = 40,
+     .trigger = TriggerStyle::RfidHexFrame,
+     .rfidOpen = RfidOpen::IdleListener},
+    {.type = EngineType::RfidBinaryLink,
+     .name = "RfidBinaryLink",
+     .port = kRfidPort,
+     // A module that does not answer through the link may be a letter-command module.
+     .hintFallback = EngineType::RfidAscii,
+     .framing = Framing::Link,
+     .rule = IdentifyRule::LinkModuleInfo,
+     .trigger = TriggerStyle::RfidLink,
+     .rfidOpen = RfidOpen::LinkOnly},
+    {.type = EngineType::Imager2D4507,
+     .name = "Imager2D4507",
+     .port = kBarcodePort,
+     // The newer imager takes this long to power up after the port opens.
+     .hintWaitMs = 3000,
+     .framing = Framing::Packet,
+     .query = kRevisionQuery,
+     .queryAttempts = 3,
+     .rule = IdentifyRule::Paaaa,
+     .workingBaud = 115200,
+     .alsoAt9600 = true,
+     .baudCommand = BaudCommand::PacketParameter,
+     .wrapped = WrappedDecode::Imager,
+     .trigger = TriggerStyle::PacketStartStop,
+     .selfScanModes = {7},
+     .releaseKeepsScanning = {7, 9, 10},
+     .imager = true,
+     .continuousScan = true,
+     .continuousPause = {.modes = {7}, .inModesMs = 200, .otherwiseMs = 0},
+     .reinitThread = true,
+     .configKey = "has2D_4507",
+     .trayName = "2D"},
+    {.type = EngineType::Laser1D955,
+     .name = "Laser1D955",
+     .port = kBarcodePort,
+     .framing = Framing::Packet,
+     .query = kRevisionQuery,
+     .queryAttempts = 3,
+     .rule = IdentifyRule::Byte16Is98or99,
+     .workingBaud = 38400,
+     .alsoAt9600 = true,
+     .baudCommand = BaudCommand::PacketParameter,
+     .wrapped = WrappedDecode::Laser,
+     .trigger = TriggerStyle::PacketStartStop,
+     .selfScanModes = {4, 7},
+     .continuousScan = true,
+     .continuousPause = {.modes = {4}, .inModesMs = 200, .otherwiseMs = 0},
+     .configKey = "has1D_955",
+     .trayName = "1D Laser"},
 }};
 
 static_assert([] {
     for (std::size_t i = 0; i < kEngines.size(); ++i) {
-        if (kEngines[i].type != static_cast<std::int32_t>(i)) {
+        if (toNumber(kEngines[i].type) != static_cast<std::int32_t>(i)) {
             return false;
         }
     }
     return true;
 }());
 
+// Detection orders by terminal model. The pauses give an engine that is still powering up time to
+// answer the later candidates.
+constexpr std::array<DetectStep, 3> kBarcodeHrt200{
+    {{EngineType::CcdLaser, 0}, {EngineType::Imager2D, 0}, {EngineType::LongRange1D, 0}}};
+constexpr std::array<DetectStep, 2> kBarcodeHrt100{
+    {{EngineType::Laser1D955, 0}, {EngineType::Imager2D4507, 1000}}};
+constexpr std::array<DetectStep, 3> kBarcodeDefault{
+    {{EngineType::CcdLaser, 0}, {EngineType::Imager2D4507, 4000}, {EngineType::Imager2D, 0}}};
+constexpr std::array<DetectStep, 1> kRfidHrt200{{{EngineType::RfidHex, 0}}};
+constexpr std::array<DetectStep, 1> kRfidPocket{{{EngineType::RfidAscii, 0}}};
+constexpr std::array<DetectStep, 1> kRfidHrt400{{{EngineType::RfidBinaryLink, 0}}};
+constexpr std::array<DetectStep, 3> kRfidDefault{
+    {{EngineType::RfidBinaryLink, 0}, {EngineType::RfidAscii, 0}, {EngineType::RfidHex, 0}}};
+
 }  // namespace
 
-const EngineInfo& engineInfo(std::int32_t type) {
-    if (type < 0 || static_cast<std::size_t>(type) >= kEngines.size()) {
+const EngineInfo& engineInfo(EngineType type) {
+    std::int32_t n = toNumber(type);
+    if (n < 0 || n >= kEngineTypeCount) {
         return kEngines[0];
     }
-    return kEngines[static_cast<std::size_t>(type)];
+    return kEngines[static_cast<std::size_t>(n)];
+}
+
+std::span<const EngineInfo> engineRows() {
+    return kEngines;
+}
+
+std::span<const DetectStep> detectOrder(std::int32_t port, std::int32_t model) {
+    if (port == kBarcodePort) {
+        switch (model) {
+            case DeviceModel::HRT200CE:
+            case DeviceModel::HRT300CE:
+                return kBarcodeHrt200;
+            case DeviceModel::HRT100CE:
+                return kBarcodeHrt100;
+            default:
+                return kBarcodeDefault;
+        }
+    }
+    switch (model) {
+        case DeviceModel::HRT200CE:
+            return kRfidHrt200;
+        case DeviceModel::HRT300CE:
+        case DeviceModel::PocketPC:
+            return kRfidPocket;
+        case DeviceModel::HRT400CE:
+            return kRfidHrt400;
+        default:
+            return kRfidDefault;
+    }
 }
 
 }  // namespace vandora

@@ -1,9 +1,13 @@
 // One row of facts per engine type: how its commands are framed, how it is identified, at which
-// rates it may talk and how it is moved to its working rate. Identification, exchange and the
-// decode reader look the differences up here instead of switching on the type in many places.
+// rates it may talk, how it is triggered, in which scan modes it reads by itself, whether it takes
+// pictures, and what the window does around it. Identification, exchange, scanning, the settings
+// and the window look the differences up here instead of switching on the type in many places:
+// a new engine type is a new row (plus its settings plan and its simulator).
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
+#include <span>
 #include <string_view>
 
 #include "common/ByteString.h"
@@ -30,7 +34,7 @@ enum class BaudCommand : std::uint8_t { Unsupported, NotNeeded, AsciiWp, PacketP
 enum class IdentifyRule : std::uint8_t {
     None,
     AnyButNg,         // any reply other than "NG"
-    RevisionSpaces,   // the character before the third space names the type (3 or 4)
+    RevisionSpaces,   // the character before the third space names the type (revisionLetters)
     RfidAsciiBanner,  // "MultiISO 1." or "ISO 0.9v"
     AnyReply,
     LinkModuleInfo,  // the binary link's module information succeeds
@@ -38,32 +42,131 @@ enum class IdentifyRule : std::uint8_t {
     Byte16Is98or99,  // at least 17 bytes, the sixteenth 0x98 or 0x99
 };
 
+// What a start-up hint of this type asks identification to do.
+enum class HintRole : std::uint8_t {
+    Engine,    // probe this type (on its own port; on the other port, detect)
+    NoEngine,  // the barcode port stays empty; the RFID port detects
+    Detect,    // walk the terminal model's detection order
+};
+
+// How a trigger press and release reach the engine.
+enum class TriggerStyle : std::uint8_t {
+    None,
+    CcdOnOff,         // "ON" / "OFF" under the channel lock
+    PacketStartStop,  // start / stop decoding packets under the channel lock
+    PacketAiming,     // aim first on every other press, then start decoding
+    RfidAsciiOpen,    // open the port, set its rate and send "s"; release closes the port
+    RfidHexFrame,     // the detection frame of the tag family
+    RfidLink,         // tag detection through the binary link
+};
+
+// Where the engine's scan mode is read when choosing between a triggered and a waiting read.
+enum class ScanModeSource : std::uint8_t { Setting, CcdBlock };
+
+// What opening the RFID channel does once the module is identified.
+enum class RfidOpen : std::uint8_t {
+    None,
+    ReopenEachScan,  // settings sent, port closed: each scan opens it again
+    IdleListener,    // settings sent; a listener closes the port after an idle time
+    LinkOnly,        // the binary link keeps its own port
+};
+
+// A set of scan-mode values, one bit per value.
+struct ModeSet {
+    std::uint16_t bits = 0;
+
+    constexpr ModeSet() = default;
+    constexpr ModeSet(std::initializer_list<unsigned> values) {
+        for (unsigned v : values) {
+            bits = static_cast<std::uint16_t>(bits | (1u << v));
+        }
+    }
+    constexpr bool has(std::int32_t mode) const {
+        return mode >= 0 && mode < 16 && (bits & (1u << static_cast<unsigned>(mode))) != 0;
+    }
+};
+
+// The pause between two reads of the continuous-scan thread: inModesMs in the listed scan
+// modes, otherwiseMs in the others.
+struct ContinuousPause {
+    ModeSet modes;
+    std::uint32_t inModesMs = 0;
+    std::uint32_t otherwiseMs = 200;
+
+    constexpr std::uint32_t forMode(std::int32_t mode) const {
+        return modes.has(mode) ? inModesMs : otherwiseMs;
+    }
+};
+
 struct EngineInfo {
-    std::int32_t type;
-    const char* name;
-    Framing framing;
+    EngineType type = EngineType::None;
+    const char* name = "";
+    // Channel the engine sits on (kBarcodePort, kRfidPort; 0 for none and detect).
+    std::int32_t port = 0;
+    HintRole hint = HintRole::Engine;
+    // Wait before a hinted type is probed: an engine that powers up slowly.
+    std::uint32_t hintWaitMs = 0;
+    // Type tried when a hinted type does not answer (None: no second try).
+    EngineType hintFallback = EngineType::None;
+    Framing framing = Framing::None;
     // Identification query: text, or packet bytes without checksum.
-    std::string_view query;
-    std::int32_t queryAttempts;
-    IdentifyRule rule;
+    std::string_view query{};
+    std::int32_t queryAttempts = 0;
+    IdentifyRule rule = IdentifyRule::None;
+    // RevisionSpaces: the characters before the third space that name this type.
+    std::string_view revisionLetters{};
     // The rate the engine works at, and whether it may also be found at 9600 and moved.
-    std::uint32_t workingBaud;
-    bool alsoAt9600;
-    BaudCommand baudCommand;
+    std::uint32_t workingBaud = 0;
+    bool alsoAt9600 = false;
+    BaudCommand baudCommand = BaudCommand::Unsupported;
     // Wait for every reply byte after the first.
-    std::uint32_t laterByteMs;
-    WrappedDecode wrapped;
+    std::uint32_t laterByteMs = 20;
+    WrappedDecode wrapped = WrappedDecode::None;
+    TriggerStyle trigger = TriggerStyle::None;
+    ScanModeSource modeSource = ScanModeSource::Setting;
+    // Scan modes in which the engine reads by itself: the host only waits for decodes and a
+    // press does nothing.
+    ModeSet selfScanModes{};
+    // Scan modes in which a press toggles reading by itself on and off.
+    ModeSet toggleScanModes{};
+    // Waiting reads that keep only decodes of a known code type.
+    ModeSet knownTypesOnlyModes{};
+    // Scan modes in which a release leaves the engine reading.
+    ModeSet releaseKeepsScanning{};
+    // The host keeps a copy of the engine's parameter block: code-type checks, host-side
+    // EAN/UPC options written back on close, the port purged after a waiting read.
+    bool ccdBlock = false;
+    // A 2D imager: takes pictures, takes decoder firmware, its text decodes use the code page.
+    bool imager = false;
+    // The continuous-scan thread runs, pausing this long between reads.
+    bool continuousScan = false;
+    ContinuousPause continuousPause{};
+    // The settings are sent again after a pause when the engine re-initialises.
+    bool reinitThread = false;
+    RfidOpen rfidOpen = RfidOpen::None;
     // Configuration key of the reader section that names it ("" for RFID types).
-    const char* configKey;
+    const char* configKey = "";
     // Name in the tray menu ("" when not shown).
-    const char* trayName;
+    const char* trayName = "";
 };
 
 // The row of a type; an unknown type gets the row of type 0 (no engine).
-const EngineInfo& engineInfo(std::int32_t type);
+const EngineInfo& engineInfo(EngineType type);
+// Every row, in type order.
+std::span<const EngineInfo> engineRows();
 
-inline bool isPacketEngine(std::int32_t type) {
+inline bool isPacketEngine(EngineType type) {
     return engineInfo(type).framing == Framing::Packet;
 }
+
+// One step of a detection order: try a type, after a pause that gives an engine still powering up
+// time to answer the later candidates.
+struct DetectStep {
+    EngineType type;
+    std::uint32_t sleepBeforeMs;
+};
+
+// The candidates tried when detecting on a port, by terminal model.
+std::span<const DetectStep> detectOrder(std::int32_t port, std::int32_t model);
 
 }  // namespace vandora
