@@ -3,9 +3,9 @@
 
 #include <array>
 
-#include "config/CcdLayout.h"
 #include "reader/Exchange.h"
 #include "reader/PortOps.h"
+#include "reader/engines/CcdLayout.h"
 
 namespace vandora {
 

@@ -2,7 +2,7 @@
 
 #include <array>
 
-#include "config/CcdLayout.h"
+#include "reader/engines/CcdLayout.h"
 #include "reader/engines/EngineTable.h"
 
 namespace vandora {

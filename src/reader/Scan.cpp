@@ -2,10 +2,10 @@
 
 #include <atomic>
 
-#include "config/CcdLayout.h"
 #include "reader/CodeTypes.h"
 #include "reader/Exchange.h"
 #include "reader/PortOps.h"
+#include "reader/engines/CcdLayout.h"
 #include "reader/engines/EngineTable.h"
 
 namespace vandora {

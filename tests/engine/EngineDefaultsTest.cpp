@@ -2,9 +2,9 @@
 
 #include <gtest/gtest.h>
 
-#include "config/CcdLayout.h"
 #include "engines/EngineModels.h"
 #include "reader/ReaderRig.h"
+#include "reader/engines/CcdLayout.h"
 
 namespace vandora::testing {
 namespace {
