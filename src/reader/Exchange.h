@@ -11,6 +11,7 @@
 
 #include "common/ByteString.h"
 #include "reader/ReaderManager.h"
+#include "reader/engines/PacketProtocol.h"
 
 namespace vandora {
 
@@ -28,12 +29,6 @@ std::int32_t exchange(ReaderChannel& channel, const ByteString& command, std::ui
 // (decode 1, packet engines only) in the channel's framing.
 std::int32_t readReply(ReaderChannel& channel, ByteString& out, std::uint32_t firstByteMs,
                        std::int32_t decode);
-
-// Two's complement of the 16-bit sum of the bytes, high byte first.
-std::uint16_t packetChecksum(const ByteString& bytes);
-void appendChecksum(ByteString& bytes);
-// A reply of at least five bytes starting 05 D1 00 00 is the engine's refusal.
-bool isRefusal(const ByteString& reply);
 
 // Receives one image from a 2D imager into decodeData. progress, when given, receives the
 // percentage received while it is 90 or less.

@@ -73,12 +73,8 @@ bool acceptAnswer(ReaderChannel& channel, const ByteString& reply) {
 
 ByteString packetBaudCommand(std::uint32_t baud) {
     std::uint8_t value = baud == 38400 ? 0x08 : baud == 115200 ? 0x0B : 0x06;
-    ByteString command;
-    for (std::uint8_t b : {0x07, 0xC6, 0x04, 0x08, 0xFF, 0x9C}) {
-        command.append(static_cast<char16_t>(b));
-    }
-    command.append(static_cast<char16_t>(value));
-    return command;
+    // Parameter 0x9C (the line rate), sent with the beep-off prefix 0xFF.
+    return hostPacket(packet::kParamSend, packet::kParamPermanent, {0xFF, 0x9C, value});
 }
 
 }  // namespace

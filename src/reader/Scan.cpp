@@ -29,28 +29,20 @@ constexpr std::uint32_t kCcdRelinkBaud = 115200;
 constexpr std::int32_t kCcdCode128 = 'I';
 constexpr std::int32_t kCcdEan128 = 'U';
 
-ByteString packet(std::initializer_list<std::uint8_t> bytes) {
-    ByteString out;
-    for (std::uint8_t b : bytes) {
-        out.append(static_cast<char16_t>(b));
-    }
-    return out;
-}
-
 const ByteString& startDecoding() {
-    static const ByteString p = packet({0x04, 0xE4, 0x04, 0x00});
+    static const ByteString p = hostPacket(packet::kStartDecode);
     return p;
 }
 const ByteString& stopDecoding() {
-    static const ByteString p = packet({0x04, 0xE5, 0x04, 0x00});
+    static const ByteString p = hostPacket(packet::kStopDecode);
     return p;
 }
 const ByteString& aimOn() {
-    static const ByteString p = packet({0x04, 0xC5, 0x04, 0x00});
+    static const ByteString p = hostPacket(packet::kAimOn);
     return p;
 }
 const ByteString& aimOff() {
-    static const ByteString p = packet({0x04, 0xC4, 0x04, 0x00});
+    static const ByteString p = hostPacket(packet::kAimOff);
     return p;
 }
 
@@ -292,10 +284,11 @@ std::int32_t awaitDecode(ReaderChannel& channel) {
             if (readReply(channel, channel.decodeData, channel.scanTimeout, 1) == 0) {
                 return 0;
             }
-            exchange(channel, packet({0x04, 0xD0, 0x04, 0x00}), kDecodeAckMs, nullptr, 1);
+            static const ByteString kDecodeAck = hostPacket(packet::kAck);
+            exchange(channel, kDecodeAck, kDecodeAckMs, nullptr, 1);
+            // The engine's refusal in place of a decode: nothing was read.
             const ByteString& d = channel.decodeData;
-            if (d.length() == 5 && d.byteAt(0) == 0x05 && d.byteAt(1) == 0xD1 &&
-                d.byteAt(2) == 0x00 && d.byteAt(3) == 0x00) {
+            if (d.length() == 5 && isRefusal(d)) {
                 channel.decodeData.clear();
                 channel.lastError = EngineError::NoDecode;
                 return 0;

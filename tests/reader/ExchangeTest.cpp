@@ -250,12 +250,65 @@ TEST_F(DecodeTest, StatusTwoCollectsContinuationsAndAcknowledgesEach) {
     EXPECT_EQ(acks(), 3u);
 }
 
-TEST_F(DecodeTest, AfterTheFirstAcknowledgementWhatCameIsKept) {
+TEST_F(DecodeTest, AfterTheFirstAcknowledgementThePacketsThatCameWholeAreKept) {
     ReaderChannel& ch = start(3, withChecksum({0x07, 0xF3, 0x00, 0x02, 0x1C, 'a', 'b'}));
     thenOnAck(Bytes{0x09, 0xF3, 0x00, 0x00, 0x1C, 'c'});  // cut short
     ByteString out;
     EXPECT_EQ(readReply(ch, out, 1000, 1), 1);
-    EXPECT_EQ(out.bytes(), (Bytes{0x1C, 'a', 'b', 'c'}));
+    EXPECT_EQ(out.bytes(), (Bytes{0x1C, 'a', 'b'})) << "a broken packet adds nothing";
+}
+
+// A decode read out of step with the engine must never come out as data: every packet's
+// checksum is checked, and one that fails it is not delivered.
+TEST(DecodeChecksum, APacketWhoseChecksumFailsIsNeverDelivered) {
+    auto spoilt = [](Bytes packet) {
+        packet.back() ^= 0x01;
+        return packet;
+    };
+    struct Case {
+        const char* name;
+        std::int32_t type;
+        Bytes first;
+        Bytes continuation;  // answer to the first acknowledgement, if any
+        std::int32_t result;
+        Bytes data;
+    };
+    const Bytes plain = withChecksum({0x08, 0xF3, 0x00, 0x00, 0x0B, 'A', 'B', 'C'});
+    const Bytes more = withChecksum({0x07, 0xF3, 0x00, 0x02, 0x1C, 'a', 'b'});
+    const Bytes last = withChecksum({0x06, 0xF3, 0x00, 0x00, 0x1C, 'e'});
+    const Bytes wrapped = withChecksum({0x0C, 0xF3, 0x00, 0x00, 0x99, 0x31, 1, 2, 3, 4, 'x', 'y'});
+    const Bytes laser = withChecksum({0x0C, 0xF3, 0x00, 0x00, 0x99, 0x0A, 0x77, 'a', 0, 9, 9, 'b'});
+    const Case cases[] = {
+        {"plain whole", 3, plain, {}, 1, {0x0B, 'A', 'B', 'C'}},
+        {"plain spoilt", 3, spoilt(plain), {}, 0, {}},
+        // The quick-release fault: the length byte was taken by another read, so the opcode is
+        // seen as the length and the code type as data.
+        {"plain missing its length byte", 3, Bytes(plain.begin() + 1, plain.end()), {}, 0, {}},
+        {"without checksum", 3, Bytes(plain.begin(), plain.end() - 2), {}, 0, {}},
+        {"continuation spoilt", 8, more, spoilt(last), 1, {0x1C, 'a', 'b'}},
+        {"wrapped imager spoilt", 3, spoilt(wrapped), {}, 0, {}},
+        {"wrapped imager continuation spoilt",
+         3,
+         wrapped,
+         spoilt(withChecksum({0x06, 0xF3, 0x00, 0x00, 0x31, '!'})),
+         0,
+         {}},
+        {"wrapped laser spoilt", 4, spoilt(laser), {}, 0, {}},
+        {"wrapped laser whole", 4, laser, {}, 1, {0x0A, 'a', 'b'}},
+    };
+    for (const Case& c : cases) {
+        ReaderRig rig;
+        auto model = rig.script(1);
+        model->on(bytesOf("go"), c.first);
+        if (!c.continuation.empty()) {
+            model->on(kAck, c.continuation).uses = 1;
+        }
+        ReaderChannel& ch = rig.openChannel(1, c.type);
+        writeFrame(ch, ByteString("go"));
+        ByteString out;
+        EXPECT_EQ(readReply(ch, out, 1000, 1), c.result) << c.name;
+        EXPECT_EQ(out.bytes(), c.data) << c.name;
+    }
 }
 
 TEST_F(DecodeTest, BreakOffInsideTheFirstPacketFails) {
