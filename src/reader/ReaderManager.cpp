@@ -80,6 +80,7 @@ void ReaderChannel::initialise() {
     tagitInfoByte = 0;
     parameterImage.clear();
     triggerOn = 0;
+    stopPending = 0;
     signal.reset(0);
     channelLock.reset(1);
     rfidActivity.reset(0);

@@ -89,6 +89,8 @@ struct ReaderChannel {
     std::int32_t tagitInfoByte = 0;
     ByteString parameterImage;
     std::atomic<std::int32_t> triggerOn{0};
+    // A trigger release that found the channel busy; the holder sends the stop when it lets go.
+    std::atomic<std::int32_t> stopPending{0};
     Semaphore signal;
     Semaphore channelLock;
     Semaphore rfidActivity;

@@ -46,25 +46,13 @@ const ByteString& aimOff() {
     return p;
 }
 
-// Holds a channel lock for the scope.
-class LockHolder {
-  public:
-    explicit LockHolder(Semaphore& lock) : lock_(lock) { lock_.wait(); }
-    ~LockHolder() { lock_.release(); }
-    LockHolder(const LockHolder&) = delete;
-    LockHolder& operator=(const LockHolder&) = delete;
-
-  private:
-    Semaphore& lock_;
-};
-
 std::int32_t laserExchange(ReaderChannel& channel, const ByteString& command, std::uint32_t ms) {
     ByteString reply;
     return exchange(channel, command, ms, &reply, kLaserAttempts);
 }
 
+// Called with the channel lock held.
 std::int32_t triggerLongRange(ReaderChannel& channel, std::int32_t on) {
-    LockHolder lock(channel.channelLock);
     if (channel.triggerOn == on) {
         return 1;
     }
@@ -202,10 +190,9 @@ ReadWay readWay(const ReaderManager& manager, const ReaderChannel& channel) {
     return ReadWay::Triggered;
 }
 
-// Start and stop under the channel lock with one command each way.
+// Start and stop with one command each way; called with the channel lock held.
 std::int32_t triggerByCommand(ReaderChannel& channel, std::int32_t on, const ByteString& start,
                               const ByteString& stop, std::uint32_t timeoutMs, bool wantReply) {
-    LockHolder lock(channel.channelLock);
     if (channel.triggerOn == on) {
         return 1;
     }
@@ -218,24 +205,9 @@ std::int32_t triggerByCommand(ReaderChannel& channel, std::int32_t on, const Byt
     return sent;
 }
 
-}  // namespace
-
-std::int32_t aimAlternationFlag() {
-    return gAimAlternation.load();
-}
-
-void setAimAlternationFlag(std::int32_t value) {
-    gAimAlternation = value;
-}
-
-std::int32_t ccdScanMode(const ReaderChannel& channel) {
-    if (channel.parameterImage.length() < kCcdBlockMinBytes) {
-        return 0;
-    }
-    return static_cast<std::int32_t>(ccdFieldValue(channel.parameterImage, ccd::kScanMode));
-}
-
-std::int32_t setTrigger(ReaderChannel& channel, std::int32_t on) {
+// The trigger command of the channel's engine. The barcode engines' forms expect the channel
+// lock held by the caller; the RFID forms manage the port themselves.
+std::int32_t triggerLocked(ReaderChannel& channel, std::int32_t on) {
     switch (engineInfo(channel.engineType).trigger) {
         case TriggerStyle::CcdOnOff: {
             static const ByteString kOn("ON");
@@ -265,6 +237,86 @@ std::int32_t setTrigger(ReaderChannel& channel, std::int32_t on) {
             return 0;
     }
     return 0;
+}
+
+bool triggerTakesLock(const ReaderChannel& channel) {
+    switch (engineInfo(channel.engineType).trigger) {
+        case TriggerStyle::CcdOnOff:
+        case TriggerStyle::PacketStartStop:
+        case TriggerStyle::PacketAiming:
+            return true;
+        default:
+            return false;
+    }
+}
+
+// A release that found the channel busy left its stop behind; whoever lets go of the lock next
+// sends it, so that the stop never runs on the port while a read is using it and is never lost.
+void settlePendingStop(ReaderChannel& channel) {
+    if (channel.stopPending.load() == 0 || !channel.channelLock.tryWait()) {
+        return;
+    }
+    if (channel.stopPending.exchange(0) != 0) {
+        triggerLocked(channel, 0);
+    }
+    channel.channelLock.release();
+}
+
+// Holds the channel lock for the scope and settles a stop left behind meanwhile.
+class ChannelHold {
+  public:
+    explicit ChannelHold(ReaderChannel& channel) : channel_(channel) {
+        channel_.channelLock.wait();
+    }
+    ~ChannelHold() {
+        channel_.channelLock.release();
+        settlePendingStop(channel_);
+    }
+    ChannelHold(const ChannelHold&) = delete;
+    ChannelHold& operator=(const ChannelHold&) = delete;
+
+  private:
+    ReaderChannel& channel_;
+};
+
+// A release of the trigger: stops the engine now when the channel is free, else leaves the stop
+// to the read or command holding the channel.
+std::int32_t releaseTrigger(ReaderChannel& channel) {
+    channel.stopPending = 1;
+    if (!channel.channelLock.tryWait()) {
+        return 1;
+    }
+    std::int32_t stopped = 1;
+    if (channel.stopPending.exchange(0) != 0) {
+        stopped = triggerLocked(channel, 0);
+    }
+    channel.channelLock.release();
+    return stopped;
+}
+
+}  // namespace
+
+std::int32_t aimAlternationFlag() {
+    return gAimAlternation.load();
+}
+
+void setAimAlternationFlag(std::int32_t value) {
+    gAimAlternation = value;
+}
+
+std::int32_t ccdScanMode(const ReaderChannel& channel) {
+    if (channel.parameterImage.length() < kCcdBlockMinBytes) {
+        return 0;
+    }
+    return static_cast<std::int32_t>(ccdFieldValue(channel.parameterImage, ccd::kScanMode));
+}
+
+std::int32_t setTrigger(ReaderChannel& channel, std::int32_t on) {
+    if (!triggerTakesLock(channel)) {
+        return triggerLocked(channel, on);
+    }
+    ChannelHold hold(channel);
+    return triggerLocked(channel, on);
 }
 
 std::int32_t awaitDecode(ReaderChannel& channel) {
@@ -353,20 +405,21 @@ std::int32_t scanBarcode(ReaderManager& manager, std::int32_t& codeTypeIdOut,
     manager.imageCapture = 0;
     ReaderChannel& channel = manager.barcode;
     ReadWay way = readWay(manager, channel);
+    // The whole read holds the channel: a release meanwhile leaves its stop to the read instead
+    // of purging, writing and reading on the port under it.
+    ChannelHold hold(channel);
+    channel.scanTimeout = timeoutMs;
     if (way == ReadWay::Triggered) {
-        if (setTrigger(channel, 1) == 0) {
+        if (triggerLocked(channel, 1) == 0) {
             return 0;
         }
-        channel.scanTimeout = timeoutMs;
         std::int32_t decoded = awaitDecode(channel);
-        setTrigger(channel, 0);
+        triggerLocked(channel, 0);
         if (decoded == 0) {
             return 0;
         }
         return copyOut(channel, codeTypeIdOut, codeTypeNameOut, dataOut);
     }
-    LockHolder lock(channel.channelLock);
-    channel.scanTimeout = timeoutMs;
     if (awaitDecode(channel) == 0) {
         return 0;
     }
@@ -382,7 +435,7 @@ std::int32_t scanBarcode(ReaderManager& manager, std::int32_t& codeTypeIdOut,
 std::int32_t stopScanning(ReaderManager& manager, std::int32_t barcode, std::int32_t rfid) {
     std::int32_t barcodeResult = 0;
     if (barcode != 0 && manager.barcodeReady == 1) {
-        barcodeResult = setTrigger(manager.barcode, 0);
+        barcodeResult = releaseTrigger(manager.barcode);
     }
     if (rfid == 0 || manager.rfidReady == 0) {
         return barcodeResult;
@@ -405,7 +458,7 @@ std::int32_t toggleCcdScan(ReaderManager& manager, std::int32_t on) {
     }
     // The link is reset under the channel lock: a waiting read still using the port ends first
     // (within its time-out) instead of losing the port under its feet.
-    LockHolder lock(channel.channelLock);
+    ChannelHold hold(channel);
     closePort(channel);
     channel.triggerOn = 0;
     manager.clock().sleepMs(kCcdRelinkPauseMs);

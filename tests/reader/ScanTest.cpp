@@ -2,9 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <thread>
 
 #include "ReaderRig.h"
+#include "engines/EngineModels.h"
 #include "reader/PortOps.h"
 
 namespace vandora::testing {
@@ -424,6 +428,84 @@ TEST(ScanThreaded, LongRangeStopDuringAimingWaitsNoLongerThanTheAim) {
     EXPECT_LT(waited, std::chrono::milliseconds(1500));
     EXPECT_EQ(ch.triggerOn, 0);
     setAimAlternationFlag(1);
+}
+
+}  // namespace
+}  // namespace vandora::testing
+
+namespace vandora::testing {
+namespace {
+
+// Trigger releases that come at once after each press, from the window's thread, while the scan
+// thread reads: every decode that comes out is one the engine sent, whole, in order, once.
+TEST(ScanThreaded, QuickReleasesNeverCorruptOrRepeatADecode) {
+    RealClock& clock = RealClock::instance();
+    sim::SimulatedPortProvider ports(clock);
+    sim::SimOptions options;
+    options.decodeDelayUs = 3000;
+    const int kDecodes = 120;
+    std::vector<std::string> sent;
+    for (int i = 0; i < kDecodes; ++i) {
+        // Code type 0x0B (EAN-13) with digits that make a misread obvious.
+        std::string data = "400638133" + std::to_string(1000 + i);
+        sent.push_back(data);
+        options.decodes.push_back({0x0B, std::vector<std::uint8_t>(data.begin(), data.end())});
+    }
+    auto model = sim::makeEngineModel(toNumber(EngineType::Imager2D), options);
+    ports.attach(1, model);
+    ports.faultsFor(1).noModemLines = true;
+    ReaderPlatform platform;
+    platform.clock = &clock;
+    platform.ports = &ports;
+    platform.registryPath = "/nonexistent";
+    ReaderManager manager(platform);
+    ReaderChannel& ch = manager.barcode;
+    ch.port = 1;
+    ch.engineType = EngineType::Imager2D;
+    ASSERT_EQ(openPort(ch), 1);
+    setBaudRate(ch, 115200);
+    manager.barcodeReady = 1;
+
+    std::atomic<bool> done{false};
+    std::atomic<int> presses{0};
+    std::vector<std::pair<std::int32_t, std::string>> received;
+    std::thread scanner([&] {
+        for (int i = 0; i < 200 && !done; ++i) {
+            std::int32_t id = 0;
+            ByteString name;
+            ByteString data;
+            presses.fetch_add(1);
+            if (scanBarcode(manager, id, name, data, 60) != 0) {
+                received.emplace_back(id, data.narrow());
+            }
+        }
+        done = true;
+    });
+    std::thread releaser([&] {
+        int seen = 0;
+        while (!done) {
+            if (presses.load() != seen) {
+                seen = presses.load();
+                // Released 0 to 3 ms after the press: inside the start, the wait or the decode.
+                std::this_thread::sleep_for(std::chrono::microseconds(1000 * (seen % 4)));
+                stopScanning(manager, 1, 0);
+            } else {
+                std::this_thread::yield();
+            }
+        }
+    });
+    scanner.join();
+    releaser.join();
+
+    ASSERT_FALSE(received.empty());
+    std::size_t next = 0;
+    for (const auto& [id, data] : received) {
+        EXPECT_EQ(id, 0x0B) << data;
+        auto at = std::find(sent.begin() + static_cast<std::ptrdiff_t>(next), sent.end(), data);
+        ASSERT_NE(at, sent.end()) << "not sent, repeated or out of order: " << data;
+        next = static_cast<std::size_t>(at - sent.begin()) + 1;
+    }
+    EXPECT_EQ(ch.channelLock.count(), 1u);
 }
 
 }  // namespace
