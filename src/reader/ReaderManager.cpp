@@ -48,11 +48,7 @@ std::string registryText(const RegistryKey& key, const char* name) {
 }  // namespace
 
 ReaderChannel::ReaderChannel(ReaderManager& manager, Clock& clock)
-    : owner(&manager),
-      signal(0, 1, clock),
-      channelLock(1, 1, clock),
-      rfidActivity(0, 1, clock),
-      aimCancel(0, 1, clock) {}
+    : owner(&manager), channelLock(1, 1, clock), aimCancel(0, 1, clock), tag(clock) {}
 
 ReaderChannel::~ReaderChannel() {
     closePort(*this);
@@ -68,31 +64,20 @@ void ReaderChannel::initialise() {
     codeTypeId = 0;
     codeTypeName.clear();
     decodeData.clear();
-    userData.clear();
-    readStart = 0;
-    readLength = 0;
-    blockSize = 0;
     rfidVariant = 0;
-    loginKey.clear();
-    keyType = 0;
-    tagType = 0;
-    tagitBlockCount = 0;
-    tagitInfoByte = 0;
     parameterImage.clear();
     triggerOn = 0;
     stopPending = 0;
-    signal.reset(0);
     channelLock.reset(1);
-    rfidActivity.reset(0);
     aimCancel.reset(0);
     aimTime = 0;
-    smallBuffer.clear();
+    tag.clear();
 }
 
 ReaderManager::ReaderManager(const ReaderPlatform& platform, ReaderHooks* hooks)
     : platform_(platform),
       hooks_(hooks != nullptr ? hooks : &defaultHooks_),
-      rfidListenerEnded(0, 1, *platform_.clock),
+      rfidListenerEnded_(0, 1, *platform_.clock),
       signalTiming{Semaphore(0, 1, *platform_.clock), Semaphore(0, 1, *platform_.clock),
                    Semaphore(0, 1, *platform_.clock)},
       barcode(*this, *platform_.clock),
@@ -210,9 +195,9 @@ std::int32_t ReaderManager::openReader(std::int32_t which, EngineType hint) {
             hooks_->applySettings(channel);
             return 1;
         case RfidOpen::IdleListener:
-            if (!rfidListenerThread.joinable()) {
-                rfidListenerStop = 0;
-                rfidListenerThread = std::thread([this] { rfidIdleListener(&rfid); });
+            if (!rfidListenerThread_.joinable()) {
+                rfidListenerStop_ = 0;
+                rfidListenerThread_ = std::thread([this] { rfidIdleListener(&rfid); });
             }
             return hooks_->applySettings(channel);
         case RfidOpen::LinkOnly:
@@ -224,28 +209,28 @@ std::int32_t ReaderManager::openReader(std::int32_t which, EngineType hint) {
 }
 
 void ReaderManager::rfidIdleListener(ReaderChannel* channel) {
-    while (rfidListenerStop == 0) {
-        if (channel->rfidActivity.wait(rfidIdleSeconds * 1000)) {
+    while (rfidListenerStop_ == 0) {
+        if (channel->tag.activity.wait(rfidIdleSeconds * 1000)) {
             continue;
         }
         channel->channelLock.wait();
         closePort(*channel);
         channel->channelLock.release();
     }
-    rfidListenerEnded.release();
+    rfidListenerEnded_.release();
 }
 
 void ReaderManager::stopRfidListener() {
-    if (!rfidListenerThread.joinable()) {
+    if (!rfidListenerThread_.joinable()) {
         return;
     }
-    rfidListenerStop = 1;
-    rfid.rfidActivity.release();
+    rfidListenerStop_ = 1;
+    rfid.tag.activity.release();
     // The listener normally ends at once. One that is still waiting for the channel lock (an RFID
     // exchange in progress) is joined all the same: it uses this manager, so it must not outlive
     // it, and the exchange it waits for is bounded by its own time-outs.
-    rfidListenerEnded.wait(kListenerEndWaitMs);
-    rfidListenerThread.join();
+    rfidListenerEnded_.wait(kListenerEndWaitMs);
+    rfidListenerThread_.join();
 }
 
 void ReaderManager::closeReader(std::int32_t which) {
@@ -259,7 +244,7 @@ void ReaderManager::closeReader(std::int32_t which) {
         return;
     }
     stopRfidListener();
-    rfidListenerEnded.reset(0);
+    rfidListenerEnded_.reset(0);
     if (deviceModel_ == DeviceModel::HRT400CE) {
         if (platform_.rfidLink != nullptr) {
             platform_.rfidLink->linkClose(kRfidPort);

@@ -24,6 +24,7 @@
 #include "platform/SerialPort.h"
 #include "platform/SystemLibrary.h"
 #include "reader/ReaderTypes.h"
+#include "rfid/RfidTag.h"
 #include "rfid/link/RfidLinkApi.h"
 
 namespace vandora {
@@ -77,26 +78,16 @@ struct ReaderChannel {
     std::int32_t codeTypeId = 0;
     ByteString codeTypeName;
     ByteString decodeData;
-    ByteString userData;
-    std::int32_t readStart = 0;
-    std::uint32_t readLength = 0;
-    std::uint32_t blockSize = 0;
     std::int32_t rfidVariant = 0;
-    ByteString loginKey;
-    std::int32_t keyType = 0;
-    std::int32_t tagType = 0;
-    std::int32_t tagitBlockCount = 0;
-    std::int32_t tagitInfoByte = 0;
     ByteString parameterImage;
     std::atomic<std::int32_t> triggerOn{0};
     // A trigger release that found the channel busy; the holder sends the stop when it lets go.
     std::atomic<std::int32_t> stopPending{0};
-    Semaphore signal;
     Semaphore channelLock;
-    Semaphore rfidActivity;
     Semaphore aimCancel;
     std::uint32_t aimTime = 0;
-    std::vector<std::uint8_t> smallBuffer;
+    // The tag in the field (RFID channel only).
+    RfidTagState tag;
 };
 
 class ReaderManager {
@@ -124,7 +115,7 @@ class ReaderManager {
     ReaderChannel& channel(std::int32_t which) { return which == kRfidPort ? rfid : barcode; }
     const ReaderPlatform& platform() const { return platform_; }
     Clock& clock() const { return *platform_.clock; }
-    bool hasRfidListener() const { return rfidListenerThread.joinable(); }
+    bool hasRfidListener() const { return rfidListenerThread_.joinable(); }
 
   private:
     void rfidIdleListener(ReaderChannel* channel);
@@ -134,14 +125,13 @@ class ReaderManager {
     ReaderHooks defaultHooks_;
     ReaderHooks* hooks_;
 
-  public:
-    std::thread rfidListenerThread;
-    Semaphore rfidListenerEnded;
-    ByteString statusText;
-    std::atomic<std::int32_t> rfidListenerStop{0};
-
-  private:
+    std::thread rfidListenerThread_;
+    Semaphore rfidListenerEnded_;
+    std::atomic<std::int32_t> rfidListenerStop_{0};
     std::int32_t deviceModel_ = DeviceModel::Unknown;
+
+  public:
+    ByteString statusText;
 
   public:
     // Host-side options of the CCD/Laser engine, used when naming EAN/UPC codes.

@@ -137,7 +137,7 @@ std::int32_t triggerRfidHex(ReaderChannel& channel, std::int32_t on) {
         channel.triggerOn = 0;
         return 1;
     }
-    const char* frame = hexDetectionFrame(channel.tagType);
+    const char* frame = hexDetectionFrame(channel.tag.tagType);
     if (frame == nullptr) {
         return 0;
     }

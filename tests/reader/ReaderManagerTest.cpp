@@ -248,7 +248,7 @@ TEST(RfidIdleListenerThreaded, ClosesTheHexModulePortAfterTheIdleTimeUnlessARead
     };
     // A read within the idle time restarts it.
     std::this_thread::sleep_for(std::chrono::milliseconds(1000));
-    manager.rfid.rfidActivity.release();
+    manager.rfid.tag.activity.release();
     std::this_thread::sleep_for(std::chrono::milliseconds(1000));
     EXPECT_TRUE(portOpen()) << "closed although a read came " << clock.nowMs() - opened;
     for (int i = 0; i < 500 && portOpen(); ++i) {

@@ -331,7 +331,7 @@ TEST(RfidHexTrigger, SendsTheDetectionFrameOfTheTagFamily) {
         ReaderRig rig;
         auto model = rig.script(2);
         ReaderChannel& ch = rig.openChannel(2, EngineType::RfidHex);
-        ch.tagType = c.tagType;
+        ch.tag.tagType = c.tagType;
         EXPECT_EQ(setTrigger(ch, 1), c.frame != nullptr ? 1 : 0);
         if (c.frame != nullptr) {
             EXPECT_EQ(model->frames, std::vector<Bytes>{bytesOf(c.frame)});
