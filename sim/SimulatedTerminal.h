@@ -13,7 +13,8 @@
 
 #include "SimulatedPort.h"
 #include "engines/EngineModels.h"
-#include "reader/ReaderManager.h"
+#include "reader/ReaderPlatform.h"
+#include "reader/ReaderTypes.h"
 
 namespace vandora::sim {
 

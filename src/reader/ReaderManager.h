@@ -23,6 +23,7 @@
 #include "platform/Semaphore.h"
 #include "platform/SerialPort.h"
 #include "platform/SystemLibrary.h"
+#include "reader/ReaderPlatform.h"
 #include "reader/ReaderTypes.h"
 #include "rfid/RfidTag.h"
 #include "rfid/link/RfidLinkApi.h"
@@ -31,19 +32,6 @@ namespace vandora {
 
 class ReaderManager;
 struct ReaderChannel;
-
-// The operating-system services the reader code uses. Not owned.
-struct ReaderPlatform {
-    Clock* clock = &RealClock::instance();
-    SerialPortProvider* ports = nullptr;
-    EngineReadyLine* readyLine = nullptr;
-    RfidLinkApi* rfidLink = nullptr;
-    // Registry file; empty: $VANDORA_REGISTRY or the default path.
-    std::string registryPath;
-    // Password text handed to the binary link on open (8 hexadecimal characters); empty: the
-    // link's built-in default.
-    std::string linkPassword;
-};
 
 // Seams to the subsystems that come with settings and notifications. The defaults do nothing and
 // report success.
