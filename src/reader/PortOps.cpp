@@ -20,6 +20,19 @@ std::int32_t fail(ReaderChannel& channel, int error) {
     return 0;
 }
 
+// Errors of a device that went away (unplugged, powered down, its pseudo-terminal closed).
+bool isDeviceGone(int error) {
+    return error == EIO || error == ENXIO || error == ENODEV;
+}
+
+// The device is gone: its descriptor is closed at once, so that nothing waits on it any more and
+// every later call fails straight away; the owner sees `lost` and reopens when it comes back.
+std::int32_t failGone(ReaderChannel& channel, int error) {
+    channel.lost = 1;
+    closePort(channel);
+    return fail(channel, error);
+}
+
 std::int32_t openBinaryLink(ReaderChannel& channel) {
     ReaderManager& manager = *channel.owner;
     RfidLinkApi* link = manager.platform().rfidLink;
@@ -54,7 +67,7 @@ std::int32_t writeBytes(ReaderChannel& channel, const ByteString& bytes, bool pu
     std::size_t written = 0;
     int error = channel.handle->write(data.data(), data.size(), written);
     if (error != 0) {
-        return fail(channel, error);
+        return isDeviceGone(error) ? failGone(channel, error) : fail(channel, error);
     }
     if (written == 0) {
         return fail(channel, ETIMEDOUT);
@@ -97,6 +110,7 @@ std::int32_t openPort(ReaderChannel& channel) {
     port->setBufferSizes(kPortBufferBytes, kPortBufferBytes);
     port->purge(kPurgeAll);
     channel.handle = std::move(port);
+    channel.lost = 0;
     return 1;
 }
 
@@ -125,7 +139,7 @@ std::int32_t readByte(ReaderChannel& channel, std::uint8_t& out) {
     int error = channel.handle->read(&out, 1, got);
     if (error != 0) {
         out = 0;
-        return fail(channel, error);
+        return isDeviceGone(error) ? failGone(channel, error) : fail(channel, error);
     }
     if (got != 1) {
         return fail(channel, 0);

@@ -4,6 +4,8 @@
 //
 // Results are 32-bit, nonzero for success. On failure the errno of the port is kept in the
 // channel's lastError; a read that times out keeps 0 there (nothing went wrong with the port).
+// A read or write error that says the device is gone closes the port and sets the channel's
+// `lost`.
 // No locking here: callers hold the channel's channelLock around scan-time traffic.
 #pragma once
 

@@ -68,6 +68,7 @@ void ReaderChannel::initialise() {
     parameterImage.clear();
     triggerOn = 0;
     stopPending = 0;
+    lost = 0;
     channelLock.reset(1);
     aimCancel.reset(0);
     aimTime = 0;

@@ -69,6 +69,9 @@ struct ReaderChannel {
     std::int32_t rfidVariant = 0;
     ByteString parameterImage;
     std::atomic<std::int32_t> triggerOn{0};
+    // The device went away under an open port (read or write error EIO, ENXIO or ENODEV); the
+    // port is closed then. Cleared when the port opens again.
+    std::atomic<std::int32_t> lost{0};
     // A trigger release that found the channel busy; the holder sends the stop when it lets go.
     std::atomic<std::int32_t> stopPending{0};
     Semaphore channelLock;

@@ -5,6 +5,7 @@
 #include <cerrno>
 
 #include "ReaderRig.h"
+#include "reader/Exchange.h"
 
 namespace vandora::testing {
 namespace {
@@ -47,6 +48,44 @@ TEST(PortRead, VanishedDeviceFailsWithItsError) {
     EXPECT_EQ(readByte(ch, out), 0);
     EXPECT_EQ(out, 0);
     EXPECT_EQ(ch.lastError, static_cast<std::uint32_t>(EIO));
+}
+
+// A device that goes away is noticed at the first failing read or write: the port is closed
+// at once, so that nothing waits on the dead device (each later exchange fails without its
+// time-outs), and reopening clears the mark. A plain time-out or another error is no loss.
+TEST(PortLoss, GoneDeviceClosesThePortAndMarksTheChannelLost) {
+    struct Case {
+        const char* name;
+        bool onRead;
+        int error;
+        bool gone;
+    };
+    const Case cases[] = {
+        {"read EIO", true, EIO, true},        {"read ENXIO", true, ENXIO, true},
+        {"write EIO", false, EIO, true},      {"write ENODEV", false, ENODEV, true},
+        {"read EAGAIN", true, EAGAIN, false}, {"write EINVAL", false, EINVAL, false},
+    };
+    for (const Case& c : cases) {
+        ReaderRig rig;
+        rig.script(1);
+        ReaderChannel& ch = rig.openChannel(1, EngineType::Imager2D);
+        (c.onRead ? rig.port(1).faults().readError : rig.port(1).faults().writeError) = c.error;
+        std::uint8_t out = 0;
+        EXPECT_EQ(c.onRead ? readByte(ch, out) : writeFrame(ch, ByteString("x")), 0) << c.name;
+        EXPECT_EQ(ch.lastError, static_cast<std::uint32_t>(c.error)) << c.name;
+        EXPECT_EQ(ch.lost.load(), c.gone ? 1 : 0) << c.name;
+        EXPECT_EQ(ch.isOpen(), !c.gone) << c.name;
+        if (!c.gone) {
+            continue;
+        }
+        std::uint64_t start = rig.clock.nowMs();
+        ByteString reply;
+        EXPECT_EQ(exchange(ch, ByteString("x"), 1000, &reply, 5), 0) << c.name;
+        EXPECT_EQ(rig.elapsedMs(start), 0u) << c.name << ": nothing waits on a gone device";
+        // The device comes back: a new port object without the fault.
+        ASSERT_EQ(openPort(ch), 1) << c.name;
+        EXPECT_EQ(ch.lost.load(), 0) << c.name;
+    }
 }
 
 TEST(PortOpen, FailureKeepsTheErrorAndNoHandle) {
