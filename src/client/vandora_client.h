@@ -3,7 +3,10 @@
  * The service leaves each decode as one record in the message queue /VandoraQueue and sets the
  * event /DecodeEvent (a named semaphore), both followed by $VANDORA_IPC_SUFFIX when it is set.
  * A reader waits on the event, then takes the record. The queue holds one record: a newer decode
- * replaces one nobody took.
+ * replaces one that no reader has been woken for. A reader that keeps up (waits again as soon as
+ * it has a record) gets every decode, in order, once. A slow reader misses the decodes that came
+ * while it was not waiting, all but the last; a reader that was woken but takes its record only
+ * after 200 ms loses it to the next decode.
  *
  *   vandora_client* c = vandora_client_open();
  *   vandora_decode d;

@@ -20,6 +20,8 @@ std::string withSuffix(const char* base) {
 }
 
 constexpr long kWriteWaitNs = 10L * 1000 * 1000;
+// How long a record that a reader has been woken for may keep the queue full.
+constexpr long kClaimedWaitNs = 200L * 1000 * 1000;
 }  // namespace
 
 std::string decodeQueueName() {
@@ -56,6 +58,19 @@ void DecodeChannelWriter::discardUnread() {
     if (reader_ == static_cast<mqd_t>(-1)) {
         return;
     }
+    mq_attr attr{};
+    if (mq_getattr(reader_, &attr) != 0 || attr.mq_curmsgs == 0) {
+        return;
+    }
+    // A record still waiting is dropped only while its event is still set, that is while no
+    // reader has been woken for it; taking the event here un-announces it. A reader that took the
+    // event is about to take the record: write() waits for it instead.
+    if (event_ != SEM_FAILED && sem_trywait(event_) == 0) {
+        drain();
+    }
+}
+
+void DecodeChannelWriter::drain() {
     std::vector<char> buffer(kDecodeMessageSize);
     unsigned priority = 0;
     while (mq_receive(reader_, buffer.data(), buffer.size(), &priority) >= 0) {
@@ -66,14 +81,26 @@ bool DecodeChannelWriter::write(const std::uint8_t* record, std::size_t size) {
     if (queue_ == static_cast<mqd_t>(-1)) {
         return false;
     }
-    timespec deadline{};
-    clock_gettime(CLOCK_REALTIME, &deadline);
-    deadline.tv_nsec += kWriteWaitNs;
-    if (deadline.tv_nsec >= 1000000000L) {
-        deadline.tv_sec += 1;
-        deadline.tv_nsec -= 1000000000L;
+    auto send = [&](long waitNs) {
+        timespec deadline{};
+        clock_gettime(CLOCK_REALTIME, &deadline);
+        deadline.tv_nsec += waitNs;
+        while (deadline.tv_nsec >= 1000000000L) {
+            deadline.tv_sec += 1;
+            deadline.tv_nsec -= 1000000000L;
+        }
+        return mq_timedsend(queue_, reinterpret_cast<const char*>(record), size, 0, &deadline) == 0;
+    };
+    if (send(kClaimedWaitNs)) {
+        return true;
     }
-    return mq_timedsend(queue_, reinterpret_cast<const char*>(record), size, 0, &deadline) == 0;
+    // A reader woke for the waiting record and never took it: it is gone or stuck, and the new
+    // record takes the place of the old one.
+    if (errno != ETIMEDOUT || reader_ == static_cast<mqd_t>(-1)) {
+        return false;
+    }
+    drain();
+    return send(kWriteWaitNs);
 }
 
 void DecodeChannelWriter::setEvent() {

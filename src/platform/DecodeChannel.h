@@ -26,9 +26,10 @@ std::string decodeEventName();
 class DecodeChannel {
   public:
     virtual ~DecodeChannel() = default;
-    // Throws away a record no reader has taken (the queue holds one); never waits.
+    // Throws away a record no reader has been woken for (the queue holds one); never waits.
     virtual void discardUnread() = 0;
-    // Writes one record, waiting at most 10 ms for room; false when it could not (no room, no
+    // Writes one record. A record still in the queue is one a reader was woken for: the write
+    // waits up to 200 ms for the reader to take it, then replaces it. False when it could not (no
     // queue, a record of the wrong size).
     virtual bool write(const std::uint8_t* record, std::size_t size) = 0;
     // Sets the event unless it is already set; never waits.
@@ -51,6 +52,8 @@ class DecodeChannelWriter final : public DecodeChannel {
     void setEvent() override;
 
   private:
+    void drain();
+
     mqd_t queue_ = static_cast<mqd_t>(-1);
     mqd_t reader_ = static_cast<mqd_t>(-1);
     sem_t* event_ = SEM_FAILED;
