@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/Bus.h"
 #include "platform/DecodeChannel.h"
@@ -112,15 +113,24 @@ TEST(DecodeChannel, ClientParsesRfidRecords) {
     EXPECT_EQ(decode.data[4094], 'z');
 }
 
-TEST(DecodeChannel, AFullQueueRefusesTheWrite) {
+TEST(DecodeChannel, TheQueueHoldsOneRecord) {
     IpcNames names;
     DecodeChannelWriter writer;
     ASSERT_TRUE(writer.ready());
-    DecodeQueueRecord record = barcodeRecord(1, ByteString("a"));
-    ASSERT_TRUE(writer.write(record.data(), record.size()));
-    EXPECT_FALSE(writer.write(record.data(), record.size())) << "the queue holds one record";
-    writer.discardUnread();
-    EXPECT_TRUE(writer.write(record.data(), record.size()));
+    DecodeQueueRecord first = barcodeRecord(1, ByteString("a"));
+    DecodeQueueRecord second = barcodeRecord(1, ByteString("b"));
+    ASSERT_TRUE(writer.write(first.data(), first.size()));
+    // No event is set, as if a reader had been woken for the first record and never took it:
+    // the second write waits for it, then takes its place.
+    EXPECT_TRUE(writer.write(second.data(), second.size()));
+    mqd_t queue = mq_open(decodeQueueName().c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_NE(queue, static_cast<mqd_t>(-1));
+    std::vector<char> buffer(kDecodeMessageSize);
+    ASSERT_EQ(mq_receive(queue, buffer.data(), buffer.size(), nullptr),
+              static_cast<ssize_t>(kDecodeMessageSize));
+    EXPECT_EQ(buffer[133], 'b');
+    EXPECT_LT(mq_receive(queue, buffer.data(), buffer.size(), nullptr), 0) << "one record";
+    mq_close(queue);
 }
 
 // vandoractl listen, as an application would run it, prints each record it takes.
