@@ -204,7 +204,7 @@ int SimulatedPort::getModemStatus(std::uint32_t& bits) {
     if (faults_.noModemLines) {
         return ENOTTY;
     }
-    bits = cts_ ? kModemCts : 0;
+    bits = cts_ ? std::uint32_t{kModemCts} : 0U;
     return 0;
 }
 

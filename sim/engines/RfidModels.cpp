@@ -46,11 +46,9 @@ constexpr HexDetection kDetections[] = {
     // Tag-it: ten bytes, the UID in bytes 2 to 5, then the information byte and block count.
     {0x34, 8,
      [](const std::vector<std::uint8_t>& uid) {
-         std::vector<std::uint8_t> field = {0x00, 0x00};
-         field.insert(field.end(), uid.begin(), uid.end());
-         field.resize(8, 0x00);
-         field.push_back(0x00);
-         field.push_back(0x08);
+         std::vector<std::uint8_t> field(10, 0x00);
+         std::copy_n(uid.begin(), std::min<std::size_t>(uid.size(), 6), field.begin() + 2);
+         field[9] = 0x08;
          return "[" + hexText(field) + "]";
      },
      "[]"},

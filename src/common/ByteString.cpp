@@ -145,6 +145,8 @@ void ByteString::append(const char* text) {
 
 void ByteString::append(const ByteString& other) {
     if (&other == this) {
+        // Growing this string would move the bytes being appended, hence a copy first.
+        // NOLINTNEXTLINE(performance-unnecessary-copy-initialization)
         ByteString copy(other);
         append(copy);
         return;

@@ -383,7 +383,7 @@ IniEntry* IniSection::findMutable(const ByteString& key) {
 }
 
 void IniSection::add(ByteString key, ByteString value) {
-    entries_.push_back(IniEntry{std::move(key), std::move(value)});
+    entries_.emplace_back(std::move(key), std::move(value));
     indexLast();
 }
 

@@ -404,8 +404,10 @@ int TermiosSerialPort::getModemStatus(std::uint32_t& bits) {
     if (::ioctl(fd_, TIOCMGET, &lines) != 0) {
         return errno;
     }
-    bits = ((lines & TIOCM_CTS) != 0 ? kModemCts : 0) | ((lines & TIOCM_DSR) != 0 ? kModemDsr : 0) |
-           ((lines & TIOCM_RI) != 0 ? kModemRing : 0) | ((lines & TIOCM_CD) != 0 ? kModemDcd : 0);
+    bits = ((lines & TIOCM_CTS) != 0 ? std::uint32_t{kModemCts} : 0U) |
+           ((lines & TIOCM_DSR) != 0 ? std::uint32_t{kModemDsr} : 0U) |
+           ((lines & TIOCM_RI) != 0 ? std::uint32_t{kModemRing} : 0U) |
+           ((lines & TIOCM_CD) != 0 ? std::uint32_t{kModemDcd} : 0U);
     return 0;
 }
 

@@ -446,6 +446,7 @@ std::int32_t receiveImage(ReaderChannel& channel, const std::function<void(int)>
         previous = byte;
     }
     std::uint8_t length = previous;
+    // Two bytes are skipped, one per call. NOLINTNEXTLINE(misc-redundant-expression)
     if (readByte(channel, byte) == 0 || readByte(channel, byte) == 0) {
         return 0;
     }

@@ -18,7 +18,7 @@ namespace vandora {
 // Longest reply, decode or image the readers accept before giving up; far above anything an
 // engine sends, and a guard against endless streams.
 constexpr std::size_t kMaxReplyBytes = 65536;
-constexpr std::size_t kMaxImageBytes = 16 * 1024 * 1024;
+constexpr std::size_t kMaxImageBytes = std::size_t{16} * 1024 * 1024;
 
 // Frames and writes a command, optionally reads and checks the reply, and retries. With reply
 // null the command is written once. Retries below 1 with a reply fails without sending.

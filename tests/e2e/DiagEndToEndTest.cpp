@@ -147,7 +147,7 @@ INSTANTIATE_TEST_SUITE_P(
         IdentifyCase{"Laser1D955", 9, nullptr, false, 9, "engine=9 baud=38400 variant=0"},
         IdentifyCase{"RfidAscii", 5, nullptr, true, 5, "engine=5 baud=57600 variant=1"},
         IdentifyCase{"RfidHex", 6, nullptr, true, 6, "engine=6 baud=115200 variant=2"}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& test) { return std::string(test.param.name); });
 
 TEST(DiagIdentifyFailure, SilentEngineAndBadArguments) {
     SimProcess sim({"--engine", "3", "--silent"});
@@ -193,7 +193,7 @@ INSTANTIATE_TEST_SUITE_P(
         ScanCase{"LongRange1D", 4, "03:414243", "type=3 name=Code 128 data=414243"},
         ScanCase{"Imager2D4507", 8, "11:5044463431", "type=17 name=PDF417 data=5044463431"},
         ScanCase{"Laser1D955", 9, "01:3339", "type=1 name=Code 39 data=3339"}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& test) { return std::string(test.param.name); });
 
 TEST(DiagScanFailure, NoReadReportsTheError) {
     SimProcess sim({"--engine", "3", "--decode", "noread"});

@@ -53,7 +53,7 @@ INSTANTIATE_TEST_SUITE_P(
                  0},
         HintCase{"Laser955AndRfidHex",
                  "[Barcode Reader 1D_LR]\r\nhas1D_955=1\r\n[RFID]\r\nhasRfid=6\r\n", 9, 6}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& test) { return std::string(test.param.name); });
 
 // An engine model on port 1, opened through the manager as the service does.
 class TransferTest : public ::testing::Test {

@@ -98,7 +98,7 @@ INSTANTIATE_TEST_SUITE_P(
                    u"U,data;"},
         OutputCase{"NoKeyboard", 1, "x", "X", nullptr,
                    with([](OutputOptions& s) { s.keyboardEmu = 0; }), u""}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& test) { return std::string(test.param.name); });
 
 TEST(ConvertDecodeText, OnlyTwoDimensionalTextCodesOfImagersAreConverted) {
     setenv("VANDORA_CODEPAGE", "CP936", 1);
@@ -277,7 +277,7 @@ INSTANTIATE_TEST_SUITE_P(
                 true,
                 {"key 233 0 0", "key 233 0 2", "key 9 0 0", "key 9 0 2"},
                 0}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& test) { return std::string(test.param.name); });
 
 }  // namespace
 }  // namespace vandora
@@ -351,7 +351,7 @@ INSTANTIATE_TEST_SUITE_P(
                     {8, le32(30)},
                     {12, kUid30.substr(0, 20)},
                     {133, pattern(4095)}}}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& test) { return std::string(test.param.name); });
 
 }  // namespace
 }  // namespace vandora

@@ -120,7 +120,7 @@ INSTANTIATE_TEST_SUITE_P(
                                   false,
                                   {"discard", "write 4232", "event"},
                                   1}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& test) { return std::string(test.param.name); });
 
 }  // namespace
 }  // namespace vandora

@@ -177,7 +177,7 @@ INSTANTIATE_TEST_SUITE_P(
                                0, 0, 0, 0, 0, 0, 0, "unkonwn", "abc"},
                       NameCase{"PacketEmpty", 8, "", 0, 0, 0, 0, 0, 0, 0, "unkonwn", ""},
                       NameCase{"NoEngine", 0, "A123x", 0, 0, 0, 0, 0, 0, 0, "", "A123x"}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& test) { return std::string(test.param.name); });
 
 }  // namespace
 }  // namespace vandora::testing

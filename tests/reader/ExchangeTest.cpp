@@ -168,7 +168,7 @@ INSTANTIATE_TEST_SUITE_P(
         ReplyCase{"PacketCutShortFails", 3, Bytes{0x08, 0xC6, 0x00}, 0, {}},
         ReplyCase{"PacketLengthZeroDoesNotUnderflow", 3, Bytes{0x00, 0x01}, 1, Bytes{0x00}},
         ReplyCase{"PacketLengthOne", 9, Bytes{0x01}, 1, Bytes{0x01}}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& test) { return std::string(test.param.name); });
 
 TEST(ReadReply, EndlessOrNulStreamsFailWithBoundedMemory) {
     struct Case {

@@ -175,7 +175,7 @@ INSTANTIATE_TEST_SUITE_P(
                      1,
                      6,
                      115200}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& test) { return std::string(test.param.name); });
 
 TEST(IdentifyVariant, RfidModulesRecordTheirVariant) {
     struct Case {

@@ -201,7 +201,7 @@ INSTANTIATE_TEST_SUITE_P(
                       WakeCase{"KernelControlSilent", 2, false, false, true, 1, 100},
                       WakeCase{"KernelControlFailsOnRaise", 1, true, false, false, 1, 100},
                       WakeCase{"KernelControlFailsOnDrop", 4, true, false, false, 0, 50}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& test) { return std::string(test.param.name); });
 
 TEST(RfidLinkOpen, Model4OpensNoSerialPortAndRetriesOnceAfter2000ms) {
     struct Case {

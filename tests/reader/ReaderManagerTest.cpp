@@ -65,7 +65,7 @@ INSTANTIATE_TEST_SUITE_P(
         ModelCase{"PocketPc", "[HKEY_LOCAL_MACHINE\\Ident]\nName=Pocket_PC\n", 3},
         ModelCase{"CaseSensitive", "[HKEY_LOCAL_MACHINE\\Ident]\nDeviceModel=hrt200ce\n", 0},
         ModelCase{"NoPrefixMatch", "[HKEY_LOCAL_MACHINE\\Ident]\nDeviceModel=HRT200CE-X\n", 0}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& test) { return std::string(test.param.name); });
 
 // Hooks that record what the manager asked for.
 class RecordingHooks final : public ReaderHooks {
@@ -134,7 +134,7 @@ INSTANTIATE_TEST_SUITE_P(
                   0},
         StartCase{"SkippedChannelsSayNothing", 0, 0, 0, 0, false, false, "", 0},
         StartCase{"RfidOnly", 0, 5, 0, 0, false, true, "", 1}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& test) { return std::string(test.param.name); });
 
 TEST(StartReaders, SecondCallLeavesWorkingChannelsAlone) {
     ReaderRig rig;

@@ -200,7 +200,7 @@ INSTANTIATE_TEST_SUITE_P(
         CcdCase{"Ean128Disabled", 5, true, false, "U123data\r", 0, 0, "", false},
         CcdCase{"Mode7DropsUnknownTypes", 7, false, false, "V123data\r", 0, 0, "", false},
         CcdCase{"Mode7KeepsKnownTypes", 7, false, false, "H123data\r", 1, 0, "data", false}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& test) { return std::string(test.param.name); });
 
 class LongRangeScan : public ScanTest {
   protected:
