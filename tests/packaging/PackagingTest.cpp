@@ -1,15 +1,19 @@
 // The files of packaging/ as systemd and the bus daemon read them. Where a tool is missing the
 // test says so and skips.
+#include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
+#include <systemd/sd-bus.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -110,36 +114,152 @@ TEST_F(Packaging, UnitsVerifyCleanlyAndAreSandboxed) {
     }
 }
 
-// The bus policy is a configuration the bus daemon accepts: a daemon with it included starts.
-TEST_F(Packaging, BusPolicyLoadsIntoABusDaemon) {
-    Result which = run("command -v dbus-daemon");
-    if (which.status != 0) {
+// A bus daemon of the test's own with the bus policy included after the base rules of a system
+// bus (nothing may be owned or called unless a policy allows it).
+class BusPolicy : public Packaging {
+  protected:
+    void TearDown() override {
+        if (daemon_ > 0) {
+            ::kill(daemon_, SIGTERM);
+        }
+        Packaging::TearDown();
+    }
+
+    // Starts the daemon with `policy`; false, with the reason in error, when it does not start.
+    bool startDaemon(const std::string& policy, std::string& error) {
+        fs::path policyFile = scratch_ / "policy.conf";
+        std::ofstream(policyFile) << policy;
+        fs::path config = scratch_ / "bus.conf";
+        std::ofstream(config)
+            << "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration "
+               "1.0//EN\"\n"
+               " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
+               "<busconfig>\n"
+               "  <type>system</type>\n"
+               "  <listen>unix:path="
+            << (scratch_ / "socket").string()
+            << "</listen>\n"
+               "  <auth>EXTERNAL</auth>\n"
+               "  <policy context=\"default\">\n"
+               "    <allow user=\"*\"/>\n"
+               "    <deny own=\"*\"/>\n"
+               "    <deny send_type=\"method_call\"/>\n"
+               "    <allow send_type=\"signal\"/>\n"
+               "    <allow send_requested_reply=\"true\" send_type=\"method_return\"/>\n"
+               "    <allow send_requested_reply=\"true\" send_type=\"error\"/>\n"
+               "    <allow receive_type=\"method_call\"/>\n"
+               "    <allow receive_type=\"method_return\"/>\n"
+               "    <allow receive_type=\"error\"/>\n"
+               "    <allow receive_type=\"signal\"/>\n"
+               "    <allow send_destination=\"org.freedesktop.DBus\"\n"
+               "           send_interface=\"org.freedesktop.DBus\"/>\n"
+               "  </policy>\n"
+               "  <include>"
+            << policyFile.string()
+            << "</include>\n"
+               "</busconfig>\n";
+        // In the background, it prints its address and process id once it runs.
+        Result started = run("dbus-daemon --config-file=" + config.string() +
+                                 " --fork --print-address=1 --print-pid=1 2>" +
+                                 (scratch_ / "daemon.err").string(),
+                             false);
+        std::istringstream lines(started.output);
+        long pid = 0;
+        std::getline(lines, address_);
+        lines >> pid;
+        if (started.status != 0 || pid <= 0 || address_.empty()) {
+            error = started.output + readFile(scratch_ / "daemon.err");
+            return false;
+        }
+        daemon_ = static_cast<pid_t>(pid);
+        return true;
+    }
+
+    static std::string policyText() {
+        return readFile(fs::path(VANDORA_SOURCE_DIR) / "packaging" / "org.vandora.Reader.conf");
+    }
+
+    std::string address_;
+    pid_t daemon_ = -1;
+};
+
+TEST_F(BusPolicy, LoadsIntoABusDaemon) {
+    if (run("command -v dbus-daemon").status != 0) {
         GTEST_SKIP() << "dbus-daemon is not installed: the bus policy was not checked";
     }
-    fs::path policy = fs::path(VANDORA_SOURCE_DIR) / "packaging" / "org.vandora.Reader.conf";
-    ASSERT_TRUE(fs::exists(policy));
-    fs::path config = scratch_ / "bus.conf";
-    std::ofstream(config) << "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus "
-                             "Configuration 1.0//EN\"\n"
-                             " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
-                             "<busconfig>\n"
-                             "  <type>system</type>\n"
-                             "  <listen>unix:path="
-                          << (scratch_ / "socket").string()
-                          << "</listen>\n"
-                             "  <auth>EXTERNAL</auth>\n"
-                             "  <include>"
-                          << policy.string()
-                          << "</include>\n"
-                             "</busconfig>\n";
-    // Started in the background, it prints its process id once it runs.
-    Result daemon = run("dbus-daemon --config-file=" + config.string() + " --fork --print-pid 2>" +
-                            (scratch_ / "daemon.err").string(),
-                        false);
-    ASSERT_EQ(daemon.status, 0) << readFile(scratch_ / "daemon.err");
-    pid_t pid = static_cast<pid_t>(std::atol(daemon.output.c_str()));
-    ASSERT_GT(pid, 0) << daemon.output;
-    ::kill(pid, SIGTERM);
+    std::string policy = policyText();
+    ASSERT_NE(policy, "");
+    std::string error;
+    EXPECT_TRUE(startDaemon(policy, error)) << error;
+}
+
+// Who may do what: the service's user owns the name, a member of the service's group calls the
+// service, anyone else is refused both. The callers run as another user, so this needs root;
+// the test's own user (root) stands for the user vandora and the group nogroup for the group.
+TEST_F(BusPolicy, OnlyTheGroupCallsAndOnlyTheServiceUserOwns) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "not root: callers of other users cannot be run, the policy's rules "
+                        "were not tried";
+    }
+    if (run("command -v dbus-daemon && command -v busctl && command -v setpriv").status != 0) {
+        GTEST_SKIP() << "dbus-daemon, busctl or setpriv missing: the policy's rules were not tried";
+    }
+    std::string policy = policyText();
+    for (const auto& [from, to] :
+         {std::pair<std::string, std::string>{"user=\"vandora\"", "user=\"root\""},
+          {"group=\"vandora\"", "group=\"nogroup\""}}) {
+        for (std::size_t at = policy.find(from); at != std::string::npos;
+             at = policy.find(from, at + to.size())) {
+            policy.replace(at, from.size(), to);
+        }
+    }
+    // The callers must reach the socket.
+    fs::permissions(scratch_,
+                    fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec);
+    std::string error;
+    ASSERT_TRUE(startDaemon(policy, error)) << error;
+
+    sd_bus* owner = nullptr;
+    ASSERT_GE(sd_bus_new(&owner), 0);
+    ASSERT_GE(sd_bus_set_address(owner, address_.c_str()), 0);
+    ASSERT_GE(sd_bus_set_bus_client(owner, 1), 0);
+    ASSERT_GE(sd_bus_start(owner), 0);
+    EXPECT_GE(sd_bus_request_name(owner, "org.vandora.Reader", 0), 0);
+    // The owner answers every call (with "unknown object": it serves nothing here).
+    std::atomic<bool> stop{false};
+    std::thread serving([&] {
+        while (!stop) {
+            while (sd_bus_process(owner, nullptr) > 0) {
+            }
+            sd_bus_wait(owner, 20000);
+        }
+    });
+
+    auto as = [&](int group, const std::string& call) {
+        return run("setpriv --reuid=65534 --regid=" + std::to_string(group) +
+                   " --clear-groups busctl --timeout=10 --address=" + address_ + " call " + call);
+    };
+    const std::string post =
+        "org.vandora.Reader /org/vandora/Reader org.vandora.Reader1 PostMessage sux WM_USER1DOWN 0 "
+        "0";
+    const std::string own =
+        "org.freedesktop.DBus /org/freedesktop/DBus org.freedesktop.DBus RequestName su "
+        "org.vandora.Reader 0";
+    const int member = 65534;  // nogroup
+    const int outsider = 1;    // daemon
+    Result fromMember = as(member, post);
+    EXPECT_EQ(fromMember.output.find("Access denied"), std::string::npos) << fromMember.output;
+    EXPECT_NE(fromMember.output.find("Unknown object"), std::string::npos)
+        << "the call reached the owner: " << fromMember.output;
+    Result fromOutsider = as(outsider, post);
+    EXPECT_NE(fromOutsider.output.find("Access denied"), std::string::npos) << fromOutsider.output;
+    Result owning = as(member, own);
+    EXPECT_NE(owning.output.find("Access denied"), std::string::npos) << owning.output;
+
+    stop = true;
+    sd_bus_close(owner);
+    serving.join();
+    sd_bus_flush_close_unref(owner);
 }
 
 }  // namespace
