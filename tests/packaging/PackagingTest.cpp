@@ -121,6 +121,7 @@ class BusPolicy : public Packaging {
     void TearDown() override {
         if (daemon_ > 0) {
             ::kill(daemon_, SIGTERM);
+            ::waitpid(daemon_, nullptr, 0);
         }
         Packaging::TearDown();
     }
@@ -158,20 +159,33 @@ class BusPolicy : public Packaging {
             << policyFile.string()
             << "</include>\n"
                "</busconfig>\n";
-        // In the background, it prints its address and process id once it runs.
-        Result started = run("dbus-daemon --config-file=" + config.string() +
-                                 " --fork --print-address=1 --print-pid=1 2>" +
-                                 (scratch_ / "daemon.err").string(),
-                             false);
-        std::istringstream lines(started.output);
-        long pid = 0;
-        std::getline(lines, address_);
-        lines >> pid;
-        if (started.status != 0 || pid <= 0 || address_.empty()) {
-            error = started.output + readFile(scratch_ / "daemon.err");
+        // It writes its address into the pipe once it runs; a daemon that refuses the
+        // configuration ends, and the pipe with it.
+        int pipeFds[2];
+        if (::pipe(pipeFds) != 0) {
+            error = "no pipe";
             return false;
         }
-        daemon_ = static_cast<pid_t>(pid);
+        std::string errors = (scratch_ / "daemon.err").string();
+        std::string printAddress = "--print-address=" + std::to_string(pipeFds[1]);
+        daemon_ = ::fork();
+        if (daemon_ == 0) {
+            ::close(pipeFds[0]);
+            std::freopen(errors.c_str(), "w", stderr);
+            ::execlp("dbus-daemon", "dbus-daemon", ("--config-file=" + config.string()).c_str(),
+                     "--nofork", printAddress.c_str(), static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        ::close(pipeFds[1]);
+        char c = 0;
+        while (::read(pipeFds[0], &c, 1) == 1 && c != '\n') {
+            address_.push_back(c);
+        }
+        ::close(pipeFds[0]);
+        if (address_.empty()) {
+            error = readFile(errors);
+            return false;
+        }
         return true;
     }
 
