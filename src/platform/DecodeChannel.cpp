@@ -118,10 +118,12 @@ bool DecodeChannelWriter::makeQueue(const std::string& name, uid_t serviceUser, 
             if (errno == ENOENT) {
                 continue;  // removed in the meantime
             }
+            // Not even readable: another user's (or one whose mode shuts its owner out).
             error_ = errno == EACCES
                          ? name +
-                               " belongs to another user: decodes are not handed to other "
-                               "programs through the queue and the event until it is removed"
+                               " belongs to another user or is closed to this one: decodes are "
+                               "not handed to other programs through the queue and the event "
+                               "until it is removed"
                          : "cannot open " + name + ": " + reason(errno);
             return false;
         }

@@ -96,9 +96,9 @@ TEST_F(DecodeChannelNames, OwnTakenNamesAreMadeAnewPrivateAndEmpty) {
     ASSERT_EQ(::stat(semaphoreFile().c_str(), &staleEvent), 0);
 
     // The mode must not depend on the umask.
-    mode_t umask = ::umask(0277);
+    mode_t oldMask = ::umask(0277);
     DecodeChannelWriter writer;
-    ::umask(umask);
+    ::umask(oldMask);
     ASSERT_TRUE(writer.ready()) << writer.error();
     EXPECT_EQ(writer.error(), "");
 
