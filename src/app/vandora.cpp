@@ -4,7 +4,9 @@
 //
 // Without a display, or with --headless, it runs without windows: status texts go to standard
 // error and "Do you want to quit?" is answered OK. SIGTERM and SIGINT quit as a confirmed quit
-// does, so the settings are read back from the engines and the INI file is written.
+// does, so the settings are read back from the engines and the INI file is written; when that
+// write fails the status text says where the settings were kept instead and the exit status
+// is 1.
 #include <poll.h>
 #include <signal.h>
 #include <sys/signalfd.h>
@@ -200,5 +202,5 @@ int main(int argc, char** argv) {
     if (signalFd >= 0) {
         close(signalFd);
     }
-    return code == 0 ? kExitOk : kExitFailed;
+    return code == 0 && !dialog.saveFailed() ? kExitOk : kExitFailed;
 }

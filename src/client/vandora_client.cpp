@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <mqueue.h>
 #include <semaphore.h>
+#include <sys/stat.h>
 #include <time.h>
 
 #include <cerrno>
@@ -24,6 +25,44 @@ bool ipcName(const char* base, char (&name)[256]) {
     const char* suffix = std::getenv("VANDORA_IPC_SUFFIX");
     int n = std::snprintf(name, sizeof name, "%s%s", base, suffix != nullptr ? suffix : "");
     return n > 0 && static_cast<size_t>(n) < sizeof name;
+}
+
+// The service makes a new queue and event under the names each time it starts, and wakes the
+// readers of the old pair once. After a wake that found no record, a reader whose queue is no
+// longer the one under the name moves to the new pair; it passes the wake on to the next reader
+// of the old pair, so that all of them move. True when it moved.
+bool followNewPair(vandora_client* client) {
+    char queueName[256];
+    char eventName[256];
+    if (!ipcName("/VandoraQueue", queueName) || !ipcName("/DecodeEvent", eventName)) {
+        return false;
+    }
+    mqd_t queue = mq_open(queueName, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (queue == static_cast<mqd_t>(-1)) {
+        return false;
+    }
+    struct stat now {};
+    struct stat held {};
+    if (fstat(queue, &now) != 0 || fstat(client->queue, &held) != 0 ||
+        (now.st_dev == held.st_dev && now.st_ino == held.st_ino)) {
+        mq_close(queue);
+        return false;
+    }
+    sem_t* event = sem_open(eventName, 0);
+    if (event == SEM_FAILED) {
+        mq_close(queue);
+        return false;
+    }
+    if (event != client->event) {
+        sem_post(client->event);
+    }
+    // The C library hands out one mapping per semaphore file; this close drops the extra count
+    // when the event was not replaced.
+    sem_close(client->event);
+    mq_close(client->queue);
+    client->queue = queue;
+    client->event = event;
+    return true;
 }
 }  // namespace
 
@@ -99,13 +138,8 @@ int vandora_client_wait(vandora_client* client, int timeout_ms, vandora_decode* 
     if (client == nullptr || out == nullptr) {
         return -1;
     }
-    int r;
-    if (timeout_ms < 0) {
-        do {
-            r = sem_wait(client->event);
-        } while (r != 0 && errno == EINTR);
-    } else {
-        timespec deadline{};
+    timespec deadline{};
+    if (timeout_ms >= 0) {
         clock_gettime(CLOCK_REALTIME, &deadline);
         deadline.tv_sec += timeout_ms / 1000;
         deadline.tv_nsec += static_cast<long>(timeout_ms % 1000) * 1000000L;
@@ -113,25 +147,40 @@ int vandora_client_wait(vandora_client* client, int timeout_ms, vandora_decode* 
             deadline.tv_sec += 1;
             deadline.tv_nsec -= 1000000000L;
         }
-        do {
-            r = sem_timedwait(client->event, &deadline);
-        } while (r != 0 && errno == EINTR);
-        if (r != 0 && errno == ETIMEDOUT) {
+    }
+    for (;;) {
+        int r;
+        if (timeout_ms < 0) {
+            do {
+                r = sem_wait(client->event);
+            } while (r != 0 && errno == EINTR);
+        } else {
+            do {
+                r = sem_timedwait(client->event, &deadline);
+            } while (r != 0 && errno == EINTR);
+            if (r != 0 && errno == ETIMEDOUT) {
+                return 0;
+            }
+        }
+        if (r != 0) {
+            return -1;
+        }
+        uint8_t record[VANDORA_RECORD_SIZE];
+        unsigned priority = 0;
+        ssize_t n =
+            mq_receive(client->queue, reinterpret_cast<char*>(record), sizeof record, &priority);
+        if (n >= 0) {
+            return vandora_parse_record(record, static_cast<size_t>(n), out) == 0 ? 1 : -1;
+        }
+        if (errno != EAGAIN) {
+            return -1;
+        }
+        // The event without a record: another reader took it, or the service started anew and
+        // this reader still held the pair it replaced; then the wait goes on on the new pair.
+        if (!followNewPair(client)) {
             return 0;
         }
     }
-    if (r != 0) {
-        return -1;
-    }
-    uint8_t record[VANDORA_RECORD_SIZE];
-    unsigned priority = 0;
-    ssize_t n =
-        mq_receive(client->queue, reinterpret_cast<char*>(record), sizeof record, &priority);
-    if (n < 0) {
-        // The event without a record: another reader took it.
-        return errno == EAGAIN ? 0 : -1;
-    }
-    return vandora_parse_record(record, static_cast<size_t>(n), out) == 0 ? 1 : -1;
 }
 
 }  // extern "C"

@@ -38,7 +38,9 @@ typedef struct vandora_decode {
 
 typedef struct vandora_client vandora_client;
 
-/* Opens the queue and the event (creating them when the service has not yet); NULL on error. */
+/* Opens the queue and the event (creating them when the service has not yet); NULL on error.
+ * The service makes both anew when it starts; a client opened before moves to the new pair by
+ * itself on its next wait. */
 vandora_client* vandora_client_open(void);
 void vandora_client_close(vandora_client* client);
 

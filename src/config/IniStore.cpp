@@ -6,7 +6,6 @@
 #include <unistd.h>
 #include <wctype.h>
 
-#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -286,89 +285,7 @@ void putAscii(std::vector<std::uint8_t>& out, std::string_view text) {
     }
 }
 
-std::string folderOf(const std::string& path) {
-    std::size_t slash = path.rfind('/');
-    if (slash == std::string::npos) {
-        return ".";
-    }
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-// A symbolic link is saved through, so the link stays and its target gets the new contents.
-std::string saveTarget(const std::string& path) {
-    struct stat info {};
-    if (::lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode)) {
-        if (char* resolved = ::realpath(path.c_str(), nullptr)) {
-            std::string target(resolved);
-            std::free(resolved);
-            return target;
-        }
-    }
-    return path;
-}
-
-bool writeAll(IniFileSystem& fs, int fd, const std::vector<std::uint8_t>& bytes) {
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        ssize_t n = fs.write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            return false;
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
-// Opens a new, unique temporary file in the folder of target, with the mode of the file it will
-// replace (or the usual mode for a new file).
-int openTemporary(const std::string& target, std::string& tempPath) {
-    static std::atomic<unsigned> counter{0};
-    std::string folder = folderOf(target);
-    const std::size_t slash = target.rfind('/');
-    const std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        tempPath = folder + "/." + base + ".tmp-" + std::to_string(::getpid()) + "-" +
-                   std::to_string(counter.fetch_add(1));
-        int fd = ::open(tempPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd >= 0) {
-            struct stat old {};
-            if (::stat(target.c_str(), &old) == 0) {
-                ::fchmod(fd, old.st_mode & 07777);
-            }
-            return fd;
-        }
-        if (errno != EEXIST) {
-            return -1;
-        }
-    }
-    return -1;
-}
-
-void syncFolder(const std::string& folder) {
-    int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        // Best effort: the rename is done; a folder that cannot be synced loses nothing now.
-        ::fsync(fd);
-        ::close(fd);
-    }
-}
-
 }  // namespace
-
-ssize_t IniFileSystem::write(int fd, const void* data, std::size_t size) {
-    return ::write(fd, data, size);
-}
-
-int IniFileSystem::fsync(int fd) {
-    return ::fsync(fd);
-}
-
-int IniFileSystem::rename(const char* from, const char* to) {
-    return ::rename(from, to);
-}
 
 // ---- IniSection
 
@@ -450,32 +367,21 @@ std::vector<std::uint8_t> IniStore::fileBytes() const {
 }
 
 std::int32_t IniStore::save(const std::string& path) {
-    IniFileSystem fs;
+    AtomicFileSystem fs;
     return save(path, fs);
 }
 
-std::int32_t IniStore::save(const std::string& path, IniFileSystem& fs) {
+std::int32_t IniStore::save(const std::string& path, AtomicFileSystem& fs) {
+    saveError_ = 0;
     if (sections_.empty()) {
         return 1;
     }
-    std::vector<std::uint8_t> bytes = fileBytes();
-    std::string target = saveTarget(path);
-    std::string tempPath;
-    int fd = openTemporary(target, tempPath);
-    if (fd < 0) {
+    AtomicFile file(path);
+    if (file.write(fileBytes(), fs) == 0) {
+        saveError_ = file.lastError();
         lastError_ = kWriteError;
         return 0;
     }
-    bool ok = writeAll(fs, fd, bytes) && fs.fsync(fd) == 0;
-    // close can report a delayed write error; the rename must not go ahead then.
-    ok = (::close(fd) == 0) && ok;
-    ok = ok && fs.rename(tempPath.c_str(), target.c_str()) == 0;
-    if (!ok) {
-        ::unlink(tempPath.c_str());
-        lastError_ = kWriteError;
-        return 0;
-    }
-    syncFolder(folderOf(target));
     return 1;
 }
 

@@ -14,8 +14,6 @@
 // Not thread-safe: the main window's thread is the only user.
 #pragma once
 
-#include <sys/types.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -26,6 +24,7 @@
 
 #include "common/ByteString.h"
 #include "config/FoldedIndex.h"
+#include "platform/AtomicFile.h"
 
 namespace vandora {
 
@@ -65,15 +64,6 @@ class IniSection {
     FoldedIndex index_;
 };
 
-// The file system calls of a save. Tests replace them to make a save fail half-way.
-class IniFileSystem {
-  public:
-    virtual ~IniFileSystem() = default;
-    virtual ssize_t write(int fd, const void* data, std::size_t size);
-    virtual int fsync(int fd);
-    virtual int rename(const char* from, const char* to);
-};
-
 class IniStore {
   public:
     static constexpr const char* kNothingError = "The INI file contains nothing.";
@@ -87,11 +77,11 @@ class IniStore {
     // Parses file bytes as load does after reading them; the file path becomes empty.
     std::int32_t loadBytes(const std::uint8_t* data, std::size_t size);
 
-    // Writes the whole store: to a temporary file beside `path`, flushed to disk, then renamed
-    // over it, so a failure at any step leaves the old file whole. A store without sections
-    // succeeds without touching the file. A failure sets kWriteError.
+    // Writes the whole store as one AtomicFile write, so a failure at any step leaves the old
+    // file whole. A store without sections succeeds without touching the file. A failure sets
+    // kWriteError, and saveError() to the errno of the step that failed.
     std::int32_t save(const std::string& path);
-    std::int32_t save(const std::string& path, IniFileSystem& fs);
+    std::int32_t save(const std::string& path, AtomicFileSystem& fs);
     // The bytes that save writes: FF FE, then every section as UTF-16 little-endian text.
     std::vector<std::uint8_t> fileBytes() const;
 
@@ -114,6 +104,7 @@ class IniStore {
     std::int32_t setInt(IniSection* section, const ByteString& key, std::int32_t number);
 
     const ByteString& lastError() const { return lastError_; }
+    int saveError() const { return saveError_; }
     // The path of the last successful load; empty before.
     const std::string& filePath() const { return filePath_; }
     void clear();
@@ -126,6 +117,7 @@ class IniStore {
     FoldedIndex sectionIndex_;
     std::string filePath_;
     ByteString lastError_;
+    int saveError_ = 0;
 };
 
 // The runtime's atoi on a value's 8-bit view: leading white space, an optional sign, decimal

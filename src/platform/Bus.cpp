@@ -3,10 +3,29 @@
 #include <systemd/sd-bus.h>
 
 #include <cerrno>
+#include <string>
 
 namespace vandora {
 
 namespace {
+
+constexpr std::size_t kQuotedNameLimit = 64;
+
+// The name as the error quotes it: at most 64 characters, so that a caller cannot make the
+// service build and send back a reply of any size. Cut between characters, since a bus string
+// must stay valid UTF-8; a cut is marked with "...".
+std::string quotedName(const char* name) {
+    std::string text = name != nullptr ? name : "";
+    std::size_t characters = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        // A character starts at every byte that is not a UTF-8 continuation byte.
+        if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80 &&
+            ++characters > kQuotedNameLimit) {
+            return "'" + text.substr(0, i) + "'...";
+        }
+    }
+    return "'" + text + "'";
+}
 
 int onPostMessage(sd_bus_message* m, void* userdata, sd_bus_error* error) {
     auto* self = static_cast<Bus*>(userdata);
@@ -18,7 +37,8 @@ int onPostMessage(sd_bus_message* m, void* userdata, sd_bus_error* error) {
         return r;
     }
     if (!self->handlePost(name, wParam, lParam)) {
-        return sd_bus_error_setf(error, kUnknownMessageError, "unknown message '%s'", name);
+        return sd_bus_error_setf(error, kUnknownMessageError, "unknown message %s",
+                                 quotedName(name).c_str());
     }
     return sd_bus_reply_method_return(m, "");
 }
@@ -135,6 +155,14 @@ int Bus::callShow(std::string& errorName) {
 
 int Bus::fd() const {
     return bus_ != nullptr ? sd_bus_get_fd(bus_) : -1;
+}
+
+std::string Bus::uniqueName() const {
+    const char* name = nullptr;
+    if (bus_ == nullptr || sd_bus_get_unique_name(bus_, &name) < 0 || name == nullptr) {
+        return {};
+    }
+    return name;
 }
 
 void Bus::process() {

@@ -72,6 +72,8 @@ class Bus final : public DecodeSignals {
     int callShow(std::string& errorName);
 
     int fd() const;
+    // The connection's own name on the bus (":1.42"); empty while not open.
+    std::string uniqueName() const;
     // Handles everything that has arrived; call when fd() is readable.
     void process();
     // Sends what is queued.

@@ -3,9 +3,11 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 namespace vandora {
@@ -32,30 +34,191 @@ std::string decodeEventName() {
     return withSuffix("/DecodeEvent");
 }
 
-DecodeChannelWriter::DecodeChannelWriter() {
+namespace {
+
+constexpr mqd_t kNoQueue = static_cast<mqd_t>(-1);
+// Rounds of "remove the stale name, create anew" before giving up on a name that keeps coming
+// back.
+constexpr int kCreateRounds = 3;
+
+std::string reason(int error) {
+    return std::strerror(error);
+}
+
+std::string foreignOwner(const std::string& name, uid_t owner, uid_t serviceUser) {
+    return name + " belongs to user " + std::to_string(owner) + ", not to the service's user " +
+           std::to_string(serviceUser) +
+           ": decodes are not handed to other programs through the queue and the event "
+           "until it is removed";
+}
+
+// The file behind a named semaphore (glibc keeps them in /dev/shm as "sem.NAME").
+std::string semaphoreFile(const std::string& name) {
+    return "/dev/shm/sem." + name.substr(1);
+}
+
+void drain(mqd_t queue) {
+    std::vector<char> buffer(kDecodeMessageSize);
+    unsigned priority = 0;
+    while (mq_receive(queue, buffer.data(), buffer.size(), &priority) >= 0) {
+    }
+}
+
+}  // namespace
+
+DecodeChannelWriter::DecodeChannelWriter() : DecodeChannelWriter(::geteuid()) {}
+
+DecodeChannelWriter::DecodeChannelWriter(uid_t serviceUser) {
+    mqd_t staleQueue = kNoQueue;
+    sem_t* staleEvent = SEM_FAILED;
+    if (!makeQueue(decodeQueueName(), serviceUser, staleQueue) ||
+        !makeEvent(decodeEventName(), serviceUser, staleEvent)) {
+        closeAll();
+    }
+    // Whoever still waits on the replaced pair is woken once and finds nothing there: a record
+    // left in the old queue is never delivered.
+    if (staleQueue != kNoQueue) {
+        drain(staleQueue);
+        mq_close(staleQueue);
+    }
+    if (staleEvent != SEM_FAILED) {
+        int value = 0;
+        if (sem_getvalue(staleEvent, &value) == 0 && value == 0) {
+            sem_post(staleEvent);
+        }
+        sem_close(staleEvent);
+    }
+}
+
+bool DecodeChannelWriter::makeQueue(const std::string& name, uid_t serviceUser, mqd_t& stale) {
     mq_attr attr{};
     attr.mq_maxmsg = 1;
     attr.mq_msgsize = static_cast<long>(kDecodeMessageSize);
-    std::string queueName = decodeQueueName();
-    queue_ = mq_open(queueName.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600, &attr);
-    reader_ = mq_open(queueName.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    event_ = sem_open(decodeEventName().c_str(), O_CREAT, 0600, 0);
+    for (int round = 0; round < kCreateRounds; ++round) {
+        queue_ = mq_open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600, &attr);
+        if (queue_ != kNoQueue) {
+            // The umask may have taken bits off; the mode is set as it must be. Nobody else can
+            // have opened the new queue in between: its mode never allowed more.
+            if (::fchmod(queue_, 0600) != 0) {
+                error_ = "cannot set the mode of " + name + ": " + reason(errno);
+                return false;
+            }
+            reader_ = mq_open(name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+            if (reader_ == kNoQueue) {
+                error_ = "cannot open " + name + ": " + reason(errno);
+                return false;
+            }
+            return true;
+        }
+        if (errno != EEXIST) {
+            error_ = "cannot create " + name + ": " + reason(errno);
+            return false;
+        }
+        // The name is taken: by an earlier run or a reader of this user, or by someone else.
+        mqd_t existing = mq_open(name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        if (existing == kNoQueue) {
+            if (errno == ENOENT) {
+                continue;  // removed in the meantime
+            }
+            // Not even readable: another user's (or one whose mode shuts its owner out).
+            error_ = errno == EACCES
+                         ? name +
+                               " belongs to another user or is closed to this one: decodes are "
+                               "not handed to other programs through the queue and the event "
+                               "until it is removed"
+                         : "cannot open " + name + ": " + reason(errno);
+            return false;
+        }
+        struct stat info {};
+        if (::fstat(existing, &info) != 0) {
+            error_ = "cannot check " + name + ": " + reason(errno);
+            mq_close(existing);
+            return false;
+        }
+        if (info.st_uid != serviceUser) {
+            error_ = foreignOwner(name, info.st_uid, serviceUser);
+            mq_close(existing);
+            return false;
+        }
+        mq_unlink(name.c_str());
+        if (stale != kNoQueue) {
+            mq_close(stale);
+        }
+        stale = existing;
+    }
+    error_ = "cannot create " + name + ": the name keeps being taken";
+    return false;
 }
 
-DecodeChannelWriter::~DecodeChannelWriter() {
-    if (queue_ != static_cast<mqd_t>(-1)) {
-        mq_close(queue_);
+bool DecodeChannelWriter::makeEvent(const std::string& name, uid_t serviceUser, sem_t*& stale) {
+    const std::string file = semaphoreFile(name);
+    for (int round = 0; round < kCreateRounds; ++round) {
+        event_ = sem_open(name.c_str(), O_CREAT | O_EXCL, 0600, 0);
+        if (event_ != SEM_FAILED) {
+            // The semaphore offers no descriptor: the mode is set on its file. Only the owner can
+            // replace a name in the sticky folder, so the file is the one just made.
+            int fd = ::open(file.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+            bool ok = fd >= 0 && ::fchmod(fd, 0600) == 0;
+            int error = errno;
+            if (fd >= 0) {
+                ::close(fd);
+            }
+            if (!ok) {
+                error_ = "cannot set the mode of " + name + ": " + reason(error);
+                return false;
+            }
+            return true;
+        }
+        if (errno != EEXIST) {
+            error_ = "cannot create " + name + ": " + reason(errno);
+            return false;
+        }
+        struct stat info {};
+        if (::lstat(file.c_str(), &info) != 0) {
+            if (errno == ENOENT) {
+                continue;  // removed in the meantime
+            }
+            error_ = "cannot check " + name + ": " + reason(errno);
+            return false;
+        }
+        if (info.st_uid != serviceUser) {
+            error_ = foreignOwner(name, info.st_uid, serviceUser);
+            return false;
+        }
+        sem_t* existing = sem_open(name.c_str(), 0);
+        sem_unlink(name.c_str());
+        if (existing != SEM_FAILED) {
+            if (stale != SEM_FAILED) {
+                sem_close(stale);
+            }
+            stale = existing;
+        }
     }
-    if (reader_ != static_cast<mqd_t>(-1)) {
+    error_ = "cannot create " + name + ": the name keeps being taken";
+    return false;
+}
+
+void DecodeChannelWriter::closeAll() {
+    if (queue_ != kNoQueue) {
+        mq_close(queue_);
+        queue_ = kNoQueue;
+    }
+    if (reader_ != kNoQueue) {
         mq_close(reader_);
+        reader_ = kNoQueue;
     }
     if (event_ != SEM_FAILED) {
         sem_close(event_);
+        event_ = SEM_FAILED;
     }
 }
 
+DecodeChannelWriter::~DecodeChannelWriter() {
+    closeAll();
+}
+
 void DecodeChannelWriter::discardUnread() {
-    if (reader_ == static_cast<mqd_t>(-1)) {
+    if (reader_ == kNoQueue) {
         return;
     }
     mq_attr attr{};
@@ -66,14 +229,7 @@ void DecodeChannelWriter::discardUnread() {
     // reader has been woken for it; taking the event here un-announces it. A reader that took the
     // event is about to take the record: write() waits for it instead.
     if (event_ != SEM_FAILED && sem_trywait(event_) == 0) {
-        drain();
-    }
-}
-
-void DecodeChannelWriter::drain() {
-    std::vector<char> buffer(kDecodeMessageSize);
-    unsigned priority = 0;
-    while (mq_receive(reader_, buffer.data(), buffer.size(), &priority) >= 0) {
+        drain(reader_);
     }
 }
 
@@ -96,10 +252,10 @@ bool DecodeChannelWriter::write(const std::uint8_t* record, std::size_t size) {
     }
     // A reader woke for the waiting record and never took it: it is gone or stuck, and the new
     // record takes the place of the old one.
-    if (errno != ETIMEDOUT || reader_ == static_cast<mqd_t>(-1)) {
+    if (errno != ETIMEDOUT || reader_ == kNoQueue) {
         return false;
     }
-    drain();
+    drain(reader_);
     return send(kWriteWaitNs);
 }
 

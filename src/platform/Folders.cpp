@@ -1,5 +1,8 @@
 #include "platform/Folders.h"
 
+#include <pwd.h>
+#include <unistd.h>
+
 #include <cstdlib>
 #include <filesystem>
 #include <system_error>
@@ -32,6 +35,19 @@ std::string systemFolder() {
         return withSlash(env);
     }
     return "/usr/lib/vandora/system/";
+}
+
+std::string stateFolder() {
+    if (const char* env = std::getenv("XDG_STATE_HOME"); env != nullptr && *env == '/') {
+        return withSlash(env) + "vandora/";
+    }
+    std::string home;
+    if (const char* env = std::getenv("HOME"); env != nullptr && *env != '\0') {
+        home = env;
+    } else if (const passwd* user = ::getpwuid(::getuid()); user != nullptr) {
+        home = user->pw_dir;
+    }
+    return withSlash(home) + ".local/state/vandora/";
 }
 
 }  // namespace vandora

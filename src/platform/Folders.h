@@ -13,4 +13,10 @@ std::string programFolder();
 // /usr/lib/vandora/system/. Always ends with "/".
 std::string systemFolder();
 
+// The user's state folder of the program, where settings that could not be written to the
+// program folder are kept: $XDG_STATE_HOME/vandora/ when that is an absolute path, else
+// ~/.local/state/vandora/ ($HOME, else the user's home in the password database). Always ends
+// with "/"; it may not exist yet.
+std::string stateFolder();
+
 }  // namespace vandora

@@ -7,6 +7,7 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -14,17 +15,43 @@
 
 namespace vandora {
 
+LogKeyboardSink::LogKeyboardSink(std::string path, Reporter report)
+    : path_(std::move(path)), report_(std::move(report)) {
+    if (!report_) {
+        report_ = [](const std::string& message) {
+            std::fprintf(stderr, "vandora: %s\n", message.c_str());
+        };
+    }
+}
+
 void LogKeyboardSink::appendLine(const std::string& line) {
     // Opened per line so that a log moved away or removed is started afresh; never blocking, so
     // that a FIFO nobody reads cannot hold up the decode; one write per line, so that lines of
     // two writers do not interleave.
     int fd = ::open(path_.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0600);
     if (fd < 0) {
+        failed(errno);
         return;
     }
     std::string text = line + '\n';
-    [[maybe_unused]] ssize_t n = ::write(fd, text.data(), text.size());
+    ssize_t n = ::write(fd, text.data(), text.size());
+    int error = n < 0 ? errno : ENOSPC;
     ::close(fd);
+    if (n != static_cast<ssize_t>(text.size())) {
+        failed(error);
+        return;
+    }
+    failing_ = false;
+}
+
+void LogKeyboardSink::failed(int error) {
+    // Said once per spell of failures: a keystroke sink that fails fails for every key.
+    if (failing_) {
+        return;
+    }
+    failing_ = true;
+    report_("the keyboard log " + path_ + " cannot be written (" + std::strerror(error) +
+            "); keystrokes are dropped until it can");
 }
 
 void LogKeyboardSink::postCharacters(const std::vector<std::uint32_t>& characters) {

@@ -8,12 +8,14 @@
 //   uinput    a virtual keyboard through /dev/uinput;
 //   xtest     the X server's XTest extension (XTestKeyboardSink.h);
 //   none      drops everything.
-// A sink that fails (no device, file not writable, X server gone) drops the call quietly and
-// never blocks: the log is written without waiting, the virtual keyboard is non-blocking.
+// A sink that fails (no device, file not writable, X server gone) drops the call and never
+// blocks: the log is written without waiting, the virtual keyboard is non-blocking. The log sink
+// says once that it cannot write (again only after it could in between), not once per key.
 // Threading: one caller at a time (the user-interface thread).
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -38,13 +40,20 @@ class NullKeyboardSink final : public KeyboardSink {
 
 class LogKeyboardSink final : public KeyboardSink {
   public:
-    explicit LogKeyboardSink(std::string path) : path_(std::move(path)) {}
+    // Receives the one line that says the log cannot be written; the default writes it to
+    // standard error.
+    using Reporter = std::function<void(const std::string& message)>;
+
+    explicit LogKeyboardSink(std::string path, Reporter report = {});
     void postCharacters(const std::vector<std::uint32_t>& characters) override;
     void keyEvent(std::uint32_t vk, std::uint32_t scan, std::uint32_t flags) override;
 
   private:
     void appendLine(const std::string& line);
+    void failed(int error);
     std::string path_;
+    Reporter report_;
+    bool failing_ = false;
 };
 
 // A virtual keyboard. Virtual-key codes are mapped to Linux key codes (Shift handled as the

@@ -27,7 +27,8 @@ MainDialog::MainDialog(const MainDialogParts& parts)
     : parts_(parts),
       engine_(),
       manager_(parts.platform, &engine_),
-      iniPath_(parts.iniPath.empty() ? programFolder() + kIniName : parts.iniPath) {
+      iniPath_(parts.iniPath.empty() ? programFolder() + kIniName : parts.iniPath),
+      file_(iniPath_, stateFolder()) {
     loop_.setHandler([this](const Message& m) { handle(m); });
 }
 
@@ -39,7 +40,7 @@ MainDialog::~MainDialog() {
 
 void MainDialog::startUp() {
     if (store_.isEmpty()) {
-        store_.load(iniPath_);
+        file_.load(store_);
     }
     ReaderHints hints = readerHints(store_);
     if (manager_.startReaders(hints.barcode, hints.rfid) != 0) {
@@ -277,7 +278,12 @@ void MainDialog::handle(const Message& message) {
 
 void MainDialog::saveEverything() {
     saveAll(manager_, engine_, store_, settings_);
-    store_.save(iniPath_);
+    if (file_.save(store_) == 0) {
+        saveFailed_ = true;
+        if (parts_.view != nullptr) {
+            parts_.view->setStatusText(ByteString(file_.message().c_str()));
+        }
+    }
 }
 
 bool MainDialog::confirmQuit() {

@@ -21,6 +21,7 @@
 #include "config/AppSettings.h"
 #include "config/EngineSettings.h"
 #include "config/IniStore.h"
+#include "config/SettingsFile.h"
 #include "platform/Semaphore.h"
 #include "platform/SoundPlayer.h"
 #include "reader/ReaderManager.h"
@@ -98,6 +99,8 @@ class MainDialog {
     bool confirmQuit();
     // Saves everything and ends the loop without asking (a normal stop of the service).
     void quitNow();
+    // The save at quit failed; the status text said why and where the settings were kept.
+    bool saveFailed() const { return saveFailed_; }
 
     ReaderManager& readers() { return manager_; }
     AppSettings& settings() { return settings_; }
@@ -125,6 +128,8 @@ class MainDialog {
     EngineSettings engine_;
     ReaderManager manager_;
     std::string iniPath_;
+    SettingsFile file_;
+    bool saveFailed_ = false;
 
     // Worker thread requests and done signals (initial 0, maximum 1).
     Semaphore scanRequest_{0, 1};

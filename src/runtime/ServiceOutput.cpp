@@ -45,6 +45,9 @@ ServiceOutput::ServiceOutput(ServiceOutputOptions options)
 void ServiceOutput::attach(MainDialog& dialog) {
     dialog_ = &dialog;
     channel_ = std::make_unique<DecodeChannelWriter>();
+    if (!channel_->ready()) {
+        std::fprintf(stderr, "vandora: %s\n", channel_->error().c_str());
+    }
     if (bus_.open(options_.systemBus) < 0) {
         std::fprintf(stderr, "vandora: no %s bus: posted messages and broadcasts are off\n",
                      options_.systemBus ? "system" : "session");

@@ -171,7 +171,7 @@ TEST(IniSave, EightBitFileIsWrittenBackAsUtf16WithTheSameLowBytes) {
 // ---- atomic save
 
 // Fails one step of the save: the write after some bytes, the flush, or the rename.
-class FailingFileSystem : public IniFileSystem {
+class FailingFileSystem : public AtomicFileSystem {
   public:
     enum class Step { Write, Fsync, Rename };
     FailingFileSystem(Step step, std::size_t bytesBeforeFailure = 0)
@@ -179,7 +179,7 @@ class FailingFileSystem : public IniFileSystem {
 
     ssize_t write(int fd, const void* data, std::size_t size) override {
         if (step_ != Step::Write) {
-            return IniFileSystem::write(fd, data, size);
+            return AtomicFileSystem::write(fd, data, size);
         }
         if (budget_ == 0) {
             errno = ENOSPC;
@@ -187,21 +187,21 @@ class FailingFileSystem : public IniFileSystem {
         }
         std::size_t n = std::min(size, budget_);
         budget_ -= n;
-        return IniFileSystem::write(fd, data, n);
+        return AtomicFileSystem::write(fd, data, n);
     }
     int fsync(int fd) override {
         if (step_ == Step::Fsync) {
             errno = EIO;
             return -1;
         }
-        return IniFileSystem::fsync(fd);
+        return AtomicFileSystem::fsync(fd);
     }
     int rename(const char* from, const char* to) override {
         if (step_ == Step::Rename) {
             errno = EXDEV;
             return -1;
         }
-        return IniFileSystem::rename(from, to);
+        return AtomicFileSystem::rename(from, to);
     }
 
   private:

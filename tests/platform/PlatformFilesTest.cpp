@@ -134,5 +134,27 @@ TEST(Folders, FromTheEnvironmentWithATrailingSlash) {
     }
 }
 
+TEST(Folders, StateFolderFromXdgStateHomeElseHome) {
+    struct Case {
+        std::optional<std::string> stateHome;
+        std::optional<std::string> home;
+        std::string expected;
+    };
+    const Case cases[] = {
+        {"/var/state", "/home/u", "/var/state/vandora/"},
+        {"/var/state/", "/home/u", "/var/state/vandora/"},
+        {std::nullopt, "/home/u", "/home/u/.local/state/vandora/"},
+        {"", "/home/u/", "/home/u/.local/state/vandora/"},
+        // Only an absolute path counts.
+        {"relative/state", "/home/u", "/home/u/.local/state/vandora/"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.stateHome.value_or("(unset)"));
+        ScopedEnv state("XDG_STATE_HOME", c.stateHome);
+        ScopedEnv home("HOME", c.home);
+        EXPECT_EQ(stateFolder(), c.expected);
+    }
+}
+
 }  // namespace
 }  // namespace vandora::testing

@@ -1,0 +1,123 @@
+#include "config/SettingsFile.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <vector>
+
+#include "config/SettingSections.h"
+
+namespace vandora {
+
+namespace {
+
+// The sections that make a file the program's own: every save writes General, and the reader
+// and RFID sections carry what the terminal has.
+bool hasOwnSection(const IniStore& store) {
+    for (const SectionDef* section : {&kGeneral, &kRfid, &kReaderCcd, &kReader2D, &kReader1DLr}) {
+        if (store.findSection(ByteString(std::string(section->name).c_str())) != nullptr) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool holdsSomething(const std::string& path) {
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0;
+}
+
+std::string reason(int error) {
+    return std::strerror(error);
+}
+
+// Makes the folder and any missing parents, private to the user.
+int makeFolders(const std::string& folder) {
+    for (std::size_t slash = folder.find('/', 1); slash != std::string::npos;
+         slash = folder.find('/', slash + 1)) {
+        std::string part = folder.substr(0, slash);
+        if (::mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) {
+            return errno;
+        }
+    }
+    struct stat info {};
+    if (::stat(folder.c_str(), &info) != 0) {
+        return errno;
+    }
+    return S_ISDIR(info.st_mode) ? 0 : ENOTDIR;
+}
+
+}  // namespace
+
+SettingsFile::SettingsFile(std::string path, std::string recoveryFolder)
+    : path_(std::move(path)), recoveryFolder_(std::move(recoveryFolder)) {}
+
+std::string SettingsFile::recoveryPath() const {
+    std::size_t slash = path_.rfind('/');
+    return recoveryFolder_ + (slash == std::string::npos ? path_ : path_.substr(slash + 1));
+}
+
+std::int32_t SettingsFile::load(IniStore& store) {
+    AtomicFile(path_).removeLeftovers();
+    std::int32_t loaded = store.load(path_);
+    backupPending_ = holdsSomething(path_) && !hasOwnSection(store);
+    return loaded;
+}
+
+std::int32_t SettingsFile::save(IniStore& store) {
+    AtomicFileSystem fs;
+    return save(store, fs);
+}
+
+std::int32_t SettingsFile::save(IniStore& store, AtomicFileSystem& fs) {
+    message_.clear();
+    if (store.isEmpty()) {
+        return 1;
+    }
+    if (backupPending_ && !keepBackup(fs)) {
+        message_ += " " + recover(store);
+        return 0;
+    }
+    if (store.save(path_, fs) == 0) {
+        message_ = "Unable to write the INI file " + path_ + " (" + reason(store.saveError()) +
+                   ")." + " " + recover(store);
+        return 0;
+    }
+    return 1;
+}
+
+bool SettingsFile::keepBackup(AtomicFileSystem& fs) {
+    std::ifstream in(path_, std::ios::binary);
+    if (!in) {
+        backupPending_ = false;  // gone: nothing left to lose
+        return true;
+    }
+    std::vector<std::uint8_t> bytes{std::istreambuf_iterator<char>(in),
+                                    std::istreambuf_iterator<char>()};
+    AtomicFile backup(backupPath());
+    if (backup.write(bytes, fs) == 0) {
+        message_ = "Unable to keep the unrecognised INI file " + path_ + " as " + backupPath() +
+                   " (" + reason(backup.lastError()) + "), so it was not replaced.";
+        return false;
+    }
+    backupPending_ = false;
+    return true;
+}
+
+std::string SettingsFile::recover(const IniStore& store) {
+    int error = makeFolders(recoveryFolder_);
+    if (error == 0) {
+        AtomicFile copy(recoveryPath());
+        if (copy.write(store.fileBytes()) != 0) {
+            return "The settings were kept in " + recoveryPath() + ".";
+        }
+        error = copy.lastError();
+    }
+    return "The settings could not be kept in " + recoveryPath() + " either (" + reason(error) +
+           ") and are lost.";
+}
+
+}  // namespace vandora
