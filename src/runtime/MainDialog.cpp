@@ -63,13 +63,13 @@ void MainDialog::startThreads() {
     const EngineInfo& engine = engineInfo(manager_.barcodeEngineType());
     if (manager_.barcodeReady != 0) {
         scanThread_.start(scanRequest_, &scanDone_, stopFlag_, [this] {
-            std::int32_t id = 0;
-            ByteString name;
-            ByteString data;
-            if (scanBarcode(manager_, id, name, data, decodeTimeoutSeconds * 1000) != 0) {
+            Decode decode;
+            if (scanBarcode(manager_, decode, decodeTimeoutSeconds * 1000) != 0) {
                 {
                     std::lock_guard<std::mutex> lock(decodeMutex_);
-                    lastBarcode_ = {1, manager_.barcodeEngineType(), id, name, data, {}};
+                    lastBarcode_ = {
+                        1, decode.engineType, decode.codeTypeId, decode.codeTypeName, decode.data,
+                        {}};
                 }
                 loop_.post({Msg::Decode, 1, 0});
             }
@@ -114,13 +114,12 @@ void MainDialog::stopThreads() {
 }
 
 void MainDialog::continuousWork() {
-    std::int32_t id = 0;
-    ByteString name;
-    ByteString data;
-    if (scanBarcode(manager_, id, name, data, kContinuousTimeoutMs) != 0) {
+    Decode decode;
+    if (scanBarcode(manager_, decode, kContinuousTimeoutMs) != 0) {
         {
             std::lock_guard<std::mutex> lock(decodeMutex_);
-            lastBarcode_ = {1, manager_.barcodeEngineType(), id, name, data, {}};
+            lastBarcode_ = {
+                1, decode.engineType, decode.codeTypeId, decode.codeTypeName, decode.data, {}};
         }
         loop_.send({Msg::Decode, 1, 0});
     }

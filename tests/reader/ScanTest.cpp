@@ -57,7 +57,12 @@ class ScanTest : public ::testing::Test {
         return n;
     }
     std::int32_t scan(std::uint32_t timeoutMs = 3000) {
-        return scanBarcode(*rig_.manager, id_, name_, data_, timeoutMs);
+        Decode decode;
+        std::int32_t result = scanBarcode(*rig_.manager, decode, timeoutMs);
+        id_ = decode.codeTypeId;
+        name_ = decode.codeTypeName;
+        data_ = decode.data;
+        return result;
     }
 
     ReaderRig rig_;
