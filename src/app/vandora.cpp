@@ -22,7 +22,7 @@
 #include "platform/EngineReadyLine.h"
 #include "platform/SoundPlayer.h"
 #include "platform/TermiosSerialPort.h"
-#include "runtime/MainDialog.h"
+#include "runtime/ReaderService.h"
 #include "runtime/ServiceOutput.h"
 
 namespace {
@@ -151,7 +151,7 @@ int main(int argc, char** argv) {
     AlsaSoundPlayer sound;
     bool echo = options.simulate && isatty(STDIN_FILENO) != 0;
     ServiceOutput output(ServiceOutputOptions{options.keyboard, options.systemBus});
-    MainDialogParts parts;
+    ReaderServiceParts parts;
     parts.platform = platform;
     parts.view = &view;
     parts.output = &output;
@@ -163,20 +163,20 @@ int main(int argc, char** argv) {
             std::fflush(stdout);
         };
     }
-    MainDialog dialog(parts);
-    output.attach(dialog);
+    ReaderService service(parts);
+    output.attach(service);
     if (!output.claimInstance()) {
         // Another instance runs: it has been asked to show itself.
         return kExitOk;
     }
-    dialog.startUp();
-    EventLoop& loop = dialog.loop();
+    service.startUp();
+    EventLoop& loop = service.loop();
     if (signalFd >= 0) {
         loop.watchFd(signalFd, POLLIN, [&](short) {
             signalfd_siginfo info{};
             while (read(signalFd, &info, sizeof info) == sizeof info) {
             }
-            dialog.quitNow();
+            service.quitNow();
         });
     }
     if (echo) {
@@ -185,7 +185,7 @@ int main(int argc, char** argv) {
             char buffer[256];
             ssize_t n = read(STDIN_FILENO, buffer, sizeof buffer);
             if (n <= 0 || (revents & (POLLHUP | POLLERR)) != 0) {
-                dialog.quitNow();
+                service.quitNow();
                 return;
             }
             for (ssize_t i = 0; i < n; ++i) {

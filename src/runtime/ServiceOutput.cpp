@@ -42,15 +42,15 @@ OutputOptions outputOptionsOf(const AppSettings& settings) {
 ServiceOutput::ServiceOutput(ServiceOutputOptions options)
     : options_(std::move(options)), keyboard_(makeKeyboardSink(options_.keyboard)) {}
 
-void ServiceOutput::attach(MainDialog& dialog) {
-    dialog_ = &dialog;
+void ServiceOutput::attach(ReaderService& service) {
+    service_ = &service;
     channel_ = std::make_unique<DecodeChannelWriter>();
     if (bus_.open(options_.systemBus) < 0) {
         std::fprintf(stderr, "vandora: no %s bus: posted messages and broadcasts are off\n",
                      options_.systemBus ? "system" : "session");
         return;
     }
-    EventLoop& loop = dialog.loop();
+    EventLoop& loop = service.loop();
     bus_.serve(
         [&loop](const std::string& name, std::uint32_t wParam, std::int64_t lParam) {
             std::optional<std::uint32_t> id = messageByName(name);

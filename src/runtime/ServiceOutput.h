@@ -10,7 +10,7 @@
 #include "platform/DecodeChannel.h"
 #include "platform/KeyboardSink.h"
 #include "runtime/DecodeFormat.h"
-#include "runtime/MainDialog.h"
+#include "runtime/ReaderService.h"
 
 namespace vandora {
 
@@ -28,7 +28,7 @@ class ServiceOutput final : public DecodeOutput {
 
     // Connects to the bus and creates the queue and event for this main window. Without a bus
     // the service still runs; posted messages and broadcasts are then not available.
-    void attach(MainDialog& dialog);
+    void attach(ReaderService& service);
     // Takes the service's well-known name; false when another instance holds it, which is then
     // asked to show itself.
     bool claimInstance();
@@ -40,7 +40,7 @@ class ServiceOutput final : public DecodeOutput {
 
   private:
     ServiceOutputOptions options_;
-    MainDialog* dialog_ = nullptr;
+    ReaderService* service_ = nullptr;
     Bus bus_;
     std::unique_ptr<KeyboardSink> keyboard_;
     std::unique_ptr<DecodeChannelWriter> channel_;

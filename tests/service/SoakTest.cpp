@@ -20,7 +20,7 @@
 #include "engines/EngineModels.h"
 #include "platform/DecodeChannel.h"
 #include "runtime/DecodePublish.h"
-#include "runtime/MainDialog.h"
+#include "runtime/ReaderService.h"
 #include "vandora_client.h"
 
 namespace vandora {
@@ -101,7 +101,7 @@ TEST(ServiceSoakThreaded, BurstsOfPressesAgainstAFlakyEngine) {
             }
         }
     });
-    MainDialogParts parts;
+    ReaderServiceParts parts;
     parts.platform.clock = &RealClock::instance();
     parts.platform.ports = &ports;
     parts.platform.registryPath = (dir / "none.ini").string();
@@ -111,14 +111,14 @@ TEST(ServiceSoakThreaded, BurstsOfPressesAgainstAFlakyEngine) {
 
     long startKiB = 0;
     {
-        MainDialog dialog(parts);
-        dialog.decodeTimeoutSeconds = 1;
-        dialog.startUp();
-        ASSERT_EQ(dialog.readers().barcodeReady, 1);
+        ReaderService service(parts);
+        service.decodeTimeoutSeconds = 1;
+        service.startUp();
+        ASSERT_EQ(service.readers().barcodeReady, 1);
         auto settle = [&](std::chrono::milliseconds limit) {
             auto deadline = std::chrono::steady_clock::now() + limit;
             while (std::chrono::steady_clock::now() < deadline) {
-                dialog.loop().dispatchPending();
+                service.loop().dispatchPending();
                 std::this_thread::sleep_for(std::chrono::milliseconds(2));
             }
         };
@@ -134,10 +134,10 @@ TEST(ServiceSoakThreaded, BurstsOfPressesAgainstAFlakyEngine) {
                 faults.readError = mode == 2 ? EIO : 0;
             });
             for (int i = 0; i < burst; ++i) {
-                dialog.handle({Msg::User1Down, 0, 0});
+                service.handle({Msg::User1Down, 0, 0});
             }
             settle(std::chrono::milliseconds(mode <= 2 ? 60 : 25));
-            dialog.handle({Msg::User1Up, 0, 0});
+            service.handle({Msg::User1Up, 0, 0});
             if (startKiB == 0 && done >= presses / 4) {
                 startKiB = residentKiB();
             }
@@ -147,7 +147,7 @@ TEST(ServiceSoakThreaded, BurstsOfPressesAgainstAFlakyEngine) {
             faults.readError = 0;
         });
         settle(std::chrono::milliseconds(1500));
-        dialog.quitNow();
+        service.quitNow();
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     readerStop = true;

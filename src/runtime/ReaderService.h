@@ -1,4 +1,4 @@
-// MainDialog: the hub of the running service, free of any toolkit.
+// ReaderService: the hub of the running service, free of any toolkit.
 //
 // It owns the INI store, AppSettings, the engine settings, the ReaderManager, the worker threads
 // and their semaphores. Every state change arrives as a Message on the one user-interface thread
@@ -70,7 +70,7 @@ class DecodeOutput {
     virtual void publish(const DecodeCopy& decode, const AppSettings& settings) = 0;
 };
 
-struct MainDialogParts {
+struct ReaderServiceParts {
     ReaderPlatform platform;
     MainView* view = nullptr;
     DecodeOutput* output = nullptr;
@@ -81,13 +81,13 @@ struct MainDialogParts {
     std::function<void(const DecodeCopy&)> onDecode;
 };
 
-class MainDialog {
+class ReaderService {
   public:
-    explicit MainDialog(const MainDialogParts& parts);
+    explicit ReaderService(const ReaderServiceParts& parts);
     // Stops the worker threads in order; the reader manager then closes both readers.
-    ~MainDialog();
-    MainDialog(const MainDialog&) = delete;
-    MainDialog& operator=(const MainDialog&) = delete;
+    ~ReaderService();
+    ReaderService(const ReaderService&) = delete;
+    ReaderService& operator=(const ReaderService&) = delete;
 
     EventLoop& loop() { return loop_; }
     // Loads the file, starts the readers and the worker threads, sends the stored settings.
@@ -118,7 +118,7 @@ class MainDialog {
     void continuousWork();
     void reinitWork();
 
-    MainDialogParts parts_;
+    ReaderServiceParts parts_;
     EventLoop loop_;
     IniStore store_;
     AppSettings settings_;

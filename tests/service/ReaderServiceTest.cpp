@@ -1,4 +1,4 @@
-#include "runtime/MainDialog.h"
+#include "runtime/ReaderService.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -86,11 +86,11 @@ class ServiceRig {
 
     // Runs the loop until cond holds or the time passes.
     template <typename Cond>
-    bool runUntil(MainDialog& dialog, Cond cond,
+    bool runUntil(ReaderService& service, Cond cond,
                   std::chrono::milliseconds limit = std::chrono::seconds(10)) {
         auto deadline = std::chrono::steady_clock::now() + limit;
         while (!cond() && std::chrono::steady_clock::now() < deadline) {
-            dialog.loop().dispatchPending();
+            service.loop().dispatchPending();
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
         return cond();
@@ -108,7 +108,7 @@ class ServiceRig {
 
     RecordingView view;
     RecordingOutput output;
-    MainDialogParts parts;
+    ReaderServiceParts parts;
     std::shared_ptr<sim::EngineSim> model;
 
   private:
@@ -118,69 +118,69 @@ class ServiceRig {
     std::string iniPath_;
 };
 
-TEST(MainDialogThreaded, TriggerPressReadsShowsTypesAndQuitSaves) {
+TEST(ReaderServiceThreaded, TriggerPressReadsShowsTypesAndQuitSaves) {
     ServiceRig rig(EngineType::Imager2D, "[Barcode Reader 2D]\r\nhas2D=1\r\n");
-    MainDialog dialog(rig.parts);
-    dialog.startUp();
-    ASSERT_EQ(dialog.readers().barcodeReady, 1);
-    EXPECT_EQ(dialog.settings().enableBarcode, 1);
-    dialog.handle({Msg::User1Down, 0, 0});
-    ASSERT_TRUE(rig.runUntil(dialog, [&] { return !rig.output.shown.empty(); }));
-    dialog.handle({Msg::User1Up, 0, 0});
+    ReaderService service(rig.parts);
+    service.startUp();
+    ASSERT_EQ(service.readers().barcodeReady, 1);
+    EXPECT_EQ(service.settings().enableBarcode, 1);
+    service.handle({Msg::User1Down, 0, 0});
+    ASSERT_TRUE(rig.runUntil(service, [&] { return !rig.output.shown.empty(); }));
+    service.handle({Msg::User1Up, 0, 0});
     EXPECT_EQ(rig.output.shown, std::vector<std::string>{"FIRST"});
     EXPECT_EQ(rig.output.typed, std::vector<std::string>{"FIRST"});
     EXPECT_TRUE(rig.output.published.empty()) << "windowMessage and windowEvent are off";
     // The main window active: shown, not typed.
     rig.view.active = true;
-    dialog.handle({Msg::User2Down, 0, 0});
-    ASSERT_TRUE(rig.runUntil(dialog, [&] { return rig.output.shown.size() == 2; }));
+    service.handle({Msg::User2Down, 0, 0});
+    ASSERT_TRUE(rig.runUntil(service, [&] { return rig.output.shown.size() == 2; }));
     EXPECT_EQ(rig.output.typed.size(), 1u);
-    EXPECT_TRUE(dialog.confirmQuit());
+    EXPECT_TRUE(service.confirmQuit());
     EXPECT_EQ(rig.view.asked, std::vector<std::string>{"Do you want to quit?"});
     std::string ini = rig.savedIni();
     EXPECT_NE(ini.find("has2d=1"), std::string::npos) << ini;
     EXPECT_NE(ini.find("[general]"), std::string::npos);
 }
 
-TEST(MainDialogThreaded, CancelledQuitKeepsRunning) {
+TEST(ReaderServiceThreaded, CancelledQuitKeepsRunning) {
     ServiceRig rig(EngineType::Imager2D, "[Barcode Reader 2D]\r\nhas2D=1\r\n");
     rig.view.answer = MainView::kCancel;
-    MainDialog dialog(rig.parts);
-    dialog.startUp();
-    EXPECT_FALSE(dialog.confirmQuit());
-    EXPECT_FALSE(dialog.loop().quitting());
+    ReaderService service(rig.parts);
+    service.startUp();
+    EXPECT_FALSE(service.confirmQuit());
+    EXPECT_FALSE(service.loop().quitting());
 }
 
-TEST(MainDialogThreaded, WindowEventPublishesTheDecode) {
+TEST(ReaderServiceThreaded, WindowEventPublishesTheDecode) {
     ServiceRig rig(
         EngineType::Imager2D,
         "[Barcode Reader 2D]\r\nhas2D=1\r\n[General]\r\nwindowEvent=1\r\nkeyboardEmu=0\r\n");
-    MainDialog dialog(rig.parts);
-    dialog.startUp();
-    dialog.handle({Msg::User1Down, 0, 0});
-    ASSERT_TRUE(rig.runUntil(dialog, [&] { return !rig.output.published.empty(); }));
+    ReaderService service(rig.parts);
+    service.startUp();
+    service.handle({Msg::User1Down, 0, 0});
+    ASSERT_TRUE(rig.runUntil(service, [&] { return !rig.output.published.empty(); }));
     EXPECT_EQ(rig.output.published, std::vector<std::string>{"FIRST"});
     EXPECT_TRUE(rig.output.typed.empty()) << "keyboardEmu 0";
 }
 
-TEST(MainDialogThreaded, FileWithoutHasFlagsOpensNoReaderAndStartsNoThread) {
+TEST(ReaderServiceThreaded, FileWithoutHasFlagsOpensNoReaderAndStartsNoThread) {
     ServiceRig rig(EngineType::Imager2D, "[General]\r\nkeyboardEmu=1\r\n");
-    MainDialog dialog(rig.parts);
-    dialog.startUp();
-    EXPECT_EQ(dialog.readers().barcodeReady, 0);
-    dialog.handle({Msg::User1Down, 0, 0});
+    ReaderService service(rig.parts);
+    service.startUp();
+    EXPECT_EQ(service.readers().barcodeReady, 0);
+    service.handle({Msg::User1Down, 0, 0});
     rig.runUntil(
-        dialog, [] { return false; }, std::chrono::milliseconds(500));
+        service, [] { return false; }, std::chrono::milliseconds(500));
     EXPECT_TRUE(rig.output.shown.empty());
     EXPECT_TRUE(rig.model->log.empty()) << "the engine was never opened";
 }
 
-TEST(MainDialogThreaded, CcdAlternateModeTogglesContinuousScanning) {
+TEST(ReaderServiceThreaded, CcdAlternateModeTogglesContinuousScanning) {
     ServiceRig rig(EngineType::CcdLaser,
                    "[Barcode Reader CCD/Laser]\r\nhasCCD=1\r\nscanMode=3\r\n");
-    MainDialog dialog(rig.parts);
-    dialog.startUp();
-    ASSERT_EQ(dialog.readers().scanMode, 3);
+    ReaderService service(rig.parts);
+    service.startUp();
+    ASSERT_EQ(service.readers().scanMode, 3);
     auto ons = [&] {
         std::size_t n = 0;
         for (const std::string& t : rig.model->commandTexts()) {
@@ -188,14 +188,14 @@ TEST(MainDialogThreaded, CcdAlternateModeTogglesContinuousScanning) {
         }
         return n;
     };
-    dialog.handle({Msg::User1Down, 0, 0});
-    dialog.handle({Msg::User1Up, 0, 0});  // releasing does nothing in this mode
+    service.handle({Msg::User1Down, 0, 0});
+    service.handle({Msg::User1Up, 0, 0});  // releasing does nothing in this mode
     EXPECT_EQ(ons(), 1u);
-    dialog.handle({Msg::User1Down, 0, 0});
-    EXPECT_EQ(dialog.readers().barcode.triggerOn, 0) << "the second press resets the link";
-    dialog.handle({Msg::ReadImage, 0, 0});  // ignored without a 2D imager
+    service.handle({Msg::User1Down, 0, 0});
+    EXPECT_EQ(service.readers().barcode.triggerOn, 0) << "the second press resets the link";
+    service.handle({Msg::ReadImage, 0, 0});  // ignored without a 2D imager
     EXPECT_EQ(ons(), 1u);
-    dialog.quitNow();
+    service.quitNow();
 }
 
 }  // namespace

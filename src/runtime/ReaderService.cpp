@@ -1,11 +1,11 @@
-#include "runtime/MainDialog.h"
+#include "runtime/ReaderService.h"
 
 #include "config/SettingSections.h"
 #include "config/SettingsTransfer.h"
 #include "platform/Folders.h"
 #include "reader/Scan.h"
 #include "reader/engines/EngineTable.h"
-#include "runtime/Notifications.h"
+#include "runtime/GoodReadSignals.h"
 
 namespace vandora {
 
@@ -23,7 +23,7 @@ bool isImager(EngineType type) {
 
 }  // namespace
 
-MainDialog::MainDialog(const MainDialogParts& parts)
+ReaderService::ReaderService(const ReaderServiceParts& parts)
     : parts_(parts),
       engine_(),
       manager_(parts.platform, &engine_),
@@ -31,13 +31,13 @@ MainDialog::MainDialog(const MainDialogParts& parts)
     loop_.setHandler([this](const Message& m) { handle(m); });
 }
 
-MainDialog::~MainDialog() {
+ReaderService::~ReaderService() {
     stopThreads();
     // The manager (a member) then closes both readers and unloads the system library.
     manager_.shutdownReaders();
 }
 
-void MainDialog::startUp() {
+void ReaderService::startUp() {
     if (store_.isEmpty()) {
         store_.load(iniPath_);
     }
@@ -59,7 +59,7 @@ void MainDialog::startUp() {
     }
 }
 
-void MainDialog::startThreads() {
+void ReaderService::startThreads() {
     const EngineInfo& engine = engineInfo(manager_.barcodeEngineType());
     if (manager_.barcodeReady != 0) {
         scanThread_.start(scanRequest_, &scanDone_, stopFlag_, [this] {
@@ -102,7 +102,7 @@ void MainDialog::startThreads() {
     });
 }
 
-void MainDialog::stopThreads() {
+void ReaderService::stopThreads() {
     // The order in which the window stops its threads; each finishes the job it is doing.
     reinitThread_.stop();
     scanThread_.stop();
@@ -113,7 +113,7 @@ void MainDialog::stopThreads() {
     beepThread_.stop();
 }
 
-void MainDialog::continuousWork() {
+void ReaderService::continuousWork() {
     Decode decode;
     if (scanBarcode(manager_, decode, kContinuousTimeoutMs) != 0) {
         {
@@ -134,7 +134,7 @@ void MainDialog::continuousWork() {
     }
 }
 
-void MainDialog::reinitWork() {
+void ReaderService::reinitWork() {
     std::int32_t ready = manager_.barcodeReady;
     manager_.barcodeReady = 0;
     if (parts_.view != nullptr) {
@@ -148,14 +148,14 @@ void MainDialog::reinitWork() {
     stopScanning(manager_, 1, 1);
 }
 
-void MainDialog::singleScan() {
+void ReaderService::singleScan() {
     if (parts_.view != nullptr) {
         parts_.view->setStatusText(ByteString());
     }
     scanRequest_.release();
 }
 
-void MainDialog::triggerDown() {
+void ReaderService::triggerDown() {
     const EngineInfo& engine = engineInfo(manager_.barcodeEngineType());
     std::int32_t mode = manager_.scanMode;
     // A reader switched off in the settings does not scan.
@@ -182,7 +182,7 @@ void MainDialog::triggerDown() {
     }
 }
 
-void MainDialog::triggerUp() {
+void ReaderService::triggerUp() {
     if (settings_.imageEnable != 0 && isImager(manager_.barcodeEngineType())) {
         return;
     }
@@ -192,7 +192,7 @@ void MainDialog::triggerUp() {
     stopScanning(manager_, 1, 1);
 }
 
-void MainDialog::onDecode(std::uint32_t kind) {
+void ReaderService::onDecode(std::uint32_t kind) {
     DecodeCopy decode;
     if (kind == 1) {
         std::lock_guard<std::mutex> lock(decodeMutex_);
@@ -226,7 +226,7 @@ void MainDialog::onDecode(std::uint32_t kind) {
     }
 }
 
-void MainDialog::handle(const Message& message) {
+void ReaderService::handle(const Message& message) {
     switch (message.id) {
         case Msg::User1Down:
         case Msg::User2Down:
@@ -274,12 +274,12 @@ void MainDialog::handle(const Message& message) {
     }
 }
 
-void MainDialog::saveEverything() {
+void ReaderService::saveEverything() {
     saveAll(manager_, engine_, store_, settings_);
     store_.save(iniPath_);
 }
 
-bool MainDialog::confirmQuit() {
+bool ReaderService::confirmQuit() {
     if (parts_.view != nullptr) {
         parts_.view->showMaximized();
         if (parts_.view->messageBox("Do you want to quit?", "Warning") != MainView::kOk) {
@@ -290,7 +290,7 @@ bool MainDialog::confirmQuit() {
     return true;
 }
 
-void MainDialog::quitNow() {
+void ReaderService::quitNow() {
     if (quitting_) {
         return;
     }
