@@ -19,11 +19,16 @@
 #include <vector>
 
 #include "SimulatedTerminal.h"
+#include "platform/Clock.h"
+#include "platform/DecodeChannel.h"
 #include "platform/EngineReadyLine.h"
+#include "platform/KeyboardSink.h"
 #include "platform/SoundPlayer.h"
 #include "platform/TermiosSerialPort.h"
+#include "runtime/BusService.h"
 #include "runtime/ReaderService.h"
-#include "runtime/ServiceOutput.h"
+#include "runtime/sinks/PublishSink.h"
+#include "runtime/sinks/TypingSink.h"
 
 namespace {
 
@@ -95,6 +100,30 @@ std::string printable(const ByteString& data) {
     return out;
 }
 
+// Simulation mode: each decode on standard output, as the engine sent it.
+class EchoSink final : public DecodeSink {
+  public:
+    void deliver(const Delivery& delivery, const AppSettings& /*settings*/) override {
+        std::printf("%s: %s\n", delivery.decode.codeTypeName.narrow().c_str(),
+                    printable(delivery.decode.data).c_str());
+        std::fflush(stdout);
+    }
+};
+
+// The outputs to other programs. Made once this instance holds the bus name, so that a second
+// instance never touches the first one's keyboard, queue or event.
+struct Outputs {
+    Outputs(const std::string& keyboardName, BusService& bus)
+        : keyboard(makeKeyboardSink(keyboardName)),
+          typing(*keyboard, RealClock::instance()),
+          publish(channel, bus.signals()) {}
+    std::unique_ptr<KeyboardSink> keyboard;
+    TypingSink typing;
+    DecodeChannelWriter channel;
+    PublishSink publish;
+    EchoSink echo;
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -150,24 +179,23 @@ int main(int argc, char** argv) {
     HeadlessView view;
     AlsaSoundPlayer sound;
     bool echo = options.simulate && isatty(STDIN_FILENO) != 0;
-    ServiceOutput output(ServiceOutputOptions{options.keyboard, options.systemBus});
+    BusService bus(options.systemBus);
+    std::unique_ptr<Outputs> outputs;
     ReaderServiceParts parts;
     parts.platform = platform;
     parts.view = &view;
-    parts.output = &output;
     parts.sound = &sound;
-    if (options.simulate) {
-        parts.onDecode = [](const DecodeCopy& decode) {
-            std::printf("%s: %s\n", decode.codeTypeName.narrow().c_str(),
-                        printable(decode.data).c_str());
-            std::fflush(stdout);
-        };
-    }
     ReaderService service(parts);
-    output.attach(service);
-    if (!output.claimInstance()) {
+    bus.attach(service.loop());
+    if (!bus.claimInstance()) {
         // Another instance runs: it has been asked to show itself.
         return kExitOk;
+    }
+    outputs = std::make_unique<Outputs>(options.keyboard, bus);
+    service.addSink(outputs->typing);
+    service.addSink(outputs->publish);
+    if (options.simulate) {
+        service.addSink(outputs->echo);
     }
     service.startUp();
     EventLoop& loop = service.loop();

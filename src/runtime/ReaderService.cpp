@@ -1,11 +1,12 @@
 #include "runtime/ReaderService.h"
 
+#include <utility>
+
 #include "config/SettingSections.h"
 #include "config/SettingsTransfer.h"
 #include "platform/Folders.h"
 #include "reader/Scan.h"
 #include "reader/engines/EngineTable.h"
-#include "runtime/GoodReadSignals.h"
 
 namespace vandora {
 
@@ -15,7 +16,6 @@ constexpr const char* kIniName = "VandoraINI.txt";
 constexpr std::uint32_t kContinuousTimeoutMs = 500;
 constexpr std::uint32_t kGateTakeBackMs = 10;
 constexpr std::uint32_t kReinitPauseMs = 5000;
-constexpr std::uint32_t kLedMs = 400;
 
 bool isImager(EngineType type) {
     return engineInfo(type).imager;
@@ -27,7 +27,10 @@ ReaderService::ReaderService(const ReaderServiceParts& parts)
     : parts_(parts),
       engine_(),
       manager_(parts.platform, &engine_),
-      iniPath_(parts.iniPath.empty() ? programFolder() + kIniName : parts.iniPath) {
+      iniPath_(parts.iniPath.empty() ? programFolder() + kIniName : parts.iniPath),
+      status_(parts.view),
+      goodRead_(manager_, parts.sound),
+      sinks_{&status_, &goodRead_} {
     loop_.setHandler([this](const Message& m) { handle(m); });
 }
 
@@ -65,13 +68,7 @@ void ReaderService::startThreads() {
         scanThread_.start(scanRequest_, &scanDone_, stopFlag_, [this] {
             Decode decode;
             if (scanBarcode(manager_, decode, decodeTimeoutSeconds * 1000) != 0) {
-                {
-                    std::lock_guard<std::mutex> lock(decodeMutex_);
-                    lastBarcode_ = {
-                        1, decode.engineType, decode.codeTypeId, decode.codeTypeName, decode.data,
-                        {}};
-                }
-                loop_.post({Msg::Decode, 1, 0});
+                handOver(std::move(decode), false);
             }
         });
         if (engine.continuousScan) {
@@ -86,20 +83,7 @@ void ReaderService::startThreads() {
         // Tag reading comes with the RFID tag operations; the thread is in place for it.
         rfidThread_.start(rfidRequest_, &rfidDone_, rfidStopFlag_, [] {});
     }
-    vibrateThread_.start(vibrateRequest_, &vibrateDone_, stopFlag_, [this] {
-        runVibrator(manager_, static_cast<std::uint32_t>(vibrationTime_.load()));
-    });
-    ledThread_.start(ledRequest_, &ledDone_, stopFlag_, [this] {
-        if (enableLed_ != 0) {
-            lightLed(manager_, kLedMs);
-        }
-    });
-    beepThread_.start(beepRequest_, &beepDone_, stopFlag_, [this] {
-        soundBuzzer(manager_, buzzerDuration_, buzzerFreq_);
-        if (parts_.sound != nullptr) {
-            playGoodReadSound(soundIndex_, *parts_.sound, systemFolder());
-        }
-    });
+    goodRead_.start();
 }
 
 void ReaderService::stopThreads() {
@@ -108,20 +92,13 @@ void ReaderService::stopThreads() {
     scanThread_.stop();
     rfidThread_.stop();
     continuousThread_.stop();
-    vibrateThread_.stop();
-    ledThread_.stop();
-    beepThread_.stop();
+    goodRead_.stop();
 }
 
 void ReaderService::continuousWork() {
     Decode decode;
     if (scanBarcode(manager_, decode, kContinuousTimeoutMs) != 0) {
-        {
-            std::lock_guard<std::mutex> lock(decodeMutex_);
-            lastBarcode_ = {
-                1, decode.engineType, decode.codeTypeId, decode.codeTypeName, decode.data, {}};
-        }
-        loop_.send({Msg::Decode, 1, 0});
+        handOver(std::move(decode), true);
     }
     if (continuousGate_.tryWait()) {
         continuousRequest_.release();
@@ -192,37 +169,42 @@ void ReaderService::triggerUp() {
     stopScanning(manager_, 1, 1);
 }
 
-void ReaderService::onDecode(std::uint32_t kind) {
-    DecodeCopy decode;
-    if (kind == 1) {
+void ReaderService::handOver(Decode&& decode, bool wait) {
+    {
         std::lock_guard<std::mutex> lock(decodeMutex_);
-        decode = lastBarcode_;
+        decodes_.push_back(std::move(decode));
+    }
+    Message message{Msg::Decode, static_cast<std::uint32_t>(DecodeKind::Barcode), 0};
+    if (wait) {
+        loop_.send(message);
     } else {
+        loop_.post(message);
+    }
+}
+
+std::optional<Decode> ReaderService::takeDecode() {
+    std::lock_guard<std::mutex> lock(decodeMutex_);
+    if (decodes_.empty()) {
+        return std::nullopt;
+    }
+    std::optional<Decode> decode(std::move(decodes_.front()));
+    decodes_.pop_front();
+    return decode;
+}
+
+void ReaderService::onDecode(std::uint32_t kind) {
+    if (kind != static_cast<std::uint32_t>(DecodeKind::Barcode)) {
         // RFID decodes arrive with the tag operations.
         return;
     }
-    if (parts_.output != nullptr && parts_.view != nullptr) {
-        parts_.output->showStatus(decode, settings_, *parts_.view);
+    std::optional<Decode> decode = takeDecode();
+    if (!decode) {
+        return;
     }
-    vibrationTime_ = settings_.vibrationTime;
-    enableLed_ = settings_.enableLed;
-    buzzerDuration_ = settings_.buzzerDuration;
-    buzzerFreq_ = settings_.buzzerFreq;
-    soundIndex_ = settings_.goodReadBeepFileIdx;
-    vibrateRequest_.release();
-    ledRequest_.release();
-    beepRequest_.release();
-    if (parts_.output != nullptr) {
-        bool active = parts_.view != nullptr && parts_.view->isActive();
-        if (settings_.keyboardEmu != 0 && !active) {
-            parts_.output->typeOutput(decode, settings_);
-        }
-        if (settings_.windowMessage != 0 || settings_.windowEvent != 0) {
-            parts_.output->publish(decode, settings_);
-        }
-    }
-    if (parts_.onDecode) {
-        parts_.onDecode(decode);
+    bool active = parts_.view != nullptr && parts_.view->isActive();
+    Delivery delivery = deliveryOf(std::move(*decode), active);
+    for (DecodeSink* sink : sinks_) {
+        sink->deliver(delivery, settings_);
     }
 }
 

@@ -1,10 +1,11 @@
 // ReaderService: the hub of the running service, free of any toolkit.
 //
 // It owns the INI store, AppSettings, the engine settings, the ReaderManager, the worker threads
-// and their semaphores. Every state change arrives as a Message on the one user-interface thread
-// (EventLoop): trigger keys from other programs, decodes from the worker threads. It talks to its
-// window through MainView (a headless view logs), and hands decodes to other programs through
-// DecodeOutput.
+// and their semaphores, and the event loop. Every state change arrives as a Message on the one
+// user-interface thread (EventLoop): trigger keys from other programs, decodes from the worker
+// threads. It talks to its window through MainView (a headless view logs). Each decode is moved
+// from the thread that read it to the user-interface thread and handed to the sinks in turn: the
+// status text, the good-read signals, then the outputs added with addSink.
 //
 // Threading: construct, startUp, handle and destroy on the user-interface thread. Worker threads
 // only scan, signal, and post or send messages back.
@@ -12,10 +13,11 @@
 
 #include <atomic>
 #include <cstdint>
-#include <functional>
-#include <memory>
+#include <deque>
 #include <mutex>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "common/ByteString.h"
 #include "config/AppSettings.h"
@@ -23,62 +25,24 @@
 #include "config/IniStore.h"
 #include "platform/Semaphore.h"
 #include "platform/SoundPlayer.h"
+#include "reader/Decode.h"
 #include "reader/ReaderManager.h"
+#include "runtime/DecodeSink.h"
 #include "runtime/EventLoop.h"
+#include "runtime/MainView.h"
 #include "runtime/Messages.h"
 #include "runtime/WorkerThread.h"
+#include "runtime/sinks/GoodReadSink.h"
+#include "runtime/sinks/StatusSink.h"
 
 namespace vandora {
-
-// The window side of the main window.
-class MainView {
-  public:
-    static constexpr int kOk = 1;
-    static constexpr int kCancel = 2;
-
-    virtual ~MainView() = default;
-    virtual void setStatusText(const ByteString& text) = 0;
-    // A message box; returns kOk or kCancel.
-    virtual int messageBox(const std::string& text, const std::string& caption) = 0;
-    virtual void showMaximized() {}
-    // Whether the main window itself is the active window (decodes are then not typed).
-    virtual bool isActive() const { return false; }
-    // The "Please wait for initializing the 2D reader." box during a re-initialisation.
-    virtual void showWaitMessage(bool /*show*/) {}
-};
-
-// One decode as the handler copies it out of the reader channel.
-struct DecodeCopy {
-    std::int32_t kind = 0;  // 1 barcode, 2 RFID
-    EngineType engineType = EngineType::None;
-    std::int32_t codeTypeId = 0;
-    ByteString codeTypeName;
-    ByteString data;      // barcode data, or the RFID UID text
-    ByteString userData;  // RFID only
-};
-
-// Formatting and delivery of decodes to other programs.
-class DecodeOutput {
-  public:
-    virtual ~DecodeOutput() = default;
-    // The status text of a decode.
-    virtual void showStatus(const DecodeCopy& decode, const AppSettings& settings,
-                            MainView& view) = 0;
-    // The keystrokes (only called with keyboardEmu set and another window active).
-    virtual void typeOutput(const DecodeCopy& decode, const AppSettings& settings) = 0;
-    // The queue record, event and broadcasts (only called with windowMessage or windowEvent).
-    virtual void publish(const DecodeCopy& decode, const AppSettings& settings) = 0;
-};
 
 struct ReaderServiceParts {
     ReaderPlatform platform;
     MainView* view = nullptr;
-    DecodeOutput* output = nullptr;
     SoundPlayer* sound = nullptr;
     // The INI file; empty: the program folder's "VandoraINI.txt".
     std::string iniPath;
-    // Told of each decode after it was delivered (the simulation mode echoes it).
-    std::function<void(const DecodeCopy&)> onDecode;
 };
 
 class ReaderService {
@@ -90,6 +54,8 @@ class ReaderService {
     ReaderService& operator=(const ReaderService&) = delete;
 
     EventLoop& loop() { return loop_; }
+    // An output for decodes, after those added before it. The sink must outlive the service.
+    void addSink(DecodeSink& sink) { sinks_.push_back(&sink); }
     // Loads the file, starts the readers and the worker threads, sends the stored settings.
     void startUp();
     // The window procedure: every message of the main window comes here.
@@ -103,16 +69,20 @@ class ReaderService {
     AppSettings& settings() { return settings_; }
     IniStore& store() { return store_; }
     const std::string& iniPath() const { return iniPath_; }
+    // Whether the barcode scan thread runs (it does once a barcode reader started).
+    bool scanThreadRunning() const { return scanThread_.running(); }
     std::uint32_t decodeTimeoutSeconds = 3;
 
   private:
-    struct Threads;
-
     void startThreads();
     void stopThreads();
     void triggerDown();
     void triggerUp();
     void singleScan();
+    // From a worker thread: leaves the decode for the user-interface thread and tells it, waiting
+    // until it was delivered when wait is set.
+    void handOver(Decode&& decode, bool wait);
+    std::optional<Decode> takeDecode();
     void onDecode(std::uint32_t kind);
     void saveEverything();
     void continuousWork();
@@ -125,6 +95,9 @@ class ReaderService {
     EngineSettings engine_;
     ReaderManager manager_;
     std::string iniPath_;
+    StatusSink status_;
+    GoodReadSink goodRead_;
+    std::vector<DecodeSink*> sinks_;
 
     // Worker thread requests and done signals (initial 0, maximum 1).
     Semaphore scanRequest_{0, 1};
@@ -135,18 +108,6 @@ class ReaderService {
     Semaphore reinitRequest_{0, 1};
     Semaphore rfidRequest_{0, 1};
     Semaphore rfidDone_{0, 1};
-    Semaphore vibrateRequest_{0, 1};
-    Semaphore vibrateDone_{0, 1};
-    Semaphore ledRequest_{0, 1};
-    Semaphore ledDone_{0, 1};
-    Semaphore beepRequest_{0, 1};
-    Semaphore beepDone_{0, 1};
-    // The signal settings as the window last released the signal threads with them.
-    std::atomic<std::int32_t> vibrationTime_{0};
-    std::atomic<std::int32_t> enableLed_{0};
-    std::atomic<std::int32_t> buzzerDuration_{0};
-    std::atomic<std::int32_t> buzzerFreq_{0};
-    std::atomic<std::int32_t> soundIndex_{0};
     std::atomic<std::int32_t> stopFlag_{0};
     std::atomic<std::int32_t> rfidStopFlag_{0};
     // The CCD/Laser engine's alternate scan mode: continuous scanning on or off.
@@ -156,13 +117,11 @@ class ReaderService {
     WorkerThread scanThread_;
     WorkerThread rfidThread_;
     WorkerThread continuousThread_;
-    WorkerThread vibrateThread_;
-    WorkerThread ledThread_;
-    WorkerThread beepThread_;
 
-    // The last barcode decode of the scan threads, handed to the user-interface thread.
+    // Barcode decodes of the scan threads not yet taken by the user-interface thread, oldest
+    // first: one for each decode message on its way.
     std::mutex decodeMutex_;
-    DecodeCopy lastBarcode_;
+    std::deque<Decode> decodes_;
     bool quitting_ = false;
 };
 

@@ -1,14 +1,18 @@
 #include "runtime/ReaderService.h"
 
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <thread>
 
 #include "engines/EngineModels.h"
+#include "runtime/DecodeFormat.h"
+#include "runtime/sinks/PublishSink.h"
+#include "runtime/sinks/TypingSink.h"
 
 namespace vandora {
 namespace {
@@ -33,21 +37,53 @@ class RecordingView final : public MainView {
     bool active = false;
 };
 
-class RecordingOutput final : public DecodeOutput {
+// Every decode the service delivers, whatever the switches say.
+class RecordingSink final : public DecodeSink {
   public:
-    void showStatus(const DecodeCopy& decode, const AppSettings&, MainView& view) override {
-        view.setStatusText(ByteString("status"));
-        shown.push_back(decode.data.narrow());
-    }
-    void typeOutput(const DecodeCopy& decode, const AppSettings&) override {
-        typed.push_back(decode.data.narrow());
-    }
-    void publish(const DecodeCopy& decode, const AppSettings&) override {
-        published.push_back(decode.data.narrow());
+    void deliver(const Delivery& delivery, const AppSettings&) override {
+        shown.push_back(delivery.decode.data.narrow());
     }
     std::vector<std::string> shown;
+};
+
+// The characters the typing sink posts, one text per call.
+class RecordingKeyboard final : public KeyboardSink {
+  public:
+    void postCharacters(const std::vector<std::uint32_t>& characters) override {
+        typed.emplace_back(characters.begin(), characters.end());
+    }
+    void keyEvent(std::uint32_t, std::uint32_t, std::uint32_t) override {}
     std::vector<std::string> typed;
+};
+
+// The data of each record the publish sink leaves in the queue.
+class RecordingChannel final : public DecodeChannel {
+  public:
+    void discardUnread() override {}
+    bool write(const std::uint8_t* record, std::size_t size) override {
+        if (size != kDecodeRecordSize) {
+            return false;
+        }
+        std::size_t length = record[8] | (record[9] << 8);
+        const std::uint8_t* data = record + kRecordDataOffset;
+        published.emplace_back(data, data + std::min(length, kRecordDataMax));
+        return true;
+    }
+    void setEvent() override {}
     std::vector<std::string> published;
+};
+
+// The outputs of the service: the real typing and publish sinks on recording ends.
+struct Outputs {
+    RecordingSink recorded;
+    RecordingKeyboard keyboard;
+    VirtualClock clock;
+    TypingSink typing{keyboard, clock};
+    RecordingChannel channel;
+    PublishSink publish{channel, nullptr};
+    std::vector<std::string>& shown = recorded.shown;
+    std::vector<std::string>& typed = keyboard.typed;
+    std::vector<std::string>& published = channel.published;
 };
 
 std::vector<std::uint8_t> bytes(const std::string& text) {
@@ -79,21 +115,39 @@ class ServiceRig {
         parts.platform.ports = &ports_;
         parts.platform.registryPath = (dir_ / "no-registry.ini").string();
         parts.view = &view;
-        parts.output = &output;
         parts.iniPath = iniPath_;
     }
     ~ServiceRig() { fs::remove_all(dir_); }
 
-    // Runs the loop until cond holds or the time passes.
+    void addOutputs(ReaderService& service) {
+        service.addSink(output.recorded);
+        service.addSink(output.typing);
+        service.addSink(output.publish);
+    }
+
+    // Runs the service's loop as an outer event loop would until cond holds: it sleeps on the
+    // loop's wake fd, so it wakes when a worker thread hands a decode over. limit only ends a
+    // run that would otherwise hang.
     template <typename Cond>
     bool runUntil(ReaderService& service, Cond cond,
                   std::chrono::milliseconds limit = std::chrono::seconds(10)) {
+        EventLoop& loop = service.loop();
         auto deadline = std::chrono::steady_clock::now() + limit;
-        while (!cond() && std::chrono::steady_clock::now() < deadline) {
-            service.loop().dispatchPending();
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        while (!cond()) {
+            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                deadline - std::chrono::steady_clock::now());
+            if (left.count() <= 0) {
+                return false;
+            }
+            int timeoutMs = static_cast<int>(left.count());
+            if (loop.nextTimeoutMs() >= 0) {
+                timeoutMs = std::min(timeoutMs, loop.nextTimeoutMs());
+            }
+            pollfd wake{loop.wakeFd(), POLLIN, 0};
+            poll(&wake, 1, timeoutMs);
+            loop.dispatchPending();
         }
-        return cond();
+        return true;
     }
     std::string savedIni() const {
         IniStore store;
@@ -107,7 +161,7 @@ class ServiceRig {
     }
 
     RecordingView view;
-    RecordingOutput output;
+    Outputs output;
     ReaderServiceParts parts;
     std::shared_ptr<sim::EngineSim> model;
 
@@ -121,6 +175,7 @@ class ServiceRig {
 TEST(ReaderServiceThreaded, TriggerPressReadsShowsTypesAndQuitSaves) {
     ServiceRig rig(EngineType::Imager2D, "[Barcode Reader 2D]\r\nhas2D=1\r\n");
     ReaderService service(rig.parts);
+    rig.addOutputs(service);
     service.startUp();
     ASSERT_EQ(service.readers().barcodeReady, 1);
     EXPECT_EQ(service.settings().enableBarcode, 1);
@@ -146,6 +201,7 @@ TEST(ReaderServiceThreaded, CancelledQuitKeepsRunning) {
     ServiceRig rig(EngineType::Imager2D, "[Barcode Reader 2D]\r\nhas2D=1\r\n");
     rig.view.answer = MainView::kCancel;
     ReaderService service(rig.parts);
+    rig.addOutputs(service);
     service.startUp();
     EXPECT_FALSE(service.confirmQuit());
     EXPECT_FALSE(service.loop().quitting());
@@ -156,6 +212,7 @@ TEST(ReaderServiceThreaded, WindowEventPublishesTheDecode) {
         EngineType::Imager2D,
         "[Barcode Reader 2D]\r\nhas2D=1\r\n[General]\r\nwindowEvent=1\r\nkeyboardEmu=0\r\n");
     ReaderService service(rig.parts);
+    rig.addOutputs(service);
     service.startUp();
     service.handle({Msg::User1Down, 0, 0});
     ASSERT_TRUE(rig.runUntil(service, [&] { return !rig.output.published.empty(); }));
@@ -166,11 +223,12 @@ TEST(ReaderServiceThreaded, WindowEventPublishesTheDecode) {
 TEST(ReaderServiceThreaded, FileWithoutHasFlagsOpensNoReaderAndStartsNoThread) {
     ServiceRig rig(EngineType::Imager2D, "[General]\r\nkeyboardEmu=1\r\n");
     ReaderService service(rig.parts);
+    rig.addOutputs(service);
     service.startUp();
     EXPECT_EQ(service.readers().barcodeReady, 0);
+    EXPECT_FALSE(service.scanThreadRunning()) << "with no scan thread no decode can come";
     service.handle({Msg::User1Down, 0, 0});
-    rig.runUntil(
-        service, [] { return false; }, std::chrono::milliseconds(500));
+    service.loop().dispatchPending();
     EXPECT_TRUE(rig.output.shown.empty());
     EXPECT_TRUE(rig.model->log.empty()) << "the engine was never opened";
 }
@@ -179,6 +237,7 @@ TEST(ReaderServiceThreaded, CcdAlternateModeTogglesContinuousScanning) {
     ServiceRig rig(EngineType::CcdLaser,
                    "[Barcode Reader CCD/Laser]\r\nhasCCD=1\r\nscanMode=3\r\n");
     ReaderService service(rig.parts);
+    rig.addOutputs(service);
     service.startUp();
     ASSERT_EQ(service.readers().scanMode, 3);
     auto ons = [&] {

@@ -35,11 +35,10 @@ class NullView final : public MainView {
 };
 
 // Publishes each decode on the real queue and event, and remembers what it published.
-class QueueOutput final : public DecodeOutput {
+class QueueOutput final : public DecodeSink {
   public:
-    void showStatus(const DecodeCopy&, const AppSettings&, MainView&) override {}
-    void typeOutput(const DecodeCopy&, const AppSettings&) override {}
-    void publish(const DecodeCopy& decode, const AppSettings&) override {
+    void deliver(const Delivery& delivery, const AppSettings&) override {
+        const Decode& decode = delivery.decode;
         PublishTargets targets;
         targets.channel = &channel;
         targets.windowEvent = true;
@@ -106,12 +105,12 @@ TEST(ServiceSoakThreaded, BurstsOfPressesAgainstAFlakyEngine) {
     parts.platform.ports = &ports;
     parts.platform.registryPath = (dir / "none.ini").string();
     parts.view = &view;
-    parts.output = &output;
     parts.iniPath = (dir / "VandoraINI.txt").string();
 
     long startKiB = 0;
     {
         ReaderService service(parts);
+        service.addSink(output);
         service.decodeTimeoutSeconds = 1;
         service.startUp();
         ASSERT_EQ(service.readers().barcodeReady, 1);
