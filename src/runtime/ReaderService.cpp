@@ -170,11 +170,11 @@ void ReaderService::triggerUp() {
 }
 
 void ReaderService::handOver(Decode&& decode, bool wait) {
+    Message message{Msg::Decode, static_cast<std::uint32_t>(decode.kind), 0};
     {
         std::lock_guard<std::mutex> lock(decodeMutex_);
         decodes_.push_back(std::move(decode));
     }
-    Message message{Msg::Decode, static_cast<std::uint32_t>(DecodeKind::Barcode), 0};
     if (wait) {
         loop_.send(message);
     } else {
@@ -193,10 +193,11 @@ std::optional<Decode> ReaderService::takeDecode() {
 }
 
 void ReaderService::onDecode(std::uint32_t kind) {
-    if (kind != static_cast<std::uint32_t>(DecodeKind::Barcode)) {
-        // RFID decodes arrive with the tag operations.
+    if (kind != static_cast<std::uint32_t>(DecodeKind::Barcode) &&
+        kind != static_cast<std::uint32_t>(DecodeKind::Rfid)) {
         return;
     }
+    // Decodes of both kinds queue in the order their messages were sent.
     std::optional<Decode> decode = takeDecode();
     if (!decode) {
         return;

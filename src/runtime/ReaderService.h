@@ -118,8 +118,8 @@ class ReaderService {
     WorkerThread rfidThread_;
     WorkerThread continuousThread_;
 
-    // Barcode decodes of the scan threads not yet taken by the user-interface thread, oldest
-    // first: one for each decode message on its way.
+    // Decodes of the worker threads not yet taken by the user-interface thread, oldest first: one
+    // for each decode message on its way.
     std::mutex decodeMutex_;
     std::deque<Decode> decodes_;
     bool quitting_ = false;
