@@ -91,15 +91,36 @@ TEST(ServiceSoakThreaded, BurstsOfPressesAgainstAFlakyEngine) {
     vandora_client* client = vandora_client_open();
     ASSERT_NE(client, nullptr);
     std::vector<std::string> taken;
-    std::atomic<bool> readerStop{false};
+    // Once the service is gone it says how many records it published; the reader stops when it
+    // has taken that many and the queue stays empty for one more wait (or, should records be
+    // missing, after 100 empty waits).
+    std::atomic<long> publishedCount{-1};
     std::thread reader([&] {
-        while (!readerStop) {
+        int emptyWaits = 0;
+        for (;;) {
             vandora_decode decode;
             if (vandora_client_wait(client, 50, &decode) == 1) {
                 taken.emplace_back(reinterpret_cast<char*>(decode.data), decode.data_length);
+                continue;
+            }
+            long wanted = publishedCount.load();
+            if (wanted >= 0 && (static_cast<long>(taken.size()) >= wanted || ++emptyWaits >= 100)) {
+                break;
             }
         }
     });
+    // However the test ends, the reader is let go and joined.
+    struct JoinReader {
+        std::atomic<long>& count;
+        std::thread& thread;
+        ~JoinReader() {
+            if (thread.joinable()) {
+                long unset = -1;
+                count.compare_exchange_strong(unset, 0);
+                thread.join();
+            }
+        }
+    } joinReader{publishedCount, reader};
     ReaderServiceParts parts;
     parts.platform.clock = &RealClock::instance();
     parts.platform.ports = &ports;
@@ -148,8 +169,7 @@ TEST(ServiceSoakThreaded, BurstsOfPressesAgainstAFlakyEngine) {
         settle(std::chrono::milliseconds(1500));
         service.quitNow();
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    readerStop = true;
+    publishedCount = static_cast<long>(output.published.size());
     reader.join();
     vandora_client_close(client);
     mq_unlink(decodeQueueName().c_str());
