@@ -123,7 +123,7 @@ INSTANTIATE_TEST_SUITE_P(
                                  true,
                                  true,
                                  {"discard", "write", "event", "copy", "message", "flush"}}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& test) { return std::string(test.param.name); });
 
 // A QR code of a 2D imager in the terminal's code page: the status text and the keystrokes show
 // the converted character, the record keeps the engine's byte.

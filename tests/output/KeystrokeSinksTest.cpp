@@ -179,7 +179,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, KeyboardSinkChoice,
                                            ChoiceCase{"EnvironmentNone", "", "none", false},
                                            ChoiceCase{"LogWithoutPath", "log:", nullptr, false},
                                            ChoiceCase{"UnknownName", "bogus", nullptr, false}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& test) { return std::string(test.param.name); });
 
 }  // namespace
 }  // namespace vandora
