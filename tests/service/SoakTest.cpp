@@ -9,6 +9,7 @@
 #include <atomic>
 
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -34,10 +35,45 @@ class NullView final : public MainView {
     int messageBox(const std::string&, const std::string&) override { return kOk; }
 };
 
-// Publishes each decode on the real queue and event, and remembers what it published.
+// The records the queue reader took, in order.
+class TakenRecords {
+  public:
+    void add(std::string record) {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            records_.push_back(std::move(record));
+        }
+        changed_.notify_all();
+    }
+    // Waits until count records were taken, at most limit; whether they were.
+    bool waitFor(std::size_t count, std::chrono::milliseconds limit) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        return changed_.wait_for(lock, limit, [&] { return records_.size() >= count; });
+    }
+    std::size_t size() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return records_.size();
+    }
+    std::vector<std::string> records() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return records_;
+    }
+
+  private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::vector<std::string> records_;
+};
+
+// Publishes each decode on the real queue and event, and remembers what it published. The queue
+// holds one record and a newer one replaces it, so a reader slowed down by a loaded machine
+// would lose records through no fault of the service: each record waits (at most 2 s) until the
+// reader has taken the one before.
 class QueueOutput final : public DecodeSink {
   public:
+    explicit QueueOutput(TakenRecords& taken) : taken_(taken) {}
     void deliver(const Delivery& delivery, const AppSettings&) override {
+        taken_.waitFor(published.size(), std::chrono::seconds(2));
         const Decode& decode = delivery.decode;
         PublishTargets targets;
         targets.channel = &channel;
@@ -48,6 +84,9 @@ class QueueOutput final : public DecodeSink {
     }
     DecodeChannelWriter channel;
     std::vector<std::string> published;
+
+  private:
+    TakenRecords& taken_;
 };
 
 long residentKiB() {
@@ -86,11 +125,11 @@ TEST(ServiceSoakThreaded, BurstsOfPressesAgainstAFlakyEngine) {
 
     setenv("VANDORA_IPC_SUFFIX", (".soak" + std::to_string(getpid())).c_str(), 1);
     NullView view;
-    QueueOutput output;
+    TakenRecords taken;
+    QueueOutput output(taken);
     // The queue reader: another party taking each record as the event comes.
     vandora_client* client = vandora_client_open();
     ASSERT_NE(client, nullptr);
-    std::vector<std::string> taken;
     // Once the service is gone it says how many records it published; the reader stops when it
     // has taken that many and the queue stays empty for one more wait (or, should records be
     // missing, after 100 empty waits).
@@ -100,7 +139,7 @@ TEST(ServiceSoakThreaded, BurstsOfPressesAgainstAFlakyEngine) {
         for (;;) {
             vandora_decode decode;
             if (vandora_client_wait(client, 50, &decode) == 1) {
-                taken.emplace_back(reinterpret_cast<char*>(decode.data), decode.data_length);
+                taken.add(std::string(reinterpret_cast<char*>(decode.data), decode.data_length));
                 continue;
             }
             long wanted = publishedCount.load();
@@ -176,7 +215,7 @@ TEST(ServiceSoakThreaded, BurstsOfPressesAgainstAFlakyEngine) {
     sem_unlink(decodeEventName().c_str());
     unsetenv("VANDORA_IPC_SUFFIX");
     // The reader got every record the service published, once each.
-    EXPECT_EQ(taken, output.published);
+    EXPECT_EQ(taken.records(), output.published);
     // Every good read reached the reader once, in the engine's order, undamaged.
     ASSERT_FALSE(output.published.empty());
     std::set<std::string> seen;
