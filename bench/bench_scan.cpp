@@ -55,9 +55,7 @@ void triggeredRead(benchmark::State& state) {
     channel.port = 1;
     channel.engineType = EngineType::Imager2D;
     manager.barcodeReady = 1;
-    std::int32_t id = 0;
-    ByteString name;
-    ByteString data;
+    Decode decode;
     for (auto _ : state) {
         state.PauseTiming();
         auto model = std::make_shared<sim::ScriptedModel>();
@@ -67,7 +65,7 @@ void triggeredRead(benchmark::State& state) {
         openPort(channel);
         setBaudRate(channel, 115200);
         state.ResumeTiming();
-        if (scanBarcode(manager, id, name, data, 3000) == 0 || data.length() != size) {
+        if (scanBarcode(manager, decode, 3000) == 0 || decode.data.length() != size) {
             state.SkipWithError("read failed");
             return;
         }

@@ -142,15 +142,13 @@ int scan(const Options& options) {
         return kExitFailed;
     }
     manager.barcodeReady = 1;
-    std::int32_t id = 0;
-    ByteString name;
-    ByteString data;
-    if (scanBarcode(manager, id, name, data, static_cast<std::uint32_t>(options.timeoutMs)) == 0) {
+    Decode decode;
+    if (scanBarcode(manager, decode, static_cast<std::uint32_t>(options.timeoutMs)) == 0) {
         std::printf("noread error=%u\n", manager.barcode.lastError);
         return kExitFailed;
     }
-    std::printf("type=%d name=%s data=%s\n", id, name.narrow().c_str(),
-                bytesToHex(data).narrow().c_str());
+    std::printf("type=%d name=%s data=%s\n", decode.codeTypeId,
+                decode.codeTypeName.narrow().c_str(), bytesToHex(decode.data).narrow().c_str());
     return kExitOk;
 }
 

@@ -21,11 +21,16 @@
 #include <vector>
 
 #include "SimulatedTerminal.h"
+#include "platform/Clock.h"
+#include "platform/DecodeChannel.h"
 #include "platform/EngineReadyLine.h"
+#include "platform/KeyboardSink.h"
 #include "platform/SoundPlayer.h"
 #include "platform/TermiosSerialPort.h"
-#include "runtime/MainDialog.h"
-#include "runtime/ServiceOutput.h"
+#include "runtime/BusService.h"
+#include "runtime/ReaderService.h"
+#include "runtime/sinks/PublishSink.h"
+#include "runtime/sinks/TypingSink.h"
 
 namespace {
 
@@ -97,6 +102,34 @@ std::string printable(const ByteString& data) {
     return out;
 }
 
+// Simulation mode: each decode on standard output, as the engine sent it.
+class EchoSink final : public DecodeSink {
+  public:
+    void deliver(const Delivery& delivery, const AppSettings& /*settings*/) override {
+        std::printf("%s: %s\n", delivery.decode.codeTypeName.narrow().c_str(),
+                    printable(delivery.decode.data).c_str());
+        std::fflush(stdout);
+    }
+};
+
+// The outputs to other programs. Made once this instance holds the bus name, so that a second
+// instance never touches the first one's keyboard, queue or event.
+struct Outputs {
+    Outputs(const std::string& keyboardName, BusService& bus)
+        : keyboard(makeKeyboardSink(keyboardName)),
+          typing(*keyboard, RealClock::instance()),
+          publish(channel, bus.signals()) {
+        if (!channel.ready()) {
+            std::fprintf(stderr, "vandora: %s\n", channel.error().c_str());
+        }
+    }
+    std::unique_ptr<KeyboardSink> keyboard;
+    TypingSink typing;
+    DecodeChannelWriter channel;
+    PublishSink publish;
+    EchoSink echo;
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -152,33 +185,32 @@ int main(int argc, char** argv) {
     HeadlessView view;
     AlsaSoundPlayer sound;
     bool echo = options.simulate && isatty(STDIN_FILENO) != 0;
-    ServiceOutput output(ServiceOutputOptions{options.keyboard, options.systemBus});
-    MainDialogParts parts;
+    BusService bus(options.systemBus);
+    std::unique_ptr<Outputs> outputs;
+    ReaderServiceParts parts;
     parts.platform = platform;
     parts.view = &view;
-    parts.output = &output;
     parts.sound = &sound;
-    if (options.simulate) {
-        parts.onDecode = [](const DecodeCopy& decode) {
-            std::printf("%s: %s\n", decode.codeTypeName.narrow().c_str(),
-                        printable(decode.data).c_str());
-            std::fflush(stdout);
-        };
-    }
-    MainDialog dialog(parts);
-    output.attach(dialog);
-    if (!output.claimInstance()) {
+    ReaderService service(parts);
+    bus.attach(service.loop());
+    if (!bus.claimInstance()) {
         // Another instance runs: it has been asked to show itself.
         return kExitOk;
     }
-    dialog.startUp();
-    EventLoop& loop = dialog.loop();
+    outputs = std::make_unique<Outputs>(options.keyboard, bus);
+    service.addSink(outputs->typing);
+    service.addSink(outputs->publish);
+    if (options.simulate) {
+        service.addSink(outputs->echo);
+    }
+    service.startUp();
+    EventLoop& loop = service.loop();
     if (signalFd >= 0) {
         loop.watchFd(signalFd, POLLIN, [&](short) {
             signalfd_siginfo info{};
             while (read(signalFd, &info, sizeof info) == sizeof info) {
             }
-            dialog.quitNow();
+            service.quitNow();
         });
     }
     if (echo) {
@@ -187,7 +219,7 @@ int main(int argc, char** argv) {
             char buffer[256];
             ssize_t n = read(STDIN_FILENO, buffer, sizeof buffer);
             if (n <= 0 || (revents & (POLLHUP | POLLERR)) != 0) {
-                dialog.quitNow();
+                service.quitNow();
                 return;
             }
             for (ssize_t i = 0; i < n; ++i) {
@@ -202,5 +234,5 @@ int main(int argc, char** argv) {
     if (signalFd >= 0) {
         close(signalFd);
     }
-    return code == 0 && !dialog.saveFailed() ? kExitOk : kExitFailed;
+    return code == 0 && !service.saveFailed() ? kExitOk : kExitFailed;
 }

@@ -162,16 +162,15 @@ bool acceptedByCcd(const ReaderChannel& channel) {
     return true;
 }
 
-std::int32_t copyOut(const ReaderChannel& channel, std::int32_t& idOut, ByteString& nameOut,
-                     ByteString& dataOut) {
-    idOut = channel.codeTypeId;
-    nameOut = channel.codeTypeName;
-    dataOut = channel.decodeData;
+std::int32_t copyOut(const ReaderChannel& channel, Decode& out) {
+    out = Decode{};
+    out.engineType = channel.engineType;
+    out.codeTypeId = channel.codeTypeId;
     if (!acceptedByCcd(channel)) {
-        nameOut.clear();
-        dataOut.clear();
         return 0;
     }
+    out.codeTypeName = channel.codeTypeName;
+    out.data = channel.decodeData;
     return 1;
 }
 
@@ -396,9 +395,7 @@ std::int32_t awaitDecode(ReaderChannel& channel) {
     return 0;
 }
 
-std::int32_t scanBarcode(ReaderManager& manager, std::int32_t& codeTypeIdOut,
-                         ByteString& codeTypeNameOut, ByteString& dataOut,
-                         std::uint32_t timeoutMs) {
+std::int32_t scanBarcode(ReaderManager& manager, Decode& decodeOut, std::uint32_t timeoutMs) {
     if (manager.barcodeReady == 0) {
         return 0;
     }
@@ -418,7 +415,7 @@ std::int32_t scanBarcode(ReaderManager& manager, std::int32_t& codeTypeIdOut,
         if (decoded == 0) {
             return 0;
         }
-        return copyOut(channel, codeTypeIdOut, codeTypeNameOut, dataOut);
+        return copyOut(channel, decodeOut);
     }
     if (awaitDecode(channel) == 0) {
         return 0;
@@ -429,7 +426,7 @@ std::int32_t scanBarcode(ReaderManager& manager, std::int32_t& codeTypeIdOut,
     if (engineInfo(channel.engineType).ccdBlock && channel.handle) {
         channel.handle->purge(kPurgeAll);
     }
-    return copyOut(channel, codeTypeIdOut, codeTypeNameOut, dataOut);
+    return copyOut(channel, decodeOut);
 }
 
 std::int32_t stopScanning(ReaderManager& manager, std::int32_t barcode, std::int32_t rfid) {

@@ -10,6 +10,7 @@
 #include <cstdint>
 
 #include "common/ByteString.h"
+#include "reader/Decode.h"
 #include "reader/ReaderManager.h"
 
 namespace vandora {
@@ -18,9 +19,8 @@ namespace vandora {
 std::int32_t setTrigger(ReaderChannel& channel, std::int32_t on);
 // Waits for one decode and fills the decode record of the channel.
 std::int32_t awaitDecode(ReaderChannel& channel);
-// One barcode read with a first-byte wait of timeoutMs.
-std::int32_t scanBarcode(ReaderManager& manager, std::int32_t& codeTypeIdOut,
-                         ByteString& codeTypeNameOut, ByteString& dataOut, std::uint32_t timeoutMs);
+// One barcode read with a first-byte wait of timeoutMs; 1 with decodeOut filled when it read one.
+std::int32_t scanBarcode(ReaderManager& manager, Decode& decodeOut, std::uint32_t timeoutMs);
 // Stops scanning on the channels asked for; nonzero when a requested stop succeeded.
 std::int32_t stopScanning(ReaderManager& manager, std::int32_t barcode, std::int32_t rfid);
 // CCD/Laser scan mode 3: on starts scanning, off resets the link.

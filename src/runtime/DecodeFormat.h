@@ -20,8 +20,8 @@ constexpr std::uint8_t kRecordKindRfid = 0x20;
 
 using DecodeQueueRecord = std::array<std::uint8_t, kDecodeRecordSize>;
 
-// The output settings a decode is formatted with, named as the settings keys; the main window
-// copies them from its settings. Defaults are the factory settings.
+// The output settings a decode is formatted with, named as the settings keys; the typing sink
+// copies them from the settings. Defaults are the factory settings.
 struct OutputOptions {
     std::int32_t keyboardEmu = 1;  // 0 none, 1 posted characters, 2 virtual-key presses
     ByteString prefixStr;

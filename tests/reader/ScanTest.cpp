@@ -61,7 +61,12 @@ class ScanTest : public ::testing::Test {
         return n;
     }
     std::int32_t scan(std::uint32_t timeoutMs = 3000) {
-        return scanBarcode(*rig_.manager, id_, name_, data_, timeoutMs);
+        Decode decode;
+        std::int32_t result = scanBarcode(*rig_.manager, decode, timeoutMs);
+        id_ = decode.codeTypeId;
+        name_ = decode.codeTypeName;
+        data_ = decode.data;
+        return result;
     }
 
     ReaderRig rig_;
@@ -471,12 +476,10 @@ TEST(ScanThreaded, QuickReleasesNeverCorruptOrRepeatADecode) {
     std::vector<std::pair<std::int32_t, std::string>> received;
     std::thread scanner([&] {
         for (int i = 0; i < 200 && !done; ++i) {
-            std::int32_t id = 0;
-            ByteString name;
-            ByteString data;
+            Decode decode;
             presses.fetch_add(1);
-            if (scanBarcode(manager, id, name, data, 60) != 0) {
-                received.emplace_back(id, data.narrow());
+            if (scanBarcode(manager, decode, 60) != 0) {
+                received.emplace_back(decode.codeTypeId, decode.data.narrow());
             }
         }
         done = true;

@@ -9,6 +9,7 @@
 #include <atomic>
 
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -20,7 +21,7 @@
 #include "engines/EngineModels.h"
 #include "platform/DecodeChannel.h"
 #include "runtime/DecodePublish.h"
-#include "runtime/MainDialog.h"
+#include "runtime/ReaderService.h"
 #include "vandora_client.h"
 
 namespace vandora {
@@ -34,12 +35,46 @@ class NullView final : public MainView {
     int messageBox(const std::string&, const std::string&) override { return kOk; }
 };
 
-// Publishes each decode on the real queue and event, and remembers what it published.
-class QueueOutput final : public DecodeOutput {
+// The records the queue reader took, in order.
+class TakenRecords {
   public:
-    void showStatus(const DecodeCopy&, const AppSettings&, MainView&) override {}
-    void typeOutput(const DecodeCopy&, const AppSettings&) override {}
-    void publish(const DecodeCopy& decode, const AppSettings&) override {
+    void add(std::string record) {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            records_.push_back(std::move(record));
+        }
+        changed_.notify_all();
+    }
+    // Waits until count records were taken, at most limit; whether they were.
+    bool waitFor(std::size_t count, std::chrono::milliseconds limit) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        return changed_.wait_for(lock, limit, [&] { return records_.size() >= count; });
+    }
+    std::size_t size() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return records_.size();
+    }
+    std::vector<std::string> records() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return records_;
+    }
+
+  private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::vector<std::string> records_;
+};
+
+// Publishes each decode on the real queue and event, and remembers what it published. The queue
+// holds one record and a newer one replaces it, so a reader slowed down by a loaded machine
+// would lose records through no fault of the service: each record waits (at most 2 s) until the
+// reader has taken the one before.
+class QueueOutput final : public DecodeSink {
+  public:
+    explicit QueueOutput(TakenRecords& taken) : taken_(taken) {}
+    void deliver(const Delivery& delivery, const AppSettings&) override {
+        taken_.waitFor(published.size(), std::chrono::seconds(2));
+        const Decode& decode = delivery.decode;
         PublishTargets targets;
         targets.channel = &channel;
         targets.windowEvent = true;
@@ -49,6 +84,9 @@ class QueueOutput final : public DecodeOutput {
     }
     DecodeChannelWriter channel;
     std::vector<std::string> published;
+
+  private:
+    TakenRecords& taken_;
 };
 
 long residentKiB() {
@@ -87,38 +125,59 @@ TEST(ServiceSoakThreaded, BurstsOfPressesAgainstAFlakyEngine) {
 
     setenv("VANDORA_IPC_SUFFIX", (".soak" + std::to_string(getpid())).c_str(), 1);
     NullView view;
-    QueueOutput output;
+    TakenRecords taken;
+    QueueOutput output(taken);
     // The queue reader: another party taking each record as the event comes.
     vandora_client* client = vandora_client_open();
     ASSERT_NE(client, nullptr);
-    std::vector<std::string> taken;
-    std::atomic<bool> readerStop{false};
+    // Once the service is gone it says how many records it published; the reader stops when it
+    // has taken that many and the queue stays empty for one more wait (or, should records be
+    // missing, after 100 empty waits).
+    std::atomic<long> publishedCount{-1};
     std::thread reader([&] {
-        while (!readerStop) {
+        int emptyWaits = 0;
+        for (;;) {
             vandora_decode decode;
             if (vandora_client_wait(client, 50, &decode) == 1) {
-                taken.emplace_back(reinterpret_cast<char*>(decode.data), decode.data_length);
+                taken.add(std::string(reinterpret_cast<char*>(decode.data), decode.data_length));
+                continue;
+            }
+            long wanted = publishedCount.load();
+            if (wanted >= 0 && (static_cast<long>(taken.size()) >= wanted || ++emptyWaits >= 100)) {
+                break;
             }
         }
     });
-    MainDialogParts parts;
+    // However the test ends, the reader is let go and joined.
+    struct JoinReader {
+        std::atomic<long>& count;
+        std::thread& thread;
+        ~JoinReader() {
+            if (thread.joinable()) {
+                long unset = -1;
+                count.compare_exchange_strong(unset, 0);
+                thread.join();
+            }
+        }
+    } joinReader{publishedCount, reader};
+    ReaderServiceParts parts;
     parts.platform.clock = &RealClock::instance();
     parts.platform.ports = &ports;
     parts.platform.registryPath = (dir / "none.ini").string();
     parts.view = &view;
-    parts.output = &output;
     parts.iniPath = (dir / "VandoraINI.txt").string();
 
     long startKiB = 0;
     {
-        MainDialog dialog(parts);
-        dialog.decodeTimeoutSeconds = 1;
-        dialog.startUp();
-        ASSERT_EQ(dialog.readers().barcodeReady, 1);
+        ReaderService service(parts);
+        service.addSink(output);
+        service.decodeTimeoutSeconds = 1;
+        service.startUp();
+        ASSERT_EQ(service.readers().barcodeReady, 1);
         auto settle = [&](std::chrono::milliseconds limit) {
             auto deadline = std::chrono::steady_clock::now() + limit;
             while (std::chrono::steady_clock::now() < deadline) {
-                dialog.loop().dispatchPending();
+                service.loop().dispatchPending();
                 std::this_thread::sleep_for(std::chrono::milliseconds(2));
             }
         };
@@ -136,10 +195,10 @@ TEST(ServiceSoakThreaded, BurstsOfPressesAgainstAFlakyEngine) {
                 faults.readError = mode == 2 ? EAGAIN : 0;
             });
             for (int i = 0; i < burst; ++i) {
-                dialog.handle({Msg::User1Down, 0, 0});
+                service.handle({Msg::User1Down, 0, 0});
             }
             settle(std::chrono::milliseconds(mode <= 2 ? 60 : 25));
-            dialog.handle({Msg::User1Up, 0, 0});
+            service.handle({Msg::User1Up, 0, 0});
             if (startKiB == 0 && done >= presses / 4) {
                 startKiB = residentKiB();
             }
@@ -149,17 +208,16 @@ TEST(ServiceSoakThreaded, BurstsOfPressesAgainstAFlakyEngine) {
             faults.readError = 0;
         });
         settle(std::chrono::milliseconds(1500));
-        dialog.quitNow();
+        service.quitNow();
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    readerStop = true;
+    publishedCount = static_cast<long>(output.published.size());
     reader.join();
     vandora_client_close(client);
     mq_unlink(decodeQueueName().c_str());
     sem_unlink(decodeEventName().c_str());
     unsetenv("VANDORA_IPC_SUFFIX");
     // The reader got every record the service published, once each.
-    EXPECT_EQ(taken, output.published);
+    EXPECT_EQ(taken.records(), output.published);
     // Every good read reached the reader once, in the engine's order, undamaged.
     ASSERT_FALSE(output.published.empty());
     std::set<std::string> seen;

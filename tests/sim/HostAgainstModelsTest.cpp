@@ -189,12 +189,10 @@ TEST(HostAgainstModels, ReadsEveryDecodeForm) {
         Host host(c.type, 0, options);
         ASSERT_EQ(host.identify(c.type), 1);
         host.manager->barcodeReady = 1;
-        std::int32_t id = 0;
-        ByteString name;
-        ByteString data;
-        ASSERT_EQ(scanBarcode(*host.manager, id, name, data, 3000), 1);
-        EXPECT_EQ(id, c.expectedId);
-        EXPECT_EQ(data.bytes(), c.expectedData);
+        Decode decode;
+        ASSERT_EQ(scanBarcode(*host.manager, decode, 3000), 1);
+        EXPECT_EQ(decode.codeTypeId, c.expectedId);
+        EXPECT_EQ(decode.data.bytes(), c.expectedData);
         unsigned continueAcks = 0;
         for (const ReceivedCommand& command : host.model->log) {
             EXPECT_TRUE(command.valid);
@@ -210,10 +208,8 @@ TEST(HostAgainstModels, NoReadIsReportedAsSuch) {
     Host ccd(2, 0);
     ASSERT_EQ(ccd.identify(2), 1);
     ccd.manager->barcodeReady = 1;
-    std::int32_t id = 0;
-    ByteString name;
-    ByteString data;
-    EXPECT_EQ(scanBarcode(*ccd.manager, id, name, data, 3000), 0);
+    Decode decode;
+    EXPECT_EQ(scanBarcode(*ccd.manager, decode, 3000), 0);
     EXPECT_EQ(ccd.channel().lastError, 30001u);
 
     // A packet engine without its no-read message leaves the host waiting out its time-out.
@@ -221,7 +217,7 @@ TEST(HostAgainstModels, NoReadIsReportedAsSuch) {
     ASSERT_EQ(imager.identify(3), 1);
     imager.manager->barcodeReady = 1;
     std::uint64_t startMs = imager.clock.nowMs();
-    EXPECT_EQ(scanBarcode(*imager.manager, id, name, data, 2000), 0);
+    EXPECT_EQ(scanBarcode(*imager.manager, decode, 2000), 0);
     EXPECT_GE(imager.clock.nowMs() - startMs, 2000u);
     EXPECT_EQ(imager.model->log.back().frame, (Bytes{0x04, 0xE5, 0x04, 0x00}))
         << "the engine was stopped after the wait";
@@ -333,11 +329,9 @@ TEST(HostAgainstModels, WaitingReadsTakeTheDecodesOfASelfScanningEngine) {
             ASSERT_EQ(toggleCcdScan(*host.manager, 1), 1);
         }
         for (const SimDecode& expected : c.decodes) {
-            std::int32_t id = 0;
-            ByteString name;
-            ByteString data;
-            ASSERT_EQ(scanBarcode(*host.manager, id, name, data, 3000), 1);
-            EXPECT_EQ(data.bytes(), expected.data);
+            Decode decode;
+            ASSERT_EQ(scanBarcode(*host.manager, decode, 3000), 1);
+            EXPECT_EQ(decode.data.bytes(), expected.data);
         }
         EXPECT_EQ(heardATrigger(*host.model), c.startedByHost);
         for (const ReceivedCommand& command : host.model->log) {
@@ -371,12 +365,10 @@ TEST(HostAgainstModels, SelfScanningEngineWithNothingToReadLeavesTheWaitToRunOut
             packet->params[0x5E] = 1;
         }
         putInScanMode(host, c.mode);
-        std::int32_t id = 0;
-        ByteString name;
-        ByteString data;
+        Decode decode;
         host.channel().lastError = 0;
         std::uint64_t startMs = host.clock.nowMs();
-        EXPECT_EQ(scanBarcode(*host.manager, id, name, data, 2000), 0);
+        EXPECT_EQ(scanBarcode(*host.manager, decode, 2000), 0);
         EXPECT_GE(host.clock.nowMs() - startMs, 2000u);
         EXPECT_EQ(host.channel().lastError, 0u);
         EXPECT_FALSE(heardATrigger(*host.model));
@@ -386,8 +378,8 @@ TEST(HostAgainstModels, SelfScanningEngineWithNothingToReadLeavesTheWaitToRunOut
         host.model->queueDecode({c.type == 2 ? std::uint8_t{'A'} : std::uint8_t{0x1B},
                                  text("later"), DecodeForm::Plain, 0});
         sayAnythingTo(host);
-        ASSERT_EQ(scanBarcode(*host.manager, id, name, data, 2000), 1);
-        EXPECT_EQ(data.bytes(), text("later"));
+        ASSERT_EQ(scanBarcode(*host.manager, decode, 2000), 1);
+        EXPECT_EQ(decode.data.bytes(), text("later"));
     }
 }
 

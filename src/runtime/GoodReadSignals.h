@@ -1,5 +1,5 @@
 // Good-read signals: buzzer, sound file, LED and vibrator. Each runs on its own worker thread
-// (the main window starts them), drives the terminal system library loaded by the reader
+// (GoodReadSink starts them), drives the terminal system library loaded by the reader
 // manager, and times itself on one of the manager's signal-timing semaphores, so that shutdown
 // can cut a running signal short. A missing library or entry skips the hardware call; the wait
 // still takes its time.

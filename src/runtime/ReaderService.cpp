@@ -1,11 +1,12 @@
-#include "runtime/MainDialog.h"
+#include "runtime/ReaderService.h"
+
+#include <utility>
 
 #include "config/SettingSections.h"
 #include "config/SettingsTransfer.h"
 #include "platform/Folders.h"
 #include "reader/Scan.h"
 #include "reader/engines/EngineTable.h"
-#include "runtime/Notifications.h"
 
 namespace vandora {
 
@@ -15,7 +16,6 @@ constexpr const char* kIniName = "VandoraINI.txt";
 constexpr std::uint32_t kContinuousTimeoutMs = 500;
 constexpr std::uint32_t kGateTakeBackMs = 10;
 constexpr std::uint32_t kReinitPauseMs = 5000;
-constexpr std::uint32_t kLedMs = 400;
 
 bool isImager(EngineType type) {
     return engineInfo(type).imager;
@@ -23,22 +23,25 @@ bool isImager(EngineType type) {
 
 }  // namespace
 
-MainDialog::MainDialog(const MainDialogParts& parts)
+ReaderService::ReaderService(const ReaderServiceParts& parts)
     : parts_(parts),
       engine_(),
       manager_(parts.platform, &engine_),
       iniPath_(parts.iniPath.empty() ? programFolder() + kIniName : parts.iniPath),
-      file_(iniPath_, stateFolder()) {
+      file_(iniPath_, stateFolder()),
+      status_(parts.view),
+      goodRead_(manager_, parts.sound),
+      sinks_{&status_, &goodRead_} {
     loop_.setHandler([this](const Message& m) { handle(m); });
 }
 
-MainDialog::~MainDialog() {
+ReaderService::~ReaderService() {
     stopThreads();
     // The manager (a member) then closes both readers and unloads the system library.
     manager_.shutdownReaders();
 }
 
-void MainDialog::startUp() {
+void ReaderService::startUp() {
     if (store_.isEmpty()) {
         file_.load(store_);
     }
@@ -60,19 +63,13 @@ void MainDialog::startUp() {
     }
 }
 
-void MainDialog::startThreads() {
+void ReaderService::startThreads() {
     const EngineInfo& engine = engineInfo(manager_.barcodeEngineType());
     if (manager_.barcodeReady != 0) {
         scanThread_.start(scanRequest_, &scanDone_, stopFlag_, [this] {
-            std::int32_t id = 0;
-            ByteString name;
-            ByteString data;
-            if (scanBarcode(manager_, id, name, data, decodeTimeoutSeconds * 1000) != 0) {
-                {
-                    std::lock_guard<std::mutex> lock(decodeMutex_);
-                    lastBarcode_ = {1, manager_.barcodeEngineType(), id, name, data, {}};
-                }
-                loop_.post({Msg::Decode, 1, 0});
+            Decode decode;
+            if (scanBarcode(manager_, decode, decodeTimeoutSeconds * 1000) != 0) {
+                handOver(std::move(decode), false);
             }
         });
         if (engine.continuousScan) {
@@ -87,43 +84,22 @@ void MainDialog::startThreads() {
         // Tag reading comes with the RFID tag operations; the thread is in place for it.
         rfidThread_.start(rfidRequest_, &rfidDone_, rfidStopFlag_, [] {});
     }
-    vibrateThread_.start(vibrateRequest_, &vibrateDone_, stopFlag_, [this] {
-        runVibrator(manager_, static_cast<std::uint32_t>(vibrationTime_.load()));
-    });
-    ledThread_.start(ledRequest_, &ledDone_, stopFlag_, [this] {
-        if (enableLed_ != 0) {
-            lightLed(manager_, kLedMs);
-        }
-    });
-    beepThread_.start(beepRequest_, &beepDone_, stopFlag_, [this] {
-        soundBuzzer(manager_, buzzerDuration_, buzzerFreq_);
-        if (parts_.sound != nullptr) {
-            playGoodReadSound(soundIndex_, *parts_.sound, systemFolder());
-        }
-    });
+    goodRead_.start();
 }
 
-void MainDialog::stopThreads() {
+void ReaderService::stopThreads() {
     // The order in which the window stops its threads; each finishes the job it is doing.
     reinitThread_.stop();
     scanThread_.stop();
     rfidThread_.stop();
     continuousThread_.stop();
-    vibrateThread_.stop();
-    ledThread_.stop();
-    beepThread_.stop();
+    goodRead_.stop();
 }
 
-void MainDialog::continuousWork() {
-    std::int32_t id = 0;
-    ByteString name;
-    ByteString data;
-    if (scanBarcode(manager_, id, name, data, kContinuousTimeoutMs) != 0) {
-        {
-            std::lock_guard<std::mutex> lock(decodeMutex_);
-            lastBarcode_ = {1, manager_.barcodeEngineType(), id, name, data, {}};
-        }
-        loop_.send({Msg::Decode, 1, 0});
+void ReaderService::continuousWork() {
+    Decode decode;
+    if (scanBarcode(manager_, decode, kContinuousTimeoutMs) != 0) {
+        handOver(std::move(decode), true);
     }
     if (continuousGate_.tryWait()) {
         continuousRequest_.release();
@@ -136,7 +112,7 @@ void MainDialog::continuousWork() {
     }
 }
 
-void MainDialog::reinitWork() {
+void ReaderService::reinitWork() {
     std::int32_t ready = manager_.barcodeReady;
     manager_.barcodeReady = 0;
     if (parts_.view != nullptr) {
@@ -150,14 +126,14 @@ void MainDialog::reinitWork() {
     stopScanning(manager_, 1, 1);
 }
 
-void MainDialog::singleScan() {
+void ReaderService::singleScan() {
     if (parts_.view != nullptr) {
         parts_.view->setStatusText(ByteString());
     }
     scanRequest_.release();
 }
 
-void MainDialog::triggerDown() {
+void ReaderService::triggerDown() {
     const EngineInfo& engine = engineInfo(manager_.barcodeEngineType());
     std::int32_t mode = manager_.scanMode;
     // A reader switched off in the settings does not scan.
@@ -184,7 +160,7 @@ void MainDialog::triggerDown() {
     }
 }
 
-void MainDialog::triggerUp() {
+void ReaderService::triggerUp() {
     if (settings_.imageEnable != 0 && isImager(manager_.barcodeEngineType())) {
         return;
     }
@@ -194,41 +170,47 @@ void MainDialog::triggerUp() {
     stopScanning(manager_, 1, 1);
 }
 
-void MainDialog::onDecode(std::uint32_t kind) {
-    DecodeCopy decode;
-    if (kind == 1) {
+void ReaderService::handOver(Decode&& decode, bool wait) {
+    Message message{Msg::Decode, static_cast<std::uint32_t>(decode.kind), 0};
+    {
         std::lock_guard<std::mutex> lock(decodeMutex_);
-        decode = lastBarcode_;
+        decodes_.push_back(std::move(decode));
+    }
+    if (wait) {
+        loop_.send(message);
     } else {
-        // RFID decodes arrive with the tag operations.
-        return;
-    }
-    if (parts_.output != nullptr && parts_.view != nullptr) {
-        parts_.output->showStatus(decode, settings_, *parts_.view);
-    }
-    vibrationTime_ = settings_.vibrationTime;
-    enableLed_ = settings_.enableLed;
-    buzzerDuration_ = settings_.buzzerDuration;
-    buzzerFreq_ = settings_.buzzerFreq;
-    soundIndex_ = settings_.goodReadBeepFileIdx;
-    vibrateRequest_.release();
-    ledRequest_.release();
-    beepRequest_.release();
-    if (parts_.output != nullptr) {
-        bool active = parts_.view != nullptr && parts_.view->isActive();
-        if (settings_.keyboardEmu != 0 && !active) {
-            parts_.output->typeOutput(decode, settings_);
-        }
-        if (settings_.windowMessage != 0 || settings_.windowEvent != 0) {
-            parts_.output->publish(decode, settings_);
-        }
-    }
-    if (parts_.onDecode) {
-        parts_.onDecode(decode);
+        loop_.post(message);
     }
 }
 
-void MainDialog::handle(const Message& message) {
+std::optional<Decode> ReaderService::takeDecode() {
+    std::lock_guard<std::mutex> lock(decodeMutex_);
+    if (decodes_.empty()) {
+        return std::nullopt;
+    }
+    std::optional<Decode> decode(std::move(decodes_.front()));
+    decodes_.pop_front();
+    return decode;
+}
+
+void ReaderService::onDecode(std::uint32_t kind) {
+    if (kind != static_cast<std::uint32_t>(DecodeKind::Barcode) &&
+        kind != static_cast<std::uint32_t>(DecodeKind::Rfid)) {
+        return;
+    }
+    // Decodes of both kinds queue in the order their messages were sent.
+    std::optional<Decode> decode = takeDecode();
+    if (!decode) {
+        return;
+    }
+    bool active = parts_.view != nullptr && parts_.view->isActive();
+    Delivery delivery = deliveryOf(std::move(*decode), active);
+    for (DecodeSink* sink : sinks_) {
+        sink->deliver(delivery, settings_);
+    }
+}
+
+void ReaderService::handle(const Message& message) {
     switch (message.id) {
         case Msg::User1Down:
         case Msg::User2Down:
@@ -276,7 +258,7 @@ void MainDialog::handle(const Message& message) {
     }
 }
 
-void MainDialog::saveEverything() {
+void ReaderService::saveEverything() {
     saveAll(manager_, engine_, store_, settings_);
     if (file_.save(store_) == 0) {
         saveFailed_ = true;
@@ -286,7 +268,7 @@ void MainDialog::saveEverything() {
     }
 }
 
-bool MainDialog::confirmQuit() {
+bool ReaderService::confirmQuit() {
     if (parts_.view != nullptr) {
         parts_.view->showMaximized();
         if (parts_.view->messageBox("Do you want to quit?", "Warning") != MainView::kOk) {
@@ -297,7 +279,7 @@ bool MainDialog::confirmQuit() {
     return true;
 }
 
-void MainDialog::quitNow() {
+void ReaderService::quitNow() {
     if (quitting_) {
         return;
     }

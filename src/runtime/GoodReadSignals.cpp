@@ -1,4 +1,4 @@
-#include "runtime/Notifications.h"
+#include "runtime/GoodReadSignals.h"
 
 #include <array>
 

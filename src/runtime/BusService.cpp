@@ -1,0 +1,49 @@
+#include "runtime/BusService.h"
+
+#include <poll.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <optional>
+#include <string>
+
+#include "runtime/Messages.h"
+
+namespace vandora {
+
+void BusService::attach(EventLoop& loop) {
+    if (bus_.open(systemBus_) < 0) {
+        std::fprintf(stderr, "vandora: no %s bus: posted messages and broadcasts are off\n",
+                     systemBus_ ? "system" : "session");
+        return;
+    }
+    bus_.serve(
+        [&loop](const std::string& name, std::uint32_t wParam, std::int64_t lParam) {
+            std::optional<std::uint32_t> id = messageByName(name);
+            if (!id) {
+                return false;
+            }
+            loop.post({*id, wParam, lParam});
+            return true;
+        },
+        [&loop] {
+            loop.post({Msg::Show, 0, 0});
+        });
+    loop.watchFd(bus_.fd(), POLLIN, [this](short) { bus_.process(); });
+}
+
+bool BusService::claimInstance() {
+    if (!bus_.isOpen()) {
+        return true;
+    }
+    int r = bus_.requestName();
+    if (r == -EEXIST || r == -EALREADY) {
+        std::string error;
+        bus_.callShow(error);
+        return false;
+    }
+    bus_.process();
+    return true;
+}
+
+}  // namespace vandora

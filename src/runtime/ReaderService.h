@@ -1,0 +1,133 @@
+// ReaderService: the hub of the running service, free of any toolkit.
+//
+// It owns the INI store, AppSettings, the engine settings, the ReaderManager, the worker threads
+// and their semaphores, and the event loop. Every state change arrives as a Message on the one
+// user-interface thread (EventLoop): trigger keys from other programs, decodes from the worker
+// threads. It talks to its window through MainView (a headless view logs). Each decode is moved
+// from the thread that read it to the user-interface thread and handed to the sinks in turn: the
+// status text, the good-read signals, then the outputs added with addSink.
+//
+// Threading: construct, startUp, handle and destroy on the user-interface thread. Worker threads
+// only scan, signal, and post or send messages back.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <deque>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "common/ByteString.h"
+#include "config/AppSettings.h"
+#include "config/EngineSettings.h"
+#include "config/IniStore.h"
+#include "config/SettingsFile.h"
+#include "platform/Semaphore.h"
+#include "platform/SoundPlayer.h"
+#include "reader/Decode.h"
+#include "reader/ReaderManager.h"
+#include "runtime/DecodeSink.h"
+#include "runtime/EventLoop.h"
+#include "runtime/MainView.h"
+#include "runtime/Messages.h"
+#include "runtime/WorkerThread.h"
+#include "runtime/sinks/GoodReadSink.h"
+#include "runtime/sinks/StatusSink.h"
+
+namespace vandora {
+
+struct ReaderServiceParts {
+    ReaderPlatform platform;
+    MainView* view = nullptr;
+    SoundPlayer* sound = nullptr;
+    // The INI file; empty: the program folder's "VandoraINI.txt".
+    std::string iniPath;
+};
+
+class ReaderService {
+  public:
+    explicit ReaderService(const ReaderServiceParts& parts);
+    // Stops the worker threads in order; the reader manager then closes both readers.
+    ~ReaderService();
+    ReaderService(const ReaderService&) = delete;
+    ReaderService& operator=(const ReaderService&) = delete;
+
+    EventLoop& loop() { return loop_; }
+    // An output for decodes, after those added before it. The sink must outlive the service.
+    void addSink(DecodeSink& sink) { sinks_.push_back(&sink); }
+    // Loads the file, starts the readers and the worker threads, sends the stored settings.
+    void startUp();
+    // The window procedure: every message of the main window comes here.
+    void handle(const Message& message);
+    // Asks "Do you want to quit?"; on OK saves everything and ends the loop. True when quitting.
+    bool confirmQuit();
+    // Saves everything and ends the loop without asking (a normal stop of the service).
+    void quitNow();
+    // The save at quit failed; the status text said why and where the settings were kept.
+    bool saveFailed() const { return saveFailed_; }
+
+    ReaderManager& readers() { return manager_; }
+    AppSettings& settings() { return settings_; }
+    IniStore& store() { return store_; }
+    const std::string& iniPath() const { return iniPath_; }
+    // Whether the barcode scan thread runs (it does once a barcode reader started).
+    bool scanThreadRunning() const { return scanThread_.running(); }
+    std::uint32_t decodeTimeoutSeconds = 3;
+
+  private:
+    void startThreads();
+    void stopThreads();
+    void triggerDown();
+    void triggerUp();
+    void singleScan();
+    // From a worker thread: leaves the decode for the user-interface thread and tells it, waiting
+    // until it was delivered when wait is set.
+    void handOver(Decode&& decode, bool wait);
+    std::optional<Decode> takeDecode();
+    void onDecode(std::uint32_t kind);
+    void saveEverything();
+    void continuousWork();
+    void reinitWork();
+
+    ReaderServiceParts parts_;
+    EventLoop loop_;
+    IniStore store_;
+    AppSettings settings_;
+    EngineSettings engine_;
+    ReaderManager manager_;
+    std::string iniPath_;
+    SettingsFile file_;
+    bool saveFailed_ = false;
+    StatusSink status_;
+    GoodReadSink goodRead_;
+    std::vector<DecodeSink*> sinks_;
+
+    // Worker thread requests and done signals (initial 0, maximum 1).
+    Semaphore scanRequest_{0, 1};
+    Semaphore scanDone_{0, 1};
+    Semaphore continuousRequest_{0, 1};
+    Semaphore continuousDone_{0, 1};
+    Semaphore continuousGate_{0, 1};
+    Semaphore reinitRequest_{0, 1};
+    Semaphore rfidRequest_{0, 1};
+    Semaphore rfidDone_{0, 1};
+    std::atomic<std::int32_t> stopFlag_{0};
+    std::atomic<std::int32_t> rfidStopFlag_{0};
+    // The CCD/Laser engine's alternate scan mode: continuous scanning on or off.
+    std::int32_t toggleFlag_ = 0;
+
+    WorkerThread reinitThread_;
+    WorkerThread scanThread_;
+    WorkerThread rfidThread_;
+    WorkerThread continuousThread_;
+
+    // Decodes of the worker threads not yet taken by the user-interface thread, oldest first: one
+    // for each decode message on its way.
+    std::mutex decodeMutex_;
+    std::deque<Decode> decodes_;
+    bool quitting_ = false;
+};
+
+}  // namespace vandora

@@ -1,0 +1,46 @@
+#include "runtime/sinks/GoodReadSink.h"
+
+#include "platform/Folders.h"
+#include "runtime/GoodReadSignals.h"
+
+namespace vandora {
+
+namespace {
+constexpr std::uint32_t kLedMs = 400;
+}  // namespace
+
+void GoodReadSink::start() {
+    vibrateThread_.start(vibrateRequest_, &vibrateDone_, stopFlag_, [this] {
+        runVibrator(manager_, static_cast<std::uint32_t>(vibrationTime_.load()));
+    });
+    ledThread_.start(ledRequest_, &ledDone_, stopFlag_, [this] {
+        if (enableLed_ != 0) {
+            lightLed(manager_, kLedMs);
+        }
+    });
+    beepThread_.start(beepRequest_, &beepDone_, stopFlag_, [this] {
+        soundBuzzer(manager_, buzzerDuration_, buzzerFreq_);
+        if (sound_ != nullptr) {
+            playGoodReadSound(soundIndex_, *sound_, systemFolder());
+        }
+    });
+}
+
+void GoodReadSink::stop() {
+    vibrateThread_.stop();
+    ledThread_.stop();
+    beepThread_.stop();
+}
+
+void GoodReadSink::deliver(const Delivery& /*delivery*/, const AppSettings& settings) {
+    vibrationTime_ = settings.vibrationTime;
+    enableLed_ = settings.enableLed;
+    buzzerDuration_ = settings.buzzerDuration;
+    buzzerFreq_ = settings.buzzerFreq;
+    soundIndex_ = settings.goodReadBeepFileIdx;
+    vibrateRequest_.release();
+    ledRequest_.release();
+    beepRequest_.release();
+}
+
+}  // namespace vandora

@@ -1,0 +1,261 @@
+#include "runtime/ReaderService.h"
+
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+
+#include "engines/EngineModels.h"
+#include "runtime/DecodeFormat.h"
+#include "runtime/sinks/PublishSink.h"
+#include "runtime/sinks/TypingSink.h"
+
+namespace vandora {
+namespace {
+
+namespace fs = std::filesystem;
+
+class RecordingView final : public MainView {
+  public:
+    void setStatusText(const ByteString& text) override {
+        std::lock_guard<std::mutex> lock(mutex);
+        statusTexts.push_back(text.narrow());
+    }
+    int messageBox(const std::string& text, const std::string&) override {
+        asked.push_back(text);
+        return answer;
+    }
+    bool isActive() const override { return active; }
+    std::mutex mutex;
+    std::vector<std::string> statusTexts;
+    std::vector<std::string> asked;
+    int answer = kOk;
+    bool active = false;
+};
+
+// Every decode the service delivers, whatever the switches say.
+class RecordingSink final : public DecodeSink {
+  public:
+    void deliver(const Delivery& delivery, const AppSettings&) override {
+        shown.push_back(delivery.decode.data.narrow());
+    }
+    std::vector<std::string> shown;
+};
+
+// The characters the typing sink posts, one text per call.
+class RecordingKeyboard final : public KeyboardSink {
+  public:
+    void postCharacters(const std::vector<std::uint32_t>& characters) override {
+        typed.emplace_back(characters.begin(), characters.end());
+    }
+    void keyEvent(std::uint32_t, std::uint32_t, std::uint32_t) override {}
+    std::vector<std::string> typed;
+};
+
+// The data of each record the publish sink leaves in the queue.
+class RecordingChannel final : public DecodeChannel {
+  public:
+    void discardUnread() override {}
+    bool write(const std::uint8_t* record, std::size_t size) override {
+        if (size != kDecodeRecordSize) {
+            return false;
+        }
+        std::size_t length = record[8] | (record[9] << 8);
+        const std::uint8_t* data = record + kRecordDataOffset;
+        published.emplace_back(data, data + std::min(length, kRecordDataMax));
+        return true;
+    }
+    void setEvent() override {}
+    std::vector<std::string> published;
+};
+
+// The outputs of the service: the real typing and publish sinks on recording ends.
+struct Outputs {
+    RecordingSink recorded;
+    RecordingKeyboard keyboard;
+    VirtualClock clock;
+    TypingSink typing{keyboard, clock};
+    RecordingChannel channel;
+    PublishSink publish{channel, nullptr};
+    std::vector<std::string>& shown = recorded.shown;
+    std::vector<std::string>& typed = keyboard.typed;
+    std::vector<std::string>& published = channel.published;
+};
+
+std::vector<std::uint8_t> bytes(const std::string& text) {
+    return {text.begin(), text.end()};
+}
+
+// A terminal with one simulated barcode engine and an INI file naming it.
+class ServiceRig {
+  public:
+    ServiceRig(EngineType engineType, const std::string& ini) {
+        dir_ = fs::temp_directory_path() /
+               ("vandora-service-" + std::to_string(getpid()) + "-" + std::to_string(counter_++));
+        fs::create_directories(dir_);
+        iniPath_ = (dir_ / "VandoraINI.txt").string();
+        if (!ini.empty()) {
+            std::ofstream(iniPath_, std::ios::binary) << ini;
+        }
+        sim::SimOptions options;
+        options.decodes = {
+            {engineType == EngineType::CcdLaser ? std::uint8_t{'A'} : std::uint8_t{0x1B},
+             bytes("FIRST")},
+            {engineType == EngineType::CcdLaser ? std::uint8_t{'A'} : std::uint8_t{0x1B},
+             bytes("SECOND")}};
+        options.decodeDelayUs = 5000;
+        model = sim::makeEngineModel(toNumber(engineType), options);
+        ports_.attach(1, model);
+        ports_.faultsFor(1).noModemLines = true;
+        parts.platform.clock = &RealClock::instance();
+        parts.platform.ports = &ports_;
+        parts.platform.registryPath = (dir_ / "no-registry.ini").string();
+        parts.view = &view;
+        parts.iniPath = iniPath_;
+    }
+    ~ServiceRig() { fs::remove_all(dir_); }
+
+    void addOutputs(ReaderService& service) {
+        service.addSink(output.recorded);
+        service.addSink(output.typing);
+        service.addSink(output.publish);
+    }
+
+    // Runs the service's loop as an outer event loop would until cond holds: it sleeps on the
+    // loop's wake fd, so it wakes when a worker thread hands a decode over. limit only ends a
+    // run that would otherwise hang.
+    template <typename Cond>
+    bool runUntil(ReaderService& service, Cond cond,
+                  std::chrono::milliseconds limit = std::chrono::seconds(10)) {
+        EventLoop& loop = service.loop();
+        auto deadline = std::chrono::steady_clock::now() + limit;
+        while (!cond()) {
+            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                deadline - std::chrono::steady_clock::now());
+            if (left.count() <= 0) {
+                return false;
+            }
+            int timeoutMs = static_cast<int>(left.count());
+            if (loop.nextTimeoutMs() >= 0) {
+                timeoutMs = std::min(timeoutMs, loop.nextTimeoutMs());
+            }
+            pollfd wake{loop.wakeFd(), POLLIN, 0};
+            poll(&wake, 1, timeoutMs);
+            loop.dispatchPending();
+        }
+        return true;
+    }
+    std::string savedIni() const {
+        IniStore store;
+        store.load(iniPath_);
+        auto bytesOut = store.fileBytes();
+        std::string text;
+        for (std::size_t i = 2; i + 1 < bytesOut.size(); i += 2) {
+            text.push_back(static_cast<char>(bytesOut[i]));
+        }
+        return text;
+    }
+
+    RecordingView view;
+    Outputs output;
+    ReaderServiceParts parts;
+    std::shared_ptr<sim::EngineSim> model;
+
+  private:
+    static inline int counter_ = 0;
+    sim::SimulatedPortProvider ports_{RealClock::instance()};
+    fs::path dir_;
+    std::string iniPath_;
+};
+
+TEST(ReaderServiceThreaded, TriggerPressReadsShowsTypesAndQuitSaves) {
+    ServiceRig rig(EngineType::Imager2D, "[Barcode Reader 2D]\r\nhas2D=1\r\n");
+    ReaderService service(rig.parts);
+    rig.addOutputs(service);
+    service.startUp();
+    ASSERT_EQ(service.readers().barcodeReady, 1);
+    EXPECT_EQ(service.settings().enableBarcode, 1);
+    service.handle({Msg::User1Down, 0, 0});
+    ASSERT_TRUE(rig.runUntil(service, [&] { return !rig.output.shown.empty(); }));
+    service.handle({Msg::User1Up, 0, 0});
+    EXPECT_EQ(rig.output.shown, std::vector<std::string>{"FIRST"});
+    EXPECT_EQ(rig.output.typed, std::vector<std::string>{"FIRST"});
+    EXPECT_TRUE(rig.output.published.empty()) << "windowMessage and windowEvent are off";
+    // The main window active: shown, not typed.
+    rig.view.active = true;
+    service.handle({Msg::User2Down, 0, 0});
+    ASSERT_TRUE(rig.runUntil(service, [&] { return rig.output.shown.size() == 2; }));
+    EXPECT_EQ(rig.output.typed.size(), 1u);
+    EXPECT_TRUE(service.confirmQuit());
+    EXPECT_EQ(rig.view.asked, std::vector<std::string>{"Do you want to quit?"});
+    std::string ini = rig.savedIni();
+    EXPECT_NE(ini.find("has2d=1"), std::string::npos) << ini;
+    EXPECT_NE(ini.find("[general]"), std::string::npos);
+}
+
+TEST(ReaderServiceThreaded, CancelledQuitKeepsRunning) {
+    ServiceRig rig(EngineType::Imager2D, "[Barcode Reader 2D]\r\nhas2D=1\r\n");
+    rig.view.answer = MainView::kCancel;
+    ReaderService service(rig.parts);
+    rig.addOutputs(service);
+    service.startUp();
+    EXPECT_FALSE(service.confirmQuit());
+    EXPECT_FALSE(service.loop().quitting());
+}
+
+TEST(ReaderServiceThreaded, WindowEventPublishesTheDecode) {
+    ServiceRig rig(
+        EngineType::Imager2D,
+        "[Barcode Reader 2D]\r\nhas2D=1\r\n[General]\r\nwindowEvent=1\r\nkeyboardEmu=0\r\n");
+    ReaderService service(rig.parts);
+    rig.addOutputs(service);
+    service.startUp();
+    service.handle({Msg::User1Down, 0, 0});
+    ASSERT_TRUE(rig.runUntil(service, [&] { return !rig.output.published.empty(); }));
+    EXPECT_EQ(rig.output.published, std::vector<std::string>{"FIRST"});
+    EXPECT_TRUE(rig.output.typed.empty()) << "keyboardEmu 0";
+}
+
+TEST(ReaderServiceThreaded, FileWithoutHasFlagsOpensNoReaderAndStartsNoThread) {
+    ServiceRig rig(EngineType::Imager2D, "[General]\r\nkeyboardEmu=1\r\n");
+    ReaderService service(rig.parts);
+    rig.addOutputs(service);
+    service.startUp();
+    EXPECT_EQ(service.readers().barcodeReady, 0);
+    EXPECT_FALSE(service.scanThreadRunning()) << "with no scan thread no decode can come";
+    service.handle({Msg::User1Down, 0, 0});
+    service.loop().dispatchPending();
+    EXPECT_TRUE(rig.output.shown.empty());
+    EXPECT_TRUE(rig.model->log.empty()) << "the engine was never opened";
+}
+
+TEST(ReaderServiceThreaded, CcdAlternateModeTogglesContinuousScanning) {
+    ServiceRig rig(EngineType::CcdLaser,
+                   "[Barcode Reader CCD/Laser]\r\nhasCCD=1\r\nscanMode=3\r\n");
+    ReaderService service(rig.parts);
+    rig.addOutputs(service);
+    service.startUp();
+    ASSERT_EQ(service.readers().scanMode, 3);
+    auto ons = [&] {
+        std::size_t n = 0;
+        for (const std::string& t : rig.model->commandTexts()) {
+            n += t == "ON" ? 1 : 0;
+        }
+        return n;
+    };
+    service.handle({Msg::User1Down, 0, 0});
+    service.handle({Msg::User1Up, 0, 0});  // releasing does nothing in this mode
+    EXPECT_EQ(ons(), 1u);
+    service.handle({Msg::User1Down, 0, 0});
+    EXPECT_EQ(service.readers().barcode.triggerOn, 0) << "the second press resets the link";
+    service.handle({Msg::ReadImage, 0, 0});  // ignored without a 2D imager
+    EXPECT_EQ(ons(), 1u);
+    service.quitNow();
+}
+
+}  // namespace
+}  // namespace vandora
