@@ -43,4 +43,17 @@ std::optional<std::uint32_t> messageByName(std::string_view name) {
     return std::nullopt;
 }
 
+std::optional<Message> postedMessage(std::string_view name, std::uint32_t wParam,
+                                     std::int64_t lParam) {
+    std::optional<std::uint32_t> id = messageByName(name);
+    if (!id) {
+        return std::nullopt;
+    }
+    return Message{*id, wParam, lParam};
+}
+
+Message shownMessage() {
+    return Message{Msg::Show, 0, 0};
+}
+
 }  // namespace vandora

@@ -8,6 +8,7 @@
 #include "runtime/DecodeFormat.h"
 #include "runtime/DecodePublish.h"
 #include "runtime/KeyboardEmulation.h"
+#include "runtime/Messages.h"
 
 namespace vandora {
 
@@ -53,16 +54,13 @@ void ServiceOutput::attach(MainDialog& dialog) {
     EventLoop& loop = dialog.loop();
     bus_.serve(
         [&loop](const std::string& name, std::uint32_t wParam, std::int64_t lParam) {
-            std::optional<std::uint32_t> id = messageByName(name);
-            if (!id) {
-                return false;
+            std::optional<Message> message = postedMessage(name, wParam, lParam);
+            if (message) {
+                loop.post(*message);
             }
-            loop.post({*id, wParam, lParam});
-            return true;
+            return message.has_value();
         },
-        [&loop] {
-            loop.post({Msg::Show, 0, 0});
-        });
+        [&loop] { loop.post(shownMessage()); });
     loop.watchFd(bus_.fd(), POLLIN, [this](short) { bus_.process(); });
 }
 
