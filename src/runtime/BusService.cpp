@@ -19,16 +19,13 @@ void BusService::attach(EventLoop& loop) {
     }
     bus_.serve(
         [&loop](const std::string& name, std::uint32_t wParam, std::int64_t lParam) {
-            std::optional<std::uint32_t> id = messageByName(name);
-            if (!id) {
-                return false;
+            std::optional<Message> message = postedMessage(name, wParam, lParam);
+            if (message) {
+                loop.post(*message);
             }
-            loop.post({*id, wParam, lParam});
-            return true;
+            return message.has_value();
         },
-        [&loop] {
-            loop.post({Msg::Show, 0, 0});
-        });
+        [&loop] { loop.post(shownMessage()); });
     loop.watchFd(bus_.fd(), POLLIN, [this](short) { bus_.process(); });
 }
 

@@ -1,8 +1,7 @@
 #include "runtime/Messages.h"
 
 #include <array>
-#include <cstdlib>
-#include <string>
+#include <charconv>
 
 namespace vandora {
 
@@ -31,16 +30,31 @@ std::optional<std::uint32_t> messageByName(std::string_view name) {
             return n.id;
         }
     }
-    // Plain message numbers: only the one the window handles.
+    // Plain message numbers: only the one the window handles, in hexadecimal digits alone (no
+    // blank, sign or second prefix, which strtoul would take).
     if (name.size() > 2 && name[0] == '0' && (name[1] == 'x' || name[1] == 'X')) {
-        std::string digits(name.substr(2));
-        char* end = nullptr;
-        unsigned long value = std::strtoul(digits.c_str(), &end, 16);
-        if (end != nullptr && *end == '\0' && value == Msg::Reinit) {
+        std::string_view digits = name.substr(2);
+        const char* end = digits.data() + digits.size();
+        std::uint32_t value = 0;
+        auto [stop, error] = std::from_chars(digits.data(), end, value, 16);
+        if (error == std::errc() && stop == end && value == Msg::Reinit) {
             return Msg::Reinit;
         }
     }
     return std::nullopt;
+}
+
+std::optional<Message> postedMessage(std::string_view name, std::uint32_t wParam,
+                                     std::int64_t lParam) {
+    std::optional<std::uint32_t> id = messageByName(name);
+    if (!id) {
+        return std::nullopt;
+    }
+    return Message{*id, wParam, lParam};
+}
+
+Message shownMessage() {
+    return Message{Msg::Show, 0, 0};
 }
 
 }  // namespace vandora

@@ -6,6 +6,8 @@
 #include <optional>
 #include <string_view>
 
+#include "runtime/EventLoop.h"
+
 namespace vandora {
 
 namespace Msg {
@@ -31,5 +33,13 @@ constexpr std::uint32_t Quit = 0xC101;
 // A message name as other programs post it ("WM_USER1DOWN", or a number written "0x8205");
 // empty for a name that is not one of ours.
 std::optional<std::uint32_t> messageByName(std::string_view name);
+
+// The message a PostMessage call over the bus posts to the main window: the name looked up as
+// above, wParam and lParam passed on as they came. Empty for a name that is not one of ours; the
+// call is then refused and nothing is posted.
+std::optional<Message> postedMessage(std::string_view name, std::uint32_t wParam,
+                                     std::int64_t lParam);
+// The message a Show call over the bus posts: the window shows itself.
+Message shownMessage();
 
 }  // namespace vandora
