@@ -1,0 +1,198 @@
+// The CCD/Laser engine's setting commands as data: for every argument, the section key it mirrors
+// and where it sits in the configuration block. The section binding is resolved when compiled.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+#include "config/SettingSections.h"
+#include "config/engines/CcdCommands.h"
+#include "config/engines/CommandSet.h"
+#include "reader/engines/CcdLayout.h"
+
+namespace vandora::ccd_table {
+
+enum class ArgKind : std::uint8_t {
+    Bit,          // one bit
+    Field,        // unsigned number over `width` bits
+    Length1,      // bits 0-6, clamped to 127
+    Length2,      // bits 0-7, clamped to 255
+    InvertedBit,  // 1 when the bit is clear
+    HostFlag,     // a host-side check-digit option: 1 sets the bit and the flag, 0 only the flag
+    Separator,    // the EAN-128 field separator, kept on the host only
+    FamilyBit,    // Code 128 / EAN-128 enable, which also drives byte 1 bit 7
+};
+
+enum class HostOption : std::uint8_t { None, Ean13CheckDigit, ConvertToEan13, UpcACheckDigit };
+
+struct Arg {
+    ArgBinding bind;
+    ArgKind kind = ArgKind::Bit;
+    CcdField field{};
+    HostOption host = HostOption::None;
+};
+
+constexpr std::size_t kMaxArgs = 10;
+
+struct Command {
+    std::array<Arg, kMaxArgs> args{};
+    std::array<ArgBinding, kMaxArgs> bindings{};
+    std::size_t count = 0;
+};
+
+constexpr Arg bit(std::string_view name, std::uint8_t byte, std::uint8_t b) {
+    return {{name}, ArgKind::Bit, {byte, b, 1}};
+}
+constexpr Arg field(std::string_view name, std::uint8_t byte, std::uint8_t low, std::uint8_t w) {
+    return {{name}, ArgKind::Field, {byte, low, w}};
+}
+constexpr Arg length1(std::uint8_t byte) {
+    return {{"length1"}, ArgKind::Length1, {byte, 0, 7}};
+}
+constexpr Arg length2(std::uint8_t byte) {
+    return {{"length2"}, ArgKind::Length2, {byte, 0, 8}};
+}
+constexpr Arg hostFlag(std::string_view name, HostOption option, std::uint8_t byte,
+                       std::uint8_t b) {
+    return {{name}, ArgKind::HostFlag, {byte, b, 1}, option};
+}
+
+// A command whose arguments mirror the keys of one section.
+template <std::size_t N>
+consteval Command command(const SectionDef& section, const Arg (&args)[N]) {
+    static_assert(N <= kMaxArgs);
+    Command c;
+    c.count = N;
+    for (std::size_t i = 0; i < N; ++i) {
+        c.args[i] = args[i];
+        c.args[i].bind.key = key(section, args[i].bind.name);
+        c.bindings[i] = c.args[i].bind;
+    }
+    return c;
+}
+
+// A command of the host's own whose arguments no section load or save goes through.
+template <std::size_t N>
+consteval Command hostCommand(const Arg (&args)[N]) {
+    static_assert(N <= kMaxArgs);
+    Command c;
+    c.count = N;
+    for (std::size_t i = 0; i < N; ++i) {
+        c.args[i] = args[i];
+        c.bindings[i] = args[i].bind;
+    }
+    return c;
+}
+
+constexpr CcdField kFamilyBit{1, 7, 1};
+
+// clang-format off
+inline constexpr Arg kReader[] = {
+    field("scanMode", 20, 4, 4), field("redundancy", 11, 2, 2), field("laserOnTime", 21, 0, 8)};
+inline constexpr Arg kCodabar[] = {
+    bit("enable", 0, 1), field("startStopChar", 7, 4, 2), bit("transmitStartStopChar", 7, 3)};
+inline constexpr Arg kIndustrial25[] = {
+    bit("enable", 0, 4), bit("checkDigitVerification", 6, 7), bit("transmitCheckDigit", 6, 6),
+    field("startStopPattern", 6, 0, 2), bit("isMaxMinLengthFormat", 12, 7), length1(12),
+    length2(13)};
+inline constexpr Arg kInterleaved25[] = {
+    bit("enable", 0, 3), bit("checkDigitVerification", 5, 1), bit("transmitCheckDigit", 5, 0),
+    field("startStopPattern", 6, 2, 2), bit("isMaxMinLengthFormat", 14, 7), length1(14),
+    length2(15)};
+inline constexpr Arg kMatrix25[] = {
+    bit("enable", 0, 2), bit("checkDigitVerification", 6, 5), bit("transmitCheckDigit", 6, 4),
+    field("startStopPattern", 7, 6, 2), bit("isMaxMinLengthFormat", 16, 7), length1(16),
+    length2(17)};
+inline constexpr Arg kCode39[] = {
+    bit("enable", 0, 7), bit("checkDigitVerification", 5, 6), bit("transmitCheckDigit", 5, 5),
+    bit("fullASCII", 5, 4), bit("transmitStartStopChar", 5, 7)};
+inline constexpr Arg kCode93[] = {bit("enable", 0, 0)};
+inline constexpr Arg kEan128[] = {
+    {{"enable"}, ArgKind::FamilyBit, ccd::kEan128Enable},
+    {{"wantCodeId"}, ArgKind::InvertedBit, ccd::kNoCodeId},
+    {{"ean128FieldSeparator"}, ArgKind::Separator, {0, 0, 0}}};
+inline constexpr Arg kIsbt128[] = {bit("enable", 22, 4)};
+inline constexpr Arg kCode128[] = {{{"enable"}, ArgKind::FamilyBit, ccd::kCode128Enable}};
+inline constexpr Arg kPharmacode[] = {
+    bit("enable", 0, 6), bit("enableCIP39", 0, 5), bit("transmitCheckDigit", 5, 3),
+    bit("transmitCIP39CheckDigit", 5, 2)};
+inline constexpr Arg kMsi[] = {
+    bit("enable", 2, 5), field("checkDigitVerification", 9, 6, 2),
+    field("transmitCheckDigit", 9, 4, 2), bit("isMaxMinLengthFormat", 18, 7), length1(18),
+    length2(19)};
+inline constexpr Arg kNegative[] = {bit("enable", 11, 4)};
+inline constexpr Arg kPlessey[] = {
+    bit("enable", 2, 4), bit("transmitCheckDigit", 9, 3), bit("convertToUKplessey", 9, 2)};
+// The engine keeps the Expanded and RSS-14 enables in one bit.
+inline constexpr Arg kRss[] = {
+    bit("enableLimited", 2, 0), bit("enableExpanded", 3, 6), bit("enableRSS14", 3, 6),
+    bit("transmitRSS14CodeID", 3, 5), bit("transmitRSS14ApplicationID", 3, 4),
+    bit("transmitRSS14CheckDigit", 3, 3), bit("transmitRSSCodeID", 3, 2),
+    bit("transmitRSSApplicationID", 3, 1), bit("transmitRSSCheckDigit", 3, 0),
+    bit("transmitRSSExpandedCodeID", 4, 7)};
+inline constexpr Arg kTelepen[] = {bit("enable", 2, 2), bit("enableAIM", 2, 1)};
+inline constexpr Arg kEan8[] = {
+    bit("enable", 1, 3), bit("enableAddon2", 1, 2), bit("enableAddon5", 1, 1),
+    bit("transmitCheckDigit", 10, 3), bit("convertToEAN13", 11, 7)};
+inline constexpr Arg kEan13UpcA[] = {
+    bit("enable", 1, 0), bit("enableAddon2", 2, 7), bit("enableAddon5", 2, 6),
+    bit("enableISBN", 10, 7), bit("enableISSN", 10, 6),
+    hostFlag("transmitEan13CheckDigit", HostOption::Ean13CheckDigit, 10, 2),
+    hostFlag("convertToEAN13", HostOption::ConvertToEan13, 9, 0),
+    hostFlag("transmitUpcACheckDigit", HostOption::UpcACheckDigit, 10, 4),
+    bit("transmitSystemNumber", 10, 0)};
+inline constexpr Arg kGtin[] = {bit("enable", 11, 5)};
+inline constexpr Arg kUpcE[] = {
+    bit("enable", 1, 6), bit("enableAddon2", 1, 5), bit("enableAddon5", 1, 4),
+    bit("enableUpcE1", 4, 6), bit("convertToUpcA", 9, 1), bit("transmitCheckDigit", 10, 5),
+    bit("transmitSystemNumber", 10, 1), bit("upcE1TripleCheck", 11, 1)};
+// Written when the channel closes: the host-side flags back into their bits.
+inline constexpr Arg kCheckDigitRestore[] = {
+    bit("transmitEan13CheckDigit", 10, 2), bit("transmitUpcACheckDigit", 10, 4),
+    bit("convertToEAN13", 9, 0)};
+
+// In CcdCommand order.
+inline constexpr std::array<Command, static_cast<std::size_t>(CcdCommand::Count)> kCommands{{
+    command(kReaderCcd, kReader),
+    command(kCodabarCcd, kCodabar),
+    command(kIndustrial25Ccd, kIndustrial25),
+    command(kInterleaved25Ccd, kInterleaved25),
+    command(kMatrix25Ccd, kMatrix25),
+    command(kCode39Ccd, kCode39),
+    command(kCode93Ccd, kCode93),
+    command(kEan128Ccd, kEan128),
+    command(kIsbt128Ccd, kIsbt128),
+    command(kCode128Ccd, kCode128),
+    command(kPharmacodeCcd, kPharmacode),
+    command(kMsiCcd, kMsi),
+    command(kNegativeCcd, kNegative),
+    command(kPlesseyCcd, kPlessey),
+    command(kRssCcd, kRss),
+    command(kTelepenCcd, kTelepen),
+    command(kEan8Ccd, kEan8),
+    command(kEan13UpcACcd, kEan13UpcA),
+    command(kGtinCcd, kGtin),
+    command(kUpcECcd, kUpcE),
+    hostCommand(kCheckDigitRestore),
+}};
+// clang-format on
+
+constexpr const Command& info(CcdCommand c) {
+    return kCommands[static_cast<std::size_t>(c)];
+}
+
+// The index of a named argument of a command; a name the command lacks does not compile.
+consteval std::uint8_t argIndex(CcdCommand c, std::string_view name) {
+    const Command& cmd = info(c);
+    for (std::size_t i = 0; i < cmd.count; ++i) {
+        if (cmd.args[i].bind.name == name) {
+            return static_cast<std::uint8_t>(i);
+        }
+    }
+    detail::keyMissingFromSection();
+    return 0;
+}
+
+}  // namespace vandora::ccd_table
