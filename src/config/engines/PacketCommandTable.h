@@ -29,20 +29,32 @@ inline constexpr TypeSet kPacketEngines{EngineType::Imager2D, EngineType::Imager
                                         EngineType::LongRange1D, EngineType::Laser1D955};
 inline constexpr TypeSet kNoTypes{};
 
-// How the packet engines differ in the value forms.
+// How an engine is put back to its factory settings before its default set.
+enum class FactoryReset : std::uint8_t {
+    None,
+    // The engine falls back to its factory rate: close, open and find it again.
+    ReopenAndProbe,
+    // Talk to it at 9600 and move it to its working rate again.
+    Rebaud,
+};
+
+// How the packet engines differ, one row per type.
 struct PacketEngine {
     EngineType type;
     // The arguments with a second parameter number use it on this engine.
     bool alternateParams = false;
     // The exposure goes out in steps of 5 as a word of the engine's own table.
     bool steppedExposure = false;
+    FactoryReset reset = FactoryReset::None;
+    // The link set-up carries one more pair (ED 00).
+    bool laserLinkPair = false;
 };
 
 inline constexpr PacketEngine kPacketEngineRows[] = {
     {.type = EngineType::Imager2D, .steppedExposure = true},
-    {.type = EngineType::LongRange1D},
+    {.type = EngineType::LongRange1D, .reset = FactoryReset::ReopenAndProbe, .laserLinkPair = true},
     {.type = EngineType::Imager2D4507, .alternateParams = true},
-    {.type = EngineType::Laser1D955},
+    {.type = EngineType::Laser1D955, .reset = FactoryReset::Rebaud, .laserLinkPair = true},
 };
 
 constexpr PacketEngine packetEngine(EngineType type) {

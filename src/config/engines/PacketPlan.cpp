@@ -15,44 +15,14 @@ namespace vandora {
 namespace {
 
 using P = PacketCommand;
+using packet_table::FactoryReset;
 using packet_table::kImagers;
 using packet_table::kLasers;
+using packet_table::packetEngine;
 constexpr TypeSet kImager3{EngineType::Imager2D};
 constexpr TypeSet kImager8{EngineType::Imager2D4507};
 constexpr TypeSet kLaser4{EngineType::LongRange1D};
 constexpr TypeSet kLaser9{EngineType::Laser1D955};
-
-// How an engine is put back to its factory settings before its default set.
-enum class FactoryReset : std::uint8_t {
-    None,
-    // The engine falls back to its factory rate: close, open and find it again.
-    ReopenAndProbe,
-    // Talk to it at 9600 and move it to its working rate again.
-    Rebaud,
-};
-
-struct PacketPlanRow {
-    EngineType type;
-    FactoryReset reset = FactoryReset::None;
-    // The link set-up carries one more pair (ED 00).
-    bool laserLinkPair = false;
-};
-
-constexpr PacketPlanRow kRows[] = {
-    {.type = EngineType::Imager2D},
-    {.type = EngineType::LongRange1D, .reset = FactoryReset::ReopenAndProbe, .laserLinkPair = true},
-    {.type = EngineType::Imager2D4507},
-    {.type = EngineType::Laser1D955, .reset = FactoryReset::Rebaud, .laserLinkPair = true},
-};
-
-PacketPlanRow planRow(EngineType type) {
-    for (const PacketPlanRow& row : kRows) {
-        if (row.type == type) {
-            return row;
-        }
-    }
-    return {.type = type};
-}
 
 // clang-format off
 constexpr SectionStep kLoad[] = {
@@ -276,7 +246,7 @@ std::int32_t factoryReset(ReaderChannel& channel, FactoryReset reset) {
 }
 
 std::int32_t prepare(ReaderChannel& channel, ParamCache& cache) {
-    if (factoryReset(channel, planRow(channel.engineType).reset) == 0) {
+    if (factoryReset(channel, packetEngine(channel.engineType).reset) == 0) {
         return 0;
     }
     sendLinkSetup(channel);
@@ -295,7 +265,7 @@ const FamilyPlan kPacketFamily{&commands, kLoad, kSave, &prepare, kDefaults};
 std::int32_t sendLinkSetup(ReaderChannel& channel) {
     ByteString packet = bytesString({0x00, 0xC6, 0x04, 0x08, 0xFF, 0x8A, 0x08, 0xEC, 0x00, 0xEE,
                                      0x01, 0x9B, 0x14, 0x88, 0x1E, 0x9F, 0x01});
-    if (planRow(channel.engineType).laserLinkPair) {
+    if (packetEngine(channel.engineType).laserLinkPair) {
         packet.append(u'\xED');
         packet.append(u'\0');
     }
