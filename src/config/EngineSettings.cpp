@@ -9,22 +9,23 @@ namespace vandora {
 
 namespace {
 
-// Runs one default-set item; the single command's result is not looked at.
-void runItem(const CommandSet& commands, const DefaultItem& item, ReaderChannel& channel,
+// Sends one command of the default set with the default values its table gives the engine type;
+// the command's result is not looked at.
+void runStep(const CommandSet& commands, const DefaultStep& step, ReaderChannel& channel,
              ParamCache& cache) {
     std::array<std::int32_t, kMaxCommandArgs> values{};
     std::array<std::int32_t*, kMaxCommandArgs> refs{};
     std::size_t count = 0;
-    for (std::size_t k = 0; k < item.count; ++k) {
-        const DefaultValue& v = item.values[k];
-        if (!v.types.has(channel.engineType)) {
-            continue;
+    std::span<const ArgBinding> args = commands.arguments(step.command);
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        std::int32_t value = args[i].defaultFor(channel.engineType, step.again);
+        if (value != kNoDefault) {
+            values[i] = value;
+            refs[i] = &values[i];
+            count = i + 1;
         }
-        values[v.arg] = v.value;
-        refs[v.arg] = &values[v.arg];
-        count = std::max(count, static_cast<std::size_t>(v.arg) + 1);
     }
-    commands.run(channel, cache, item.command, kDirectionWrite,
+    commands.run(channel, cache, step.command, kDirectionWrite,
                  std::span<std::int32_t* const>(refs.data(), count));
 }
 
@@ -44,9 +45,9 @@ std::int32_t EngineSettings::barcodeDefaults(ReaderManager& manager) {
         return 0;
     }
     const CommandSet& commands = plan->commands();
-    for (const DefaultItem& item : plan->defaults) {
-        if (item.types.has(channel.engineType)) {
-            runItem(commands, item, channel, cache_);
+    for (const DefaultStep& step : plan->defaults) {
+        if (step.types.has(channel.engineType)) {
+            runStep(commands, step, channel, cache_);
         }
     }
     return 1;

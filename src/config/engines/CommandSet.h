@@ -8,6 +8,8 @@
 // save-all writes it. Results are 1 or 0.
 #pragma once
 
+#include <array>
+#include <climits>
 #include <cstddef>
 #include <cstdint>
 #include <initializer_list>
@@ -43,7 +45,10 @@ struct TypeSet {
     constexpr bool empty() const { return bits == 0; }
 };
 
-// One argument of a command and the setting it mirrors.
+// No default: the default set leaves the argument absent.
+inline constexpr std::int32_t kNoDefault = INT32_MIN;
+
+// One argument of a command and the setting it mirrors: one row per setting.
 struct ArgBinding {
     std::string_view name;
     // The section key; unset for an argument no section holds.
@@ -51,6 +56,30 @@ struct ArgBinding {
     // Engine types for which load-all sends it and save-all writes it back.
     TypeSet load = TypeSet::every();
     TypeSet save = TypeSet::every();
+    // The program's default set, by engine type number.
+    std::array<std::int32_t, kEngineTypeCount> defaults = noDefaults();
+    // The value when the default set sends the command a second time.
+    std::int32_t again = kNoDefault;
+
+    static constexpr std::array<std::int32_t, kEngineTypeCount> noDefaults() {
+        std::array<std::int32_t, kEngineTypeCount> none{};
+        none.fill(kNoDefault);
+        return none;
+    }
+    constexpr void setDefault(TypeSet types, std::int32_t value) {
+        for (std::int32_t n = 0; n < kEngineTypeCount; ++n) {
+            if (types.has(engineTypeFromNumber(n))) {
+                defaults[static_cast<std::size_t>(n)] = value;
+            }
+        }
+    }
+    constexpr std::int32_t defaultFor(EngineType type, bool second) const {
+        std::int32_t n = toNumber(type);
+        if (second) {
+            return again;
+        }
+        return n >= 0 && n < kEngineTypeCount ? defaults[static_cast<std::size_t>(n)] : kNoDefault;
+    }
 };
 
 // The most arguments any command of any family takes.

@@ -16,13 +16,12 @@ namespace {
 
 using P = PacketCommand;
 using packet_table::FactoryReset;
+using packet_table::kImager3;
+using packet_table::kImager8;
 using packet_table::kImagers;
+using packet_table::kLaser9;
 using packet_table::kLasers;
 using packet_table::packetEngine;
-constexpr TypeSet kImager3{EngineType::Imager2D};
-constexpr TypeSet kImager8{EngineType::Imager2D4507};
-constexpr TypeSet kLaser4{EngineType::LongRange1D};
-constexpr TypeSet kLaser9{EngineType::Laser1D955};
 
 // clang-format off
 constexpr SectionStep kLoad[] = {
@@ -83,109 +82,29 @@ constexpr SectionStep kSave[] = {
 };
 // clang-format on
 
-consteval DefaultItem item(PacketCommand c, TypeSet types,
-                           std::initializer_list<NamedValue> values) {
-    DefaultItem d;
-    d.command = static_cast<CommandId>(c);
-    d.types = types;
-    for (const NamedValue& v : values) {
-        d.values[d.count++] = {packet_table::argIndex(c, v.name), v.value, v.types};
-    }
-    return d;
-}
-
-consteval DefaultItem lengths455(PacketCommand c) {
-    return item(c, kLasers, {{"enable", 1}, {"length1", 4}, {"length2", 55}});
+constexpr DefaultStep step(PacketCommand c, TypeSet types, bool again = false) {
+    return {static_cast<CommandId>(c), types, again};
 }
 
 // clang-format off
-constexpr DefaultItem kDefaults[] = {
+// The default sets: each command with the default values of its table for the engine type.
+constexpr DefaultStep kDefaults[] = {
     // The imagers.
-    item(P::Code39, kImagers, {{"enable", 1}, {"trioptic", 0}, {"code39ToCode32", 0},
-                               {"code32Prefix", 0}, {"checkDigitVerification", 0},
-                               {"transmitCheckDigit", 0}, {"fullASCII", 0}, {"length1", 4},
-                               {"length2", 55}}),
-    item(P::Code93, kImagers, {{"enable", 1}, {"length1", 4}, {"length2", 55}}),
-    item(P::Code11, kImagers, {{"enable", 1}, {"checkDigitVerification", 0},
-                               {"transmitCheckDigit", 0}, {"length1", 4}, {"length2", 55}}),
-    item(P::Discrete25, kImagers, {{"enable", 1}, {"length1", 4}, {"length2", 55}}),
-    item(P::Interleaved25, kImagers, {{"enable", 1}, {"length1", 4}, {"length2", 55}}),
-    item(P::Codabar, kImagers, {{"enable", 1}, {"length1", 4}, {"length2", 55},
-                                {"clsiEditing", 0}, {"notisEditing", 0}}),
-    item(P::Code128, kImagers, {{"enable", 1}, {"uccEan128", 1}, {"isbt128", 1},
-                                {"enableIsbtConcatenation", 0},
-                                {"isbtConcatenationRedundancy", 10}}),
-    item(P::Msi, kImagers, {{"enable", 1}, {"length1", 4}, {"length2", 55},
-                            {"checkDigitVerification", 0}, {"transmitCheckDigit", 0},
-                            {"checkDigitAlgorithm", 1}}),
-    item(P::EanJan, kImagers, {{"enableEAN8_JAN8", 1}, {"enableEAN13_JAN13", 1},
-                               {"enableBooklandEAN", 1}, {"UPC_EAN_JAN_decodeSupplementals", 0},
-                               {"UPC_EAN_JAN_supplementalsRedundancy", 10},
-                               {"EAN8_JAN8_extend", 0}, {"uccCouponExtendedCode", 0}}),
-    item(P::Upc, kImagers, {{"enableUPC_A", 1}, {"enableUPC_E", 1}, {"enableUPC_E1", 0},
-                            {"transmitUPC_AcheckDigit", 1}, {"transmitUPC_EcheckDigit", 1},
-                            {"transmitUPC_E1checkDigit", 1}, {"preambleUPC_A", 1},
-                            {"preambleUPC_E", 1}, {"preambleUPC_E1", 1}, {"convertUPC_EtoA", 0},
-                            {"convertUPC_E1ToA", 0}}),
-    item(P::Composite, kImagers, {{"cc_c", 1}, {"cc_ab", 0}, {"tlc39", 0}, {"upcMode", 1},
-                                  {"beepMode", 1}, {"uccEAN128EmulationMode", 0}}),
-    item(P::Postal, kImagers, {{"usPostnet", 1}, {"usPlanet", 1}, {"ukPostal", 1},
-                               {"transmitUKcheckDigit", 1}, {"japanPostal", 1},
-                               {"australianPostal", 1}, {"dutchPostal", 1},
-                               {"transmitUScheckDigit", 1}}),
-    item(P::ImagerOptions, kImagers, {{"decodingAutoexposure", 1}, {"decodingIllumination", 1},
-                                      {"decodeAimingPattern", 1, kImager3},
-                                      {"decodeAimingPattern", 2, kImager8}, {"imgFocus", 0},
-                                      {"fifthOption", 0}, {"imageAutoexposure", 1},
-                                      {"imageIllumination", 1}, {"gain", 100},
-                                      {"exposureTime", 10}, {"snapshotModeTimeout", 0},
-                                      {"snapshotAimPattern", 1}, {"imageResolution", 0},
-                                      {"jpgImageOptions", 1}, {"qualityValue", 65},
-                                      {"jpgSizeValue", 40}, {"imageFileFormat", 1},
-                                      {"bitsPerPixel", 2}}),
-    item(P::Symbologies2DShort, kImager3, {{"pdf417", 1}, {"microPDF417", 0},
-                                           {"code128Emulation", 0}, {"dataMatrix", 1},
-                                           {"maxiCode", 1}, {"qrCode", 1}}),
-    item(P::Matrix25, kImager8, {{"enable", 1}, {"length1", 4}, {"length2", 55},
-                                 {"redundancy", 0}, {"checkDigitVerification", 0},
-                                 {"transmitCheckDigit", 0}}),
-    item(P::Symbologies2DFull, kImager8, {{"pdf417", 1}, {"microPDF417", 0},
-                                          {"code128Emulation", 0}, {"dataMatrix", 1},
-                                          {"dataMatrixInverse", 0}, {"decodeMirrorImage", 0},
-                                          {"maxiCode", 1}, {"qrCode", 1}, {"qrCodeInverse", 0},
-                                          {"microQR", 1}, {"azTech", 1}, {"azTechInverse", 0}}),
-    item(P::Chinese25, kImager8, {{"enable", 1}}),
-    item(P::MacroPdf, kImagers, {{"macroPDFTransmit", 4}, {"controlHeader", 0},
-                                 {"escapeChar", 0}}),
-    item(P::Rss, kImagers, {{"rss14", 1}, {"rssUmited", 1}, {"rssExpanded", 1},
-                            {"convertToUPC_EAN", 0}}),
-    item(P::SecurityLevel, kImagers, {{"redundancy", 1}, {"securityLevel", 0},
-                                      {"interCharGapSize", 6}}),
-    item(P::Miscellaneous, kImagers, {{"transmitCodeIdChar", 0}, {"scanDataFormat", 0},
-                                      {"sendNoReadMessage", 0}}),
-    item(P::Reader2D, kImagers, {{"laserOnTime", 30}, {"timeoutBetweenSameSymbol", 6},
-                                 {"scanMode", 8}}),
-
+    step(P::Code39, kImagers), step(P::Code93, kImagers), step(P::Code11, kImagers),
+    step(P::Discrete25, kImagers), step(P::Interleaved25, kImagers), step(P::Codabar, kImagers),
+    step(P::Code128, kImagers), step(P::Msi, kImagers), step(P::EanJan, kImagers),
+    step(P::Upc, kImagers), step(P::Composite, kImagers), step(P::Postal, kImagers),
+    step(P::ImagerOptions, kImagers), step(P::Symbologies2DShort, kImager3),
+    step(P::Matrix25, kImager8), step(P::Symbologies2DFull, kImager8), step(P::Chinese25, kImager8),
+    step(P::MacroPdf, kImagers), step(P::Rss, kImagers), step(P::SecurityLevel, kImagers),
+    step(P::Miscellaneous, kImagers), step(P::Reader2D, kImagers),
     // The lasers.
-    lengths455(P::Code39),
-    lengths455(P::Code93),
-    lengths455(P::Code11),
-    lengths455(P::Discrete25),
-    lengths455(P::Interleaved25),
-    lengths455(P::Codabar),
-    lengths455(P::Msi),
-    item(P::Code128, kLasers, {{"enable", 1}}),
-    item(P::EanJan, kLasers, {{"enableEAN8_JAN8", 1}, {"enableEAN13_JAN13", 1},
-                              {"enableBooklandEAN", 1}, {"upcEanSecurityLevel", 1, kLaser4},
-                              {"upcEanSecurityLevel", 2, kLaser9}}),
-    item(P::Reader1D, kLasers, {{"laserOnTime", 30}, {"linearCodeTypeSecurityLevels", 2},
-                                {"bidirectionalRedundancy", 1}}),
-    // The 1D laser also gets these, and its reader settings once more with its own values.
-    item(P::Chinese25, kLaser9, {{"enable", 1}}),
-    item(P::Rss, kLaser9, {{"rss14", 1}, {"rssUmited", 1}, {"rssExpanded", 1},
-                           {"convertToUPC_EAN", 0}}),
-    item(P::Reader1D, kLaser9, {{"laserOnTime", 30}, {"linearCodeTypeSecurityLevels", 1},
-                                {"bidirectionalRedundancy", 1}, {"scanMode", 8}}),
+    step(P::Code39, kLasers), step(P::Code93, kLasers), step(P::Code11, kLasers),
+    step(P::Discrete25, kLasers), step(P::Interleaved25, kLasers), step(P::Codabar, kLasers),
+    step(P::Msi, kLasers), step(P::Code128, kLasers), step(P::EanJan, kLasers),
+    step(P::Reader1D, kLasers),
+    // The 1D laser also gets these, and its reader settings once more with their second values.
+    step(P::Chinese25, kLaser9), step(P::Rss, kLaser9), step(P::Reader1D, kLaser9, true),
 };
 
 // What reading the whole engine asks for, in order.

@@ -2,7 +2,7 @@
 // type says which family plan moves its settings, which has-flag names it, and what an RFID
 // module exchanges and needs at set-up. A family plan holds its command set, the sections load-all
 // sends and save-all writes (with the engine types each applies to), how the engine is readied for
-// its default set, and the default set itself.
+// its default set, and the order of the default set's commands.
 //
 // Load-all, save-all, the default sets and "Restore Defaults" read these rows instead of switching
 // on the engine type: a new engine type is a row here (and in the engine table), plus its family
@@ -28,26 +28,13 @@ struct SectionStep {
     bool writeEvenIfReadFails = false;
 };
 
-// One value of a default set, given on the engine types listed.
-struct DefaultValue {
-    std::uint8_t arg = 0;
-    std::int32_t value = 0;
-    TypeSet types = TypeSet::every();
-};
-
-// One write command of a default set; arguments without a value stay absent.
-struct DefaultItem {
+// One command of a default set, sent on the engine types listed with every argument that has a
+// default value for the type (the values are columns of the command tables).
+struct DefaultStep {
     CommandId command = 0;
     TypeSet types = TypeSet::every();
-    std::uint8_t count = 0;
-    std::array<DefaultValue, kMaxCommandArgs> values{};
-};
-
-// A default value by argument name, as the plans write it; resolved when compiled.
-struct NamedValue {
-    std::string_view name;
-    std::int32_t value = 0;
-    TypeSet types = TypeSet::every();
+    // The command's second sending: its arguments' second values.
+    bool again = false;
 };
 
 struct FamilyPlan {
@@ -59,7 +46,7 @@ struct FamilyPlan {
     // Readies a freshly opened engine for its default set; 0 when the engine was lost.
     std::int32_t (*prepareDefaults)(ReaderChannel& channel, ParamCache& cache) = nullptr;
     // Sent in this order once the engine is ready. The single results are not looked at.
-    std::span<const DefaultItem> defaults;
+    std::span<const DefaultStep> defaults;
 };
 
 // What an RFID module set-up sends, besides the settings.

@@ -98,24 +98,27 @@ TEST(SettingsPlans, ArgumentsMirrorTheKeysOfTheirName) {
     }
 }
 
-// The default values of each type: one value per argument at most.
-TEST(SettingsPlans, DefaultItemsGiveEachArgumentOnce) {
+// Each command of a default set applies to the engine types it is sent on and gives at least one
+// of them a value, so that no step of a default set silently sends nothing.
+TEST(SettingsPlans, EveryDefaultStepSendsAValueTheEngineTakes) {
     for (const SettingsPlan& plan : settingsPlans()) {
         if (plan.barcode == nullptr) {
             continue;
         }
-        for (const DefaultItem& item : plan.barcode->defaults) {
-            if (!item.types.has(plan.type)) {
+        const CommandSet& commands = plan.barcode->commands();
+        for (const DefaultStep& step : plan.barcode->defaults) {
+            if (!step.types.has(plan.type)) {
                 continue;
             }
-            std::set<std::uint8_t> args;
-            for (std::size_t k = 0; k < item.count; ++k) {
-                if (item.values[k].types.has(plan.type)) {
-                    EXPECT_TRUE(args.insert(item.values[k].arg).second)
-                        << label(plan.type) << " command " << int(item.command);
+            std::size_t taken = 0;
+            auto args = commands.arguments(step.command);
+            for (std::size_t i = 0; i < args.size(); ++i) {
+                if (args[i].defaultFor(plan.type, step.again) != kNoDefault &&
+                    commands.argumentApplies(step.command, i, plan.type)) {
+                    ++taken;
                 }
             }
-            EXPECT_FALSE(args.empty()) << label(plan.type) << " command " << int(item.command);
+            EXPECT_GT(taken, 0u) << label(plan.type) << " command " << int(step.command);
         }
     }
 }
