@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <array>
 #include <climits>
+#include <cstdint>
+#include <utility>
+#include <vector>
 
 namespace vandora {
 
@@ -33,14 +36,9 @@ bool bound(const ArgBinding& arg, const SectionDef& section) {
 
 // The commands that carry a section's keys for one direction, in the order of their first key in
 // the section; each once.
-struct SectionCommands {
-    std::array<CommandId, 4> ids{};
-    std::size_t count = 0;
-};
-
-SectionCommands commandsOf(const EngineLink& engine, const SectionDef& section, bool saving) {
-    SectionCommands result;
-    std::array<std::size_t, 4> firstKey{};
+std::vector<CommandId> commandsOf(const EngineLink& engine, const SectionDef& section,
+                                  bool saving) {
+    std::vector<std::pair<std::size_t, CommandId>> found;
     for (std::size_t c = 0; c < engine.commands.commandCount(); ++c) {
         auto id = static_cast<CommandId>(c);
         std::size_t first = SIZE_MAX;
@@ -50,21 +48,17 @@ SectionCommands commandsOf(const EngineLink& engine, const SectionDef& section, 
                 first = std::min<std::size_t>(first, arg.key.index);
             }
         }
-        if (first == SIZE_MAX || result.count == result.ids.size()) {
-            continue;
+        if (first != SIZE_MAX) {
+            found.emplace_back(first, id);
         }
-        // Insert in key order.
-        std::size_t at = result.count;
-        while (at > 0 && firstKey[at - 1] > first) {
-            result.ids[at] = result.ids[at - 1];
-            firstKey[at] = firstKey[at - 1];
-            --at;
-        }
-        result.ids[at] = id;
-        firstKey[at] = first;
-        ++result.count;
     }
-    return result;
+    std::stable_sort(found.begin(), found.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    std::vector<CommandId> ids;
+    for (const auto& [first, id] : found) {
+        ids.push_back(id);
+    }
+    return ids;
 }
 
 // A section's integer values as the file has them; absent keys are marked.
@@ -116,9 +110,7 @@ bool loadSection(const EngineLink& engine, IniStore& store, const SectionDef& se
             }
         }
     }
-    SectionCommands commands = commandsOf(engine, section, false);
-    for (std::size_t c = 0; c < commands.count; ++c) {
-        CommandId id = commands.ids[c];
+    for (CommandId id : commandsOf(engine, section, false)) {
         std::array<std::int32_t*, kMaxCommandArgs> args{};
         std::size_t count = 0;
         std::span<const ArgBinding> bindings = engine.commands.arguments(id);
@@ -144,11 +136,11 @@ bool loadSection(const EngineLink& engine, IniStore& store, const SectionDef& se
 bool saveSection(const EngineLink& engine, IniStore& store, const SectionStep& step, KeyRef hasFlag,
                  AppSettings& settings) {
     const SectionDef& section = *step.section;
-    SectionCommands commands = commandsOf(engine, section, true);
-    std::array<EngineValues, 4> reads{};
-    for (std::size_t c = 0; c < commands.count; ++c) {
+    std::vector<CommandId> commands = commandsOf(engine, section, true);
+    std::vector<EngineValues> reads(commands.size());
+    for (std::size_t c = 0; c < commands.size(); ++c) {
         EngineValues& read = reads[c];
-        read.command = commands.ids[c];
+        read.command = commands[c];
         std::array<std::int32_t*, kMaxCommandArgs> refs{};
         std::span<const ArgBinding> bindings = engine.commands.arguments(read.command);
         for (std::size_t i = 0; i < bindings.size(); ++i) {
@@ -160,7 +152,7 @@ bool saveSection(const EngineLink& engine, IniStore& store, const SectionStep& s
             engine.commands.run(engine.channel, engine.cache, read.command, kDirectionRead,
                                 std::span<std::int32_t* const>(refs.data(), bindings.size())) != 0;
     }
-    bool lastOk = commands.count > 0 && reads[commands.count - 1].ok;
+    bool lastOk = !reads.empty() && reads.back().ok;
     if (!lastOk && !step.writeEvenIfReadFails) {
         return false;
     }
@@ -174,8 +166,7 @@ bool saveSection(const EngineLink& engine, IniStore& store, const SectionStep& s
     if (hasFlag.isSet() && hasFlag.in(section)) {
         refs[hasFlag.index] = &one;
     }
-    for (std::size_t c = 0; c < commands.count; ++c) {
-        EngineValues& read = reads[c];
+    for (EngineValues& read : reads) {
         std::span<const ArgBinding> bindings = engine.commands.arguments(read.command);
         for (std::size_t i = 0; i < bindings.size(); ++i) {
             const ArgBinding& arg = bindings[i];
@@ -193,9 +184,7 @@ bool saveSection(const EngineLink& engine, IniStore& store, const SectionStep& s
 
 bool restoreEnable(const EngineLink& engine, IniStore& store, const SectionDef& section,
                    std::int32_t& enable) {
-    SectionCommands commands = commandsOf(engine, section, false);
-    for (std::size_t c = 0; c < commands.count; ++c) {
-        CommandId id = commands.ids[c];
+    for (CommandId id : commandsOf(engine, section, false)) {
         std::span<const ArgBinding> bindings = engine.commands.arguments(id);
         // A symbology's switch is its command's first argument.
         if (bindings.empty() || !bound(bindings[0], section) ||
