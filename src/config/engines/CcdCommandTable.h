@@ -18,6 +18,7 @@ namespace vandora::ccd_table {
 constexpr std::size_t kMaxArgs = 10;
 
 struct Command {
+    CcdCommand id = CcdCommand::Count;
     std::array<Arg, kMaxArgs> args{};
     std::array<ArgBinding, kMaxArgs> bindings{};
     std::size_t count = 0;
@@ -25,9 +26,10 @@ struct Command {
 
 // A command whose arguments mirror the keys of one section.
 template <std::size_t N>
-consteval Command command(const SectionDef& section, const Arg (&args)[N]) {
+consteval Command command(CcdCommand id, const SectionDef& section, const Arg (&args)[N]) {
     static_assert(N <= kMaxArgs);
     Command c;
+    c.id = id;
     c.count = N;
     for (std::size_t i = 0; i < N; ++i) {
         c.args[i] = args[i];
@@ -39,9 +41,10 @@ consteval Command command(const SectionDef& section, const Arg (&args)[N]) {
 
 // A command of the host's own whose arguments no section load or save goes through.
 template <std::size_t N>
-consteval Command hostCommand(const Arg (&args)[N]) {
+consteval Command hostCommand(CcdCommand id, const Arg (&args)[N]) {
     static_assert(N <= kMaxArgs);
     Command c;
+    c.id = id;
     c.count = N;
     for (std::size_t i = 0; i < N; ++i) {
         c.args[i] = args[i];
@@ -52,28 +55,39 @@ consteval Command hostCommand(const Arg (&args)[N]) {
 
 // In CcdCommand order.
 inline constexpr std::array<Command, static_cast<std::size_t>(CcdCommand::Count)> kCommands{{
-    command(kReaderCcd, kReader),
-    command(kCodabarCcd, kCodabar),
-    command(kIndustrial25Ccd, kIndustrial25),
-    command(kInterleaved25Ccd, kInterleaved25),
-    command(kMatrix25Ccd, kMatrix25),
-    command(kCode39Ccd, kCode39),
-    command(kCode93Ccd, kCode93),
-    command(kEan128Ccd, kEan128),
-    command(kIsbt128Ccd, kIsbt128),
-    command(kCode128Ccd, kCode128),
-    command(kPharmacodeCcd, kPharmacode),
-    command(kMsiCcd, kMsi),
-    command(kNegativeCcd, kNegative),
-    command(kPlesseyCcd, kPlessey),
-    command(kRssCcd, kRss),
-    command(kTelepenCcd, kTelepen),
-    command(kEan8Ccd, kEan8),
-    command(kEan13UpcACcd, kEan13UpcA),
-    command(kGtinCcd, kGtin),
-    command(kUpcECcd, kUpcE),
-    hostCommand(kCheckDigitRestore),
+    command(CcdCommand::Reader, kReaderCcd, kReader),
+    command(CcdCommand::Codabar, kCodabarCcd, kCodabar),
+    command(CcdCommand::Industrial25, kIndustrial25Ccd, kIndustrial25),
+    command(CcdCommand::Interleaved25, kInterleaved25Ccd, kInterleaved25),
+    command(CcdCommand::Matrix25, kMatrix25Ccd, kMatrix25),
+    command(CcdCommand::Code39, kCode39Ccd, kCode39),
+    command(CcdCommand::Code93, kCode93Ccd, kCode93),
+    command(CcdCommand::Ean128, kEan128Ccd, kEan128),
+    command(CcdCommand::Isbt128, kIsbt128Ccd, kIsbt128),
+    command(CcdCommand::Code128, kCode128Ccd, kCode128),
+    command(CcdCommand::Pharmacode, kPharmacodeCcd, kPharmacode),
+    command(CcdCommand::Msi, kMsiCcd, kMsi),
+    command(CcdCommand::Negative, kNegativeCcd, kNegative),
+    command(CcdCommand::Plessey, kPlesseyCcd, kPlessey),
+    command(CcdCommand::Rss, kRssCcd, kRss),
+    command(CcdCommand::Telepen, kTelepenCcd, kTelepen),
+    command(CcdCommand::Ean8, kEan8Ccd, kEan8),
+    command(CcdCommand::Ean13UpcA, kEan13UpcACcd, kEan13UpcA),
+    command(CcdCommand::Gtin, kGtinCcd, kGtin),
+    command(CcdCommand::UpcE, kUpcECcd, kUpcE),
+    hostCommand(CcdCommand::CheckDigitRestore, kCheckDigitRestore),
 }};
+
+static_assert(
+    [] {
+        for (std::size_t i = 0; i < kCommands.size(); ++i) {
+            if (static_cast<std::size_t>(kCommands[i].id) != i || kCommands[i].count == 0) {
+                return false;
+            }
+        }
+        return true;
+    }(),
+    "one row per command, in CcdCommand order");
 
 constexpr const Command& info(CcdCommand c) {
     return kCommands[static_cast<std::size_t>(c)];

@@ -52,6 +52,7 @@ constexpr PacketEngine packetEngine(EngineType type) {
 }
 
 struct Command {
+    PacketCommand id = PacketCommand::Count;
     TypeSet types;
     std::array<Arg, kMaxCommandArgs> args{};
     std::array<ArgBinding, kMaxCommandArgs> bindings{};
@@ -62,10 +63,11 @@ struct Command {
 
 // A command whose arguments mirror keys of the given sections (the first that has the name).
 template <std::size_t N>
-consteval Command command(TypeSet types, const SectionDef& first, const SectionDef& second,
-                          const Arg (&args)[N]) {
+consteval Command command(PacketCommand id, TypeSet types, const SectionDef& first,
+                          const SectionDef& second, const Arg (&args)[N]) {
     static_assert(N <= kMaxCommandArgs);
     Command c;
+    c.id = id;
     c.types = types;
     c.count = N;
     for (std::size_t i = 0; i < N; ++i) {
@@ -87,13 +89,15 @@ consteval Command command(TypeSet types, const SectionDef& first, const SectionD
 }
 
 template <std::size_t N>
-consteval Command command(TypeSet types, const SectionDef& section, const Arg (&args)[N]) {
-    return command(types, section, section, args);
+consteval Command command(PacketCommand id, TypeSet types, const SectionDef& section,
+                          const Arg (&args)[N]) {
+    return command(id, types, section, section, args);
 }
 
 consteval Command postalCommand() {
     Command info =
-        command({EngineType::Imager2D, EngineType::LongRange1D, EngineType::Imager2D4507},
+        command(PacketCommand::Postal,
+                {EngineType::Imager2D, EngineType::LongRange1D, EngineType::Imager2D4507},
                 kPostal2D, kPostal);
     // The engine takes the US check digit right after the UK pair.
     constexpr std::uint8_t order[] = {0, 1, 2, 3, 7, 4, 5, 6};
@@ -105,30 +109,42 @@ consteval Command postalCommand() {
 
 // In PacketCommand order.
 inline constexpr std::array<Command, static_cast<std::size_t>(PacketCommand::Count)> kCommands{{
-    command(kPacketEngines, kCode39Lr, kCode39),
-    command(kPacketEngines, kUpcLr, kUpc),
-    command(kPacketEngines, kEanJanLr, kEanJan),
-    command(kPacketEngines, kCode128Lr, kCode128),
-    command(kPacketEngines, kCode93Lr, kCode93),
-    command(kPacketEngines, kCode11_2D, kCode11),
-    command(kPacketEngines, kInterleaved25Lr, kInterleaved25),
-    command(kPacketEngines, kDiscrete25Lr, kDiscrete25),
-    command(kPacketEngines, kCodabarLr, kCodabar),
-    command(kPacketEngines, kMsiLr, kMsi),
+    command(PacketCommand::Code39, kPacketEngines, kCode39Lr, kCode39),
+    command(PacketCommand::Upc, kPacketEngines, kUpcLr, kUpc),
+    command(PacketCommand::EanJan, kPacketEngines, kEanJanLr, kEanJan),
+    command(PacketCommand::Code128, kPacketEngines, kCode128Lr, kCode128),
+    command(PacketCommand::Code93, kPacketEngines, kCode93Lr, kCode93),
+    command(PacketCommand::Code11, kPacketEngines, kCode11_2D, kCode11),
+    command(PacketCommand::Interleaved25, kPacketEngines, kInterleaved25Lr, kInterleaved25),
+    command(PacketCommand::Discrete25, kPacketEngines, kDiscrete25Lr, kDiscrete25),
+    command(PacketCommand::Codabar, kPacketEngines, kCodabarLr, kCodabar),
+    command(PacketCommand::Msi, kPacketEngines, kMsiLr, kMsi),
     postalCommand(),
-    command(kPacketEngines, kRssLr, kRss),
-    command(kImagers, kComposite2D, kComposite),
-    command(kImagers, kSymbologies2DShort, kSymbologiesShort),
-    command({EngineType::Imager2D4507}, kSymbologies2DFull, kSymbologiesFull),
-    command(kPacketEngines, kSecurity2D, kSecurityLevel),
-    command(kImagers, kMacroPdf2D, kMacroPdf),
-    command({EngineType::Imager2D4507}, kMatrix25_2D, kMatrix25),
-    command({EngineType::Imager2D4507, EngineType::Laser1D955}, kChinese25, kChinese25Args),
-    command(kPacketEngines, kMiscLr, kMiscellaneous),
-    command(kImagers, kReader2D, kReader2DArgs),
-    command(kLasers, kReader1DLr, kReader1D),
-    command(kImagers, kReader2D, kImage2D, kImagerOptions),
+    command(PacketCommand::Rss, kPacketEngines, kRssLr, kRss),
+    command(PacketCommand::Composite, kImagers, kComposite2D, kComposite),
+    command(PacketCommand::Symbologies2DShort, kImagers, kSymbologies2DShort, kSymbologiesShort),
+    command(PacketCommand::Symbologies2DFull, kImager8, kSymbologies2DFull, kSymbologiesFull),
+    command(PacketCommand::SecurityLevel, kPacketEngines, kSecurity2D, kSecurityLevel),
+    command(PacketCommand::MacroPdf, kImagers, kMacroPdf2D, kMacroPdf),
+    command(PacketCommand::Matrix25, kImager8, kMatrix25_2D, kMatrix25),
+    command(PacketCommand::Chinese25, {EngineType::Imager2D4507, EngineType::Laser1D955},
+            kChinese25, kChinese25Args),
+    command(PacketCommand::Miscellaneous, kPacketEngines, kMiscLr, kMiscellaneous),
+    command(PacketCommand::Reader2D, kImagers, kReader2D, kReader2DArgs),
+    command(PacketCommand::Reader1D, kLasers, kReader1DLr, kReader1D),
+    command(PacketCommand::ImagerOptions, kImagers, kReader2D, kImage2D, kImagerOptions),
 }};
+
+static_assert(
+    [] {
+        for (std::size_t i = 0; i < kCommands.size(); ++i) {
+            if (static_cast<std::size_t>(kCommands[i].id) != i || kCommands[i].count == 0) {
+                return false;
+            }
+        }
+        return true;
+    }(),
+    "one row per command, in PacketCommand order");
 
 constexpr const Command& info(PacketCommand c) {
     return kCommands[static_cast<std::size_t>(c)];
