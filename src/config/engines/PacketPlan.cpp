@@ -1,6 +1,6 @@
 // The settings plan of the packet engines, types 3 and 8 (imagers) and 4 and 9 (lasers) in one
-// set of lists: where the types differ, a step, a default item or a value names the types it
-// applies to.
+// set of lists: where the types differ, a step names the types it applies to. The default values
+// themselves are columns of the setting rows (PacketSettings.h).
 #include "config/engines/PacketPlan.h"
 
 #include "config/engines/PacketCommandTable.h"
