@@ -60,7 +60,7 @@ constexpr Arg hostFlag(std::string_view name, HostOption option, std::uint8_t by
 }
 
 // An argument of a kind of its own (see ArgKind).
-constexpr Arg special(std::string_view name, ArgKind kind, CcdField field) {
+constexpr Arg ownKind(std::string_view name, ArgKind kind, CcdField field) {
     return {{name}, kind, field};
 }
 
@@ -115,15 +115,15 @@ inline constexpr Arg kCode93[] = {
     bit("enable", 0, 0).byDefault(1),
 };
 inline constexpr Arg kEan128[] = {
-    special("enable", ArgKind::FamilyBit, ccd::kEan128Enable).byDefault(1),
-    special("wantCodeId", ArgKind::InvertedBit, ccd::kNoCodeId).byDefault(0),
-    special("ean128FieldSeparator", ArgKind::Separator, {0, 0, 0}).byDefault(0),
+    ownKind("enable", ArgKind::FamilyBit, ccd::kEan128Enable).byDefault(1),
+    ownKind("wantCodeId", ArgKind::InvertedBit, ccd::kNoCodeId).byDefault(0),
+    ownKind("ean128FieldSeparator", ArgKind::Separator, {0, 0, 0}).byDefault(0),
 };
 inline constexpr Arg kIsbt128[] = {
     bit("enable", 22, 4).byDefault(1),
 };
 inline constexpr Arg kCode128[] = {
-    special("enable", ArgKind::FamilyBit, ccd::kCode128Enable).byDefault(1),
+    ownKind("enable", ArgKind::FamilyBit, ccd::kCode128Enable).byDefault(1),
 };
 inline constexpr Arg kPharmacode[] = {
     bit("enable", 0, 6).byDefault(0),
