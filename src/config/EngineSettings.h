@@ -4,11 +4,13 @@
 //
 // It plugs into the reader manager as its ReaderHooks: opening a channel applies the default set,
 // closing the CCD/Laser channel writes the host-side check-digit options back into the engine.
+// What each engine type gets is the data of its settings plan (engines/SettingsPlan.h).
 #pragma once
 
 #include <cstdint>
 
-#include "config/PacketCommands.h"
+#include "config/engines/PacketCommands.h"
+#include "config/engines/RfidSetup.h"
 #include "reader/ReaderManager.h"
 
 namespace vandora {
@@ -30,12 +32,7 @@ class EngineSettings : public ReaderHooks {
     std::int32_t rfidDefaults(ReaderManager& manager);
 
     ParamCache cache_;
-    // The hex-text RFID module's two set-up frames go out once per program run.
-    bool hexSetupFirst_ = false;
-    bool hexSetupSecond_ = false;
+    HexSetupState hexSetup_;
 };
-
-// The link set-up packet of the packet engines (scan mode, laser time and link options).
-std::int32_t sendLinkSetup(ReaderChannel& channel);
 
 }  // namespace vandora

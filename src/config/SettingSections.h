@@ -3,7 +3,9 @@
 //
 // Each section is a name and its keys in accessor order; the order is also the order in which a
 // new section's keys are first written, so it shapes the file. Key names stay exactly as the file
-// has always spelled them (other programs read them), odd ones included.
+// has always spelled them (other programs read them), odd ones included. The program's own
+// sections and the reader sections are listed here; a symbology section takes its keys from the
+// rows of its engine command (engines/CcdSettings.h, engines/PacketSettings.h).
 //
 // An accessor call takes a direction and one optional reference per key, in the section's order:
 //   'r' (0x72): reads every present reference from the store; fails, touching nothing, when the
@@ -27,26 +29,12 @@
 
 #include "common/ByteString.h"
 #include "config/IniStore.h"
+#include "config/SectionDef.h"
 
 namespace vandora {
 
 inline constexpr int kDirectionRead = 'r';
 inline constexpr int kDirectionWrite = 'w';
-
-enum class KeyKind : std::uint8_t { Int, Text };
-
-struct SectionKey {
-    std::string_view name;
-    KeyKind kind = KeyKind::Int;
-};
-
-struct SectionDef {
-    std::string_view name;
-    std::span<const SectionKey> keys;
-};
-
-// The most keys any section has; accessor calls keep their references on the stack.
-inline constexpr std::size_t kMaxSectionKeys = 24;
 
 namespace section_keys {
 using K = SectionKey;
@@ -79,84 +67,10 @@ inline constexpr K image2D[] = {
     {"snapshotModeTimeout"}, {"snapshotAimPattern"}, {"imageResolution"}, {"jpgImageOptions"},
     {"qualityValue"}, {"jpgSizeValue"}, {"imageFileFormat"}, {"bitsPerPixel"}};
 
-inline constexpr K enableOnly[] = {{"enable"}};
-inline constexpr K codabarCcd[] = {{"enable"}, {"startStopChar"}, {"transmitStartStopChar"}};
-// Industrial, Interleaved and Matrix 2 of 5 on the CCD/Laser engine.
-inline constexpr K twoOfFiveCcd[] = {
-    {"enable"}, {"checkDigitVerification"}, {"transmitCheckDigit"}, {"startStopPattern"},
-    {"isMaxMinLengthFormat"}, {"length1"}, {"length2"}};
-inline constexpr K code39Ccd[] = {
-    {"enable"}, {"checkDigitVerification"}, {"transmitCheckDigit"}, {"fullASCII"},
-    {"transmitStartStopChar"}};
-inline constexpr K ean128Ccd[] = {{"enable"}, {"wantCodeId"}, {"ean128FieldSeparator"}};
-inline constexpr K pharmacodeCcd[] = {
-    {"enable"}, {"enableCIP39"}, {"transmitCheckDigit"}, {"transmitCIP39CheckDigit"}};
-inline constexpr K msiCcd[] = {
-    {"enable"}, {"checkDigitVerification"}, {"transmitCheckDigit"}, {"isMaxMinLengthFormat"},
-    {"length1"}, {"length2"}};
-inline constexpr K plesseyCcd[] = {{"enable"}, {"transmitCheckDigit"}, {"convertToUKplessey"}};
-inline constexpr K rssCcd[] = {
-    {"enableLimited"}, {"enableExpanded"}, {"enableRSS14"}, {"transmitRSS14CodeID"},
-    {"transmitRSS14ApplicationID"}, {"transmitRSS14CheckDigit"}, {"transmitRSSCodeID"},
-    {"transmitRSSApplicationID"}, {"transmitRSSCheckDigit"}, {"transmitRSSExpandedCodeID"}};
-inline constexpr K telepenCcd[] = {{"enable"}, {"enableAIM"}};
-inline constexpr K ean8Ccd[] = {
-    {"enable"}, {"enableAddon2"}, {"enableAddon5"}, {"transmitCheckDigit"}, {"convertToEAN13"}};
-inline constexpr K ean13UpcACcd[] = {
-    {"enable"}, {"enableAddon2"}, {"enableAddon5"}, {"enableISBN"}, {"enableISSN"},
-    {"transmitEan13CheckDigit"}, {"convertToEAN13"}, {"transmitUpcACheckDigit"},
-    {"transmitSystemNumber"}};
-inline constexpr K upcECcd[] = {
-    {"enable"}, {"enableAddon2"}, {"enableAddon5"}, {"enableUpcE1"}, {"convertToUpcA"},
-    {"transmitCheckDigit"}, {"transmitSystemNumber"}, {"upcE1TripleCheck"}};
-
-inline constexpr K upcLr[] = {
-    {"enableUPC_A"}, {"enableUPC_E"}, {"enableUPC_E1"}, {"UPC_EAN_JAN_decodeSupplementals"},
-    {"UPC_EAN_JAN_supplementalsRedundancy"}, {"transmitUPC_AcheckDigit"},
-    {"transmitUPC_EcheckDigit"}, {"transmitUPC_E1checkDigit"}, {"preambleUPC_A"},
-    {"preambleUPC_E"}, {"preambleUPC_E1"}, {"convertUPC_EtoA"}, {"convertUPC_E1ToA"},
-    {"uccCouponExtendedCode"}, {"linearDecode"}, {"upcEanSecurityLevel"}};
-inline constexpr K eanJanLr[] = {
-    {"enableEAN8_JAN8"}, {"enableEAN13_JAN13"}, {"enableBooklandEAN"},
-    {"UPC_EAN_JAN_decodeSupplementals"}, {"UPC_EAN_JAN_supplementalsRedundancy"},
-    {"EAN8_JAN8_extend"}, {"uccCouponExtendedCode"}, {"linearDecode"}, {"upcEanSecurityLevel"}};
-inline constexpr K code39Lr[] = {
-    {"enable"}, {"trioptic"}, {"code39ToCode32"}, {"code32Prefix"}, {"checkDigitVerification"},
-    {"transmitCheckDigit"}, {"fullASCII"}, {"length1"}, {"length2"}};
-inline constexpr K code128Lr[] = {
-    {"enable"}, {"uccEan128"}, {"isbt128"}, {"enableIsbtConcatenation"},
-    {"isbtConcatenationRedundancy"}};
-inline constexpr K lengths[] = {{"enable"}, {"length1"}, {"length2"}};
-inline constexpr K code11[] = {
-    {"enable"}, {"checkDigitVerification"}, {"transmitCheckDigit"}, {"length1"}, {"length2"}};
-inline constexpr K interleaved25Lr[] = {
-    {"enable"}, {"length1"}, {"length2"}, {"checkDigitVerification"}, {"transmitCheckDigit"},
-    {"convertToEAN13"}};
-inline constexpr K matrix25_2D[] = {
-    {"enable"}, {"length1"}, {"length2"}, {"redundancy"}, {"checkDigitVerification"},
-    {"transmitCheckDigit"}};
-inline constexpr K codabarLr[] = {
-    {"enable"}, {"length1"}, {"length2"}, {"clsiEditing"}, {"notisEditing"}};
-inline constexpr K msiLr[] = {
-    {"enable"}, {"length1"}, {"length2"}, {"checkDigitVerification"}, {"transmitCheckDigit"},
-    {"checkDigitAlgorithm"}};
-inline constexpr K postal2D[] = {
-    {"usPostnet"}, {"usPlanet"}, {"ukPostal"}, {"transmitUKcheckDigit"}, {"japanPostal"},
-    {"australianPostal"}, {"dutchPostal"}, {"transmitUScheckDigit"}};
-inline constexpr K rssLr[] = {{"rss14"}, {"rssUmited"}, {"rssExpanded"}, {"convertToUPC_EAN"}};
-inline constexpr K composite2D[] = {
-    {"cc_c"}, {"cc_ab"}, {"tlc39"}, {"upcMode"}, {"beepMode"}, {"uccEAN128EmulationMode"}};
 inline constexpr K symbologies2DFull[] = {
     {"pdf417"}, {"microPDF417"}, {"code128Emulation"}, {"dataMatrix"}, {"dataMatrixInverse"},
     {"decodeMirrorImage"}, {"maxiCode"}, {"qrCode"}, {"qrCodeInverse"}, {"microQR"}, {"azTech"},
     {"azTechInverse"}};
-inline constexpr K symbologies2DShort[] = {
-    {"pdf417"}, {"microPDF417"}, {"code128Emulation"}, {"dataMatrix"}, {"maxiCode"}, {"qrCode"}};
-inline constexpr K security2D[] = {{"redundancy"}, {"securityLevel"}, {"interCharGapSize"}};
-inline constexpr K macroPdf2D[] = {{"macroPDFTransmit"}, {"controlHeader"}, {"escapeChar"}};
-inline constexpr K misc[] = {
-    {"transmitCodeIdChar"}, {"prefixValue"}, {"suffixValue1"}, {"suffixValue2"},
-    {"scanDataFormat"}, {"sendNoReadMessage"}};
 // clang-format on
 }  // namespace section_keys
 
@@ -173,53 +87,18 @@ inline constexpr SectionDef kReader2D{"Barcode Reader 2D", section_keys::reader2
 inline constexpr SectionDef kReader1DLr{"Barcode Reader 1D_LR", section_keys::reader1DLr};
 inline constexpr SectionDef kImage2D{"Image 2D", section_keys::image2D};
 
-// Symbologies of the CCD/Laser engine (engine type 2).
-inline constexpr SectionDef kCodabarCcd{"CodaBar CCD/Laser", section_keys::codabarCcd};
-inline constexpr SectionDef kIndustrial25Ccd{"Industrial25 CCD/Laser", section_keys::twoOfFiveCcd};
-inline constexpr SectionDef kInterleaved25Ccd{"Interleaved25 CCD/Laser",
-                                              section_keys::twoOfFiveCcd};
-inline constexpr SectionDef kMatrix25Ccd{"Matrix25 CCD/Laser", section_keys::twoOfFiveCcd};
-inline constexpr SectionDef kCode39Ccd{"Code39 CCD/Laser", section_keys::code39Ccd};
-inline constexpr SectionDef kCode93Ccd{"Code93 CCD/Laser", section_keys::enableOnly};
-inline constexpr SectionDef kEan128Ccd{"Ean128 CCD/Laser", section_keys::ean128Ccd};
-inline constexpr SectionDef kIsbt128Ccd{"ISBT128 CCD/Laser", section_keys::enableOnly};
-inline constexpr SectionDef kCode128Ccd{"Code128 CCD/Laser", section_keys::enableOnly};
-inline constexpr SectionDef kPharmacodeCcd{"Pharmacode CCD/Laser", section_keys::pharmacodeCcd};
-inline constexpr SectionDef kMsiCcd{"MSI CCD/Laser", section_keys::msiCcd};
-inline constexpr SectionDef kNegativeCcd{"Negative barcode CCD/Laser", section_keys::enableOnly};
-inline constexpr SectionDef kPlesseyCcd{"Plessey CCD/Laser", section_keys::plesseyCcd};
-inline constexpr SectionDef kRssCcd{"RSS CCD/Laser", section_keys::rssCcd};
-inline constexpr SectionDef kTelepenCcd{"Telepen CCD/Laser", section_keys::telepenCcd};
-inline constexpr SectionDef kEan8Ccd{"EAN-8 CCD/Laser", section_keys::ean8Ccd};
-inline constexpr SectionDef kEan13UpcACcd{"EAN-13,UPC-A CCD/Laser", section_keys::ean13UpcACcd};
-inline constexpr SectionDef kGtinCcd{"GTIN CCD/Laser", section_keys::enableOnly};
-inline constexpr SectionDef kUpcECcd{"UPC-E CCD/Laser", section_keys::upcECcd};
-
-// Symbologies of the 2D imagers (types 3, 8) and 1D lasers (types 4, 9). The suffix says which
-// engines a section serves: "2D/1D_LR" all four, "2D" the imagers ("Code11 2D" also type 9).
-inline constexpr SectionDef kUpcLr{"UPC 2D/1D_LR", section_keys::upcLr};
-inline constexpr SectionDef kEanJanLr{"EAN,JAN 2D/1D_LR", section_keys::eanJanLr};
-inline constexpr SectionDef kCode39Lr{"Code39 2D/1D_LR", section_keys::code39Lr};
-inline constexpr SectionDef kCode128Lr{"Code128 2D/1D_LR", section_keys::code128Lr};
-inline constexpr SectionDef kChinese25{"Chinese 2 Of 5", section_keys::enableOnly};
-inline constexpr SectionDef kCode93Lr{"Code93 2D/1D_LR", section_keys::lengths};
-inline constexpr SectionDef kCode11_2D{"Code11 2D", section_keys::code11};
-inline constexpr SectionDef kInterleaved25Lr{"Interleaved25 2D/1D_LR",
-                                             section_keys::interleaved25Lr};
-inline constexpr SectionDef kDiscrete25Lr{"Discrete25 2D/1D_LR", section_keys::lengths};
-inline constexpr SectionDef kMatrix25_2D{"Matrix25 2D", section_keys::matrix25_2D};
-inline constexpr SectionDef kCodabarLr{"Codabar 2D/1D_LR", section_keys::codabarLr};
-inline constexpr SectionDef kMsiLr{"MSI 2D/1D_LR", section_keys::msiLr};
-inline constexpr SectionDef kPostal2D{"PostalCode 2D", section_keys::postal2D};
-inline constexpr SectionDef kRssLr{"RSS 2D/1D_LR", section_keys::rssLr};
-inline constexpr SectionDef kComposite2D{"Composite 2D", section_keys::composite2D};
-// Two views of one section: type 3 uses the short one; type 8 uses both, the full one second so
-// that its values win for the six keys they share.
-inline constexpr SectionDef kSymbologies2DShort{"2D Symbologies", section_keys::symbologies2DShort};
+// The full view of "2D Symbologies" (type 8): its keys in the file's order, which is not its
+// command's.
 inline constexpr SectionDef kSymbologies2DFull{"2D Symbologies", section_keys::symbologies2DFull};
-inline constexpr SectionDef kSecurity2D{"Symbology security level, 2D", section_keys::security2D};
-inline constexpr SectionDef kMacroPdf2D{"MacroPDF 2D", section_keys::macroPdf2D};
-inline constexpr SectionDef kMiscLr{"Miscellaneous Option 2D/1D_LR", section_keys::misc};
+
+}  // namespace vandora
+
+// The symbology sections: each holds the keys of its engine command's rows, so the keys are
+// spelled once, next to what the engine does with them.
+#include "config/engines/CcdSettings.h"     // IWYU pragma: export
+#include "config/engines/PacketSettings.h"  // IWYU pragma: export
+
+namespace vandora {
 
 // Every section above, for code that walks them all.
 // clang-format off

@@ -8,6 +8,8 @@
 //   read fails keeps its old contents).
 // - restoreDefaults: the default sets again, AppSettings reset, and the symbology enables the
 //   engine now reports written into their sections.
+// Which sections, in which order, and which keys go to which engine command, is the data of the
+// engine type's settings plan (engines/SettingsPlan.h) and its family's command tables.
 // These run on the main window's thread while no scan is in progress.
 #pragma once
 

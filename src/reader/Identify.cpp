@@ -183,8 +183,8 @@ std::int32_t identifyEngine(ReaderChannel& channel, EngineType hint) {
         if (hinted.hintWaitMs != 0) {
             clock.sleepMs(hinted.hintWaitMs);
         }
-        found = tryType(hint) ||
-                (hinted.hintFallback != EngineType::None && tryType(hinted.hintFallback));
+        // A row without a fallback names none, whose probe fails at once without traffic.
+        found = tryType(hint) || tryType(hinted.hintFallback);
     } else if (hinted.hint == HintRole::NoEngine && channel.port == kBarcodePort) {
         found = false;
     } else if (channel.port == kBarcodePort || channel.port == kRfidPort) {

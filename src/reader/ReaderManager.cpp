@@ -141,7 +141,7 @@ std::int32_t ReaderManager::startReaders(EngineType barcodeHint, EngineType rfid
     deviceModel_ = detectDeviceModel();
     std::int32_t barcodeResult = 0;
     std::int32_t rfidResult = 0;
-    if (!barcode.isOpen() && barcodeHint != EngineType::None) {
+    if (!barcode.isOpen() && engineInfo(barcodeHint).hint != HintRole::NoEngine) {
         barcodeResult = openReader(kBarcodePort, barcodeHint);
         barcodeReady = barcodeResult != 0 ? 1 : 0;
         if (barcodeResult == 0) {
@@ -153,7 +153,7 @@ std::int32_t ReaderManager::startReaders(EngineType barcodeHint, EngineType rfid
             }
         }
     }
-    if (!rfid.isOpen() && rfidHint != EngineType::None) {
+    if (!rfid.isOpen() && engineInfo(rfidHint).hint != HintRole::NoEngine) {
         rfidResult = openReader(kRfidPort, rfidHint);
         rfidReady = rfidResult != 0 ? 1 : 0;
         if (rfidResult == 0) {

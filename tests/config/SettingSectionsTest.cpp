@@ -168,6 +168,125 @@ TEST(SectionTable, EveryKeyRoundTripsThroughTheFile) {
     }
 }
 
+// The file's vocabulary is a contract with the other programs that read it: every section's name
+// and its keys in accessor order (which is also the order a new section's keys are written in).
+// The symbology sections take their keys from the engine command rows, so this pins what a change
+// there would do to the file.
+TEST(SectionTable, TheFileVocabularyStaysAsItIs) {
+    struct Vocabulary {
+        const char* section;
+        const char* keys;
+    };
+    const Vocabulary expected[] = {
+        {"General",
+         "goodReadBeepFileIdx warningBeepFileIdx vibrationTime keyboardEmu windowMessage "
+         "windowEvent autoEnter autoEnterChar prefixStr suffixStr displayCodeType "
+         "displayCodeLength displayUid displayUserData delimiter wantMaxWindow enableLed "
+         "buzzerDuration buzzerFreq imagePath"},
+        {"RFID",
+         "hasRfid enableRfid rfidRW rfidReadStartByte rfidReadLength displayUserDataByHex "
+         "rfidWriteStartByte rfidWriteContent isHexContent mifareLoginKeyA "
+         "m_rfidSecurityKeyType timeOfPowerOn"},
+        {"Barcode Reader CCD/Laser", "hasCCD enableBarcode redundancy laserOnTime scanMode"},
+        {"Barcode Reader 2D",
+         "has2D has2D_4507 enableBarcode laserOnTime timeoutBetweenSameSymbol "
+         "decodingAutoexposure decodingIllumination decodeAimingPattern imgFocus "
+         "ledIllumination scanMode"},
+        {"Barcode Reader 1D_LR",
+         "has1D_955 has1DLR enableBarcode laserOnTime scanAngle timeoutBetweenSameSymbol "
+         "linearCodeTypeSecurityLevels bidirectionalRedundancy aimDurtion scanMode"},
+        {"Image 2D",
+         "enable imageAutoexposure imageIllumination gain exposureTime snapshotModeTimeout "
+         "snapshotAimPattern imageResolution jpgImageOptions qualityValue jpgSizeValue "
+         "imageFileFormat bitsPerPixel"},
+        {"CodaBar CCD/Laser", "enable startStopChar transmitStartStopChar"},
+        {"Industrial25 CCD/Laser",
+         "enable checkDigitVerification transmitCheckDigit startStopPattern "
+         "isMaxMinLengthFormat length1 length2"},
+        {"Interleaved25 CCD/Laser",
+         "enable checkDigitVerification transmitCheckDigit startStopPattern "
+         "isMaxMinLengthFormat length1 length2"},
+        {"Matrix25 CCD/Laser",
+         "enable checkDigitVerification transmitCheckDigit startStopPattern "
+         "isMaxMinLengthFormat length1 length2"},
+        {"Code39 CCD/Laser",
+         "enable checkDigitVerification transmitCheckDigit fullASCII transmitStartStopChar"},
+        {"Code93 CCD/Laser", "enable"},
+        {"Ean128 CCD/Laser", "enable wantCodeId ean128FieldSeparator"},
+        {"ISBT128 CCD/Laser", "enable"},
+        {"Code128 CCD/Laser", "enable"},
+        {"Pharmacode CCD/Laser", "enable enableCIP39 transmitCheckDigit transmitCIP39CheckDigit"},
+        {"MSI CCD/Laser",
+         "enable checkDigitVerification transmitCheckDigit isMaxMinLengthFormat length1 "
+         "length2"},
+        {"Negative barcode CCD/Laser", "enable"},
+        {"Plessey CCD/Laser", "enable transmitCheckDigit convertToUKplessey"},
+        {"RSS CCD/Laser",
+         "enableLimited enableExpanded enableRSS14 transmitRSS14CodeID "
+         "transmitRSS14ApplicationID transmitRSS14CheckDigit transmitRSSCodeID "
+         "transmitRSSApplicationID transmitRSSCheckDigit transmitRSSExpandedCodeID"},
+        {"Telepen CCD/Laser", "enable enableAIM"},
+        {"EAN-8 CCD/Laser", "enable enableAddon2 enableAddon5 transmitCheckDigit convertToEAN13"},
+        {"EAN-13,UPC-A CCD/Laser",
+         "enable enableAddon2 enableAddon5 enableISBN enableISSN transmitEan13CheckDigit "
+         "convertToEAN13 transmitUpcACheckDigit transmitSystemNumber"},
+        {"GTIN CCD/Laser", "enable"},
+        {"UPC-E CCD/Laser",
+         "enable enableAddon2 enableAddon5 enableUpcE1 convertToUpcA transmitCheckDigit "
+         "transmitSystemNumber upcE1TripleCheck"},
+        {"UPC 2D/1D_LR",
+         "enableUPC_A enableUPC_E enableUPC_E1 UPC_EAN_JAN_decodeSupplementals "
+         "UPC_EAN_JAN_supplementalsRedundancy transmitUPC_AcheckDigit "
+         "transmitUPC_EcheckDigit transmitUPC_E1checkDigit preambleUPC_A preambleUPC_E "
+         "preambleUPC_E1 convertUPC_EtoA convertUPC_E1ToA uccCouponExtendedCode "
+         "linearDecode upcEanSecurityLevel"},
+        {"EAN,JAN 2D/1D_LR",
+         "enableEAN8_JAN8 enableEAN13_JAN13 enableBooklandEAN "
+         "UPC_EAN_JAN_decodeSupplementals UPC_EAN_JAN_supplementalsRedundancy "
+         "EAN8_JAN8_extend uccCouponExtendedCode linearDecode upcEanSecurityLevel"},
+        {"Code39 2D/1D_LR",
+         "enable trioptic code39ToCode32 code32Prefix checkDigitVerification "
+         "transmitCheckDigit fullASCII length1 length2"},
+        {"Code128 2D/1D_LR",
+         "enable uccEan128 isbt128 enableIsbtConcatenation isbtConcatenationRedundancy"},
+        {"Chinese 2 Of 5", "enable"},
+        {"Code93 2D/1D_LR", "enable length1 length2"},
+        {"Code11 2D", "enable checkDigitVerification transmitCheckDigit length1 length2"},
+        {"Interleaved25 2D/1D_LR",
+         "enable length1 length2 checkDigitVerification transmitCheckDigit convertToEAN13"},
+        {"Discrete25 2D/1D_LR", "enable length1 length2"},
+        {"Matrix25 2D",
+         "enable length1 length2 redundancy checkDigitVerification transmitCheckDigit"},
+        {"Codabar 2D/1D_LR", "enable length1 length2 clsiEditing notisEditing"},
+        {"MSI 2D/1D_LR",
+         "enable length1 length2 checkDigitVerification transmitCheckDigit "
+         "checkDigitAlgorithm"},
+        {"PostalCode 2D",
+         "usPostnet usPlanet ukPostal transmitUKcheckDigit japanPostal australianPostal "
+         "dutchPostal transmitUScheckDigit"},
+        {"RSS 2D/1D_LR", "rss14 rssUmited rssExpanded convertToUPC_EAN"},
+        {"Composite 2D", "cc_c cc_ab tlc39 upcMode beepMode uccEAN128EmulationMode"},
+        {"2D Symbologies", "pdf417 microPDF417 code128Emulation dataMatrix maxiCode qrCode"},
+        {"2D Symbologies",
+         "pdf417 microPDF417 code128Emulation dataMatrix dataMatrixInverse "
+         "decodeMirrorImage maxiCode qrCode qrCodeInverse microQR azTech azTechInverse"},
+        {"Symbology security level, 2D", "redundancy securityLevel interCharGapSize"},
+        {"MacroPDF 2D", "macroPDFTransmit controlHeader escapeChar"},
+        {"Miscellaneous Option 2D/1D_LR",
+         "transmitCodeIdChar prefixValue suffixValue1 suffixValue2 scanDataFormat "
+         "sendNoReadMessage"},
+    };
+    ASSERT_EQ(std::size(kAllSections), std::size(expected));
+    for (std::size_t s = 0; s < std::size(expected); ++s) {
+        std::string keys;
+        for (const SectionKey& key : kAllSections[s]->keys) {
+            keys += (keys.empty() ? "" : " ") + std::string(key.name);
+        }
+        EXPECT_EQ(kAllSections[s]->name, expected[s].section);
+        EXPECT_EQ(keys, expected[s].keys) << expected[s].section;
+    }
+}
+
 // ---- AppSettings through the General and RFID sections
 
 TEST(SettingsSections, GeneralAndRfidRoundTripWithTheirTexts) {

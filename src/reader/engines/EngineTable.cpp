@@ -169,7 +169,7 @@ constexpr std::array<DetectStep, 3> kRfidDefault{
 const EngineInfo& engineInfo(EngineType type) {
     std::int32_t n = toNumber(type);
     if (n < 0 || n >= kEngineTypeCount) {
-        return kEngines[0];
+        return kEngines[toNumber(EngineType::Detect)];
     }
     return kEngines[static_cast<std::size_t>(n)];
 }

@@ -150,7 +150,8 @@ struct EngineInfo {
     const char* trayName = "";
 };
 
-// The row of a type; an unknown type gets the row of type 0 (no engine).
+// The row of a type; a number that names no type gets the detect row (no engine of its own,
+// and as a hint it asks for detection).
 const EngineInfo& engineInfo(EngineType type);
 // Every row, in type order.
 std::span<const EngineInfo> engineRows();

@@ -1,4 +1,4 @@
-#include "config/PacketCommands.h"
+#include "config/engines/PacketCommands.h"
 
 #include <gtest/gtest.h>
 

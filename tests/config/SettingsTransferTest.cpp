@@ -278,6 +278,47 @@ TEST_P(RoundTrip, SaveThenLoadLeavesTheEngineAsItWas) {
 
 INSTANTIATE_TEST_SUITE_P(Engines, RoundTrip, ::testing::Values(2, 3, 4, 8, 9));
 
+// An engine that answers no settings read: save-all writes the sections whose read succeeded,
+// none here, except the CCD/Laser reader section, which is written whatever the read gives.
+TEST(SilentEngine, SaveWritesOnlyTheCcdReaderSection) {
+    struct Case {
+        EngineType type;
+        const char* readerSection;
+        bool written;
+    };
+    const Case cases[] = {
+        {EngineType::CcdLaser, "Barcode Reader CCD/Laser", true},
+        {EngineType::Imager2D, "Barcode Reader 2D", false},
+        {EngineType::LongRange1D, "Barcode Reader 1D_LR", false},
+        {EngineType::Imager2D4507, "Barcode Reader 2D", false},
+        {EngineType::Laser1D955, "Barcode Reader 1D_LR", false},
+    };
+    for (const Case& c : cases) {
+        ReaderRig rig;
+        rig.ports.faultsFor(1).noModemLines = true;
+        rig.script(1);
+        rig.openChannel(1, c.type);
+        EngineSettings engine;
+        AppSettings settings;
+        settings.enableBarcode = 1;
+        IniStore store;
+        std::vector<std::string> written;
+        saveAll(*rig.manager, engine, store, settings,
+                [&](const SectionDef& section) { written.emplace_back(section.name); });
+        std::vector<std::string> expected = {"General"};
+        if (c.written) {
+            expected.emplace_back(c.readerSection);
+        }
+        EXPECT_EQ(written, expected) << toNumber(c.type);
+        EXPECT_EQ(store.sections().size(), expected.size()) << toNumber(c.type);
+        EXPECT_EQ(hasSection(store, c.readerSection), c.written) << toNumber(c.type);
+        if (c.written) {
+            EXPECT_EQ(intOf(store, c.readerSection, "hasCCD"), 1);
+            EXPECT_EQ(intOf(store, c.readerSection, "enableBarcode"), 1);
+        }
+    }
+}
+
 TEST(UntrustedValues, NegativeAndLargeNumbersUseLowBitsAndClamps) {
     ReaderRig rig;
     auto model = sim::makeEngineModel(toNumber(EngineType::CcdLaser));

@@ -1,4 +1,4 @@
-#include "config/CcdCommands.h"
+#include "config/engines/CcdCommands.h"
 
 #include <gtest/gtest.h>
 

@@ -3,7 +3,8 @@
 // a parameter request, or writes the changed ones with one parameter send.
 //
 // Every command takes the direction ('r' or 'w') and one optional argument per setting, in the
-// command's order (null: leave it alone); the argument names are the INI keys. A ParamCache
+// command's order (null: leave it alone); the arguments are bound to the INI keys they mirror
+// (PacketCommandTable.h). A ParamCache
 // remembers what the engine last accepted or reported, so a write sends only what differs.
 // No locking: these run from the main window while no scan is in progress.
 #pragma once
@@ -13,6 +14,7 @@
 #include <span>
 #include <string_view>
 
+#include "config/engines/CommandSet.h"
 #include "reader/ReaderManager.h"
 
 namespace vandora {
@@ -44,7 +46,7 @@ enum class PacketCommand : std::uint8_t {
     Count,
 };
 
-constexpr std::size_t kPacketMaxArgs = 20;
+constexpr std::size_t kPacketMaxArgs = kMaxCommandArgs;
 
 // One slot per command argument, holding the value the engine last accepted or reported;
 // -1 until then, so the first write of each argument is always sent.
@@ -62,7 +64,8 @@ class ParamCache {
         slots_{};
 };
 
-std::span<const std::string_view> packetArgumentNames(PacketCommand command);
+// The arguments of a command, in order, with the section keys they mirror.
+std::span<const ArgBinding> packetArguments(PacketCommand command);
 int packetArgumentIndex(PacketCommand command, std::string_view name);
 // Whether the command applies to an engine type.
 bool packetCommandApplies(PacketCommand command, EngineType engineType);
@@ -72,7 +75,7 @@ bool packetArgumentApplies(PacketCommand command, std::size_t arg, EngineType en
 std::int32_t packetCommand(ReaderChannel& channel, ParamCache& cache, PacketCommand command,
                            int direction, std::span<std::int32_t* const> args);
 
-// Runs every read command that applies to the engine with all its arguments, filling the cache.
-void readWholeEngine(ReaderChannel& channel, ParamCache& cache);
+// The commands above behind the interface the settings transfer uses.
+const CommandSet& packetCommandSet();
 
 }  // namespace vandora

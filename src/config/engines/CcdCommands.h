@@ -5,7 +5,7 @@
 //
 // Every command takes the direction ('r' reads from the copy, 'w' writes to the engine) and one
 // optional argument per setting, in the command's order (null: leave that setting alone). The
-// argument names are the INI keys of the command's section. Results are 1 or 0.
+// arguments are bound to the keys of the command's section (CcdCommandTable.h). Results are 1 or 0.
 //
 // Locking: a write holds the channel's channelLock from its first look at the block to its end,
 // so a block is never sent half changed; the scan thread and the settings pages may both send.
@@ -14,7 +14,9 @@
 #include <cstdint>
 #include <span>
 #include <string_view>
+#include <vector>
 
+#include "config/engines/CommandSet.h"
 #include "reader/ReaderManager.h"
 
 namespace vandora {
@@ -44,8 +46,10 @@ enum class CcdCommand : std::uint8_t {
     Count,
 };
 
+// The arguments of a command, in order, with the section keys they mirror.
+std::span<const ArgBinding> ccdArguments(CcdCommand command);
 // The argument names of a command, in order.
-std::span<const std::string_view> ccdArgumentNames(CcdCommand command);
+std::vector<std::string_view> ccdArgumentNames(CcdCommand command);
 // Index of a named argument; -1 when the command has none of that name.
 int ccdArgumentIndex(CcdCommand command, std::string_view name);
 
@@ -55,5 +59,9 @@ std::int32_t ccdCommand(ReaderChannel& channel, CcdCommand command, int directio
 
 // Fills parameterImage from the engine with the configuration query "SET".
 std::int32_t ccdQueryBlock(ReaderChannel& channel);
+
+// The commands above behind the interface the settings transfer uses (the parameter cache is not
+// used: the block is the host's own copy).
+const CommandSet& ccdCommandSet();
 
 }  // namespace vandora
