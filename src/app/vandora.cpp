@@ -1,6 +1,6 @@
 // vandora: the resident reader service.
 //
-//   vandora [--headless] [--simulate[=SPEC]] [--system-bus] [--keyboard SINK]
+//   vandora [--headless] [--simulate[=SPEC]] [--system-bus] [--keyboard SINK] [--detect]
 //
 // Without a display, or with --headless, it runs without windows: status texts go to standard
 // error and "Do you want to quit?" is answered OK. SIGTERM and SIGINT quit as a confirmed quit
@@ -42,7 +42,7 @@ constexpr int kExitUsage = 2;
 constexpr std::uint32_t kReleaseAfterMs = 300;
 
 const char* const kUsage =
-    "usage: vandora [--headless] [--simulate[=SPEC]] [--system-bus] [--keyboard SINK]\n"
+    "usage: vandora [--headless] [--simulate[=SPEC]] [--system-bus] [--keyboard SINK] [--detect]\n"
     "\n"
     "The resident reader service of the terminal: identifies the barcode engine and the RFID\n"
     "module behind the serial ports, sends them their settings and turns trigger messages into\n"
@@ -57,7 +57,15 @@ const char* const kUsage =
     "                   each Enter press is a trigger press and release, and each decode is\n"
     "                   printed on standard output.\n"
     "--system-bus       use the system bus instead of the session bus\n"
-    "--keyboard SINK    keystroke sink: uinput, xtest, log:PATH or none\n";
+    "--keyboard SINK    keystroke sink: uinput, xtest, log:PATH or none\n"
+    "--detect           look for both engines whatever the settings file says, and store what\n"
+    "                   is found in it\n"
+    "\n"
+    "The bus is answered from the start: while the engines are being found (which can take\n"
+    "several seconds) Show is handled at once, and trigger presses and other messages are kept\n"
+    "and handled in order as soon as the readers are up. A barcode engine whose device goes away\n"
+    "is closed and said so on the status line; it is opened, identified and sent its settings\n"
+    "again when its device comes back.\n";
 
 // The view of a service without windows.
 class HeadlessView final : public MainView {
@@ -85,6 +93,7 @@ struct Options {
     bool simulate = false;
     std::string spec;
     bool systemBus = false;
+    bool detect = false;
     std::string keyboard;
 };
 
@@ -148,6 +157,8 @@ int main(int argc, char** argv) {
             options.spec = a.substr(std::strlen("--simulate="));
         } else if (a == "--system-bus") {
             options.systemBus = true;
+        } else if (a == "--detect") {
+            options.detect = true;
         } else if (a == "--keyboard" && i + 1 < argc) {
             options.keyboard = argv[++i];
         } else {
@@ -191,6 +202,7 @@ int main(int argc, char** argv) {
     parts.platform = platform;
     parts.view = &view;
     parts.sound = &sound;
+    parts.detect = options.detect;
     ReaderService service(parts);
     bus.attach(service.loop());
     if (!bus.claimInstance()) {
@@ -203,7 +215,7 @@ int main(int argc, char** argv) {
     if (options.simulate) {
         service.addSink(outputs->echo);
     }
-    service.startUp();
+    service.startUpInBackground();
     EventLoop& loop = service.loop();
     if (signalFd >= 0) {
         loop.watchFd(signalFd, POLLIN, [&](short) {

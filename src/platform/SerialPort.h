@@ -79,6 +79,9 @@ class SerialPort {
     virtual int read(std::uint8_t* buffer, std::size_t n, std::size_t& got) = 0;
     virtual int write(const std::uint8_t* data, std::size_t n, std::size_t& written) = 0;
     virtual int getModemStatus(std::uint32_t& bits) = 0;
+    // A descriptor that an event loop may watch (with no events asked for) to learn at once that
+    // the device hung up; -1 when the port has none. Never read from it.
+    virtual int hangUpFd() const { return -1; }
 };
 
 // Creates the port object for a port number ("COMn"); it is not opened yet.
@@ -86,6 +89,9 @@ class SerialPortProvider {
   public:
     virtual ~SerialPortProvider() = default;
     virtual std::unique_ptr<SerialPort> create(int portNumber) = 0;
+    // The device path behind a port number, to watch for the device coming back; empty when the
+    // ports are not devices.
+    virtual std::string devicePath(int /*portNumber*/) const { return {}; }
 };
 
 // Device path of port n: $VANDORA_COMn, else /dev/ttyS<n-1>.

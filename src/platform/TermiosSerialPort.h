@@ -51,6 +51,7 @@ class TermiosSerialPort final : public SerialPort {
     int open() override;
     void close() override;
     bool isOpen() const override { return fd_ >= 0; }
+    int hangUpFd() const override { return fd_; }
     int setBufferSizes(std::size_t input, std::size_t output) override;
     int purge(unsigned flags) override;
     int getSettings(PortSettings& out) override;
@@ -81,6 +82,7 @@ class TermiosSerialPort final : public SerialPort {
 class LinuxSerialPortProvider final : public SerialPortProvider {
   public:
     std::unique_ptr<SerialPort> create(int portNumber) override;
+    std::string devicePath(int portNumber) const override { return serialDevicePath(portNumber); }
 };
 
 }  // namespace vandora

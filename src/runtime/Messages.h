@@ -28,6 +28,10 @@ constexpr std::uint32_t Reinit = 0x8205;
 // Inside the service only: show the window; quit as the window's close does.
 constexpr std::uint32_t Show = 0xC100;
 constexpr std::uint32_t Quit = 0xC101;
+// Inside the service only: the slow work of a start or a reconnection is done; the barcode
+// engine's device went away.
+constexpr std::uint32_t BackgroundDone = 0xC102;
+constexpr std::uint32_t BarcodeLost = 0xC103;
 }  // namespace Msg
 
 // A message name as other programs post it ("WM_USER1DOWN", or a number written "0x8205");

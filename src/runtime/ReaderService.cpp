@@ -1,10 +1,15 @@
 #include "runtime/ReaderService.h"
 
+#include <poll.h>
+
+#include <cstdio>
+#include <memory>
 #include <utility>
 
 #include "config/SettingSections.h"
 #include "config/SettingsTransfer.h"
 #include "platform/Folders.h"
+#include "reader/PortOps.h"
 #include "reader/Scan.h"
 #include "reader/engines/EngineTable.h"
 
@@ -16,6 +21,10 @@ constexpr const char* kIniName = "VandoraINI.txt";
 constexpr std::uint32_t kContinuousTimeoutMs = 500;
 constexpr std::uint32_t kGateTakeBackMs = 10;
 constexpr std::uint32_t kReinitPauseMs = 5000;
+constexpr std::uint32_t kReconnectRetryMs = 1000;
+constexpr const char* kNoEngineText = "no barcode engine configured";
+constexpr const char* kEngineLostText = "barcode engine disconnected";
+constexpr const char* kEngineBackText = "barcode engine reconnected";
 
 bool isImager(EngineType type) {
     return engineInfo(type).imager;
@@ -36,16 +45,41 @@ ReaderService::ReaderService(const ReaderServiceParts& parts)
 }
 
 ReaderService::~ReaderService() {
+    if (background_.joinable()) {
+        background_.join();
+    }
     stopThreads();
     // The manager (a member) then closes both readers and unloads the system library.
     manager_.shutdownReaders();
 }
 
 void ReaderService::startUp() {
+    loadFile();
+    startReadersAndSettings();
+    finishStart();
+}
+
+void ReaderService::startUpInBackground() {
+    loadFile();
+    runInBackground([this] { startReadersAndSettings(); }, [this] { finishStart(); });
+}
+
+void ReaderService::loadFile() {
     if (store_.isEmpty()) {
         file_.load(store_);
     }
+}
+
+// The slow part of a start: detection, the default sets and the stored settings sent to the
+// engines. Runs while the loop keeps every message but Show.
+void ReaderService::startReadersAndSettings() {
     ReaderHints hints = readerHints(store_);
+    if (parts_.detect) {
+        hints.barcode = EngineType::Detect;
+        hints.rfid = EngineType::Detect;
+    }
+    // A file that names no barcode engine opens none; it is said, not silently obeyed.
+    noEngineConfigured_ = engineInfo(hints.barcode).hint == HintRole::NoEngine;
     if (manager_.startReaders(hints.barcode, hints.rfid) != 0) {
         settings_.enableBarcode = manager_.barcodeReady;
         settings_.enableRfid = manager_.rfidReady;
@@ -55,12 +89,158 @@ void ReaderService::startUp() {
         }
         startThreads();
     }
-    if (!manager_.statusText.empty() && parts_.view != nullptr) {
-        parts_.view->setStatusText(manager_.statusText);
-    }
     if (!store_.isEmpty()) {
         loadAll(manager_, engine_, store_, settings_);
     }
+    if (parts_.detect) {
+        // What detection found is stored at once, not only at the next quit.
+        saveAll(manager_, engine_, store_, settings_);
+        saveFailed_ = file_.save(store_) == 0;
+    }
+}
+
+void ReaderService::finishStart() {
+    ByteString status = manager_.statusText;
+    if (noEngineConfigured_) {
+        std::fprintf(stderr,
+                     "vandora: no barcode engine configured in %s; vandora --detect looks for "
+                     "one and stores it\n",
+                     iniPath_.c_str());
+        status = ByteString(kNoEngineText);
+    }
+    if (saveFailed_) {
+        status = ByteString(file_.message().c_str());
+    }
+    if (!status.empty() && parts_.view != nullptr) {
+        parts_.view->setStatusText(status);
+    }
+    watchBarcodeHangUp();
+}
+
+void ReaderService::runInBackground(std::function<void()> work, std::function<void()> then) {
+    busy_ = true;
+    backgroundThen_ = std::move(then);
+    background_ = std::thread([this, work = std::move(work)] {
+        work();
+        loop_.post({Msg::BackgroundDone, 0, 0});
+    });
+}
+
+void ReaderService::onBackgroundDone() {
+    if (background_.joinable()) {
+        background_.join();
+    }
+    busy_ = false;
+    if (backgroundThen_) {
+        std::function<void()> then = std::move(backgroundThen_);
+        backgroundThen_ = nullptr;
+        then();
+    }
+    if (quitWhenDone_) {
+        quitNow();
+        return;
+    }
+    // What came meanwhile, in order; a new background job keeps the rest again.
+    while (!kept_.empty() && !busy_) {
+        Message m = kept_.front();
+        kept_.pop_front();
+        handle(m);
+    }
+}
+
+void ReaderService::watchBarcodeHangUp() {
+    unwatchBarcodeHangUp();
+    ReaderChannel& channel = manager_.barcode;
+    int fd = channel.handle ? channel.handle->hangUpFd() : -1;
+    if (fd < 0 || manager_.barcodeReady == 0) {
+        return;
+    }
+    // Asked for no events: poll still reports the device's hang-up, and nothing else.
+    hangUpWatchId_ = loop_.watchFd(fd, 0, [this](short revents) {
+        if ((revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
+            unwatchBarcodeHangUp();
+            onBarcodeLost();
+        }
+    });
+}
+
+void ReaderService::unwatchBarcodeHangUp() {
+    if (hangUpWatchId_ >= 0) {
+        loop_.unwatchFd(hangUpWatchId_);
+        hangUpWatchId_ = -1;
+    }
+}
+
+void ReaderService::onBarcodeLost() {
+    if (barcodeLost_ || quitting_) {
+        return;
+    }
+    barcodeLost_ = true;
+    unwatchBarcodeHangUp();
+    lostType_ = manager_.barcodeEngineType();
+    manager_.barcodeReady = 0;
+    settings_.enableBarcode = 0;
+    // Under the channel lock: a read still on the port ends first (a gone device fails at once).
+    manager_.barcode.channelLock.wait();
+    closePort(manager_.barcode);
+    manager_.barcode.channelLock.release();
+    std::string path =
+        parts_.platform.ports != nullptr ? parts_.platform.ports->devicePath(kBarcodePort) : "";
+    std::fprintf(stderr, "vandora: the barcode engine%s%s went away\n", path.empty() ? "" : " at ",
+                 path.c_str());
+    if (parts_.view != nullptr) {
+        parts_.view->setStatusText(ByteString(kEngineLostText));
+    }
+    if (path.empty() || !deviceWatch_.start(path)) {
+        return;
+    }
+    deviceWatchId_ = loop_.watchFd(deviceWatch_.fd(), POLLIN, [this](short) {
+        if (deviceWatch_.drain() && !busy_) {
+            reconnectBarcode();
+        }
+    });
+    // It may be back already.
+    if (deviceWatch_.drain()) {
+        reconnectBarcode();
+    }
+}
+
+void ReaderService::reconnectBarcode() {
+    if (!barcodeLost_ || busy_ || quitting_) {
+        return;
+    }
+    auto opened = std::make_shared<std::int32_t>(0);
+    runInBackground(
+        [this, opened] {
+            *opened = manager_.openReader(kBarcodePort, lostType_);
+            if (*opened != 0) {
+                // The engine may have lost its settings with its power: they are sent again.
+                loadAll(manager_, engine_, store_, settings_);
+            }
+        },
+        [this, opened] {
+            if (*opened == 0) {
+                // Not answering yet (still powering up): the next change of the device tries
+                // again.
+                if (deviceWatch_.drain()) {
+                    loop_.addTimer(kReconnectRetryMs, [this] { reconnectBarcode(); });
+                }
+                return;
+            }
+            if (deviceWatchId_ >= 0) {
+                loop_.unwatchFd(deviceWatchId_);
+                deviceWatchId_ = -1;
+            }
+            deviceWatch_.stop();
+            barcodeLost_ = false;
+            manager_.barcodeReady = 1;
+            settings_.enableBarcode = 1;
+            std::fprintf(stderr, "vandora: the barcode engine is back\n");
+            if (parts_.view != nullptr) {
+                parts_.view->setStatusText(ByteString(kEngineBackText));
+            }
+            watchBarcodeHangUp();
+        });
 }
 
 void ReaderService::startThreads() {
@@ -70,6 +250,8 @@ void ReaderService::startThreads() {
             Decode decode;
             if (scanBarcode(manager_, decode, decodeTimeoutSeconds * 1000) != 0) {
                 handOver(std::move(decode), false);
+            } else if (manager_.barcode.lost != 0) {
+                loop_.post({Msg::BarcodeLost, 0, 0});
             }
         });
         if (engine.continuousScan) {
@@ -100,6 +282,8 @@ void ReaderService::continuousWork() {
     Decode decode;
     if (scanBarcode(manager_, decode, kContinuousTimeoutMs) != 0) {
         handOver(std::move(decode), true);
+    } else if (manager_.barcode.lost != 0) {
+        loop_.post({Msg::BarcodeLost, 0, 0});
     }
     if (continuousGate_.tryWait()) {
         continuousRequest_.release();
@@ -211,7 +395,20 @@ void ReaderService::onDecode(std::uint32_t kind) {
 }
 
 void ReaderService::handle(const Message& message) {
+    if (message.id == Msg::BackgroundDone) {
+        onBackgroundDone();
+        return;
+    }
+    // While a start or a reconnection works on the readers, only Show is answered at once; the
+    // rest waits its turn.
+    if (busy_ && message.id != Msg::Show) {
+        kept_.push_back(message);
+        return;
+    }
     switch (message.id) {
+        case Msg::BarcodeLost:
+            onBarcodeLost();
+            break;
         case Msg::User1Down:
         case Msg::User2Down:
             triggerDown();
@@ -243,6 +440,13 @@ void ReaderService::handle(const Message& message) {
             }
             break;
         case Msg::Reinit:
+            if (barcodeLost_) {
+                // A lost engine is looked for again at once.
+                if (deviceWatch_.drain()) {
+                    reconnectBarcode();
+                }
+                break;
+            }
             reinitRequest_.release();
             break;
         case Msg::Show:
@@ -281,6 +485,11 @@ bool ReaderService::confirmQuit() {
 
 void ReaderService::quitNow() {
     if (quitting_) {
+        return;
+    }
+    if (busy_) {
+        // The readers are being started or reconnected: quit once that work is done.
+        quitWhenDone_ = true;
         return;
     }
     quitting_ = true;

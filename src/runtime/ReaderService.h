@@ -14,9 +14,11 @@
 #include <atomic>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "common/ByteString.h"
@@ -24,6 +26,7 @@
 #include "config/EngineSettings.h"
 #include "config/IniStore.h"
 #include "config/SettingsFile.h"
+#include "platform/DeviceWatch.h"
 #include "platform/Semaphore.h"
 #include "platform/SoundPlayer.h"
 #include "reader/Decode.h"
@@ -44,6 +47,8 @@ struct ReaderServiceParts {
     SoundPlayer* sound = nullptr;
     // The INI file; empty: the program folder's "VandoraINI.txt".
     std::string iniPath;
+    // Detect both engines whatever the file says, and store what is found.
+    bool detect = false;
 };
 
 class ReaderService {
@@ -59,6 +64,12 @@ class ReaderService {
     void addSink(DecodeSink& sink) { sinks_.push_back(&sink); }
     // Loads the file, starts the readers and the worker threads, sends the stored settings.
     void startUp();
+    // The same with the slow part (detection, settings sent to the engines) on a thread of its
+    // own, so that the loop answers at once: Show is handled meanwhile, every other message
+    // (trigger presses included) is kept and handled in order once the readers are up.
+    void startUpInBackground();
+    // A start or a reconnection is still working (loop thread only).
+    bool busy() const { return busy_; }
     // The window procedure: every message of the main window comes here.
     void handle(const Message& message);
     // Asks "Do you want to quit?"; on OK saves everything and ends the loop. True when quitting.
@@ -77,6 +88,16 @@ class ReaderService {
     std::uint32_t decodeTimeoutSeconds = 3;
 
   private:
+    void loadFile();
+    void startReadersAndSettings();
+    void finishStart();
+    void runInBackground(std::function<void()> work, std::function<void()> then);
+    void onBackgroundDone();
+    // The barcode engine's device went away: close its port, say so, wait for it to return.
+    void onBarcodeLost();
+    void watchBarcodeHangUp();
+    void unwatchBarcodeHangUp();
+    void reconnectBarcode();
     void startThreads();
     void stopThreads();
     void triggerDown();
@@ -128,6 +149,20 @@ class ReaderService {
     std::mutex decodeMutex_;
     std::deque<Decode> decodes_;
     bool quitting_ = false;
+
+    // Start and reconnection work off the loop thread, and what the loop kept meanwhile.
+    std::thread background_;
+    std::function<void()> backgroundThen_;
+    bool busy_ = false;
+    bool quitWhenDone_ = false;
+    std::deque<Message> kept_;
+    bool noEngineConfigured_ = false;
+    // A lost barcode engine: its type, the watch for its device and for its hang-up.
+    bool barcodeLost_ = false;
+    EngineType lostType_ = EngineType::None;
+    DeviceWatch deviceWatch_;
+    int deviceWatchId_ = -1;
+    int hangUpWatchId_ = -1;
 };
 
 }  // namespace vandora
