@@ -3,16 +3,13 @@
 // the engine (packet engines).
 //
 // Each command takes the direction ('r' reads, 'w' writes) and one optional argument per setting,
-// in the command's order (null: leave that setting alone). Each argument is bound, when the table
-// is compiled, to the section key it mirrors, with the engine types for which load-all sends it and
-// save-all writes it. Results are 1 or 0.
+// in the command's order (null: leave that setting alone). Each argument is a setting row
+// (SettingRow.h): the section key it mirrors, bound when the table is compiled, the engine types
+// for which load-all sends it and save-all writes it, and its default values. Results are 1 or 0.
 #pragma once
 
-#include <array>
-#include <climits>
 #include <cstddef>
 #include <cstdint>
-#include <initializer_list>
 #include <span>
 #include <string_view>
 
