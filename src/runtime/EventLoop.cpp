@@ -212,6 +212,15 @@ void EventLoop::pollOnce(int timeoutMs) {
     }
 }
 
+std::vector<std::pair<int, short>> EventLoop::watchedFds() const {
+    std::vector<std::pair<int, short>> out;
+    out.reserve(watches_.size());
+    for (const Watch& w : watches_) {
+        out.emplace_back(w.fd, w.events);
+    }
+    return out;
+}
+
 void EventLoop::dispatchPending() {
     loopThread_ = std::this_thread::get_id();
     pollOnce(0);

@@ -22,6 +22,7 @@
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace vandora {
@@ -67,6 +68,8 @@ class EventLoop {
 
     // For an outer event loop.
     int wakeFd() const { return wakeFd_; }
+    // The watched descriptors with the events asked for (loop thread only).
+    std::vector<std::pair<int, short>> watchedFds() const;
     // Milliseconds to the next timer, -1 when none.
     int nextTimeoutMs() const;
     // Handles queued messages, due timers and ready fds (polled without waiting).

@@ -5,9 +5,12 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 
 #include "engines/EngineModels.h"
 #include "runtime/DecodeFormat.h"
@@ -30,6 +33,12 @@ class RecordingView final : public MainView {
         return answer;
     }
     bool isActive() const override { return active; }
+    void showMaximized() override { ++shows; }
+    bool saw(const std::string& text) {
+        std::lock_guard<std::mutex> lock(mutex);
+        return std::find(statusTexts.begin(), statusTexts.end(), text) != statusTexts.end();
+    }
+    int shows = 0;
     std::mutex mutex;
     std::vector<std::string> statusTexts;
     std::vector<std::string> asked;
@@ -90,6 +99,39 @@ std::vector<std::uint8_t> bytes(const std::string& text) {
     return {text.begin(), text.end()};
 }
 
+// The simulated ports behind a device path of their own, and a gate that can hold the opening of
+// a port: a start that waits there is a slow detection, for as long as the test wants.
+class GatedPorts final : public SerialPortProvider {
+  public:
+    explicit GatedPorts(SerialPortProvider& inner) : inner_(inner) {}
+    std::unique_ptr<SerialPort> create(int portNumber) override {
+        std::unique_lock<std::mutex> lock(mutex_);
+        opened_.wait(lock, [&] { return open_; });
+        return inner_.create(portNumber);
+    }
+    std::string devicePath(int portNumber) const override {
+        return portNumber == 1 ? path : std::string();
+    }
+    void hold() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        open_ = false;
+    }
+    void letGo() {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            open_ = true;
+        }
+        opened_.notify_all();
+    }
+    std::string path;
+
+  private:
+    SerialPortProvider& inner_;
+    std::mutex mutex_;
+    std::condition_variable opened_;
+    bool open_ = true;
+};
+
 // A terminal with one simulated barcode engine and an INI file naming it.
 class ServiceRig {
   public:
@@ -111,8 +153,11 @@ class ServiceRig {
         model = sim::makeEngineModel(toNumber(engineType), options);
         ports_.attach(1, model);
         ports_.faultsFor(1).noModemLines = true;
+        // No RFID module: its port does not open, so detection there ends at once.
+        ports_.faultsFor(2).openError = ENOENT;
+        gated.path = (dir_ / "ttyENGINE").string();
         parts.platform.clock = &RealClock::instance();
-        parts.platform.ports = &ports_;
+        parts.platform.ports = &gated;
         parts.platform.registryPath = (dir_ / "no-registry.ini").string();
         parts.view = &view;
         parts.iniPath = iniPath_;
@@ -126,8 +171,8 @@ class ServiceRig {
     }
 
     // Runs the service's loop as an outer event loop would until cond holds: it sleeps on the
-    // loop's wake fd, so it wakes when a worker thread hands a decode over. limit only ends a
-    // run that would otherwise hang.
+    // loop's wake fd and watched fds, so it wakes when a worker thread hands a decode over. limit
+    // only ends a run that would otherwise hang.
     template <typename Cond>
     bool runUntil(ReaderService& service, Cond cond,
                   std::chrono::milliseconds limit = std::chrono::seconds(10)) {
@@ -143,8 +188,11 @@ class ServiceRig {
             if (loop.nextTimeoutMs() >= 0) {
                 timeoutMs = std::min(timeoutMs, loop.nextTimeoutMs());
             }
-            pollfd wake{loop.wakeFd(), POLLIN, 0};
-            poll(&wake, 1, timeoutMs);
+            std::vector<pollfd> fds{{loop.wakeFd(), POLLIN, 0}};
+            for (const auto& [fd, events] : loop.watchedFds()) {
+                fds.push_back({fd, events, 0});
+            }
+            poll(fds.data(), fds.size(), timeoutMs);
             loop.dispatchPending();
         }
         return true;
@@ -160,6 +208,13 @@ class ServiceRig {
         return text;
     }
 
+    // A registry naming a terminal model whose detection order has no pauses.
+    void registryModel(const char* name) {
+        std::ofstream(parts.platform.registryPath)
+            << "[HKEY_LOCAL_MACHINE\\Ident]\nDeviceModel=" << name << "\n";
+    }
+    sim::SimulatedPortProvider& ports() { return ports_; }
+
     RecordingView view;
     Outputs output;
     ReaderServiceParts parts;
@@ -168,6 +223,11 @@ class ServiceRig {
   private:
     static inline int counter_ = 0;
     sim::SimulatedPortProvider ports_{RealClock::instance()};
+
+  public:
+    GatedPorts gated{ports_};
+
+  private:
     fs::path dir_;
     std::string iniPath_;
 };
@@ -226,6 +286,7 @@ TEST(ReaderServiceThreaded, FileWithoutHasFlagsOpensNoReaderAndStartsNoThread) {
     rig.addOutputs(service);
     service.startUp();
     EXPECT_EQ(service.readers().barcodeReady, 0);
+    EXPECT_TRUE(rig.view.saw("no barcode engine configured")) << "not silently";
     EXPECT_FALSE(service.scanThreadRunning()) << "with no scan thread no decode can come";
     service.handle({Msg::User1Down, 0, 0});
     service.loop().dispatchPending();
@@ -255,6 +316,85 @@ TEST(ReaderServiceThreaded, CcdAlternateModeTogglesContinuousScanning) {
     service.handle({Msg::ReadImage, 0, 0});  // ignored without a 2D imager
     EXPECT_EQ(ons(), 1u);
     service.quitNow();
+}
+
+// With --detect the file's missing has-flags do not matter: both engines are looked for, and
+// what was found is in the file at once, before any quit.
+TEST(ReaderServiceThreaded, DetectFindsTheEngineAndStoresItAtOnce) {
+    ServiceRig rig(EngineType::Imager2D, "[General]\r\nkeyboardEmu=1\r\n");
+    rig.registryModel("HRT200CE");
+    rig.parts.detect = true;
+    ReaderService service(rig.parts);
+    rig.addOutputs(service);
+    service.startUp();
+    EXPECT_EQ(service.readers().barcodeReady, 1);
+    EXPECT_EQ(service.readers().barcodeEngineType(), EngineType::Imager2D);
+    EXPECT_FALSE(rig.view.saw("no barcode engine configured"));
+    std::string ini = rig.savedIni();
+    EXPECT_NE(ini.find("has2d=1"), std::string::npos) << ini;
+    service.quitNow();
+}
+
+// While the readers are being started the loop answers: Show at once, and a trigger press is kept
+// and handled once the readers are up.
+TEST(ReaderServiceThreaded, StartInTheBackgroundAnswersShowAndKeepsAPressForLater) {
+    ServiceRig rig(EngineType::Imager2D, "[Barcode Reader 2D]\r\nhas2D=1\r\n");
+    rig.gated.hold();  // the engine's port does not open yet: a slow start
+    ReaderService service(rig.parts);
+    rig.addOutputs(service);
+    service.startUpInBackground();
+    service.loop().post({Msg::User1Down, 0, 0});
+    service.loop().post({Msg::Show, 0, 0});
+    ASSERT_TRUE(rig.runUntil(service, [&] { return rig.view.shows == 1; }));
+    EXPECT_TRUE(service.busy()) << "answered while the start still waits";
+    EXPECT_TRUE(rig.output.shown.empty());
+    rig.gated.letGo();
+    ASSERT_TRUE(rig.runUntil(service, [&] { return !rig.output.shown.empty(); }));
+    EXPECT_EQ(rig.output.shown, std::vector<std::string>{"FIRST"});
+    service.handle({Msg::User1Up, 0, 0});
+    service.quitNow();
+}
+
+// The engine's device goes away: the port is closed and it is said; nothing waits on the dead
+// device any more (the quit's read-back sends nothing). When the device is back, the engine is
+// identified again, sent its settings and reads.
+TEST(ReaderServiceThreaded, ALostEngineIsClosedAndReopenedWhenItsDeviceComesBack) {
+    ServiceRig rig(EngineType::Imager2D, "[Barcode Reader 2D]\r\nhas2D=1\r\n");
+    ReaderService service(rig.parts);
+    rig.addOutputs(service);
+    service.startUp();
+    ASSERT_EQ(service.readers().barcodeReady, 1);
+    rig.ports().lastPort(1)->withLock([](sim::SimPortFaults& faults) { faults.readError = EIO; });
+    service.handle({Msg::User1Down, 0, 0});
+    ASSERT_TRUE(rig.runUntil(service, [&] { return rig.view.saw("barcode engine disconnected"); }));
+    service.handle({Msg::User1Up, 0, 0});
+    EXPECT_EQ(service.readers().barcodeReady, 0);
+    EXPECT_FALSE(service.readers().barcode.isOpen());
+    EXPECT_TRUE(rig.output.shown.empty());
+
+    // Back at its path (a new port object, without the fault).
+    std::size_t heard = rig.model->log.size();
+    std::ofstream(rig.gated.path).put('x');
+    ASSERT_TRUE(rig.runUntil(service, [&] { return rig.view.saw("barcode engine reconnected"); }));
+    EXPECT_EQ(service.readers().barcodeReady, 1);
+    EXPECT_GT(rig.model->log.size(), heard) << "identified and sent its settings again";
+    service.handle({Msg::User1Down, 0, 0});
+    ASSERT_TRUE(rig.runUntil(service, [&] { return !rig.output.shown.empty(); }));
+    service.handle({Msg::User1Up, 0, 0});
+    service.quitNow();
+}
+
+TEST(ReaderServiceThreaded, QuittingWithADeadEngineWaitsOnNothing) {
+    ServiceRig rig(EngineType::Imager2D, "[Barcode Reader 2D]\r\nhas2D=1\r\n");
+    ReaderService service(rig.parts);
+    rig.addOutputs(service);
+    service.startUp();
+    rig.ports().lastPort(1)->withLock([](sim::SimPortFaults& faults) { faults.readError = EIO; });
+    service.handle({Msg::User1Down, 0, 0});
+    ASSERT_TRUE(rig.runUntil(service, [&] { return rig.view.saw("barcode engine disconnected"); }));
+    std::size_t heard = rig.model->log.size();
+    service.quitNow();
+    EXPECT_EQ(rig.model->log.size(), heard) << "the read-back at quit never reaches the port";
 }
 
 }  // namespace
