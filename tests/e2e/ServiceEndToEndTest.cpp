@@ -174,4 +174,77 @@ TEST_F(ServiceEndToEnd, TriggerFromVandoractlReachesListenAndTheKeyboardLog) {
     EXPECT_NE(slurp(home / "VandoraINI.txt").size(), 0u);
 }
 
+// An engine on a pseudo-terminal that goes away and comes back at the same path: the service
+// says it lost the engine, reopens it when the path is back, reads from it again, and stops
+// promptly once it is gone for good.
+TEST_F(ServiceEndToEnd, AnUnpluggedEngineIsReopenedWhenItComesBack) {
+    const fs::path link = home / "ttyENGINE";
+    std::ofstream(home / "VandoraINI.txt", std::ios::binary)
+        << "[Barcode Reader 2D]\r\nhas2D=1\r\n[General]\r\nwindowEvent=1\r\n";
+    setenv("VANDORA_COM1", link.c_str(), 1);
+    setenv("VANDORA_COM2", (home / "no-rfid").c_str(), 1);
+    setenv("VANDORA_REGISTRY", (home / "no-registry.ini").c_str(), 1);
+    auto engine = [&](const char* out) {
+        pid_t pid = spawn({bin("vandora-sim"), "--engine", "3", "--link", link.string(), "--decode",
+                           "1B:48656C6C6F"},
+                          out);
+        for (int i = 0; i < 200 && !fs::exists(link); ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        return pid;
+    };
+    auto serviceSaid = [&](const std::string& text) {
+        for (int i = 0; i < 500; ++i) {
+            if (slurp(home / "service.out").find(text) != std::string::npos) {
+                return true;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        return false;
+    };
+    auto readOnce = [&](const char* name) {
+        pid_t listen = spawn({bin("vandoractl"), "listen", "--count", "1"}, name);
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        pid_t post = spawn({bin("vandoractl"), "post", "WM_USER1DOWN"}, "post.out");
+        EXPECT_EQ(waitExit(post, 10), 0) << slurp(home / "post.out");
+        EXPECT_EQ(waitExit(listen, 20), 0) << slurp(home / "service.out");
+        return slurp(home / name);
+    };
+
+    pid_t first = engine("engine1.out");
+    ASSERT_TRUE(fs::exists(link)) << slurp(home / "engine1.out");
+    pid_t service = spawn({bin("vandora"), "--headless"}, "service.out");
+    bool up = false;
+    for (int i = 0; i < 200 && !up; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        pid_t show = spawn({bin("vandoractl"), "show"}, "show.out");
+        up = waitExit(show, 10) == 0;
+    }
+    ASSERT_TRUE(up) << slurp(home / "service.out");
+    const std::string decode = "kind=7 type=27 length=5 data=48656C6C6F\n";
+    EXPECT_EQ(readOnce("listen1.out"), decode);
+
+    kill(first, SIGTERM);
+    EXPECT_EQ(waitExit(first, 10), 0);
+    ASSERT_TRUE(serviceSaid("barcode engine disconnected")) << slurp(home / "service.out");
+
+    pid_t second = engine("engine2.out");
+    ASSERT_TRUE(serviceSaid("barcode engine reconnected")) << slurp(home / "service.out");
+    EXPECT_EQ(readOnce("listen2.out"), decode);
+
+    kill(second, SIGTERM);
+    EXPECT_EQ(waitExit(second, 10), 0);
+    ASSERT_TRUE(serviceSaid("barcode engine disconnected"));
+    auto start = std::chrono::steady_clock::now();
+    kill(service, SIGTERM);
+    EXPECT_EQ(waitExit(service, 20), 0) << slurp(home / "service.out");
+    std::printf("quit with the engine gone: %lld ms\n",
+                static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                           std::chrono::steady_clock::now() - start)
+                                           .count()));
+    unsetenv("VANDORA_COM1");
+    unsetenv("VANDORA_COM2");
+    unsetenv("VANDORA_REGISTRY");
+}
+
 }  // namespace
