@@ -3,27 +3,28 @@
 #include <algorithm>
 
 #include "ScriptedModel.h"
+#include "reader/engines/PacketProtocol.h"
 
 namespace vandora::sim {
 namespace {
 
-constexpr std::uint8_t kRevision = 0xA3;
-constexpr std::uint8_t kImage = 0xB1;
-constexpr std::uint8_t kAimOff = 0xC4;
-constexpr std::uint8_t kAimOn = 0xC5;
-constexpr std::uint8_t kParamSend = 0xC6;
-constexpr std::uint8_t kParamRequest = 0xC7;
-constexpr std::uint8_t kParamDefaults = 0xC8;
-constexpr std::uint8_t kAck = 0xD0;
-constexpr std::uint8_t kRefusal = 0xD1;
-constexpr std::uint8_t kStartDecode = 0xE4;
-constexpr std::uint8_t kStopDecode = 0xE5;
+// The opcodes are the wire protocol's, named once for the host and the models.
+using packet::kAck;
+using packet::kAimOff;
+using packet::kAimOn;
+using packet::kDecode;
+using packet::kImage;
+using packet::kMoreFollows;
+using packet::kParamDefaults;
+using packet::kParamRequest;
+using packet::kParamSend;
+using packet::kRevision;
+using packet::kStartDecode;
+using packet::kStopDecode;
+constexpr std::uint8_t kRefusal = packet::kNak;
+constexpr std::uint8_t kWrapMarker = packet::kWrappedDecode;
 constexpr std::uint8_t kFirmwareStart = 0xEE;
-constexpr std::uint8_t kDecode = 0xF3;
 constexpr std::uint8_t kImagerMode = 0xF7;
-
-constexpr std::uint8_t kWrapMarker = 0x99;
-constexpr std::uint8_t kMoreFollows = 2;
 constexpr std::uint8_t kPrefixF0 = 0xF0;
 constexpr std::uint8_t kPrefixF1 = 0xF1;
 constexpr std::uint8_t kWordPrefix = 0xF4;
