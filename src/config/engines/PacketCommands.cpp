@@ -106,14 +106,11 @@ std::int32_t writeCommand(ReaderChannel& channel, ParamCache& cache, PacketComma
     if (pairs.empty()) {
         return 1;
     }
-    ByteString packet;
-    for (std::uint8_t b : {0x00, 0xC6, 0x04, 0x08, 0xFF}) {
-        packet.append(static_cast<char16_t>(b));
-    }
-    packet.append(pairs);
-    packet.setAt(0, static_cast<char16_t>(packet.length() & 0xFF));
+    ByteString send = hostPacket(packet::kParamSend, packet::kParamPermanent, {0xFF});
+    send.append(pairs);
+    send.setAt(0, static_cast<char16_t>(send.length() & 0xFF));
     ByteString reply;
-    std::int32_t accepted = exchange(channel, packet, kCommandTimeoutMs, &reply, kCommandAttempts);
+    std::int32_t accepted = exchange(channel, send, kCommandTimeoutMs, &reply, kCommandAttempts);
     if (accepted == 0) {
         return 0;
     }
@@ -132,10 +129,7 @@ std::int32_t writeCommand(ReaderChannel& channel, ParamCache& cache, PacketComma
 std::int32_t readCommand(ReaderChannel& channel, ParamCache& cache, PacketCommand c,
                          const Command& cmd, std::span<std::int32_t* const> args) {
     EngineType type = channel.engineType;
-    ByteString request;
-    for (std::uint8_t b : {0x00, 0xC7, 0x04, 0x00}) {
-        request.append(static_cast<char16_t>(b));
-    }
+    ByteString request = hostPacket(packet::kParamRequest);
     for (std::size_t i = 0; i < cmd.count; ++i) {
         if (applies(cmd.args[i], type) && cmd.args[i].form != Form::AimTime) {
             appendParam(request, paramFor(cmd.args[i], type));
@@ -146,8 +140,8 @@ std::int32_t readCommand(ReaderChannel& channel, ParamCache& cache, PacketComman
     if (exchange(channel, request, kCommandTimeoutMs, &reply, kCommandAttempts) == 0) {
         return 0;
     }
-    if (reply.byteAt(1) != 0xC6 || reply.byteAt(2) != 0x00 || reply.byteAt(3) != 0x00 ||
-        reply.byteAt(4) != 0xFF || reply.length() < 5) {
+    if (reply.byteAt(1) != packet::kParamSend || reply.byteAt(2) != 0x00 ||
+        reply.byteAt(3) != 0x00 || reply.byteAt(4) != 0xFF || reply.length() < 5) {
         return 0;
     }
     std::array<std::int32_t, kPacketMaxArgs> values{};

@@ -133,21 +133,13 @@ constexpr std::uint32_t kCommandMs = 1000;
 constexpr std::int32_t kCommandAttempts = 5;
 constexpr std::uint32_t kFactoryRate = 9600;
 
-ByteString bytesString(std::initializer_list<std::uint8_t> bytes) {
-    ByteString out;
-    for (std::uint8_t b : bytes) {
-        out.append(static_cast<char16_t>(b));
-    }
-    return out;
-}
-
 // The parameter defaults packet, then whatever the engine needs to be found again.
 std::int32_t factoryReset(ReaderChannel& channel, FactoryReset reset) {
     if (reset == FactoryReset::None) {
         return 1;
     }
     ByteString reply;
-    exchange(channel, bytesString({0x04, 0xC8, 0x04, 0x00}), kCommandMs, &reply, kCommandAttempts);
+    exchange(channel, hostPacket(packet::kParamDefaults), kCommandMs, &reply, kCommandAttempts);
     if (reset == FactoryReset::ReopenAndProbe) {
         closePort(channel);
         if (openPort(channel) == 0 || probeEngine(channel) == 0) {
@@ -182,15 +174,16 @@ const CommandSet& commands() {
 const FamilyPlan kPacketFamily{&commands, kLoad, kSave, &prepare, kDefaults};
 
 std::int32_t sendLinkSetup(ReaderChannel& channel) {
-    ByteString packet = bytesString({0x00, 0xC6, 0x04, 0x08, 0xFF, 0x8A, 0x08, 0xEC, 0x00, 0xEE,
-                                     0x01, 0x9B, 0x14, 0x88, 0x1E, 0x9F, 0x01});
+    ByteString setup =
+        hostPacket(packet::kParamSend, packet::kParamPermanent,
+                   {0xFF, 0x8A, 0x08, 0xEC, 0x00, 0xEE, 0x01, 0x9B, 0x14, 0x88, 0x1E, 0x9F, 0x01});
     if (packetEngine(channel.engineType).laserLinkPair) {
-        packet.append(u'\xED');
-        packet.append(u'\0');
+        setup.append(u'\xED');
+        setup.append(u'\0');
     }
-    packet.setAt(0, static_cast<char16_t>(packet.length()));
+    setup.setAt(0, static_cast<char16_t>(setup.length()));
     ByteString reply;
-    return exchange(channel, packet, kCommandMs, &reply, kCommandAttempts);
+    return exchange(channel, setup, kCommandMs, &reply, kCommandAttempts);
 }
 
 void readWholeEngine(ReaderChannel& channel, ParamCache& cache) {
