@@ -318,6 +318,35 @@ TEST(ReaderServiceThreaded, CcdAlternateModeTogglesContinuousScanning) {
     service.quitNow();
 }
 
+// Two decodes that finish before the window handles the first are both delivered, in order,
+// once each.
+TEST(ReaderServiceThreaded, DecodesFinishedBeforeTheWindowTurnsAreEachDeliveredOnce) {
+    ServiceRig rig(EngineType::Imager2D, "[Barcode Reader 2D]\r\nhas2D=1\r\n");
+    ReaderService service(rig.parts);
+    rig.addOutputs(service);
+    service.startUp();
+    int wake = service.loop().wakeFd();
+    auto handedOver = [&] {
+        // The scan thread's hand-over wakes the loop; the wake is taken here without handling
+        // the message, so that the next hand-over can be seen too.
+        pollfd fd{wake, POLLIN, 0};
+        if (poll(&fd, 1, 10000) != 1) {
+            return false;
+        }
+        std::uint64_t count = 0;
+        return read(wake, &count, sizeof count) == sizeof count;
+    };
+    service.handle({Msg::User1Down, 0, 0});
+    ASSERT_TRUE(handedOver());
+    service.handle({Msg::User1Up, 0, 0});
+    service.handle({Msg::User1Down, 0, 0});
+    ASSERT_TRUE(handedOver());
+    service.handle({Msg::User1Up, 0, 0});
+    service.loop().dispatchPending();
+    EXPECT_EQ(rig.output.shown, (std::vector<std::string>{"FIRST", "SECOND"}));
+    service.quitNow();
+}
+
 // With --detect the file's missing has-flags do not matter: both engines are looked for, and
 // what was found is in the file at once, before any quit.
 TEST(ReaderServiceThreaded, DetectFindsTheEngineAndStoresItAtOnce) {
