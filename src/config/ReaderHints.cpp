@@ -10,6 +10,9 @@ namespace {
 // The integer value of one key; 0 when the section or the key is missing.
 std::int32_t intValue(IniStore& store, KeyRef key) {
     std::int32_t value = 0;
+    if (key.section == nullptr) {
+        return value;
+    }
     std::array<std::int32_t*, kMaxSectionKeys> refs{};
     refs[key.index] = &value;
     accessSection(store, *key.section, kDirectionRead,

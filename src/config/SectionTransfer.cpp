@@ -55,6 +55,7 @@ std::vector<CommandId> commandsOf(const EngineLink& engine, const SectionDef& se
     std::stable_sort(found.begin(), found.end(),
                      [](const auto& a, const auto& b) { return a.first < b.first; });
     std::vector<CommandId> ids;
+    ids.reserve(found.size());
     for (const auto& [first, id] : found) {
         ids.push_back(id);
     }
