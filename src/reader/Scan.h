@@ -5,6 +5,9 @@
 // callers must not hold it around those calls; the RFID types leave it to their caller (the RFID
 // read holds it), and stopScanning takes it for them without waiting, so a trigger release never
 // blocks behind a running RFID read.
+//
+// The trigger forms and the release handling are in Trigger.cpp (Trigger.h); the reads in
+// Scan.cpp.
 #pragma once
 
 #include <cstdint>
