@@ -75,9 +75,9 @@ void ReaderChannel::initialise() {
     tag.clear();
 }
 
-ReaderManager::ReaderManager(const ReaderPlatform& platform, ReaderHooks* hooks)
+ReaderManager::ReaderManager(const ReaderPlatform& platform, EngineSetup* setup)
     : platform_(platform),
-      hooks_(hooks != nullptr ? hooks : &defaultHooks_),
+      setup_(setup != nullptr ? setup : &defaultSetup_),
       rfidListenerEnded_(0, 1, *platform_.clock),
       signalTiming{Semaphore(0, 1, *platform_.clock), Semaphore(0, 1, *platform_.clock),
                    Semaphore(0, 1, *platform_.clock)},
@@ -183,7 +183,7 @@ std::int32_t ReaderManager::openReader(std::int32_t which, EngineType hint) {
             closePort(channel);
             return 0;
         }
-        hooks_->applySettings(channel);
+        setup_->applySettings(channel);
         return 1;
     }
     if (identifyEngine(channel, hint) == 0) {
@@ -193,14 +193,14 @@ std::int32_t ReaderManager::openReader(std::int32_t which, EngineType hint) {
     switch (engineInfo(channel.engineType).rfidOpen) {
         case RfidOpen::ReopenEachScan:
             closePort(channel);
-            hooks_->applySettings(channel);
+            setup_->applySettings(channel);
             return 1;
         case RfidOpen::IdleListener:
             if (!rfidListenerThread_.joinable()) {
                 rfidListenerStop_ = 0;
                 rfidListenerThread_ = std::thread([this] { rfidIdleListener(&rfid); });
             }
-            return hooks_->applySettings(channel);
+            return setup_->applySettings(channel);
         case RfidOpen::LinkOnly:
             return 1;
         case RfidOpen::None:
@@ -237,7 +237,7 @@ void ReaderManager::stopRfidListener() {
 void ReaderManager::closeReader(std::int32_t which) {
     if (which == kBarcodePort) {
         if (engineInfo(barcode.engineType).ccdBlock) {
-            hooks_->restoreHostOptions(barcode);
+            setup_->restoreHostOptions(barcode);
         }
         closePort(barcode);
         barcode.initialise();

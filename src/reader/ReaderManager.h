@@ -3,8 +3,8 @@
 //
 // The manager finds the terminal model, opens and identifies each channel, has settings sent,
 // keeps the start-up status text, runs the idle listener that closes an idle RFID port, and shuts
-// both links down. Operating-system services arrive through ReaderPlatform; the parts that other
-// subsystems provide (sending settings, the terminal system library) through ReaderHooks.
+// both links down. Operating-system services arrive through ReaderPlatform; setting up a freshly
+// opened engine, which the settings subsystem provides, through EngineSetup.
 //
 // Threading: start-up and shutdown run on the user-interface thread; scans run on worker threads
 // holding a channel's channelLock; the idle listener is a thread of its own.
@@ -33,11 +33,11 @@ namespace vandora {
 class ReaderManager;
 struct ReaderChannel;
 
-// Seams to the subsystems that come with settings and notifications. The defaults do nothing and
-// report success.
-class ReaderHooks {
+// What the settings subsystem does to an engine when its channel opens and before it closes. The
+// defaults do nothing and report success.
+class EngineSetup {
   public:
-    virtual ~ReaderHooks() = default;
+    virtual ~EngineSetup() = default;
     // Sends the default set and stored settings to a freshly identified engine (barcode or RFID
     // target by channel.port).
     virtual std::int32_t applySettings(ReaderChannel& /*channel*/) { return 1; }
@@ -83,7 +83,7 @@ struct ReaderChannel {
 
 class ReaderManager {
   public:
-    explicit ReaderManager(const ReaderPlatform& platform, ReaderHooks* hooks = nullptr);
+    explicit ReaderManager(const ReaderPlatform& platform, EngineSetup* setup = nullptr);
     ~ReaderManager();
     ReaderManager(const ReaderManager&) = delete;
     ReaderManager& operator=(const ReaderManager&) = delete;
@@ -113,8 +113,8 @@ class ReaderManager {
     void stopRfidListener();
 
     ReaderPlatform platform_;
-    ReaderHooks defaultHooks_;
-    ReaderHooks* hooks_;
+    EngineSetup defaultSetup_;
+    EngineSetup* setup_;
 
     std::thread rfidListenerThread_;
     Semaphore rfidListenerEnded_;

@@ -67,8 +67,8 @@ INSTANTIATE_TEST_SUITE_P(
         ModelCase{"NoPrefixMatch", "[HKEY_LOCAL_MACHINE\\Ident]\nDeviceModel=HRT200CE-X\n", 0}),
     [](const auto& test) { return std::string(test.param.name); });
 
-// Hooks that record what the manager asked for.
-class RecordingHooks final : public ReaderHooks {
+// Engine setup that records what the manager asked for.
+class RecordingSetup final : public EngineSetup {
   public:
     std::int32_t applySettings(ReaderChannel& channel) override {
         applied.push_back(channel.port);
@@ -95,8 +95,8 @@ class StartReaders : public ::testing::TestWithParam<StartCase> {};
 TEST_P(StartReaders, BuildsTheStatusTextOfWhatFailed) {
     const StartCase& c = GetParam();
     ReaderRig rig(DeviceModel::Unknown);
-    RecordingHooks hooks;
-    ReaderManager manager(rig.platform, &hooks);
+    RecordingSetup setup;
+    ReaderManager manager(rig.platform, &setup);
     rig.ports.faultsFor(1).openError = c.barcodeOpenError;
     rig.ports.faultsFor(2).openError = c.rfidOpenError;
     auto barcode = rig.script(1);
@@ -138,15 +138,15 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(StartReaders, SecondCallLeavesWorkingChannelsAlone) {
     ReaderRig rig;
-    RecordingHooks hooks;
-    ReaderManager manager(rig.platform, &hooks);
+    RecordingSetup setup;
+    ReaderManager manager(rig.platform, &setup);
     auto barcode = rig.script(1);
     barcode->on(ccdFrame("VER"), bytesOf("V1\r"));
     ASSERT_EQ(manager.startReaders(EngineType(2), EngineType(0)), 1);
     std::size_t frames = barcode->frames.size();
     manager.startReaders(EngineType(2), EngineType(0));
     EXPECT_EQ(barcode->frames.size(), frames);
-    EXPECT_EQ(hooks.applied, std::vector<std::int32_t>{1});
+    EXPECT_EQ(setup.applied, std::vector<std::int32_t>{1});
 }
 
 TEST(OpenReader, BarcodeSettlesHalfASecondBeforeIdentifying) {
@@ -168,8 +168,8 @@ TEST(OpenReader, FailedIdentificationClosesThePort) {
 
 TEST(OpenReader, RfidAsciiIsReadyWithItsPortClosed) {
     ReaderRig rig(DeviceModel::HRT300CE);
-    RecordingHooks hooks;
-    ReaderManager manager(rig.platform, &hooks);
+    RecordingSetup setup;
+    ReaderManager manager(rig.platform, &setup);
     auto rfid = rig.script(2);
     rfid->on(bytesOf("v"), bytesOf("ISO 0.9v\r\n"));
     rfid->on(bytesOf("wp0C03"), bytesOf("OK\r\n"));
@@ -177,21 +177,21 @@ TEST(OpenReader, RfidAsciiIsReadyWithItsPortClosed) {
     EXPECT_EQ(manager.rfidReady, 1);
     EXPECT_EQ(manager.rfidEngineType(), EngineType::RfidAscii);
     EXPECT_FALSE(manager.rfid.isOpen());
-    EXPECT_EQ(hooks.applied, std::vector<std::int32_t>{2});
+    EXPECT_EQ(setup.applied, std::vector<std::int32_t>{2});
     EXPECT_FALSE(manager.hasRfidListener());
 }
 
 TEST(OpenReader, BinaryLinkIsReadyWithoutSettings) {
     ReaderRig rig;
-    RecordingHooks hooks;
+    RecordingSetup setup;
     TempFile registry("[HKEY_LOCAL_MACHINE\\Ident]\nDeviceModel=HRT400CE\n");
     rig.platform.registryPath = registry.path();
-    ReaderManager manager(rig.platform, &hooks);
+    ReaderManager manager(rig.platform, &setup);
     rig.link.openResults = {0};
     rig.link.moduleInfoResult = 0;
     ASSERT_EQ(manager.startReaders(EngineType(0), EngineType(1)), 1);
     EXPECT_EQ(manager.rfidEngineType(), EngineType::RfidBinaryLink);
-    EXPECT_TRUE(hooks.applied.empty());
+    EXPECT_TRUE(setup.applied.empty());
     manager.closeReader(2);
     EXPECT_EQ(rig.link.calls.back(), "close 2");
     EXPECT_EQ(manager.rfidReady, 0);
