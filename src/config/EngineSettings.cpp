@@ -69,9 +69,9 @@ std::int32_t EngineSettings::rfidDefaults(ReaderManager& manager) {
 
 void EngineSettings::restoreHostOptions(ReaderChannel& channel) {
     ReaderManager& manager = *channel.owner;
-    std::int32_t ean13 = manager.transmitEan13CheckDigit;
-    std::int32_t upcA = manager.transmitUpcACheckDigit;
-    std::int32_t convert = manager.convertToEAN13;
+    std::int32_t ean13 = manager.ccdHostOptions().transmitEan13CheckDigit;
+    std::int32_t upcA = manager.ccdHostOptions().transmitUpcACheckDigit;
+    std::int32_t convert = manager.ccdHostOptions().convertToEAN13;
     std::int32_t* args[] = {&ean13, &upcA, &convert};
     ccdCommand(channel, CcdCommand::CheckDigitRestore, 'w', args);
 }

@@ -45,6 +45,15 @@ class EngineSetup {
     virtual void restoreHostOptions(ReaderChannel& /*channel*/) {}
 };
 
+// Host-side options of the CCD/Laser engine: the engine leaves these EAN/UPC and EAN-128 choices
+// to the program, which applies them when it names a decode.
+struct CcdHostOptions {
+    std::int32_t convertToEAN13 = 0;
+    std::int32_t transmitEan13CheckDigit = 0;
+    std::int32_t transmitUpcACheckDigit = 0;
+    std::int32_t ean128FieldSeparator = 0;
+};
+
 struct ReaderChannel {
     ReaderChannel(ReaderManager& manager, Clock& clock);
     ~ReaderChannel();
@@ -107,6 +116,9 @@ class ReaderManager {
     const ReaderPlatform& platform() const { return platform_; }
     Clock& clock() const { return *platform_.clock; }
     bool hasRfidListener() const { return rfidListenerThread_.joinable(); }
+    // Set by the settings of the CCD/Laser engine, read when its decodes are named.
+    CcdHostOptions& ccdHostOptions() { return ccdHostOptions_; }
+    const CcdHostOptions& ccdHostOptions() const { return ccdHostOptions_; }
 
   private:
     void rfidIdleListener(ReaderChannel* channel);
@@ -120,16 +132,12 @@ class ReaderManager {
     Semaphore rfidListenerEnded_;
     std::atomic<std::int32_t> rfidListenerStop_{0};
     std::int32_t deviceModel_ = DeviceModel::Unknown;
+    CcdHostOptions ccdHostOptions_;
 
   public:
     ByteString statusText;
 
   public:
-    // Host-side options of the CCD/Laser engine, used when naming EAN/UPC codes.
-    std::int32_t convertToEAN13 = 0;
-    std::int32_t transmitEan13CheckDigit = 0;
-    std::int32_t transmitUpcACheckDigit = 0;
-    std::int32_t ean128FieldSeparator = 0;
     SystemLibrary sysLibrary;
     std::atomic<std::int32_t> imageCapture{0};
     // Good-read signal timing: LED, buzzer, vibrator. Never released while running, so a wait

@@ -70,7 +70,7 @@ std::int32_t ccdScanMode(const ReaderChannel& channel) {
     return static_cast<std::int32_t>(ccdFieldValue(channel.parameterImage, ccd::kScanMode));
 }
 
-std::int32_t awaitDecode(ReaderChannel& channel) {
+std::int32_t awaitDecode(ReaderChannel& channel, const CcdHostOptions& options) {
     switch (engineInfo(channel.engineType).framing) {
         case Framing::CcdText:
             if (readReply(channel, channel.decodeData, channel.scanTimeout, 0) == 0) {
@@ -81,7 +81,7 @@ std::int32_t awaitDecode(ReaderChannel& channel) {
                 channel.lastError = EngineError::NoDecode;
                 return 0;
             }
-            nameCodeType(channel);
+            nameCodeType(channel, options);
             return 1;
         case Framing::Packet: {
             if (readReply(channel, channel.decodeData, channel.scanTimeout, 1) == 0) {
@@ -96,7 +96,7 @@ std::int32_t awaitDecode(ReaderChannel& channel) {
                 channel.lastError = EngineError::NoDecode;
                 return 0;
             }
-            nameCodeType(channel);
+            nameCodeType(channel, options);
             return 1;
         }
         case Framing::AsciiText: {
@@ -162,14 +162,14 @@ std::int32_t scanBarcode(ReaderManager& manager, Decode& decodeOut, std::uint32_
         if (triggerLocked(channel, 1) == 0) {
             return 0;
         }
-        std::int32_t decoded = awaitDecode(channel);
+        std::int32_t decoded = awaitDecode(channel, manager.ccdHostOptions());
         triggerLocked(channel, 0);
         if (decoded == 0) {
             return 0;
         }
         return copyOut(channel, decodeOut);
     }
-    if (awaitDecode(channel) == 0) {
+    if (awaitDecode(channel, manager.ccdHostOptions()) == 0) {
         return 0;
     }
     if (way == ReadWay::WaitingKnownTypesOnly && channel.codeTypeId == 0) {

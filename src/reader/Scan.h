@@ -20,8 +20,8 @@ namespace vandora {
 
 // Starts (1) or stops (0) scanning. Nothing is sent when triggerOn already equals on.
 std::int32_t setTrigger(ReaderChannel& channel, std::int32_t on);
-// Waits for one decode and fills the decode record of the channel.
-std::int32_t awaitDecode(ReaderChannel& channel);
+// Waits for one decode and fills the decode record of the channel, naming it with options.
+std::int32_t awaitDecode(ReaderChannel& channel, const CcdHostOptions& options);
 // One barcode read with a first-byte wait of timeoutMs; 1 with decodeOut filled when it read one.
 std::int32_t scanBarcode(ReaderManager& manager, Decode& decodeOut, std::uint32_t timeoutMs);
 // Stops scanning on the channels asked for; nonzero when a requested stop succeeded.

@@ -39,8 +39,8 @@ TEST(BarcodeDefaults, CcdQueriesTheBlockThenSendsEachChange) {
     EXPECT_EQ(ccdFieldValue(ch.parameterImage, ccd::kNoCodeId), 1u) << "wantCodeId 0";
     EXPECT_EQ(ch.parameterImage.byteAt(21), 3) << "laserOnTime";
     EXPECT_EQ(ch.parameterImage.byteAt(12), 0xFF) << "max/min format with length1 127";
-    EXPECT_EQ(rig.manager->transmitEan13CheckDigit, 1);
-    EXPECT_EQ(rig.manager->convertToEAN13, 1);
+    EXPECT_EQ(rig.manager->ccdHostOptions().transmitEan13CheckDigit, 1);
+    EXPECT_EQ(rig.manager->ccdHostOptions().convertToEAN13, 1);
 }
 
 TEST(BarcodeDefaults, ImagerGetsTheLinkSetupFirstAndEndsInScanMode8) {
@@ -172,7 +172,7 @@ TEST(HostOptions, ClosingTheCcdChannelWritesTheCheckDigitFlagsBack) {
     ch.engineType = EngineType::CcdLaser;
     ASSERT_EQ(openPort(ch), 1);
     ch.parameterImage = ByteString::fromBytes(std::string(30, '\0'));
-    manager.transmitEan13CheckDigit = 1;
+    manager.ccdHostOptions().transmitEan13CheckDigit = 1;
     manager.closeReader(1);
     ASSERT_EQ(model->frames.size(), 1u);
     std::string text = ccdText(model->frames[0]);

@@ -320,7 +320,7 @@ TEST(RfidAsciiDecode, ErrorLettersBecomeErrorCodes) {
         ch.port = 2;
         ch.engineType = EngineType::RfidAscii;
         ASSERT_EQ(setTrigger(ch, 1), 1);
-        EXPECT_EQ(awaitDecode(ch), 0) << c.answer;
+        EXPECT_EQ(awaitDecode(ch, rig.manager->ccdHostOptions()), 0) << c.answer;
         EXPECT_EQ(ch.lastError, c.error) << c.answer;
     }
 }

@@ -28,14 +28,14 @@ void setField(ByteString& block, CcdField f, std::uint32_t value) {
 std::int32_t& hostOption(ReaderManager& manager, HostOption option) {
     switch (option) {
         case HostOption::Ean13CheckDigit:
-            return manager.transmitEan13CheckDigit;
+            return manager.ccdHostOptions().transmitEan13CheckDigit;
         case HostOption::ConvertToEan13:
-            return manager.convertToEAN13;
+            return manager.ccdHostOptions().convertToEAN13;
         case HostOption::UpcACheckDigit:
         case HostOption::None:
             break;
     }
-    return manager.transmitUpcACheckDigit;
+    return manager.ccdHostOptions().transmitUpcACheckDigit;
 }
 
 void readArgs(ReaderChannel& channel, const Command& cmd, std::span<std::int32_t* const> args) {
@@ -55,7 +55,7 @@ void readArgs(ReaderChannel& channel, const Command& cmd, std::span<std::int32_t
                 value = hostOption(manager, a.host);
                 break;
             case ArgKind::Separator:
-                value = manager.ean128FieldSeparator;
+                value = manager.ccdHostOptions().ean128FieldSeparator;
                 break;
             default:
                 break;
@@ -104,7 +104,7 @@ void applyArgs(ReaderChannel& channel, const Command& cmd, std::span<std::int32_
                 }
                 break;
             case ArgKind::Separator:
-                manager.ean128FieldSeparator = value;
+                manager.ccdHostOptions().ean128FieldSeparator = value;
                 break;
             case ArgKind::FamilyBit: {
                 bool code128 = a.field.lowBit == ccd::kCode128Enable.lowBit;

@@ -123,20 +123,20 @@ TEST_F(CcdCommandTest, HostCheckDigitFlags) {
     std::int32_t* clearArgs[] = {nullptr, nullptr, nullptr, nullptr, nullptr, &zero, &zero, &zero};
     setByte(10, 0x14);
     setByte(9, 0x01);
-    rig_.manager->transmitEan13CheckDigit = 1;
-    rig_.manager->convertToEAN13 = 1;
-    rig_.manager->transmitUpcACheckDigit = 1;
+    rig_.manager->ccdHostOptions().transmitEan13CheckDigit = 1;
+    rig_.manager->ccdHostOptions().convertToEAN13 = 1;
+    rig_.manager->ccdHostOptions().transmitUpcACheckDigit = 1;
     EXPECT_EQ(ccdCommand(*ch_, CcdCommand::Ean13UpcA, 'w', clearArgs), 1);
-    EXPECT_EQ(rig_.manager->transmitEan13CheckDigit, 0);
-    EXPECT_EQ(rig_.manager->convertToEAN13, 0);
-    EXPECT_EQ(rig_.manager->transmitUpcACheckDigit, 0);
+    EXPECT_EQ(rig_.manager->ccdHostOptions().transmitEan13CheckDigit, 0);
+    EXPECT_EQ(rig_.manager->ccdHostOptions().convertToEAN13, 0);
+    EXPECT_EQ(rig_.manager->ccdHostOptions().transmitUpcACheckDigit, 0);
     EXPECT_EQ(byte(10), 0x14) << "the engine keeps sending the check digits";
     EXPECT_TRUE(saves().empty());
     setByte(10, 0x00);
     std::int32_t* setArgs[] = {nullptr, nullptr, nullptr, nullptr, nullptr, &one};
     EXPECT_EQ(ccdCommand(*ch_, CcdCommand::Ean13UpcA, 'w', setArgs), 1);
     EXPECT_EQ(byte(10), 0x04);
-    EXPECT_EQ(rig_.manager->transmitEan13CheckDigit, 1);
+    EXPECT_EQ(rig_.manager->ccdHostOptions().transmitEan13CheckDigit, 1);
     // Reading gives the host flags, not the bits.
     std::int32_t readEan = -1;
     std::int32_t readUpc = -1;
@@ -149,7 +149,7 @@ TEST_F(CcdCommandTest, HostCheckDigitFlags) {
 
 TEST_F(CcdCommandTest, ReadFillsPresentArgumentsOnly) {
     setByte(22, 0x60);  // EAN-128 on, code identifiers not wanted
-    rig_.manager->ean128FieldSeparator = 35;
+    rig_.manager->ccdHostOptions().ean128FieldSeparator = 35;
     std::int32_t enable = -1;
     std::int32_t wantCodeId = -1;
     std::int32_t separator = -1;
