@@ -79,8 +79,8 @@ ReaderManager::ReaderManager(const ReaderPlatform& platform, EngineSetup* setup)
     : platform_(platform),
       setup_(setup != nullptr ? setup : &defaultSetup_),
       rfidListenerEnded_(0, 1, *platform_.clock),
-      signalTiming{Semaphore(0, 1, *platform_.clock), Semaphore(0, 1, *platform_.clock),
-                   Semaphore(0, 1, *platform_.clock)},
+      systemSignals_(*platform_.clock),
+      signals_(platform_.signals != nullptr ? platform_.signals : &systemSignals_),
       barcode(*this, *platform_.clock),
       rfid(*this, *platform_.clock),
       mifareKey("3C5A9E71B2D4") {}
@@ -126,15 +126,7 @@ std::int32_t ReaderManager::loadSysLibrary() {
         default:
             return 0;
     }
-    if (!sysLibrary.load(systemFolder() + name)) {
-        return 0;
-    }
-    SetBuzzerOFF = reinterpret_cast<int (*)()>(sysLibrary.resolve("SetBuzzerOFF"));
-    SetBuzzerON = reinterpret_cast<int (*)(int)>(sysLibrary.resolve("SetBuzzerON"));
-    SetLEDLight = reinterpret_cast<int (*)(int, int)>(sysLibrary.resolve("SetLEDLight"));
-    SetVibratorPower = reinterpret_cast<int (*)(int)>(sysLibrary.resolve("SetVibratorPower"));
-    GetSysInfo = reinterpret_cast<int (*)(void*)>(sysLibrary.resolve("GetSysInfo"));
-    return 1;
+    return systemSignals_.load(systemFolder() + name) ? 1 : 0;
 }
 
 std::int32_t ReaderManager::startReaders(EngineType barcodeHint, EngineType rfidHint) {
@@ -261,17 +253,11 @@ void ReaderManager::closeReader(std::int32_t which) {
 void ReaderManager::shutdownReaders() {
     closeReader(kBarcodePort);
     closeReader(kRfidPort);
-    for (Semaphore& s : signalTiming) {
-        s.release();
+    signals_->cancelWaits();
+    if (signals_ != &systemSignals_) {
+        systemSignals_.cancelWaits();
     }
-    if (sysLibrary.loaded()) {
-        SetBuzzerOFF = nullptr;
-        SetBuzzerON = nullptr;
-        SetLEDLight = nullptr;
-        SetVibratorPower = nullptr;
-        GetSysInfo = nullptr;
-        sysLibrary.unload();
-    }
+    systemSignals_.unload();
 }
 
 }  // namespace vandora

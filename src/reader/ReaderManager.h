@@ -20,9 +20,10 @@
 #include "common/ByteString.h"
 #include "platform/Clock.h"
 #include "platform/EngineReadyLine.h"
+#include "platform/LibrarySignalDevices.h"
 #include "platform/Semaphore.h"
 #include "platform/SerialPort.h"
-#include "platform/SystemLibrary.h"
+#include "platform/SignalDevices.h"
 #include "reader/ReaderPlatform.h"
 #include "reader/ReaderTypes.h"
 #include "rfid/RfidTag.h"
@@ -103,8 +104,8 @@ class ReaderManager {
     void closeReader(std::int32_t which);
     void shutdownReaders();
     std::int32_t detectDeviceModel() const;
-    // Loads the terminal system library of the model and resolves its entries; nonzero when a
-    // library is loaded.
+    // Loads the terminal system library of the model into the system signal devices; nonzero
+    // when a library is loaded.
     std::int32_t loadSysLibrary();
 
     EngineType barcodeEngineType() const { return barcode.engineType; }
@@ -116,6 +117,9 @@ class ReaderManager {
     const ReaderPlatform& platform() const { return platform_; }
     Clock& clock() const { return *platform_.clock; }
     bool hasRfidListener() const { return rfidListenerThread_.joinable(); }
+    // The good-read signal hardware: the platform's when it gives one, else the system library's.
+    SignalDevices& signals() { return *signals_; }
+    LibrarySignalDevices& systemSignals() { return systemSignals_; }
     // Set by the settings of the CCD/Laser engine, read when its decodes are named.
     CcdHostOptions& ccdHostOptions() { return ccdHostOptions_; }
     const CcdHostOptions& ccdHostOptions() const { return ccdHostOptions_; }
@@ -133,16 +137,14 @@ class ReaderManager {
     std::atomic<std::int32_t> rfidListenerStop_{0};
     std::int32_t deviceModel_ = DeviceModel::Unknown;
     CcdHostOptions ccdHostOptions_;
+    LibrarySignalDevices systemSignals_;
+    SignalDevices* signals_;
 
   public:
     ByteString statusText;
 
   public:
-    SystemLibrary sysLibrary;
     std::atomic<std::int32_t> imageCapture{0};
-    // Good-read signal timing: LED, buzzer, vibrator. Never released while running, so a wait
-    // on one is a sleep that shutdown can cut short.
-    Semaphore signalTiming[3];
     ReaderChannel barcode;
     ReaderChannel rfid;
     // Read by the scan threads, switched by the main window.
@@ -151,12 +153,6 @@ class ReaderManager {
     ByteString mifareKey;
     std::uint32_t rfidIdleSeconds = 20;
     std::atomic<std::int32_t> scanMode{6};
-    // Entries of the terminal system library; null until it is loaded.
-    int (*SetBuzzerOFF)() = nullptr;
-    int (*SetBuzzerON)(int frequency) = nullptr;
-    int (*SetLEDLight)(int led, int on) = nullptr;
-    int (*SetVibratorPower)(int on) = nullptr;
-    int (*GetSysInfo)(void* info) = nullptr;
 };
 
 }  // namespace vandora

@@ -217,8 +217,8 @@ TEST(CloseReader, ResetsTheChannelAndDoesNotWaitWithoutAListener) {
 TEST(Shutdown, ReleasesTheSignalTimingSemaphores) {
     ReaderRig rig;
     rig.manager->shutdownReaders();
-    for (Semaphore& s : rig.manager->signalTiming) {
-        EXPECT_EQ(s.count(), 1u);
+    for (SignalTimer t : {SignalTimer::Led, SignalTimer::Buzzer, SignalTimer::Vibrator}) {
+        EXPECT_EQ(rig.manager->systemSignals().timer(t).count(), 1u);
     }
 }
 
