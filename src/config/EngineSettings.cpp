@@ -67,8 +67,7 @@ std::int32_t EngineSettings::rfidDefaults(ReaderManager& manager) {
     return 1;
 }
 
-void EngineSettings::restoreHostOptions(ReaderChannel& channel) {
-    ReaderManager& manager = *channel.owner;
+void EngineSettings::restoreHostOptions(ReaderManager& manager, ReaderChannel& channel) {
     std::int32_t ean13 = manager.ccdHostOptions().transmitEan13CheckDigit;
     std::int32_t upcA = manager.ccdHostOptions().transmitUpcACheckDigit;
     std::int32_t convert = manager.ccdHostOptions().convertToEAN13;

@@ -20,10 +20,10 @@ class EngineSettings : public EngineSetup {
     // which = 1: the barcode engine's default set; 2: the RFID module's. 1 on success.
     std::int32_t applyDefaults(ReaderManager& manager, std::int32_t which);
 
-    std::int32_t applySettings(ReaderChannel& channel) override {
-        return applyDefaults(*channel.owner, channel.port);
+    std::int32_t applySettings(ReaderManager& manager, ReaderChannel& channel) override {
+        return applyDefaults(manager, channel.port);
     }
-    void restoreHostOptions(ReaderChannel& channel) override;
+    void restoreHostOptions(ReaderManager& manager, ReaderChannel& channel) override;
 
     ParamCache& paramCache() { return cache_; }
 

@@ -82,7 +82,7 @@ std::int32_t exchangeFirmware(ReaderChannel& channel, const ByteString& command,
     if (!engineInfo(channel.engineType).imager || reply == nullptr || retries < 1) {
         return 0;
     }
-    Clock& clock = channel.owner->clock();
+    Clock& clock = channel.clock();
     for (std::int32_t attempt = 0; attempt < retries; ++attempt) {
         if (writeRaw(channel, command) == 0) {
             continue;

@@ -47,8 +47,12 @@ std::string registryText(const RegistryKey& key, const char* name) {
 
 }  // namespace
 
-ReaderChannel::ReaderChannel(ReaderManager& manager, Clock& clock)
-    : owner(&manager), channelLock(1, 1, clock), aimCancel(0, 1, clock), tag(clock) {}
+ReaderChannel::ReaderChannel(ReaderManager& manager, const ReaderPlatform& platform)
+    : owner(&manager),
+      channelLock(1, 1, *platform.clock),
+      aimCancel(0, 1, *platform.clock),
+      tag(*platform.clock),
+      platform_(&platform) {}
 
 ReaderChannel::~ReaderChannel() {
     closePort(*this);
@@ -81,9 +85,9 @@ ReaderManager::ReaderManager(const ReaderPlatform& platform, EngineSetup* setup)
       rfidListenerEnded_(0, 1, *platform_.clock),
       systemSignals_(*platform_.clock),
       signals_(platform_.signals != nullptr ? platform_.signals : &systemSignals_),
-      barcode(*this, *platform_.clock),
-      rfid(*this, *platform_.clock),
-      mifareKey("3C5A9E71B2D4") {}
+      barcode(*this, platform_),
+      rfid(*this, platform_),
+      mifareKey_("3C5A9E71B2D4") {}
 
 ReaderManager::~ReaderManager() {
     shutdownReaders();
@@ -130,7 +134,7 @@ std::int32_t ReaderManager::loadSysLibrary() {
 }
 
 std::int32_t ReaderManager::startReaders(EngineType barcodeHint, EngineType rfidHint) {
-    deviceModel_ = detectDeviceModel();
+    setDeviceModel(detectDeviceModel());
     std::int32_t barcodeResult = 0;
     std::int32_t rfidResult = 0;
     if (!barcode.isOpen() && engineInfo(barcodeHint).hint != HintRole::NoEngine) {
@@ -175,7 +179,7 @@ std::int32_t ReaderManager::openReader(std::int32_t which, EngineType hint) {
             closePort(channel);
             return 0;
         }
-        setup_->applySettings(channel);
+        setup_->applySettings(*this, channel);
         return 1;
     }
     if (identifyEngine(channel, hint) == 0) {
@@ -185,14 +189,14 @@ std::int32_t ReaderManager::openReader(std::int32_t which, EngineType hint) {
     switch (engineInfo(channel.engineType).rfidOpen) {
         case RfidOpen::ReopenEachScan:
             closePort(channel);
-            setup_->applySettings(channel);
+            setup_->applySettings(*this, channel);
             return 1;
         case RfidOpen::IdleListener:
             if (!rfidListenerThread_.joinable()) {
                 rfidListenerStop_ = 0;
                 rfidListenerThread_ = std::thread([this] { rfidIdleListener(&rfid); });
             }
-            return setup_->applySettings(channel);
+            return setup_->applySettings(*this, channel);
         case RfidOpen::LinkOnly:
             return 1;
         case RfidOpen::None:
@@ -229,7 +233,7 @@ void ReaderManager::stopRfidListener() {
 void ReaderManager::closeReader(std::int32_t which) {
     if (which == kBarcodePort) {
         if (engineInfo(barcode.engineType).ccdBlock) {
-            setup_->restoreHostOptions(barcode);
+            setup_->restoreHostOptions(*this, barcode);
         }
         closePort(barcode);
         barcode.initialise();

@@ -40,10 +40,12 @@ class EngineSetup {
   public:
     virtual ~EngineSetup() = default;
     // Sends the default set and stored settings to a freshly identified engine (barcode or RFID
-    // target by channel.port).
-    virtual std::int32_t applySettings(ReaderChannel& /*channel*/) { return 1; }
+    // target by channel.port) of manager.
+    virtual std::int32_t applySettings(ReaderManager& /*manager*/, ReaderChannel& /*channel*/) {
+        return 1;
+    }
     // Writes the CCD/Laser engine's host-side EAN/UPC options back before its port closes.
-    virtual void restoreHostOptions(ReaderChannel& /*channel*/) {}
+    virtual void restoreHostOptions(ReaderManager& /*manager*/, ReaderChannel& /*channel*/) {}
 };
 
 // Host-side options of the CCD/Laser engine: the engine leaves these EAN/UPC and EAN-128 choices
@@ -56,7 +58,7 @@ struct CcdHostOptions {
 };
 
 struct ReaderChannel {
-    ReaderChannel(ReaderManager& manager, Clock& clock);
+    ReaderChannel(ReaderManager& manager, const ReaderPlatform& platform);
     ~ReaderChannel();
     ReaderChannel(const ReaderChannel&) = delete;
     ReaderChannel& operator=(const ReaderChannel&) = delete;
@@ -66,7 +68,13 @@ struct ReaderChannel {
     void initialise();
     bool isOpen() const { return handle != nullptr && handle->isOpen(); }
 
+    const ReaderPlatform& platform() const { return *platform_; }
+    Clock& clock() const { return *platform_->clock; }
+
+    // The manager, for the settings commands that change its scan mode and host options.
     ReaderManager* owner;
+    // The terminal model, kept up to date by the manager.
+    std::int32_t terminalModel = DeviceModel::Unknown;
     std::int32_t port = 0;
     std::unique_ptr<SerialPort> handle;  // null when closed
     std::uint32_t scanTimeout = 3000;
@@ -89,6 +97,9 @@ struct ReaderChannel {
     std::uint32_t aimTime = 0;
     // The tag in the field (RFID channel only).
     RfidTagState tag;
+
+  private:
+    const ReaderPlatform* platform_;
 };
 
 class ReaderManager {
@@ -111,7 +122,11 @@ class ReaderManager {
     EngineType barcodeEngineType() const { return barcode.engineType; }
     EngineType rfidEngineType() const { return rfid.engineType; }
     std::int32_t deviceModel() const { return deviceModel_; }
-    void setDeviceModel(std::int32_t model) { deviceModel_ = model; }
+    void setDeviceModel(std::int32_t model) {
+        deviceModel_ = model;
+        barcode.terminalModel = model;
+        rfid.terminalModel = model;
+    }
 
     ReaderChannel& channel(std::int32_t which) { return which == kRfidPort ? rfid : barcode; }
     const ReaderPlatform& platform() const { return platform_; }
@@ -123,6 +138,9 @@ class ReaderManager {
     // Set by the settings of the CCD/Laser engine, read when its decodes are named.
     CcdHostOptions& ccdHostOptions() { return ccdHostOptions_; }
     const CcdHostOptions& ccdHostOptions() const { return ccdHostOptions_; }
+    // The key the RFID module authenticates MIFARE sectors with.
+    const ByteString& mifareKey() const { return mifareKey_; }
+    void endImageCapture() { imageCapture_ = 0; }
 
   private:
     void rfidIdleListener(ReaderChannel* channel);
@@ -142,17 +160,18 @@ class ReaderManager {
 
   public:
     ByteString statusText;
-
-  public:
-    std::atomic<std::int32_t> imageCapture{0};
     ReaderChannel barcode;
     ReaderChannel rfid;
     // Read by the scan threads, switched by the main window.
     std::atomic<std::int32_t> barcodeReady{0};
     std::atomic<std::int32_t> rfidReady{0};
-    ByteString mifareKey;
     std::uint32_t rfidIdleSeconds = 20;
     std::atomic<std::int32_t> scanMode{6};
+
+  private:
+    // Set while an image is taken instead of a decode; a barcode read clears it.
+    std::atomic<std::int32_t> imageCapture_{0};
+    ByteString mifareKey_;
 };
 
 }  // namespace vandora

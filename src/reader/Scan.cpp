@@ -151,7 +151,7 @@ std::int32_t scanBarcode(ReaderManager& manager, Decode& decodeOut, std::uint32_
     if (manager.barcodeReady == 0) {
         return 0;
     }
-    manager.imageCapture = 0;
+    manager.endImageCapture();
     ReaderChannel& channel = manager.barcode;
     ReadWay way = readWay(manager, channel);
     // The whole read holds the channel: a release meanwhile leaves its stop to the read instead

@@ -97,7 +97,7 @@ std::int32_t triggerRfidAscii(ReaderChannel& channel, std::int32_t on) {
         closePort(channel);
         return 0;
     }
-    channel.owner->clock().sleepMs(kAsciiSettleMs);
+    channel.clock().sleepMs(kAsciiSettleMs);
     std::int32_t sent = exchange(channel, ByteString("s"), 1000, nullptr, 1);
     if (sent != 0) {
         channel.triggerOn = 1;

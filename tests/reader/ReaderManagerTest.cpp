@@ -70,7 +70,7 @@ INSTANTIATE_TEST_SUITE_P(
 // Engine setup that records what the manager asked for.
 class RecordingSetup final : public EngineSetup {
   public:
-    std::int32_t applySettings(ReaderChannel& channel) override {
+    std::int32_t applySettings(ReaderManager& /*manager*/, ReaderChannel& channel) override {
         applied.push_back(channel.port);
         return applyResult;
     }

@@ -136,7 +136,7 @@ void relink(ReaderChannel& channel) {
     if (openPort(channel) != 0) {
         setBaudRate(channel, kRelinkBaud);
     }
-    channel.owner->clock().sleepMs(kRelinkPauseMs);
+    channel.clock().sleepMs(kRelinkPauseMs);
 }
 
 }  // namespace
