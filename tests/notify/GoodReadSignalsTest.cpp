@@ -10,6 +10,7 @@
 
 #include "SimulatedPort.h"
 #include "support/RecordingSignalDevices.h"
+#include "support/SimRig.h"
 
 namespace vandora {
 namespace {
@@ -51,17 +52,7 @@ class SystemFolder {
     fs::path log_;
 };
 
-struct Rig {
-    explicit Rig(std::int32_t model) {
-        platform.clock = &clock;
-        platform.registryPath = "/nonexistent";
-        manager = std::make_unique<ReaderManager>(platform);
-        manager->setDeviceModel(model);
-    }
-    VirtualClock clock;
-    ReaderPlatform platform;
-    std::unique_ptr<ReaderManager> manager;
-};
+using Rig = testing::SimRig;
 
 class RecordingPlayer final : public SoundPlayer {
   public:
@@ -182,9 +173,8 @@ TEST(GoodReadSound, MissingFileOrNoSoundCardFailsQuietly) {
 
 // Shutdown releases the timing semaphores, so a signal in the middle of its wait ends at once.
 TEST(SignalsThreaded, ShutdownCutsARunningSignalShort) {
-    ReaderPlatform platform;
-    platform.registryPath = "/nonexistent";
-    ReaderManager manager(platform);
+    testing::RealTimeSimRig rig;
+    ReaderManager& manager = *rig.manager;
     std::thread vibrator([&] { runVibrator(manager, 100); });  // 50 s
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     auto start = std::chrono::steady_clock::now();

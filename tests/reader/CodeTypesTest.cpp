@@ -5,7 +5,7 @@
 #include <map>
 #include <sstream>
 
-#include "ReaderRig.h"
+#include "support/SimRig.h"
 
 namespace vandora::testing {
 namespace {
@@ -118,7 +118,7 @@ class NameCodeType : public ::testing::TestWithParam<NameCase> {};
 
 TEST_P(NameCodeType, SetsTheRecordAndStripsThePrefix) {
     const NameCase& c = GetParam();
-    ReaderRig rig;
+    SimRig rig;
     ReaderChannel& ch = rig.manager->barcode;
     ch.engineType = EngineType(c.engineType);
     ch.decodeData = ByteString::fromBytes(c.raw);

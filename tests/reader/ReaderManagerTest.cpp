@@ -8,7 +8,7 @@
 #include <fstream>
 #include <thread>
 
-#include "ReaderRig.h"
+#include "support/SimRig.h"
 
 namespace vandora::testing {
 namespace {
@@ -42,7 +42,7 @@ class DetectDeviceModel : public ::testing::TestWithParam<ModelCase> {};
 
 TEST_P(DetectDeviceModel, ReadsTheIdentKey) {
     const ModelCase& c = GetParam();
-    ReaderRig rig;
+    SimRig rig;
     std::unique_ptr<TempFile> file;
     if (c.file != nullptr) {
         file = std::make_unique<TempFile>(c.file);
@@ -94,7 +94,7 @@ class StartReaders : public ::testing::TestWithParam<StartCase> {};
 
 TEST_P(StartReaders, BuildsTheStatusTextOfWhatFailed) {
     const StartCase& c = GetParam();
-    ReaderRig rig(DeviceModel::Unknown);
+    SimRig rig(DeviceModel::Unknown);
     RecordingSetup setup;
     ReaderManager manager(rig.platform, &setup);
     rig.ports.faultsFor(1).openError = c.barcodeOpenError;
@@ -137,7 +137,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& test) { return std::string(test.param.name); });
 
 TEST(StartReaders, SecondCallLeavesWorkingChannelsAlone) {
-    ReaderRig rig;
+    SimRig rig;
     RecordingSetup setup;
     ReaderManager manager(rig.platform, &setup);
     auto barcode = rig.script(1);
@@ -150,7 +150,7 @@ TEST(StartReaders, SecondCallLeavesWorkingChannelsAlone) {
 }
 
 TEST(OpenReader, BarcodeSettlesHalfASecondBeforeIdentifying) {
-    ReaderRig rig;
+    SimRig rig;
     auto barcode = rig.script(1);
     barcode->on(ccdFrame("VER"), bytesOf("V1\r"));
     ASSERT_EQ(rig.manager->openReader(1, EngineType(2)), 1);
@@ -159,7 +159,7 @@ TEST(OpenReader, BarcodeSettlesHalfASecondBeforeIdentifying) {
 }
 
 TEST(OpenReader, FailedIdentificationClosesThePort) {
-    ReaderRig rig;
+    SimRig rig;
     rig.script(1);
     EXPECT_EQ(rig.manager->openReader(1, EngineType(2)), 0);
     EXPECT_FALSE(rig.manager->barcode.isOpen());
@@ -167,7 +167,7 @@ TEST(OpenReader, FailedIdentificationClosesThePort) {
 }
 
 TEST(OpenReader, RfidAsciiIsReadyWithItsPortClosed) {
-    ReaderRig rig(DeviceModel::HRT300CE);
+    SimRig rig(DeviceModel::HRT300CE);
     RecordingSetup setup;
     ReaderManager manager(rig.platform, &setup);
     auto rfid = rig.script(2);
@@ -182,7 +182,7 @@ TEST(OpenReader, RfidAsciiIsReadyWithItsPortClosed) {
 }
 
 TEST(OpenReader, BinaryLinkIsReadyWithoutSettings) {
-    ReaderRig rig;
+    SimRig rig;
     RecordingSetup setup;
     TempFile registry("[HKEY_LOCAL_MACHINE\\Ident]\nDeviceModel=HRT400CE\n");
     rig.platform.registryPath = registry.path();
@@ -199,7 +199,7 @@ TEST(OpenReader, BinaryLinkIsReadyWithoutSettings) {
 }
 
 TEST(CloseReader, ResetsTheChannelAndDoesNotWaitWithoutAListener) {
-    ReaderRig rig;
+    SimRig rig;
     auto rfid = rig.script(2);
     rfid->on(bytesOf("v"), bytesOf("MultiISO 1.0\r\n"));
     rfid->on(bytesOf("wp0C03"), bytesOf("OK\r\n"));
@@ -215,7 +215,7 @@ TEST(CloseReader, ResetsTheChannelAndDoesNotWaitWithoutAListener) {
 }
 
 TEST(Shutdown, ReleasesTheSignalTimingSemaphores) {
-    ReaderRig rig;
+    SimRig rig;
     rig.manager->shutdownReaders();
     for (SignalTimer t : {SignalTimer::Led, SignalTimer::Buzzer, SignalTimer::Vibrator}) {
         EXPECT_EQ(rig.manager->systemSignals().timer(t).count(), 1u);
@@ -225,16 +225,11 @@ TEST(Shutdown, ReleasesTheSignalTimingSemaphores) {
 // The idle listener runs on a thread of its own, so this uses the real clock with a two-second
 // idle time (wide margins for a loaded machine).
 TEST(RfidIdleListenerThreaded, ClosesTheHexModulePortAfterTheIdleTimeUnlessARead) {
-    RealClock& clock = RealClock::instance();
-    sim::SimulatedPortProvider ports(clock);
-    auto model = std::make_shared<sim::ScriptedModel>();
+    RealTimeSimRig rig;
+    RealClock& clock = rig.clock;
+    auto model = rig.script(2);
     model->on(bytesOf("0108000304FE0000"), bytesOf("00"));
-    ports.attach(2, model);
-    ReaderPlatform platform;
-    platform.clock = &clock;
-    platform.ports = &ports;
-    platform.registryPath = "/nonexistent";
-    ReaderManager manager(platform);
+    ReaderManager& manager = *rig.manager;
     manager.rfidIdleSeconds = 2;
     ASSERT_EQ(manager.startReaders(EngineType(0), EngineType(6)), 1);
     EXPECT_TRUE(manager.hasRfidListener());

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "reader/ReaderRig.h"
+#include "support/SimRig.h"
 
 namespace vandora::testing {
 namespace {
@@ -36,7 +36,7 @@ class CcdCommandTest : public ::testing::Test {
         ch_->parameterImage.setAt(static_cast<std::size_t>(i), v);
     }
 
-    ReaderRig rig_;
+    SimRig rig_;
     std::shared_ptr<sim::ScriptedModel> model_;
     ReaderChannel* ch_ = nullptr;
 };
@@ -194,7 +194,7 @@ TEST(CcdArgumentNames, FollowTheSectionKeys) {
 }
 
 TEST(CcdQuery, FillsTheBlockFromHexText) {
-    ReaderRig rig;
+    SimRig rig;
     auto model = rig.script(1);
     Bytes frame(30, 0xFF);
     frame.push_back(0x1B);

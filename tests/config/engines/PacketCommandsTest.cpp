@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "reader/ReaderRig.h"
+#include "support/SimRig.h"
 
 namespace vandora::testing {
 namespace {
@@ -30,7 +30,7 @@ class PacketCommandTest : public ::testing::Test {
     // Pairs of every send so far; empty string for each command that sent nothing.
     std::vector<Bytes> sends() const { return model_->frames; }
 
-    ReaderRig rig_;
+    SimRig rig_;
     ParamCache cache_;
     std::shared_ptr<sim::ScriptedModel> model_;
 };
@@ -90,7 +90,7 @@ TEST_F(PacketCommandTest, GapSizeAndExposureForms) {
         {3, PacketCommand::ImagerOptions, 14, 40, {0xF0, 0x33, 40}, 40},
     };
     for (const Case& c : cases) {
-        ReaderRig rig;
+        SimRig rig;
         auto model = rig.script(1);
         model->onAny(kOk);
         ReaderChannel& ch = rig.openChannel(1, EngineType(c.type));
