@@ -55,6 +55,7 @@ std::vector<CommandId> commandsOf(const EngineLink& engine, const SectionDef& se
     std::stable_sort(found.begin(), found.end(),
                      [](const auto& a, const auto& b) { return a.first < b.first; });
     std::vector<CommandId> ids;
+    ids.reserve(found.size());
     for (const auto& [first, id] : found) {
         ids.push_back(id);
     }
@@ -126,7 +127,7 @@ bool loadSection(const EngineLink& engine, IniStore& store, const SectionDef& se
             }
         }
         if (count > 0) {
-            engine.commands.run(engine.channel, engine.cache, id, kDirectionWrite,
+            engine.commands.run(engine.manager, engine.channel, engine.cache, id, kDirectionWrite,
                                 std::span<std::int32_t* const>(args.data(), count));
         }
     }
@@ -148,9 +149,9 @@ bool saveSection(const EngineLink& engine, IniStore& store, const SectionStep& s
                 refs[i] = &read.values[i];
             }
         }
-        read.ok =
-            engine.commands.run(engine.channel, engine.cache, read.command, kDirectionRead,
-                                std::span<std::int32_t* const>(refs.data(), bindings.size())) != 0;
+        read.ok = engine.commands.run(
+                      engine.manager, engine.channel, engine.cache, read.command, kDirectionRead,
+                      std::span<std::int32_t* const>(refs.data(), bindings.size())) != 0;
     }
     bool lastOk = !reads.empty() && reads.back().ok;
     if (!lastOk && !step.writeEvenIfReadFails) {
@@ -193,7 +194,8 @@ bool restoreEnable(const EngineLink& engine, IniStore& store, const SectionDef& 
         }
         std::int32_t value = 0;
         std::array<std::int32_t*, 1> ref{&value};
-        if (engine.commands.run(engine.channel, engine.cache, id, kDirectionRead, ref) == 0) {
+        if (engine.commands.run(engine.manager, engine.channel, engine.cache, id, kDirectionRead,
+                                ref) == 0) {
             return false;
         }
         std::array<std::int32_t*, kMaxSectionKeys> refs{};

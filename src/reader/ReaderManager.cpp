@@ -47,9 +47,8 @@ std::string registryText(const RegistryKey& key, const char* name) {
 
 }  // namespace
 
-ReaderChannel::ReaderChannel(ReaderManager& manager, const ReaderPlatform& platform)
-    : owner(&manager),
-      channelLock(1, 1, *platform.clock),
+ReaderChannel::ReaderChannel(const ReaderPlatform& platform)
+    : channelLock(1, 1, *platform.clock),
       aimCancel(0, 1, *platform.clock),
       tag(*platform.clock),
       platform_(&platform) {}
@@ -85,8 +84,8 @@ ReaderManager::ReaderManager(const ReaderPlatform& platform, EngineSetup* setup)
       rfidListenerEnded_(0, 1, *platform_.clock),
       systemSignals_(*platform_.clock),
       signals_(platform_.signals != nullptr ? platform_.signals : &systemSignals_),
-      barcode(*this, platform_),
-      rfid(*this, platform_),
+      barcode(platform_),
+      rfid(platform_),
       mifareKey_("3C5A9E71B2D4") {}
 
 ReaderManager::~ReaderManager() {

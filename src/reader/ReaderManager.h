@@ -58,7 +58,7 @@ struct CcdHostOptions {
 };
 
 struct ReaderChannel {
-    ReaderChannel(ReaderManager& manager, const ReaderPlatform& platform);
+    explicit ReaderChannel(const ReaderPlatform& platform);
     ~ReaderChannel();
     ReaderChannel(const ReaderChannel&) = delete;
     ReaderChannel& operator=(const ReaderChannel&) = delete;
@@ -71,8 +71,6 @@ struct ReaderChannel {
     const ReaderPlatform& platform() const { return *platform_; }
     Clock& clock() const { return *platform_->clock; }
 
-    // The manager, for the settings commands that change its scan mode and host options.
-    ReaderManager* owner;
     // The terminal model, kept up to date by the manager.
     std::int32_t terminalModel = DeviceModel::Unknown;
     std::int32_t port = 0;
