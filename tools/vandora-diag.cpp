@@ -76,7 +76,7 @@ struct Options {
 };
 
 // The port of the command line behind a reader manager, as the service would have it; the
-// manager applies the engine's default set on open (hooks), or nothing for identify.
+// manager applies the engine's default set on open (its engine setup), or nothing for identify.
 struct PortSession {
     PortSession(const Options& options, bool withSettings)
         : ports(options.port),

@@ -11,8 +11,8 @@ namespace {
 
 // Sends one command of the default set with the default values its table gives the engine type;
 // the command's result is not looked at.
-void runStep(const CommandSet& commands, const DefaultStep& step, ReaderChannel& channel,
-             ParamCache& cache) {
+void runStep(const CommandSet& commands, const DefaultStep& step, ReaderManager& manager,
+             ReaderChannel& channel, ParamCache& cache) {
     std::array<std::int32_t, kMaxCommandArgs> values{};
     std::array<std::int32_t*, kMaxCommandArgs> refs{};
     std::size_t count = 0;
@@ -25,7 +25,7 @@ void runStep(const CommandSet& commands, const DefaultStep& step, ReaderChannel&
             count = i + 1;
         }
     }
-    commands.run(channel, cache, step.command, kDirectionWrite,
+    commands.run(manager, channel, cache, step.command, kDirectionWrite,
                  std::span<std::int32_t* const>(refs.data(), count));
 }
 
@@ -47,7 +47,7 @@ std::int32_t EngineSettings::barcodeDefaults(ReaderManager& manager) {
     const CommandSet& commands = plan->commands();
     for (const DefaultStep& step : plan->defaults) {
         if (step.types.has(channel.engineType)) {
-            runStep(commands, step, channel, cache_);
+            runStep(commands, step, manager, channel, cache_);
         }
     }
     return 1;
@@ -67,13 +67,12 @@ std::int32_t EngineSettings::rfidDefaults(ReaderManager& manager) {
     return 1;
 }
 
-void EngineSettings::restoreHostOptions(ReaderChannel& channel) {
-    ReaderManager& manager = *channel.owner;
-    std::int32_t ean13 = manager.transmitEan13CheckDigit;
-    std::int32_t upcA = manager.transmitUpcACheckDigit;
-    std::int32_t convert = manager.convertToEAN13;
+void EngineSettings::restoreHostOptions(ReaderManager& manager, ReaderChannel& channel) {
+    std::int32_t ean13 = manager.ccdHostOptions().transmitEan13CheckDigit;
+    std::int32_t upcA = manager.ccdHostOptions().transmitUpcACheckDigit;
+    std::int32_t convert = manager.ccdHostOptions().convertToEAN13;
     std::int32_t* args[] = {&ean13, &upcA, &convert};
-    ccdCommand(channel, CcdCommand::CheckDigitRestore, 'w', args);
+    ccdCommand(manager, channel, CcdCommand::CheckDigitRestore, 'w', args);
 }
 
 }  // namespace vandora

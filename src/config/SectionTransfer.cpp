@@ -127,7 +127,7 @@ bool loadSection(const EngineLink& engine, IniStore& store, const SectionDef& se
             }
         }
         if (count > 0) {
-            engine.commands.run(engine.channel, engine.cache, id, kDirectionWrite,
+            engine.commands.run(engine.manager, engine.channel, engine.cache, id, kDirectionWrite,
                                 std::span<std::int32_t* const>(args.data(), count));
         }
     }
@@ -149,9 +149,9 @@ bool saveSection(const EngineLink& engine, IniStore& store, const SectionStep& s
                 refs[i] = &read.values[i];
             }
         }
-        read.ok =
-            engine.commands.run(engine.channel, engine.cache, read.command, kDirectionRead,
-                                std::span<std::int32_t* const>(refs.data(), bindings.size())) != 0;
+        read.ok = engine.commands.run(
+                      engine.manager, engine.channel, engine.cache, read.command, kDirectionRead,
+                      std::span<std::int32_t* const>(refs.data(), bindings.size())) != 0;
     }
     bool lastOk = !reads.empty() && reads.back().ok;
     if (!lastOk && !step.writeEvenIfReadFails) {
@@ -194,7 +194,8 @@ bool restoreEnable(const EngineLink& engine, IniStore& store, const SectionDef& 
         }
         std::int32_t value = 0;
         std::array<std::int32_t*, 1> ref{&value};
-        if (engine.commands.run(engine.channel, engine.cache, id, kDirectionRead, ref) == 0) {
+        if (engine.commands.run(engine.manager, engine.channel, engine.cache, id, kDirectionRead,
+                                ref) == 0) {
             return false;
         }
         std::array<std::int32_t*, kMaxSectionKeys> refs{};

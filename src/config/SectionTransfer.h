@@ -17,6 +17,7 @@ namespace vandora {
 
 // The engine a section goes to or comes from.
 struct EngineLink {
+    ReaderManager& manager;
     ReaderChannel& channel;
     ParamCache& cache;
     const CommandSet& commands;

@@ -39,7 +39,8 @@ void loadAll(ReaderManager& manager, EngineSettings& engine, IniStore& store, Ap
     ReaderChannel& barcode = manager.barcode;
     const SettingsPlan& plan = settingsPlan(barcode.engineType);
     if (plan.barcode != nullptr) {
-        EngineLink link{barcode, engine.paramCache(), plan.barcode->commands(), barcode.engineType};
+        EngineLink link{manager, barcode, engine.paramCache(), plan.barcode->commands(),
+                        barcode.engineType};
         for (const SectionStep& step : plan.barcode->load) {
             if (step.types.has(barcode.engineType) &&
                 loadSection(link, store, *step.section, settings)) {
@@ -67,7 +68,8 @@ void saveAll(ReaderManager& manager, EngineSettings& engine, IniStore& store, Ap
     ReaderChannel& barcode = manager.barcode;
     const SettingsPlan& plan = settingsPlan(barcode.engineType);
     if (plan.barcode != nullptr) {
-        EngineLink link{barcode, engine.paramCache(), plan.barcode->commands(), barcode.engineType};
+        EngineLink link{manager, barcode, engine.paramCache(), plan.barcode->commands(),
+                        barcode.engineType};
         for (const SectionStep& step : plan.barcode->save) {
             if (step.types.has(barcode.engineType) &&
                 saveSection(link, store, step, plan.hasFlag, settings)) {
@@ -97,7 +99,7 @@ std::vector<SymbologyEnable> restoreDefaults(ReaderManager& manager, EngineSetti
     if (plan == nullptr) {
         return enables;
     }
-    EngineLink link{barcode, engine.paramCache(), plan->commands(), barcode.engineType};
+    EngineLink link{manager, barcode, engine.paramCache(), plan->commands(), barcode.engineType};
     for (const SectionStep& step : plan->load) {
         std::int32_t enable = 0;
         if (step.types.has(barcode.engineType) &&

@@ -153,9 +153,8 @@ void removeCheckDigit(ByteString& data, std::int32_t id) {
     }
 }
 
-void nameCcd(ReaderChannel& channel) {
+void nameCcd(ReaderChannel& channel, const CcdHostOptions& options) {
     ByteString& data = channel.decodeData;
-    ReaderManager& manager = *channel.owner;
     std::int32_t id = data.at(0);
     if (data.length() >= kCcdPrefixChars) {
         data.remove(0, kCcdPrefixChars);
@@ -169,24 +168,24 @@ void nameCcd(ReaderChannel& channel) {
     channel.codeTypeId = id;
     channel.codeTypeName = name;
     if (id >= kCcdEan13 && id <= kCcdEan13Addon5) {
-        bool upcA = data.at(0) == u'0' && data.length() >= 11 && manager.convertToEAN13 == 0;
+        bool upcA = data.at(0) == u'0' && data.length() >= 11 && options.convertToEAN13 == 0;
         if (upcA) {
             data.remove(0, 1);
             if (ccdFieldValue(channel.parameterImage, ccd::kUpcATransmitSystemNumber) == 0) {
                 data.remove(0, 1);
             }
             channel.codeTypeName = kUpcANames[static_cast<std::size_t>(id - kCcdEan13)];
-            if (manager.transmitUpcACheckDigit == 0) {
+            if (options.transmitUpcACheckDigit == 0) {
                 removeCheckDigit(data, id);
             }
-        } else if (manager.transmitEan13CheckDigit == 0) {
+        } else if (options.transmitEan13CheckDigit == 0) {
             removeCheckDigit(data, id);
         }
         return;
     }
     if (id == kCcdEan128) {
-        if (manager.ean128FieldSeparator != 0) {
-            data.replace(kGroupSeparator, static_cast<char16_t>(manager.ean128FieldSeparator));
+        if (options.ean128FieldSeparator != 0) {
+            data.replace(kGroupSeparator, static_cast<char16_t>(options.ean128FieldSeparator));
         }
         if (ccdFieldValue(channel.parameterImage, ccd::kNoCodeId) != 0 && data.at(0) == u']' &&
             data.at(1) == u'C' && data.at(2) == u'1') {
@@ -221,12 +220,12 @@ const char* packetCodeTypeName(std::int32_t id) {
     return nullptr;
 }
 
-void nameCodeType(ReaderChannel& channel) {
+void nameCodeType(ReaderChannel& channel, const CcdHostOptions& options) {
     channel.codeTypeId = 0;
     channel.codeTypeName.clear();
     const EngineInfo& info = engineInfo(channel.engineType);
     if (info.framing == Framing::CcdText) {
-        nameCcd(channel);
+        nameCcd(channel, options);
     } else if (info.framing == Framing::Packet) {
         namePacket(channel);
     }

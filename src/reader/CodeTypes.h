@@ -9,7 +9,9 @@
 
 namespace vandora {
 
-void nameCodeType(ReaderChannel& channel);
+// Names the decode in channel; the CCD/Laser engine's EAN/UPC and EAN-128 decodes are shaped by
+// the host options.
+void nameCodeType(ReaderChannel& channel, const CcdHostOptions& options);
 
 // Table look-ups; null when the identifier has no entry.
 const char* ccdCodeTypeName(std::int32_t id);

@@ -4,6 +4,9 @@
 // Replies are untrusted: every reader is bounded in bytes and ends within its per-byte time-outs
 // (the first byte waits the caller's time-out, each later byte 20 ms, 40 ms on the hex-text RFID
 // module). No locking here.
+//
+// The framing and the exchange are in Exchange.cpp, the reply readers in Replies.cpp, the decode
+// packets in DecodePacket.cpp, image reception and the firmware exchange in ImageExchange.cpp.
 #pragma once
 
 #include <cstdint>

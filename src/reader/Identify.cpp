@@ -82,7 +82,7 @@ ByteString packetBaudCommand(std::uint32_t baud) {
 std::int32_t queryEngine(ReaderChannel& channel, std::uint32_t baud) {
     const EngineInfo& info = engineInfo(channel.engineType);
     if (info.framing == Framing::Link) {
-        RfidLinkApi* link = channel.owner->platform().rfidLink;
+        RfidLinkApi* link = channel.platform().rfidLink;
         std::array<std::uint8_t, 100> moduleInfo{};
         std::array<std::uint8_t, 200> serial{};
         return link != nullptr &&
@@ -172,7 +172,7 @@ std::int32_t probeEngine(ReaderChannel& channel) {
 }
 
 std::int32_t identifyEngine(ReaderChannel& channel, EngineType hint) {
-    Clock& clock = channel.owner->clock();
+    Clock& clock = channel.clock();
     auto tryType = [&](EngineType type) {
         channel.engineType = type;
         return probeEngine(channel) != 0;
@@ -188,7 +188,7 @@ std::int32_t identifyEngine(ReaderChannel& channel, EngineType hint) {
     } else if (hinted.hint == HintRole::NoEngine && channel.port == kBarcodePort) {
         found = false;
     } else if (channel.port == kBarcodePort || channel.port == kRfidPort) {
-        for (const DetectStep& step : detectOrder(channel.port, channel.owner->deviceModel())) {
+        for (const DetectStep& step : detectOrder(channel.port, channel.terminalModel)) {
             if (step.sleepBeforeMs != 0) {
                 clock.sleepMs(step.sleepBeforeMs);
             }

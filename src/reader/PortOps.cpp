@@ -34,18 +34,17 @@ std::int32_t failGone(ReaderChannel& channel, int error) {
 }
 
 std::int32_t openBinaryLink(ReaderChannel& channel) {
-    ReaderManager& manager = *channel.owner;
-    RfidLinkApi* link = manager.platform().rfidLink;
+    RfidLinkApi* link = channel.platform().rfidLink;
     if (link == nullptr) {
         return fail(channel, ENODEV);
     }
     for (int attempt = 0; attempt < 2; ++attempt) {
         if (attempt > 0) {
-            manager.clock().sleepMs(kLinkRetryPauseMs);
+            channel.clock().sleepMs(kLinkRetryPauseMs);
         }
         std::uint32_t actualBaud = 0;
         std::uint8_t status =
-            link->linkOpen(kRfidPort, kLinkOpenBaud, manager.platform().linkPassword, kLinkMode,
+            link->linkOpen(kRfidPort, kLinkOpenBaud, channel.platform().linkPassword, kLinkMode,
                            kLinkSettleMs, actualBaud);
         if (status == 0) {
             link->linkSetState(kRfidPort, kLinkStateAfterOpen);
@@ -92,11 +91,10 @@ void applyLines(ReaderChannel& channel, bool rts) {
 }  // namespace
 
 std::int32_t openPort(ReaderChannel& channel) {
-    ReaderManager& manager = *channel.owner;
-    if (manager.deviceModel() == DeviceModel::HRT400CE && channel.port == kRfidPort) {
+    if (channel.terminalModel == DeviceModel::HRT400CE && channel.port == kRfidPort) {
         return openBinaryLink(channel);
     }
-    SerialPortProvider* provider = manager.platform().ports;
+    SerialPortProvider* provider = channel.platform().ports;
     std::unique_ptr<SerialPort> port = provider ? provider->create(channel.port) : nullptr;
     if (!port) {
         channel.handle.reset();
@@ -204,13 +202,12 @@ std::int32_t setBaudRate(ReaderChannel& channel, std::uint32_t baud) {
 }
 
 void signalWake(ReaderChannel& channel, std::int32_t raise) {
-    ReaderManager& manager = *channel.owner;
-    Clock& clock = manager.clock();
-    std::int32_t model = manager.deviceModel();
+    Clock& clock = channel.clock();
+    std::int32_t model = channel.terminalModel;
     bool kernelControl = model == DeviceModel::HRT200CE || model == DeviceModel::HRT300CE ||
                          model == DeviceModel::HRT400CE;
     if (kernelControl) {
-        EngineReadyLine* line = manager.platform().readyLine;
+        EngineReadyLine* line = channel.platform().readyLine;
         std::uint32_t value = 0;
         auto readLine = [&] { return line != nullptr && line->read(value); };
         // The engine shows it is awake with 0 after a raise and asleep with 1 after a drop.

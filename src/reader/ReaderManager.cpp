@@ -47,8 +47,11 @@ std::string registryText(const RegistryKey& key, const char* name) {
 
 }  // namespace
 
-ReaderChannel::ReaderChannel(ReaderManager& manager, Clock& clock)
-    : owner(&manager), channelLock(1, 1, clock), aimCancel(0, 1, clock), tag(clock) {}
+ReaderChannel::ReaderChannel(const ReaderPlatform& platform)
+    : channelLock(1, 1, *platform.clock),
+      aimCancel(0, 1, *platform.clock),
+      tag(*platform.clock),
+      platform_(&platform) {}
 
 ReaderChannel::~ReaderChannel() {
     closePort(*this);
@@ -75,15 +78,15 @@ void ReaderChannel::initialise() {
     tag.clear();
 }
 
-ReaderManager::ReaderManager(const ReaderPlatform& platform, ReaderHooks* hooks)
+ReaderManager::ReaderManager(const ReaderPlatform& platform, EngineSetup* setup)
     : platform_(platform),
-      hooks_(hooks != nullptr ? hooks : &defaultHooks_),
+      setup_(setup != nullptr ? setup : &defaultSetup_),
       rfidListenerEnded_(0, 1, *platform_.clock),
-      signalTiming{Semaphore(0, 1, *platform_.clock), Semaphore(0, 1, *platform_.clock),
-                   Semaphore(0, 1, *platform_.clock)},
-      barcode(*this, *platform_.clock),
-      rfid(*this, *platform_.clock),
-      mifareKey("3C5A9E71B2D4") {}
+      systemSignals_(*platform_.clock),
+      signals_(platform_.signals != nullptr ? platform_.signals : &systemSignals_),
+      barcode(platform_),
+      rfid(platform_),
+      mifareKey_("3C5A9E71B2D4") {}
 
 ReaderManager::~ReaderManager() {
     shutdownReaders();
@@ -126,19 +129,11 @@ std::int32_t ReaderManager::loadSysLibrary() {
         default:
             return 0;
     }
-    if (!sysLibrary.load(systemFolder() + name)) {
-        return 0;
-    }
-    SetBuzzerOFF = reinterpret_cast<int (*)()>(sysLibrary.resolve("SetBuzzerOFF"));
-    SetBuzzerON = reinterpret_cast<int (*)(int)>(sysLibrary.resolve("SetBuzzerON"));
-    SetLEDLight = reinterpret_cast<int (*)(int, int)>(sysLibrary.resolve("SetLEDLight"));
-    SetVibratorPower = reinterpret_cast<int (*)(int)>(sysLibrary.resolve("SetVibratorPower"));
-    GetSysInfo = reinterpret_cast<int (*)(void*)>(sysLibrary.resolve("GetSysInfo"));
-    return 1;
+    return systemSignals_.load(systemFolder() + name) ? 1 : 0;
 }
 
 std::int32_t ReaderManager::startReaders(EngineType barcodeHint, EngineType rfidHint) {
-    deviceModel_ = detectDeviceModel();
+    setDeviceModel(detectDeviceModel());
     std::int32_t barcodeResult = 0;
     std::int32_t rfidResult = 0;
     if (!barcode.isOpen() && engineInfo(barcodeHint).hint != HintRole::NoEngine) {
@@ -183,7 +178,7 @@ std::int32_t ReaderManager::openReader(std::int32_t which, EngineType hint) {
             closePort(channel);
             return 0;
         }
-        hooks_->applySettings(channel);
+        setup_->applySettings(*this, channel);
         return 1;
     }
     if (identifyEngine(channel, hint) == 0) {
@@ -193,14 +188,14 @@ std::int32_t ReaderManager::openReader(std::int32_t which, EngineType hint) {
     switch (engineInfo(channel.engineType).rfidOpen) {
         case RfidOpen::ReopenEachScan:
             closePort(channel);
-            hooks_->applySettings(channel);
+            setup_->applySettings(*this, channel);
             return 1;
         case RfidOpen::IdleListener:
             if (!rfidListenerThread_.joinable()) {
                 rfidListenerStop_ = 0;
                 rfidListenerThread_ = std::thread([this] { rfidIdleListener(&rfid); });
             }
-            return hooks_->applySettings(channel);
+            return setup_->applySettings(*this, channel);
         case RfidOpen::LinkOnly:
             return 1;
         case RfidOpen::None:
@@ -237,7 +232,7 @@ void ReaderManager::stopRfidListener() {
 void ReaderManager::closeReader(std::int32_t which) {
     if (which == kBarcodePort) {
         if (engineInfo(barcode.engineType).ccdBlock) {
-            hooks_->restoreHostOptions(barcode);
+            setup_->restoreHostOptions(*this, barcode);
         }
         closePort(barcode);
         barcode.initialise();
@@ -261,17 +256,11 @@ void ReaderManager::closeReader(std::int32_t which) {
 void ReaderManager::shutdownReaders() {
     closeReader(kBarcodePort);
     closeReader(kRfidPort);
-    for (Semaphore& s : signalTiming) {
-        s.release();
+    signals_->cancelWaits();
+    if (signals_ != &systemSignals_) {
+        systemSignals_.cancelWaits();
     }
-    if (sysLibrary.loaded()) {
-        SetBuzzerOFF = nullptr;
-        SetBuzzerON = nullptr;
-        SetLEDLight = nullptr;
-        SetVibratorPower = nullptr;
-        GetSysInfo = nullptr;
-        sysLibrary.unload();
-    }
+    systemSignals_.unload();
 }
 
 }  // namespace vandora

@@ -3,8 +3,8 @@
 //
 // The manager finds the terminal model, opens and identifies each channel, has settings sent,
 // keeps the start-up status text, runs the idle listener that closes an idle RFID port, and shuts
-// both links down. Operating-system services arrive through ReaderPlatform; the parts that other
-// subsystems provide (sending settings, the terminal system library) through ReaderHooks.
+// both links down. Operating-system services arrive through ReaderPlatform; setting up a freshly
+// opened engine, which the settings subsystem provides, through EngineSetup.
 //
 // Threading: start-up and shutdown run on the user-interface thread; scans run on worker threads
 // holding a channel's channelLock; the idle listener is a thread of its own.
@@ -20,9 +20,10 @@
 #include "common/ByteString.h"
 #include "platform/Clock.h"
 #include "platform/EngineReadyLine.h"
+#include "platform/LibrarySignalDevices.h"
 #include "platform/Semaphore.h"
 #include "platform/SerialPort.h"
-#include "platform/SystemLibrary.h"
+#include "platform/SignalDevices.h"
 #include "reader/ReaderPlatform.h"
 #include "reader/ReaderTypes.h"
 #include "rfid/RfidTag.h"
@@ -33,20 +34,31 @@ namespace vandora {
 class ReaderManager;
 struct ReaderChannel;
 
-// Seams to the subsystems that come with settings and notifications. The defaults do nothing and
-// report success.
-class ReaderHooks {
+// What the settings subsystem does to an engine when its channel opens and before it closes. The
+// defaults do nothing and report success.
+class EngineSetup {
   public:
-    virtual ~ReaderHooks() = default;
+    virtual ~EngineSetup() = default;
     // Sends the default set and stored settings to a freshly identified engine (barcode or RFID
-    // target by channel.port).
-    virtual std::int32_t applySettings(ReaderChannel& /*channel*/) { return 1; }
+    // target by channel.port) of manager.
+    virtual std::int32_t applySettings(ReaderManager& /*manager*/, ReaderChannel& /*channel*/) {
+        return 1;
+    }
     // Writes the CCD/Laser engine's host-side EAN/UPC options back before its port closes.
-    virtual void restoreHostOptions(ReaderChannel& /*channel*/) {}
+    virtual void restoreHostOptions(ReaderManager& /*manager*/, ReaderChannel& /*channel*/) {}
+};
+
+// Host-side options of the CCD/Laser engine: the engine leaves these EAN/UPC and EAN-128 choices
+// to the program, which applies them when it names a decode.
+struct CcdHostOptions {
+    std::int32_t convertToEAN13 = 0;
+    std::int32_t transmitEan13CheckDigit = 0;
+    std::int32_t transmitUpcACheckDigit = 0;
+    std::int32_t ean128FieldSeparator = 0;
 };
 
 struct ReaderChannel {
-    ReaderChannel(ReaderManager& manager, Clock& clock);
+    explicit ReaderChannel(const ReaderPlatform& platform);
     ~ReaderChannel();
     ReaderChannel(const ReaderChannel&) = delete;
     ReaderChannel& operator=(const ReaderChannel&) = delete;
@@ -56,7 +68,11 @@ struct ReaderChannel {
     void initialise();
     bool isOpen() const { return handle != nullptr && handle->isOpen(); }
 
-    ReaderManager* owner;
+    const ReaderPlatform& platform() const { return *platform_; }
+    Clock& clock() const { return *platform_->clock; }
+
+    // The terminal model, kept up to date by the manager.
+    std::int32_t terminalModel = DeviceModel::Unknown;
     std::int32_t port = 0;
     std::unique_ptr<SerialPort> handle;  // null when closed
     std::uint32_t scanTimeout = 3000;
@@ -79,11 +95,14 @@ struct ReaderChannel {
     std::uint32_t aimTime = 0;
     // The tag in the field (RFID channel only).
     RfidTagState tag;
+
+  private:
+    const ReaderPlatform* platform_;
 };
 
 class ReaderManager {
   public:
-    explicit ReaderManager(const ReaderPlatform& platform, ReaderHooks* hooks = nullptr);
+    explicit ReaderManager(const ReaderPlatform& platform, EngineSetup* setup = nullptr);
     ~ReaderManager();
     ReaderManager(const ReaderManager&) = delete;
     ReaderManager& operator=(const ReaderManager&) = delete;
@@ -94,61 +113,63 @@ class ReaderManager {
     void closeReader(std::int32_t which);
     void shutdownReaders();
     std::int32_t detectDeviceModel() const;
-    // Loads the terminal system library of the model and resolves its entries; nonzero when a
-    // library is loaded.
+    // Loads the terminal system library of the model into the system signal devices; nonzero
+    // when a library is loaded.
     std::int32_t loadSysLibrary();
 
     EngineType barcodeEngineType() const { return barcode.engineType; }
     EngineType rfidEngineType() const { return rfid.engineType; }
     std::int32_t deviceModel() const { return deviceModel_; }
-    void setDeviceModel(std::int32_t model) { deviceModel_ = model; }
+    void setDeviceModel(std::int32_t model) {
+        deviceModel_ = model;
+        barcode.terminalModel = model;
+        rfid.terminalModel = model;
+    }
 
     ReaderChannel& channel(std::int32_t which) { return which == kRfidPort ? rfid : barcode; }
     const ReaderPlatform& platform() const { return platform_; }
     Clock& clock() const { return *platform_.clock; }
     bool hasRfidListener() const { return rfidListenerThread_.joinable(); }
+    // The good-read signal hardware: the platform's when it gives one, else the system library's.
+    SignalDevices& signals() { return *signals_; }
+    LibrarySignalDevices& systemSignals() { return systemSignals_; }
+    // Set by the settings of the CCD/Laser engine, read when its decodes are named.
+    CcdHostOptions& ccdHostOptions() { return ccdHostOptions_; }
+    const CcdHostOptions& ccdHostOptions() const { return ccdHostOptions_; }
+    // The key the RFID module authenticates MIFARE sectors with.
+    const ByteString& mifareKey() const { return mifareKey_; }
+    void endImageCapture() { imageCapture_ = 0; }
 
   private:
     void rfidIdleListener(ReaderChannel* channel);
     void stopRfidListener();
 
     ReaderPlatform platform_;
-    ReaderHooks defaultHooks_;
-    ReaderHooks* hooks_;
+    EngineSetup defaultSetup_;
+    EngineSetup* setup_;
 
     std::thread rfidListenerThread_;
     Semaphore rfidListenerEnded_;
     std::atomic<std::int32_t> rfidListenerStop_{0};
     std::int32_t deviceModel_ = DeviceModel::Unknown;
+    CcdHostOptions ccdHostOptions_;
+    LibrarySignalDevices systemSignals_;
+    SignalDevices* signals_;
 
   public:
     ByteString statusText;
-
-  public:
-    // Host-side options of the CCD/Laser engine, used when naming EAN/UPC codes.
-    std::int32_t convertToEAN13 = 0;
-    std::int32_t transmitEan13CheckDigit = 0;
-    std::int32_t transmitUpcACheckDigit = 0;
-    std::int32_t ean128FieldSeparator = 0;
-    SystemLibrary sysLibrary;
-    std::atomic<std::int32_t> imageCapture{0};
-    // Good-read signal timing: LED, buzzer, vibrator. Never released while running, so a wait
-    // on one is a sleep that shutdown can cut short.
-    Semaphore signalTiming[3];
     ReaderChannel barcode;
     ReaderChannel rfid;
     // Read by the scan threads, switched by the main window.
     std::atomic<std::int32_t> barcodeReady{0};
     std::atomic<std::int32_t> rfidReady{0};
-    ByteString mifareKey;
     std::uint32_t rfidIdleSeconds = 20;
     std::atomic<std::int32_t> scanMode{6};
-    // Entries of the terminal system library; null until it is loaded.
-    int (*SetBuzzerOFF)() = nullptr;
-    int (*SetBuzzerON)(int frequency) = nullptr;
-    int (*SetLEDLight)(int led, int on) = nullptr;
-    int (*SetVibratorPower)(int on) = nullptr;
-    int (*GetSysInfo)(void* info) = nullptr;
+
+  private:
+    // Set while an image is taken instead of a decode; a barcode read clears it.
+    std::atomic<std::int32_t> imageCapture_{0};
+    ByteString mifareKey_;
 };
 
 }  // namespace vandora

@@ -1,6 +1,7 @@
 // What a reader manager is built on: the operating-system services it uses (clock, serial ports,
-// engine-ready line, the RFID binary link) and the registry file that names the terminal model.
-// Simulators and tests hand the reader their own services through this one small record.
+// engine-ready line, the RFID binary link, the signal hardware) and the registry file that names
+// the terminal model. Simulators and tests hand the reader their own services through this one
+// small record.
 #pragma once
 
 #include <string>
@@ -8,6 +9,7 @@
 #include "platform/Clock.h"
 #include "platform/EngineReadyLine.h"
 #include "platform/SerialPort.h"
+#include "platform/SignalDevices.h"
 #include "rfid/link/RfidLinkApi.h"
 
 namespace vandora {
@@ -18,6 +20,8 @@ struct ReaderPlatform {
     SerialPortProvider* ports = nullptr;
     EngineReadyLine* readyLine = nullptr;
     RfidLinkApi* rfidLink = nullptr;
+    // Good-read signal hardware; null: the terminal system library of the model.
+    SignalDevices* signals = nullptr;
     // Registry file; empty: $VANDORA_REGISTRY or the default path.
     std::string registryPath;
     // Password text handed to the binary link on open (8 hexadecimal characters); empty: the

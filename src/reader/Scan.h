@@ -5,6 +5,9 @@
 // callers must not hold it around those calls; the RFID types leave it to their caller (the RFID
 // read holds it), and stopScanning takes it for them without waiting, so a trigger release never
 // blocks behind a running RFID read.
+//
+// The trigger forms and the release handling are in Trigger.cpp (Trigger.h); the reads in
+// Scan.cpp.
 #pragma once
 
 #include <cstdint>
@@ -17,8 +20,8 @@ namespace vandora {
 
 // Starts (1) or stops (0) scanning. Nothing is sent when triggerOn already equals on.
 std::int32_t setTrigger(ReaderChannel& channel, std::int32_t on);
-// Waits for one decode and fills the decode record of the channel.
-std::int32_t awaitDecode(ReaderChannel& channel);
+// Waits for one decode and fills the decode record of the channel, naming it with options.
+std::int32_t awaitDecode(ReaderChannel& channel, const CcdHostOptions& options);
 // One barcode read with a first-byte wait of timeoutMs; 1 with decodeOut filled when it read one.
 std::int32_t scanBarcode(ReaderManager& manager, Decode& decodeOut, std::uint32_t timeoutMs);
 // Stops scanning on the channels asked for; nonzero when a requested stop succeeded.

@@ -5,9 +5,6 @@
 namespace vandora {
 
 namespace {
-constexpr std::size_t kLedTiming = 0;
-constexpr std::size_t kBuzzerTiming = 1;
-constexpr std::size_t kVibratorTiming = 2;
 constexpr std::int32_t kMaxBuzzerUnits = 255;
 constexpr std::uint32_t kMinLedMsModel4 = 400;
 constexpr int kLedNumber = 2;
@@ -23,20 +20,16 @@ const char* goodReadSoundName(std::int32_t index) {
     return kSounds[static_cast<std::size_t>(index - 1)];
 }
 
-void soundBuzzer(ReaderManager& manager, std::int32_t duration, std::int32_t frequency) {
+void soundBuzzer(SignalDevices& devices, std::int32_t duration, std::int32_t frequency) {
     if (duration <= 0) {
         return;
     }
     if (duration > kMaxBuzzerUnits) {
         duration = kMaxBuzzerUnits;
     }
-    if (manager.SetBuzzerON != nullptr) {
-        manager.SetBuzzerON(frequency);
-    }
-    manager.signalTiming[kBuzzerTiming].wait(static_cast<std::uint32_t>(duration) * 100);
-    if (manager.SetBuzzerOFF != nullptr) {
-        manager.SetBuzzerOFF();
-    }
+    devices.buzzerOn(frequency);
+    devices.waitTimed(SignalTimer::Buzzer, static_cast<std::uint32_t>(duration) * 100);
+    devices.buzzerOff();
 }
 
 bool playGoodReadSound(std::int32_t index, SoundPlayer& player, const std::string& folder) {
@@ -47,33 +40,37 @@ bool playGoodReadSound(std::int32_t index, SoundPlayer& player, const std::strin
     return player.play(systemSoundPath(folder, name));
 }
 
-void lightLed(ReaderManager& manager, std::uint32_t milliseconds) {
+void lightLed(SignalDevices& devices, std::int32_t model, std::uint32_t milliseconds) {
     if (milliseconds == 0) {
         return;
     }
-    if (manager.deviceModel() == DeviceModel::HRT400CE && milliseconds < kMinLedMsModel4) {
+    if (model == DeviceModel::HRT400CE && milliseconds < kMinLedMsModel4) {
         milliseconds = kMinLedMsModel4;
     }
-    if (manager.SetLEDLight != nullptr) {
-        manager.SetLEDLight(kLedNumber, 1);
-    }
-    manager.signalTiming[kLedTiming].wait(milliseconds);
-    if (manager.SetLEDLight != nullptr) {
-        manager.SetLEDLight(kLedNumber, 0);
-    }
+    devices.setLed(kLedNumber, true);
+    devices.waitTimed(SignalTimer::Led, milliseconds);
+    devices.setLed(kLedNumber, false);
 }
 
-void runVibrator(ReaderManager& manager, std::uint32_t halfSeconds) {
+void runVibrator(SignalDevices& devices, std::uint32_t halfSeconds) {
     if (halfSeconds == 0) {
         return;
     }
-    if (manager.SetVibratorPower != nullptr) {
-        manager.SetVibratorPower(1);
-    }
-    manager.signalTiming[kVibratorTiming].wait(halfSeconds * 500);
-    if (manager.SetVibratorPower != nullptr) {
-        manager.SetVibratorPower(0);
-    }
+    devices.setVibrator(true);
+    devices.waitTimed(SignalTimer::Vibrator, halfSeconds * 500);
+    devices.setVibrator(false);
+}
+
+void soundBuzzer(ReaderManager& manager, std::int32_t duration, std::int32_t frequency) {
+    soundBuzzer(manager.signals(), duration, frequency);
+}
+
+void lightLed(ReaderManager& manager, std::uint32_t milliseconds) {
+    lightLed(manager.signals(), manager.deviceModel(), milliseconds);
+}
+
+void runVibrator(ReaderManager& manager, std::uint32_t halfSeconds) {
+    runVibrator(manager.signals(), halfSeconds);
 }
 
 }  // namespace vandora

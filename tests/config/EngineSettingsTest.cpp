@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "engines/EngineModels.h"
-#include "reader/ReaderRig.h"
 #include "reader/engines/CcdLayout.h"
+#include "support/SimRig.h"
 
 namespace vandora::testing {
 namespace {
@@ -20,7 +20,7 @@ std::string ccdText(const Bytes& frame) {
 }
 
 TEST(BarcodeDefaults, CcdQueriesTheBlockThenSendsEachChange) {
-    ReaderRig rig;
+    SimRig rig;
     auto model = rig.script(1);
     model->on(ccdFrame("SET"), bytesOf(std::string(60, '0') + "\r"));
     model->onAny(bytesOf("OK\r"));
@@ -39,13 +39,13 @@ TEST(BarcodeDefaults, CcdQueriesTheBlockThenSendsEachChange) {
     EXPECT_EQ(ccdFieldValue(ch.parameterImage, ccd::kNoCodeId), 1u) << "wantCodeId 0";
     EXPECT_EQ(ch.parameterImage.byteAt(21), 3) << "laserOnTime";
     EXPECT_EQ(ch.parameterImage.byteAt(12), 0xFF) << "max/min format with length1 127";
-    EXPECT_EQ(rig.manager->transmitEan13CheckDigit, 1);
-    EXPECT_EQ(rig.manager->convertToEAN13, 1);
+    EXPECT_EQ(rig.manager->ccdHostOptions().transmitEan13CheckDigit, 1);
+    EXPECT_EQ(rig.manager->ccdHostOptions().convertToEAN13, 1);
 }
 
 TEST(BarcodeDefaults, ImagerGetsTheLinkSetupFirstAndEndsInScanMode8) {
     for (EngineType type : {EngineType::Imager2D, EngineType::Imager2D4507}) {
-        ReaderRig rig;
+        SimRig rig;
         rig.ports.faultsFor(1).noModemLines = true;
         auto model = rig.script(1);
         model->onAny(kOk);
@@ -66,7 +66,7 @@ TEST(BarcodeDefaults, ImagerGetsTheLinkSetupFirstAndEndsInScanMode8) {
 }
 
 TEST(BarcodeDefaults, LongRangeLaserIsResetFoundAgainAndSetUp) {
-    ReaderRig rig;
+    SimRig rig;
     rig.ports.faultsFor(1).noModemLines = true;
     auto model = rig.script(1);
     const Bytes revision = withChecksum({0x04, 0xA3, 0x04, 0x00});
@@ -88,7 +88,7 @@ TEST(BarcodeDefaults, LongRangeLaserIsResetFoundAgainAndSetUp) {
 }
 
 TEST(BarcodeDefaults, LongRangeLaserLostAfterResetFails) {
-    ReaderRig rig;
+    SimRig rig;
     rig.ports.faultsFor(1).noModemLines = true;
     auto model = rig.script(1);
     model->on(withChecksum({0x04, 0xC8, 0x04, 0x00}), kOk);
@@ -99,13 +99,13 @@ TEST(BarcodeDefaults, LongRangeLaserLostAfterResetFails) {
 }
 
 TEST(BarcodeDefaults, NoEngineNoDefaults) {
-    ReaderRig rig;
+    SimRig rig;
     EngineSettings settings;
     EXPECT_EQ(settings.applyDefaults(*rig.manager, 1), 0);
 }
 
 TEST(RfidDefaults, AsciiModuleRegistersAreSetAndRead) {
-    ReaderRig rig;
+    SimRig rig;
     auto model = rig.script(2);
     model->on(bytesOf("v"), bytesOf("MultiISO 1.0\r\n"));
     model->on(bytesOf("wp0B08"), bytesOf("xx\r\n")).uses = 2;
@@ -136,7 +136,7 @@ TEST(RfidDefaults, AsciiModuleRegistersAreSetAndRead) {
 }
 
 TEST(RfidDefaults, HexModuleSetupFramesGoOutOncePerRun) {
-    ReaderRig rig;
+    SimRig rig;
     auto model = rig.script(2);
     model->onAny(bytesOf("00"));
     ReaderChannel& ch = rig.openChannel(2, EngineType::RfidHex);
@@ -152,7 +152,7 @@ TEST(RfidDefaults, HexModuleSetupFramesGoOutOncePerRun) {
 }
 
 TEST(RfidDefaults, HexModuleSilentFailsAndLetsTheLockGo) {
-    ReaderRig rig;
+    SimRig rig;
     rig.script(2);
     ReaderChannel& ch = rig.openChannel(2, EngineType::RfidHex);
     ASSERT_TRUE(ch.channelLock.tryWait());
@@ -162,7 +162,7 @@ TEST(RfidDefaults, HexModuleSilentFailsAndLetsTheLockGo) {
 }
 
 TEST(HostOptions, ClosingTheCcdChannelWritesTheCheckDigitFlagsBack) {
-    ReaderRig rig;
+    SimRig rig;
     auto model = rig.script(1);
     model->onAny(bytesOf("OK\r"));
     EngineSettings settings;
@@ -172,7 +172,7 @@ TEST(HostOptions, ClosingTheCcdChannelWritesTheCheckDigitFlagsBack) {
     ch.engineType = EngineType::CcdLaser;
     ASSERT_EQ(openPort(ch), 1);
     ch.parameterImage = ByteString::fromBytes(std::string(30, '\0'));
-    manager.transmitEan13CheckDigit = 1;
+    manager.ccdHostOptions().transmitEan13CheckDigit = 1;
     manager.closeReader(1);
     ASSERT_EQ(model->frames.size(), 1u);
     std::string text = ccdText(model->frames[0]);
@@ -187,7 +187,7 @@ namespace vandora::testing {
 namespace {
 
 TEST(RfidDefaults, AsciiModuleModelEndsWithTheRegistersSet) {
-    ReaderRig rig;
+    SimRig rig;
     auto model = sim::makeEngineModel(toNumber(EngineType::RfidAscii));
     rig.ports.attach(2, model);
     EngineSettings settings;

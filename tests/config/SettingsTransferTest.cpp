@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "engines/EngineModels.h"
-#include "reader/ReaderRig.h"
+#include "support/SimRig.h"
 
 namespace vandora::testing {
 namespace {
@@ -70,7 +70,7 @@ class TransferTest : public ::testing::Test {
     }
     sim::PacketEngineModel& packetModel() { return static_cast<sim::PacketEngineModel&>(*model_); }
 
-    ReaderRig rig_;
+    SimRig rig_;
     EngineSettings engine_;
     AppSettings settings_;
     std::shared_ptr<sim::EngineSim> model_;
@@ -166,7 +166,7 @@ TEST(RfidTransfer, KeysExchangedDependOnTheModuleType) {
         bool powerOn;
     };
     for (const Case& c : {Case{5, true, false}, Case{6, false, true}, Case{7, true, false}}) {
-        ReaderRig rig;
+        SimRig rig;
         EngineSettings engine;
         AppSettings settings;
         rig.manager->rfid.engineType = EngineType(c.type);
@@ -188,7 +188,7 @@ TEST(RfidTransfer, KeysExchangedDependOnTheModuleType) {
 }
 
 TEST(RfidTransfer, NoModuleSwitchesRfidOff) {
-    ReaderRig rig;
+    SimRig rig;
     EngineSettings engine;
     AppSettings settings;
     settings.enableRfid = 1;
@@ -232,7 +232,7 @@ class RoundTrip : public ::testing::TestWithParam<std::int32_t> {};
 
 TEST_P(RoundTrip, SaveThenLoadLeavesTheEngineAsItWas) {
     EngineType type = EngineType(GetParam());
-    ReaderRig rig;
+    SimRig rig;
     rig.ports.faultsFor(1).noModemLines = true;
     auto model = sim::makeEngineModel(toNumber(type));
     rig.ports.attach(1, model);
@@ -294,7 +294,7 @@ TEST(SilentEngine, SaveWritesOnlyTheCcdReaderSection) {
         {EngineType::Laser1D955, "Barcode Reader 1D_LR", false},
     };
     for (const Case& c : cases) {
-        ReaderRig rig;
+        SimRig rig;
         rig.ports.faultsFor(1).noModemLines = true;
         rig.script(1);
         rig.openChannel(1, c.type);
@@ -320,7 +320,7 @@ TEST(SilentEngine, SaveWritesOnlyTheCcdReaderSection) {
 }
 
 TEST(UntrustedValues, NegativeAndLargeNumbersUseLowBitsAndClamps) {
-    ReaderRig rig;
+    SimRig rig;
     auto model = sim::makeEngineModel(toNumber(EngineType::CcdLaser));
     rig.ports.attach(1, model);
     EngineSettings engine;

@@ -9,6 +9,8 @@
 #include <thread>
 
 #include "SimulatedPort.h"
+#include "support/RecordingSignalDevices.h"
+#include "support/SimRig.h"
 
 namespace vandora {
 namespace {
@@ -50,17 +52,7 @@ class SystemFolder {
     fs::path log_;
 };
 
-struct Rig {
-    explicit Rig(std::int32_t model) {
-        platform.clock = &clock;
-        platform.registryPath = "/nonexistent";
-        manager = std::make_unique<ReaderManager>(platform);
-        manager->setDeviceModel(model);
-    }
-    VirtualClock clock;
-    ReaderPlatform platform;
-    std::unique_ptr<ReaderManager> manager;
-};
+using Rig = testing::SimRig;
 
 class RecordingPlayer final : public SoundPlayer {
   public:
@@ -84,10 +76,10 @@ TEST(SysLibrary, LoadedByModelName) {
         SystemFolder folder(c.file);
         Rig rig(c.model);
         EXPECT_EQ(rig.manager->loadSysLibrary(), c.loaded) << c.model << " " << c.file;
-        EXPECT_EQ(rig.manager->SetBuzzerON != nullptr, c.loaded == 1);
+        EXPECT_EQ(rig.manager->systemSignals().resolved(), c.loaded == 1);
         rig.manager->shutdownReaders();
-        EXPECT_EQ(rig.manager->SetBuzzerON, nullptr);
-        EXPECT_FALSE(rig.manager->sysLibrary.loaded());
+        EXPECT_FALSE(rig.manager->systemSignals().resolved());
+        EXPECT_FALSE(rig.manager->systemSignals().loaded());
     }
 }
 
@@ -181,15 +173,67 @@ TEST(GoodReadSound, MissingFileOrNoSoundCardFailsQuietly) {
 
 // Shutdown releases the timing semaphores, so a signal in the middle of its wait ends at once.
 TEST(SignalsThreaded, ShutdownCutsARunningSignalShort) {
-    ReaderPlatform platform;
-    platform.registryPath = "/nonexistent";
-    ReaderManager manager(platform);
+    testing::RealTimeSimRig rig;
+    ReaderManager& manager = *rig.manager;
     std::thread vibrator([&] { runVibrator(manager, 100); });  // 50 s
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     auto start = std::chrono::steady_clock::now();
     manager.shutdownReaders();
     vibrator.join();
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+}
+
+// Each signal switches its device on, waits its time on its own timer, and switches it off.
+TEST(SignalDevicesCalls, EachSignalSwitchesItsDeviceAroundItsWait) {
+    struct Case {
+        const char* name;
+        void (*run)(SignalDevices&);
+        std::vector<std::string> calls;
+    };
+    const Case cases[] = {
+        {"buzzer",
+         [](SignalDevices& d) { soundBuzzer(d, 3, 2700); },
+         {"0 buzzer on 2700", "300 buzzer off"}},
+        {"buzzer capped",
+         [](SignalDevices& d) { soundBuzzer(d, 1000, 1); },
+         {"0 buzzer on 1", "25500 buzzer off"}},
+        {"buzzer silent", [](SignalDevices& d) { soundBuzzer(d, 0, 2700); }, {}},
+        {"led model 4",
+         [](SignalDevices& d) { lightLed(d, DeviceModel::HRT400CE, 100); },
+         {"0 led 2 on", "400 led 2 off"}},
+        {"led other model",
+         [](SignalDevices& d) { lightLed(d, DeviceModel::HRT100CE, 100); },
+         {"0 led 2 on", "100 led 2 off"}},
+        {"led dark", [](SignalDevices& d) { lightLed(d, DeviceModel::HRT400CE, 0); }, {}},
+        {"vibrator",
+         [](SignalDevices& d) { runVibrator(d, 2); },
+         {"0 vibrator on", "1000 vibrator off"}},
+        {"vibrator still", [](SignalDevices& d) { runVibrator(d, 0); }, {}},
+    };
+    for (const Case& c : cases) {
+        VirtualClock clock;
+        testing::RecordingSignalDevices devices(clock);
+        c.run(devices);
+        EXPECT_EQ(devices.calls, c.calls) << c.name;
+    }
+}
+
+// The manager's signals go to the platform's signal hardware when it gives one, and shutdown
+// cuts the next wait short there.
+TEST(SignalDevicesCalls, ManagerUsesThePlatformDevicesAndCancelsTheirWaits) {
+    VirtualClock clock;
+    testing::RecordingSignalDevices devices(clock);
+    ReaderPlatform platform;
+    platform.clock = &clock;
+    platform.registryPath = "/nonexistent";
+    platform.signals = &devices;
+    ReaderManager manager(platform);
+    manager.setDeviceModel(DeviceModel::HRT400CE);
+    lightLed(manager, 100);
+    manager.shutdownReaders();
+    runVibrator(manager, 4);
+    EXPECT_EQ(devices.calls, (std::vector<std::string>{"0 led 2 on", "400 led 2 off",
+                                                       "400 vibrator on", "400 vibrator off"}));
 }
 
 }  // namespace

@@ -5,7 +5,7 @@
 #include <map>
 #include <sstream>
 
-#include "ReaderRig.h"
+#include "support/SimRig.h"
 
 namespace vandora::testing {
 namespace {
@@ -118,18 +118,18 @@ class NameCodeType : public ::testing::TestWithParam<NameCase> {};
 
 TEST_P(NameCodeType, SetsTheRecordAndStripsThePrefix) {
     const NameCase& c = GetParam();
-    ReaderRig rig;
+    SimRig rig;
     ReaderChannel& ch = rig.manager->barcode;
     ch.engineType = EngineType(c.engineType);
     ch.decodeData = ByteString::fromBytes(c.raw);
     ch.parameterImage = ByteString::fromBytes(std::string(30, '\0'));
     ch.parameterImage.setAt(10, c.byte10);
     ch.parameterImage.setAt(22, c.byte22);
-    rig.manager->convertToEAN13 = c.convertToEAN13;
-    rig.manager->transmitEan13CheckDigit = c.transmitEan13;
-    rig.manager->transmitUpcACheckDigit = c.transmitUpcA;
-    rig.manager->ean128FieldSeparator = c.separator;
-    nameCodeType(ch);
+    rig.manager->ccdHostOptions().convertToEAN13 = c.convertToEAN13;
+    rig.manager->ccdHostOptions().transmitEan13CheckDigit = c.transmitEan13;
+    rig.manager->ccdHostOptions().transmitUpcACheckDigit = c.transmitUpcA;
+    rig.manager->ccdHostOptions().ean128FieldSeparator = c.separator;
+    nameCodeType(ch, rig.manager->ccdHostOptions());
     EXPECT_EQ(ch.codeTypeId, c.expectedId);
     EXPECT_TRUE(ch.codeTypeName == c.expectedName) << ch.codeTypeName.narrow();
     EXPECT_EQ(ch.decodeData.narrow(), c.expectedData);

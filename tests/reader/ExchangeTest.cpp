@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "ReaderRig.h"
 #include "reader/PortOps.h"
+#include "support/SimRig.h"
 
 namespace vandora::testing {
 namespace {
@@ -37,7 +37,7 @@ TEST(Checksum, IsTheTwosComplementOfTheSumHighByteFirst) {
 }
 
 TEST(Exchange, WithReplyAndNoRetriesSendsNothing) {
-    ReaderRig rig;
+    SimRig rig;
     auto model = rig.script(1);
     ReaderChannel& ch = rig.openChannel(1, EngineType::CcdLaser);
     ByteString reply;
@@ -47,7 +47,7 @@ TEST(Exchange, WithReplyAndNoRetriesSendsNothing) {
 
 TEST(Exchange, UnframedTypesSendNothing) {
     for (EngineType type : {EngineType::None, EngineType::RfidBinaryLink, EngineType(42)}) {
-        ReaderRig rig;
+        SimRig rig;
         auto model = rig.script(1);
         ReaderChannel& ch = rig.openChannel(1, type);
         ByteString reply;
@@ -65,7 +65,7 @@ TEST(Exchange, CcdRefusalRetriesExactlyRetriesTimesWithoutPause) {
     };
     const Case cases[] = {{"NG\r", 0, 3}, {"NGX\r", 1, 1}, {"\x1BOK\r", 1, 1}};
     for (const Case& c : cases) {
-        ReaderRig rig;
+        SimRig rig;
         auto model = rig.script(1);
         model->on(ccdFrame("SET"), bytesOf(c.answer));
         ReaderChannel& ch = rig.openChannel(1, EngineType::CcdLaser);
@@ -91,7 +91,7 @@ TEST(Exchange, PacketRefusalIsFiveBytesStarting05D10000) {
         {withChecksum({0x04, 0xD1, 0x00, 0x00}), 1, 1},
     };
     for (const Case& c : cases) {
-        ReaderRig rig;
+        SimRig rig;
         auto model = rig.script(1);
         model->onAny(c.answer);
         ReaderChannel& ch = rig.openChannel(1, EngineType::Imager2D);
@@ -107,7 +107,7 @@ TEST(Exchange, PacketRefusalIsFiveBytesStarting05D10000) {
 }
 
 TEST(Exchange, PacketWriteRaisesAndDropsTheRequestLine) {
-    ReaderRig rig;
+    SimRig rig;
     auto model = rig.script(1);
     ReaderChannel& ch = rig.openChannel(1, EngineType::LongRange1D);
     std::uint64_t start = rig.clock.nowMs();
@@ -119,7 +119,7 @@ TEST(Exchange, PacketWriteRaisesAndDropsTheRequestLine) {
 }
 
 TEST(Exchange, PacketSilentEngineCostsTheTimeoutPerAttempt) {
-    ReaderRig rig(DeviceModel::Unknown);
+    SimRig rig(DeviceModel::Unknown);
     rig.ports.faultsFor(1).noModemLines = true;
     auto model = rig.script(1);
     ReaderChannel& ch = rig.openChannel(1, EngineType::Imager2D);
@@ -142,7 +142,7 @@ class ReadReply : public ::testing::TestWithParam<ReplyCase> {};
 
 TEST_P(ReadReply, EndsEachFramingAsItsEngineDoes) {
     const ReplyCase& c = GetParam();
-    ReaderRig rig;
+    SimRig rig;
     auto model = rig.script(1);
     model->on(bytesOf("go"), c.stream);
     ReaderChannel& ch = rig.openChannel(1, c.engineType);
@@ -176,7 +176,7 @@ TEST(ReadReply, EndlessOrNulStreamsFailWithBoundedMemory) {
         std::uint8_t fill;
     };
     for (Case c : {Case{2, 'A'}, Case{5, 0}, Case{5, 'A'}, Case{6, '0'}}) {
-        ReaderRig rig;
+        SimRig rig;
         auto model = rig.script(1);
         model->on(bytesOf("go"), Bytes(kMaxReplyBytes + 10, c.fill));
         ReaderChannel& ch = rig.openChannel(1, c.type);
@@ -207,7 +207,7 @@ class DecodeTest : public ::testing::Test {
         return n;
     }
 
-    ReaderRig rig_;
+    SimRig rig_;
     std::shared_ptr<sim::ScriptedModel> model_;
 };
 
@@ -227,7 +227,7 @@ TEST_F(DecodeTest, StrayBytesBeforeThePacket) {
     };
     for (const Case& c :
          {Case{{}, 1}, Case{{0x11}, 0}, Case{{0x11, 0x22}, 1}, Case{{0x11, 0x22, 0x33}, 0}}) {
-        ReaderRig rig;
+        SimRig rig;
         auto model = rig.script(1);
         model->on(bytesOf("go"), concat({c.stray, packet}));
         ReaderChannel& ch = rig.openChannel(1, EngineType::Imager2D);
@@ -297,7 +297,7 @@ TEST(DecodeChecksum, APacketWhoseChecksumFailsIsNeverDelivered) {
         {"wrapped laser whole", 4, laser, {}, 1, {0x0A, 'a', 'b'}},
     };
     for (const Case& c : cases) {
-        ReaderRig rig;
+        SimRig rig;
         auto model = rig.script(1);
         model->on(bytesOf("go"), c.first);
         if (!c.continuation.empty()) {
@@ -350,7 +350,7 @@ TEST_F(DecodeTest, WrappedLaserDecodeDropsZeroEscapes) {
 TEST_F(DecodeTest, ShortLengthsNeverUnderflow) {
     for (std::uint8_t length : {0, 1, 4, 5, 6}) {
         for (std::int32_t type : {3, 4}) {
-            ReaderRig rig;
+            SimRig rig;
             auto model = rig.script(1);
             model->on(bytesOf("go"), Bytes{length, 0xF3, 0x00, 0x00, 0x99, 0x01, 0x02});
             ReaderChannel& ch = rig.openChannel(1, type);
@@ -366,7 +366,7 @@ TEST_F(DecodeTest, ShortLengthsNeverUnderflow) {
 
 // Image reception.
 TEST(ReceiveImage, FirstPacketOfTenBytesOrFewerFails) {
-    ReaderRig rig;
+    SimRig rig;
     auto model = rig.script(1);
     // length 14: B1, source, status, ten header bytes
     model->on(bytesOf("go"), withChecksum({0x0E, 0xB1, 0, 0, 0, 0, 0, 20, 0, 0, 0, 0, 0, 0}));
@@ -376,7 +376,7 @@ TEST(ReceiveImage, FirstPacketOfTenBytesOrFewerFails) {
 }
 
 TEST(ReceiveImage, LastPacketThenSilenceEndsAfterOneAckAndFiveRefusals) {
-    ReaderRig rig;
+    SimRig rig;
     auto model = rig.script(1);
     // header: total size 6 (big-endian), six more header bytes, then 2 data bytes
     model->on(bytesOf("go"),
@@ -397,7 +397,7 @@ TEST(ReceiveImage, LastPacketThenSilenceEndsAfterOneAckAndFiveRefusals) {
 }
 
 TEST(ReceiveImage, StreamWithoutImageStartFailsBounded) {
-    ReaderRig rig;
+    SimRig rig;
     auto model = rig.script(1);
     model->on(bytesOf("go"), Bytes(kMaxReplyBytes + 100, 0x42));
     ReaderChannel& ch = rig.openChannel(1, EngineType::Imager2D);
@@ -406,7 +406,7 @@ TEST(ReceiveImage, StreamWithoutImageStartFailsBounded) {
 }
 
 TEST(ReceiveImage, ZeroTotalSizeReportsNoProgressInsteadOfDividing) {
-    ReaderRig rig;
+    SimRig rig;
     auto model = rig.script(1);
     model->on(bytesOf("go"), withChecksum({0x0F, 0xB1, 0, 0, 0, 0, 0, 0, 9, 9, 9, 9, 9, 9, 'a'}));
     model->on(kAck, withChecksum({0x05, 0xB1, 0, 0, 'b'})).uses = 1;
@@ -438,7 +438,7 @@ TEST(ExchangeFirmware, RetriesRefusalsAndSilenceWithOneSecondPause) {
         {"NotAnImager", 4, {ok}, 0, 0, 0},
     };
     for (const Case& c : cases) {
-        ReaderRig rig;
+        SimRig rig;
         auto model = rig.script(1);
         for (const Bytes& a : c.answers) {
             model->onAny(a).uses = 1;

@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "ReaderRig.h"
 #include "reader/PortOps.h"
+#include "support/SimRig.h"
 
 namespace vandora::testing {
 namespace {
@@ -66,7 +66,7 @@ class Identify : public ::testing::TestWithParam<IdentifyCase> {};
 
 TEST_P(Identify, FindsTheEngineAndItsRate) {
     const IdentifyCase& c = GetParam();
-    ReaderRig rig(c.model);
+    SimRig rig(c.model);
     rig.ports.faultsFor(1).noModemLines = true;
     rig.ports.faultsFor(2).noModemLines = true;
     auto barcode = rig.script(1);
@@ -185,7 +185,7 @@ TEST(IdentifyVariant, RfidModulesRecordTheirVariant) {
     };
     for (const Case& c :
          {Case{"MultiISO 1.0 ISO 0.9v\r\n", 5, 1}, Case{"ISO 0.9v\r\n", 5, 0}, Case{"x", 6, 2}}) {
-        ReaderRig rig;
+        SimRig rig;
         auto model = rig.script(2);
         model->on(bytesOf(c.hint == 5 ? "v" : "0108000304FE0000"), bytesOf(c.banner));
         model->on(bytesOf("wp0C03"), bytesOf("OK\r\n"));
@@ -196,7 +196,7 @@ TEST(IdentifyVariant, RfidModulesRecordTheirVariant) {
 }
 
 TEST(IdentifyOrder, Model5TriesLaser955ThenWaitsASecondForThe4507) {
-    ReaderRig rig(DeviceModel::HRT100CE);
+    SimRig rig(DeviceModel::HRT100CE);
     rig.ports.faultsFor(1).noModemLines = true;
     auto model = rig.script(1);
     ReaderChannel& ch = rig.openChannel(1, EngineType::None);
@@ -214,7 +214,7 @@ TEST(IdentifyOrder, Model5TriesLaser955ThenWaitsASecondForThe4507) {
 }
 
 TEST(IdentifyOrder, DefaultModelWaitsFourSecondsBeforeThe4507) {
-    ReaderRig rig(DeviceModel::Unknown);
+    SimRig rig(DeviceModel::Unknown);
     rig.ports.faultsFor(1).noModemLines = true;
     auto model = rig.script(1);
     ReaderChannel& ch = rig.openChannel(1, EngineType::None);
@@ -228,7 +228,7 @@ TEST(IdentifyOrder, DefaultModelWaitsFourSecondsBeforeThe4507) {
 }
 
 TEST(IdentifyOrder, Hint8SleepsThreeSecondsFirst) {
-    ReaderRig rig;
+    SimRig rig;
     rig.ports.faultsFor(1).noModemLines = true;
     auto model = rig.script(1);
     model->on(kRevisionQuery, paaaaReply());
@@ -239,7 +239,7 @@ TEST(IdentifyOrder, Hint8SleepsThreeSecondsFirst) {
 }
 
 TEST(SetEngineBaud, LongRangeThatRefusesTheRateStaysAt9600AndCountsAsFound) {
-    ReaderRig rig;
+    SimRig rig;
     rig.ports.faultsFor(1).noModemLines = true;
     auto model = rig.script(1);
     model->on(kRevisionQuery, revisionReply('G')).baud = 9600;
@@ -256,7 +256,7 @@ TEST(SetEngineBaud, LongRangeThatRefusesTheRateStaysAt9600AndCountsAsFound) {
 }
 
 TEST(SetEngineBaud, ImagerProbeThatMeetsALongRangeLaserMovesItTo115200) {
-    ReaderRig rig;
+    SimRig rig;
     rig.ports.faultsFor(1).noModemLines = true;
     auto model = rig.script(1);
     model->on(kRevisionQuery, revisionReply('G')).baud = 9600;
@@ -281,7 +281,7 @@ TEST(SetEngineBaud, RfidAsciiAnswers) {
         {{bytesOf("garbage-no-lf"), bytesOf("Z\r\n")}, 1, 0},
     };
     for (const Case& c : cases) {
-        ReaderRig rig;
+        SimRig rig;
         auto model = rig.script(2);
         for (const Bytes& a : c.answers) {
             model->on(bytesOf("wp0C03"), a).uses = 1;
@@ -294,7 +294,7 @@ TEST(SetEngineBaud, RfidAsciiAnswers) {
 }
 
 TEST(SetEngineBaud, RfidAsciiRefusingTheRateIsFoundAt9600WithError30005) {
-    ReaderRig rig;
+    SimRig rig;
     auto model = rig.script(2);
     model->on(bytesOf("v"), bytesOf("ISO 0.9v\r\n")).baud = 9600;
     model->on(bytesOf("wp0C03"), bytesOf("R\r\n"));
@@ -306,7 +306,7 @@ TEST(SetEngineBaud, RfidAsciiRefusingTheRateIsFoundAt9600WithError30005) {
 
 TEST(IdentifyLink, Model4RfidIsFoundOnlyThroughTheBinaryLink) {
     for (std::uint8_t info : {0, 240}) {
-        ReaderRig rig(DeviceModel::HRT400CE);
+        SimRig rig(DeviceModel::HRT400CE);
         auto model = rig.script(2);
         model->onAny(bytesOf("MultiISO 1.0\r\n"));
         rig.link.moduleInfoResult = info;
@@ -320,7 +320,7 @@ TEST(IdentifyLink, Model4RfidIsFoundOnlyThroughTheBinaryLink) {
 }
 
 TEST(IdentifyLink, Hint7FallsBackToTheAsciiModule) {
-    ReaderRig rig(DeviceModel::Unknown);
+    SimRig rig(DeviceModel::Unknown);
     auto model = rig.script(2);
     model->on(bytesOf("v"), bytesOf("MultiISO 1.0\r\n"));
     ReaderChannel& ch = rig.openChannel(2, EngineType::None);
@@ -330,7 +330,7 @@ TEST(IdentifyLink, Hint7FallsBackToTheAsciiModule) {
 }
 
 TEST(QueryEngine, CcdAcceptedAnswerEnablesRts) {
-    ReaderRig rig;
+    SimRig rig;
     auto model = rig.script(1);
     model->on(ccdFrame("VER"), bytesOf("V1\r"));
     ReaderChannel& ch = rig.openChannel(1, EngineType::CcdLaser);
@@ -339,7 +339,7 @@ TEST(QueryEngine, CcdAcceptedAnswerEnablesRts) {
 }
 
 TEST(QueryEngine, RefusedPortRateFailsWithoutSending) {
-    ReaderRig rig;
+    SimRig rig;
     rig.ports.faultsFor(1).refusedBauds = {115200};
     auto model = rig.script(1);
     model->onAny(bytesOf("V1\r"));

@@ -4,8 +4,8 @@
 
 #include <cerrno>
 
-#include "ReaderRig.h"
 #include "reader/Exchange.h"
+#include "support/SimRig.h"
 
 namespace vandora::testing {
 namespace {
@@ -13,7 +13,7 @@ namespace {
 using sim::bytesOf;
 
 TEST(PortTimeout, SameValueMakesNoCallAndReturnsZero) {
-    ReaderRig rig;
+    SimRig rig;
     rig.script(1);
     ReaderChannel& ch = rig.openChannel(1, EngineType::CcdLaser);
     unsigned before = rig.port(1).counters().setTimeouts;
@@ -26,7 +26,7 @@ TEST(PortTimeout, SameValueMakesNoCallAndReturnsZero) {
 }
 
 TEST(PortRead, SilentLineFailsAfterTheReadConstantWithZeroOut) {
-    ReaderRig rig;
+    SimRig rig;
     rig.script(1);
     ReaderChannel& ch = rig.openChannel(1, EngineType::CcdLaser);
     setTimeout(ch, 'r', 1000);
@@ -40,7 +40,7 @@ TEST(PortRead, SilentLineFailsAfterTheReadConstantWithZeroOut) {
 }
 
 TEST(PortRead, VanishedDeviceFailsWithItsError) {
-    ReaderRig rig;
+    SimRig rig;
     rig.script(1);
     ReaderChannel& ch = rig.openChannel(1, EngineType::CcdLaser);
     rig.port(1).faults().readError = EIO;
@@ -66,7 +66,7 @@ TEST(PortLoss, GoneDeviceClosesThePortAndMarksTheChannelLost) {
         {"read EAGAIN", true, EAGAIN, false}, {"write EINVAL", false, EINVAL, false},
     };
     for (const Case& c : cases) {
-        ReaderRig rig;
+        SimRig rig;
         rig.script(1);
         ReaderChannel& ch = rig.openChannel(1, EngineType::Imager2D);
         (c.onRead ? rig.port(1).faults().readError : rig.port(1).faults().writeError) = c.error;
@@ -89,7 +89,7 @@ TEST(PortLoss, GoneDeviceClosesThePortAndMarksTheChannelLost) {
 }
 
 TEST(PortOpen, FailureKeepsTheErrorAndNoHandle) {
-    ReaderRig rig;
+    SimRig rig;
     rig.ports.faultsFor(1).openError = EACCES;
     rig.script(1);
     ReaderChannel& ch = rig.manager->channel(1);
@@ -102,7 +102,7 @@ TEST(PortOpen, FailureKeepsTheErrorAndNoHandle) {
 }
 
 TEST(PortBaud, RefusedRateFailsKeepsErrorAndStillStoresTheRate) {
-    ReaderRig rig;
+    SimRig rig;
     rig.ports.faultsFor(1).refusedBauds = {57600};
     rig.script(1);
     ReaderChannel& ch = rig.openChannel(1, EngineType::RfidAscii);
@@ -115,7 +115,7 @@ TEST(PortBaud, RefusedRateFailsKeepsErrorAndStillStoresTheRate) {
 }
 
 TEST(PortWrite, PurgeDropsStaleBytesBeforeTheWrite) {
-    ReaderRig rig;
+    SimRig rig;
     auto model = rig.script(1);
     model->onOpenBytes = {0x01, 0x02, 0x03};  // an unread answer left on the line
     model->on(bytesOf("Q"), bytesOf("A"));
@@ -128,7 +128,7 @@ TEST(PortWrite, PurgeDropsStaleBytesBeforeTheWrite) {
 }
 
 TEST(PortWrite, RawWriteKeepsWhatIsWaiting) {
-    ReaderRig rig;
+    SimRig rig;
     auto model = rig.script(1);
     model->on(bytesOf("Q"), {0x7E});
     ReaderChannel& ch = rig.openChannel(1, EngineType::Imager2D);
@@ -142,7 +142,7 @@ TEST(PortWrite, RawWriteKeepsWhatIsWaiting) {
 }
 
 TEST(PortWrite, FailureKeepsTheError) {
-    ReaderRig rig;
+    SimRig rig;
     rig.script(1);
     ReaderChannel& ch = rig.openChannel(1, EngineType::CcdLaser);
     rig.port(1).faults().writeError = EIO;
@@ -168,7 +168,7 @@ class SignalWake : public ::testing::TestWithParam<WakeCase> {};
 
 TEST_P(SignalWake, WaitsForTheEngineAtMostTenPolls) {
     const WakeCase& c = GetParam();
-    ReaderRig rig(c.model);
+    SimRig rig(c.model);
     auto model = rig.script(1);
     model->ctsFollowsRts = c.engineFollows;
     rig.ports.faultsFor(1).noModemLines = c.noModemLines;
@@ -216,7 +216,7 @@ TEST(RfidLinkOpen, Model4OpensNoSerialPortAndRetriesOnceAfter2000ms) {
         {{5, 6}, 0, {"open 2 19200 1 550", "open 2 19200 1 550"}, 2000},
     };
     for (const Case& c : cases) {
-        ReaderRig rig(DeviceModel::HRT400CE);
+        SimRig rig(DeviceModel::HRT400CE);
         rig.script(2);
         rig.link.openResults = c.results;
         ReaderChannel& ch = rig.manager->channel(2);

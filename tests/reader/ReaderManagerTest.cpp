@@ -8,7 +8,7 @@
 #include <fstream>
 #include <thread>
 
-#include "ReaderRig.h"
+#include "support/SimRig.h"
 
 namespace vandora::testing {
 namespace {
@@ -42,7 +42,7 @@ class DetectDeviceModel : public ::testing::TestWithParam<ModelCase> {};
 
 TEST_P(DetectDeviceModel, ReadsTheIdentKey) {
     const ModelCase& c = GetParam();
-    ReaderRig rig;
+    SimRig rig;
     std::unique_ptr<TempFile> file;
     if (c.file != nullptr) {
         file = std::make_unique<TempFile>(c.file);
@@ -67,10 +67,10 @@ INSTANTIATE_TEST_SUITE_P(
         ModelCase{"NoPrefixMatch", "[HKEY_LOCAL_MACHINE\\Ident]\nDeviceModel=HRT200CE-X\n", 0}),
     [](const auto& test) { return std::string(test.param.name); });
 
-// Hooks that record what the manager asked for.
-class RecordingHooks final : public ReaderHooks {
+// Engine setup that records what the manager asked for.
+class RecordingSetup final : public EngineSetup {
   public:
-    std::int32_t applySettings(ReaderChannel& channel) override {
+    std::int32_t applySettings(ReaderManager& /*manager*/, ReaderChannel& channel) override {
         applied.push_back(channel.port);
         return applyResult;
     }
@@ -94,9 +94,9 @@ class StartReaders : public ::testing::TestWithParam<StartCase> {};
 
 TEST_P(StartReaders, BuildsTheStatusTextOfWhatFailed) {
     const StartCase& c = GetParam();
-    ReaderRig rig(DeviceModel::Unknown);
-    RecordingHooks hooks;
-    ReaderManager manager(rig.platform, &hooks);
+    SimRig rig(DeviceModel::Unknown);
+    RecordingSetup setup;
+    ReaderManager manager(rig.platform, &setup);
     rig.ports.faultsFor(1).openError = c.barcodeOpenError;
     rig.ports.faultsFor(2).openError = c.rfidOpenError;
     auto barcode = rig.script(1);
@@ -137,20 +137,20 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& test) { return std::string(test.param.name); });
 
 TEST(StartReaders, SecondCallLeavesWorkingChannelsAlone) {
-    ReaderRig rig;
-    RecordingHooks hooks;
-    ReaderManager manager(rig.platform, &hooks);
+    SimRig rig;
+    RecordingSetup setup;
+    ReaderManager manager(rig.platform, &setup);
     auto barcode = rig.script(1);
     barcode->on(ccdFrame("VER"), bytesOf("V1\r"));
     ASSERT_EQ(manager.startReaders(EngineType(2), EngineType(0)), 1);
     std::size_t frames = barcode->frames.size();
     manager.startReaders(EngineType(2), EngineType(0));
     EXPECT_EQ(barcode->frames.size(), frames);
-    EXPECT_EQ(hooks.applied, std::vector<std::int32_t>{1});
+    EXPECT_EQ(setup.applied, std::vector<std::int32_t>{1});
 }
 
 TEST(OpenReader, BarcodeSettlesHalfASecondBeforeIdentifying) {
-    ReaderRig rig;
+    SimRig rig;
     auto barcode = rig.script(1);
     barcode->on(ccdFrame("VER"), bytesOf("V1\r"));
     ASSERT_EQ(rig.manager->openReader(1, EngineType(2)), 1);
@@ -159,7 +159,7 @@ TEST(OpenReader, BarcodeSettlesHalfASecondBeforeIdentifying) {
 }
 
 TEST(OpenReader, FailedIdentificationClosesThePort) {
-    ReaderRig rig;
+    SimRig rig;
     rig.script(1);
     EXPECT_EQ(rig.manager->openReader(1, EngineType(2)), 0);
     EXPECT_FALSE(rig.manager->barcode.isOpen());
@@ -167,9 +167,9 @@ TEST(OpenReader, FailedIdentificationClosesThePort) {
 }
 
 TEST(OpenReader, RfidAsciiIsReadyWithItsPortClosed) {
-    ReaderRig rig(DeviceModel::HRT300CE);
-    RecordingHooks hooks;
-    ReaderManager manager(rig.platform, &hooks);
+    SimRig rig(DeviceModel::HRT300CE);
+    RecordingSetup setup;
+    ReaderManager manager(rig.platform, &setup);
     auto rfid = rig.script(2);
     rfid->on(bytesOf("v"), bytesOf("ISO 0.9v\r\n"));
     rfid->on(bytesOf("wp0C03"), bytesOf("OK\r\n"));
@@ -177,21 +177,21 @@ TEST(OpenReader, RfidAsciiIsReadyWithItsPortClosed) {
     EXPECT_EQ(manager.rfidReady, 1);
     EXPECT_EQ(manager.rfidEngineType(), EngineType::RfidAscii);
     EXPECT_FALSE(manager.rfid.isOpen());
-    EXPECT_EQ(hooks.applied, std::vector<std::int32_t>{2});
+    EXPECT_EQ(setup.applied, std::vector<std::int32_t>{2});
     EXPECT_FALSE(manager.hasRfidListener());
 }
 
 TEST(OpenReader, BinaryLinkIsReadyWithoutSettings) {
-    ReaderRig rig;
-    RecordingHooks hooks;
+    SimRig rig;
+    RecordingSetup setup;
     TempFile registry("[HKEY_LOCAL_MACHINE\\Ident]\nDeviceModel=HRT400CE\n");
     rig.platform.registryPath = registry.path();
-    ReaderManager manager(rig.platform, &hooks);
+    ReaderManager manager(rig.platform, &setup);
     rig.link.openResults = {0};
     rig.link.moduleInfoResult = 0;
     ASSERT_EQ(manager.startReaders(EngineType(0), EngineType(1)), 1);
     EXPECT_EQ(manager.rfidEngineType(), EngineType::RfidBinaryLink);
-    EXPECT_TRUE(hooks.applied.empty());
+    EXPECT_TRUE(setup.applied.empty());
     manager.closeReader(2);
     EXPECT_EQ(rig.link.calls.back(), "close 2");
     EXPECT_EQ(manager.rfidReady, 0);
@@ -199,7 +199,7 @@ TEST(OpenReader, BinaryLinkIsReadyWithoutSettings) {
 }
 
 TEST(CloseReader, ResetsTheChannelAndDoesNotWaitWithoutAListener) {
-    ReaderRig rig;
+    SimRig rig;
     auto rfid = rig.script(2);
     rfid->on(bytesOf("v"), bytesOf("MultiISO 1.0\r\n"));
     rfid->on(bytesOf("wp0C03"), bytesOf("OK\r\n"));
@@ -215,26 +215,21 @@ TEST(CloseReader, ResetsTheChannelAndDoesNotWaitWithoutAListener) {
 }
 
 TEST(Shutdown, ReleasesTheSignalTimingSemaphores) {
-    ReaderRig rig;
+    SimRig rig;
     rig.manager->shutdownReaders();
-    for (Semaphore& s : rig.manager->signalTiming) {
-        EXPECT_EQ(s.count(), 1u);
+    for (SignalTimer t : {SignalTimer::Led, SignalTimer::Buzzer, SignalTimer::Vibrator}) {
+        EXPECT_EQ(rig.manager->systemSignals().timer(t).count(), 1u);
     }
 }
 
 // The idle listener runs on a thread of its own, so this uses the real clock with a two-second
 // idle time (wide margins for a loaded machine).
 TEST(RfidIdleListenerThreaded, ClosesTheHexModulePortAfterTheIdleTimeUnlessARead) {
-    RealClock& clock = RealClock::instance();
-    sim::SimulatedPortProvider ports(clock);
-    auto model = std::make_shared<sim::ScriptedModel>();
+    RealTimeSimRig rig;
+    RealClock& clock = rig.clock;
+    auto model = rig.script(2);
     model->on(bytesOf("0108000304FE0000"), bytesOf("00"));
-    ports.attach(2, model);
-    ReaderPlatform platform;
-    platform.clock = &clock;
-    platform.ports = &ports;
-    platform.registryPath = "/nonexistent";
-    ReaderManager manager(platform);
+    ReaderManager& manager = *rig.manager;
     manager.rfidIdleSeconds = 2;
     ASSERT_EQ(manager.startReaders(EngineType(0), EngineType(6)), 1);
     EXPECT_TRUE(manager.hasRfidListener());

@@ -7,9 +7,9 @@
 #include <chrono>
 #include <thread>
 
-#include "ReaderRig.h"
 #include "engines/EngineModels.h"
 #include "reader/PortOps.h"
+#include "support/SimRig.h"
 
 namespace vandora::testing {
 namespace {
@@ -69,7 +69,7 @@ class ScanTest : public ::testing::Test {
         return result;
     }
 
-    ReaderRig rig_;
+    SimRig rig_;
     std::shared_ptr<sim::ScriptedModel> model_;
     std::int32_t id_ = -1;
     ByteString name_;
@@ -271,7 +271,7 @@ TEST_F(LongRangeScan, StopTakesBackAnUnusedCancel) {
 }
 
 TEST(StopScanning, BusyRfidLockStopsOnlyTheBarcodeEngine) {
-    ReaderRig rig;
+    SimRig rig;
     auto barcode = rig.script(1);
     barcode->on(ccdFrame("OFF"), bytesOf("OK\r"));
     ReaderChannel& ch = rig.openChannel(1, EngineType::CcdLaser);
@@ -290,7 +290,7 @@ TEST(StopScanning, BusyRfidLockStopsOnlyTheBarcodeEngine) {
 }
 
 TEST(RfidAsciiTrigger, OpensTheLinkOnlyWhileScanning) {
-    ReaderRig rig;
+    SimRig rig;
     auto model = rig.script(2);
     ReaderChannel& ch = rig.manager->rfid;
     ch.port = 2;
@@ -313,14 +313,14 @@ TEST(RfidAsciiDecode, ErrorLettersBecomeErrorCodes) {
     };
     for (const Case& c : {Case{"R\r\n", 30005}, Case{"\r\n", 30002}, Case{"F\r\n", 30003},
                           Case{"N\r\n", 30002}, Case{"O\r\n", 30004}, Case{"X\r\n", 30011}}) {
-        ReaderRig rig;
+        SimRig rig;
         auto model = rig.script(2);
         model->on(bytesOf("s"), bytesOf(c.answer));
         ReaderChannel& ch = rig.manager->rfid;
         ch.port = 2;
         ch.engineType = EngineType::RfidAscii;
         ASSERT_EQ(setTrigger(ch, 1), 1);
-        EXPECT_EQ(awaitDecode(ch), 0) << c.answer;
+        EXPECT_EQ(awaitDecode(ch, rig.manager->ccdHostOptions()), 0) << c.answer;
         EXPECT_EQ(ch.lastError, c.error) << c.answer;
     }
 }
@@ -333,7 +333,7 @@ TEST(RfidHexTrigger, SendsTheDetectionFrameOfTheTagFamily) {
     for (const Case& c : {Case{3, "0109000304A0010000"}, Case{5, "0109000304B0040000"},
                           Case{8, "010B000304340050000000"}, Case{16, "010B000304140401000000"},
                           Case{4, nullptr}}) {
-        ReaderRig rig;
+        SimRig rig;
         auto model = rig.script(2);
         ReaderChannel& ch = rig.openChannel(2, EngineType::RfidHex);
         ch.tag.tagType = c.tagType;
@@ -347,7 +347,7 @@ TEST(RfidHexTrigger, SendsTheDetectionFrameOfTheTagFamily) {
 }
 
 TEST(ToggleCcdScan, OffResetsTheLinkAt115200) {
-    ReaderRig rig;
+    SimRig rig;
     auto model = rig.script(1);
     ReaderChannel& ch = rig.openChannel(1, EngineType::CcdLaser);
     ch.triggerOn = 1;
@@ -362,18 +362,12 @@ TEST(ToggleCcdScan, OffResetsTheLinkAt115200) {
 
 // Trigger presses and releases from two threads against one engine: no race, no deadlock.
 TEST(ScanThreaded, PressAndReleaseFromTwoThreads) {
-    RealClock& clock = RealClock::instance();
-    sim::SimulatedPortProvider ports(clock);
-    auto model = std::make_shared<sim::ScriptedModel>();
+    RealTimeSimRig rig;
+    auto model = rig.script(1);
     model->on(kStart, kOk);
     model->on(kStop, kOk);
-    ports.attach(1, model);
-    ports.faultsFor(1).noModemLines = true;
-    ReaderPlatform platform;
-    platform.clock = &clock;
-    platform.ports = &ports;
-    platform.registryPath = "/nonexistent";
-    ReaderManager manager(platform);
+    rig.ports.faultsFor(1).noModemLines = true;
+    ReaderManager& manager = *rig.manager;
     ReaderChannel& ch = manager.barcode;
     ch.port = 1;
     ch.engineType = EngineType::Imager2D;
@@ -405,17 +399,11 @@ namespace {
 
 // A release during the long-range laser's aiming wait blocks at most until the aim ends.
 TEST(ScanThreaded, LongRangeStopDuringAimingWaitsNoLongerThanTheAim) {
-    RealClock& clock = RealClock::instance();
-    sim::SimulatedPortProvider ports(clock);
-    auto model = std::make_shared<sim::ScriptedModel>();
+    RealTimeSimRig rig;
+    auto model = rig.script(1);
     model->onAny(sim::withChecksum({0x04, 0xD0, 0x00, 0x00}));
-    ports.attach(1, model);
-    ports.faultsFor(1).noModemLines = true;
-    ReaderPlatform platform;
-    platform.clock = &clock;
-    platform.ports = &ports;
-    platform.registryPath = "/nonexistent";
-    ReaderManager manager(platform);
+    rig.ports.faultsFor(1).noModemLines = true;
+    ReaderManager& manager = *rig.manager;
     ReaderChannel& ch = manager.barcode;
     ch.port = 1;
     ch.engineType = EngineType::LongRange1D;
@@ -444,8 +432,7 @@ namespace {
 // Trigger releases that come at once after each press, from the window's thread, while the scan
 // thread reads: every decode that comes out is one the engine sent, whole, in order, once.
 TEST(ScanThreaded, QuickReleasesNeverCorruptOrRepeatADecode) {
-    RealClock& clock = RealClock::instance();
-    sim::SimulatedPortProvider ports(clock);
+    RealTimeSimRig rig;
     sim::SimOptions options;
     options.decodeDelayUs = 3000;
     const int kDecodes = 120;
@@ -456,14 +443,9 @@ TEST(ScanThreaded, QuickReleasesNeverCorruptOrRepeatADecode) {
         sent.push_back(data);
         options.decodes.push_back({0x0B, std::vector<std::uint8_t>(data.begin(), data.end())});
     }
-    auto model = sim::makeEngineModel(toNumber(EngineType::Imager2D), options);
-    ports.attach(1, model);
-    ports.faultsFor(1).noModemLines = true;
-    ReaderPlatform platform;
-    platform.clock = &clock;
-    platform.ports = &ports;
-    platform.registryPath = "/nonexistent";
-    ReaderManager manager(platform);
+    rig.engine(1, toNumber(EngineType::Imager2D), options);
+    rig.ports.faultsFor(1).noModemLines = true;
+    ReaderManager& manager = *rig.manager;
     ReaderChannel& ch = manager.barcode;
     ch.port = 1;
     ch.engineType = EngineType::Imager2D;

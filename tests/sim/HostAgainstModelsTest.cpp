@@ -9,22 +9,22 @@
 #include "reader/ReaderManager.h"
 #include "reader/Scan.h"
 #include "rfid/link/RfidLinkApi.h"
+#include "support/SimRig.h"
 
 namespace vandora::sim::testing {
 namespace {
 
-struct Host {
+RfidLinkApi* unavailableLink() {
+    static UnavailableRfidLink link;
+    return &link;
+}
+
+// The shared rig with one engine model on its port, opened, and no binary link.
+struct Host : vandora::testing::SimRig {
     Host(int engineType, std::int32_t deviceModel, SimOptions options = {})
-        : model(makeEngineModel(engineType, std::move(options))) {
+        : vandora::testing::SimRig(deviceModel, unavailableLink()) {
         port = engineType == 5 || engineType == 6 ? kRfidPort : kBarcodePort;
-        ports.attach(port, model);
-        platform.clock = &clock;
-        platform.ports = &ports;
-        platform.readyLine = &ready;
-        platform.rfidLink = &link;
-        platform.registryPath = "/nonexistent/registry.ini";
-        manager = std::make_unique<ReaderManager>(platform);
-        manager->setDeviceModel(deviceModel);
+        model = engine(port, engineType, std::move(options));
         channel().port = port;
         EXPECT_EQ(openPort(channel()), 1);
     }
@@ -32,13 +32,7 @@ struct Host {
     ReaderChannel& channel() { return manager->channel(port); }
     std::int32_t identify(std::int32_t hint) { return identifyEngine(channel(), EngineType(hint)); }
 
-    VirtualClock clock;
     std::shared_ptr<EngineSim> model;
-    SimulatedPortProvider ports{clock};
-    SimEngineReadyLine ready{ports, kBarcodePort};
-    UnavailableRfidLink link;
-    ReaderPlatform platform;
-    std::unique_ptr<ReaderManager> manager;
     int port = kBarcodePort;
 };
 

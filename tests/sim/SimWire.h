@@ -1,5 +1,5 @@
-// A model behind a simulated port on a virtual clock, driven with raw host bytes: what a test
-// writes is what the engine hears, what it reads is what the engine said.
+// The shared rig with an engine model on port 1, driven with raw host bytes through a port of its
+// own: what a test writes is what the engine hears, what it reads is what the engine said.
 #pragma once
 
 #include <memory>
@@ -12,18 +12,13 @@
 #include "SimulatedPort.h"
 #include "engines/EngineModels.h"
 #include "platform/Clock.h"
+#include "support/SimRig.h"
 
 namespace vandora::sim::testing {
 
 using Bytes = std::vector<std::uint8_t>;
 
-inline Bytes ccdFrame(const std::string& text) {
-    Bytes frame(30, 0xFF);
-    frame.push_back(0x1B);
-    frame.insert(frame.end(), text.begin(), text.end());
-    frame.push_back(0x0D);
-    return frame;
-}
+using vandora::testing::ccdFrame;
 
 inline Bytes text(const std::string& t) {
     return {t.begin(), t.end()};
@@ -33,9 +28,13 @@ inline const Bytes kAck = withChecksum({0x04, 0xD0, 0x00, 0x00});
 inline const Bytes kRefusal = withChecksum({0x05, 0xD1, 0x00, 0x00, 0x01});
 inline const Bytes kHostContinueAck = withChecksum({0x04, 0xD0, 0x04, 0x03});
 
-struct Wire {
+struct Wire : vandora::testing::SimRig {
+    static constexpr int kPort = 1;
+
     explicit Wire(int engineType, SimOptions options = {})
-        : model(makeEngineModel(engineType, std::move(options))), port(clock, model) {
+        : model(engine(kPort, engineType, std::move(options))),
+          handle(ports.create(kPort)),
+          port(*ports.lastPort(kPort)) {
         EXPECT_EQ(port.open(), 0);
         setBaud(model->currentBaud());
     }
@@ -73,9 +72,9 @@ struct Wire {
         return collect(quietMs);
     }
 
-    VirtualClock clock;
     std::shared_ptr<EngineSim> model;
-    SimulatedPort port;
+    std::unique_ptr<SerialPort> handle;
+    SimulatedPort& port;
 };
 
 }  // namespace vandora::sim::testing

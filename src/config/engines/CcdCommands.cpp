@@ -28,18 +28,18 @@ void setField(ByteString& block, CcdField f, std::uint32_t value) {
 std::int32_t& hostOption(ReaderManager& manager, HostOption option) {
     switch (option) {
         case HostOption::Ean13CheckDigit:
-            return manager.transmitEan13CheckDigit;
+            return manager.ccdHostOptions().transmitEan13CheckDigit;
         case HostOption::ConvertToEan13:
-            return manager.convertToEAN13;
+            return manager.ccdHostOptions().convertToEAN13;
         case HostOption::UpcACheckDigit:
         case HostOption::None:
             break;
     }
-    return manager.transmitUpcACheckDigit;
+    return manager.ccdHostOptions().transmitUpcACheckDigit;
 }
 
-void readArgs(ReaderChannel& channel, const Command& cmd, std::span<std::int32_t* const> args) {
-    ReaderManager& manager = *channel.owner;
+void readArgs(ReaderManager& manager, ReaderChannel& channel, const Command& cmd,
+              std::span<std::int32_t* const> args) {
     const ByteString& block = channel.parameterImage;
     for (std::size_t i = 0; i < cmd.count && i < args.size(); ++i) {
         if (args[i] == nullptr) {
@@ -55,7 +55,7 @@ void readArgs(ReaderChannel& channel, const Command& cmd, std::span<std::int32_t
                 value = hostOption(manager, a.host);
                 break;
             case ArgKind::Separator:
-                value = manager.ean128FieldSeparator;
+                value = manager.ccdHostOptions().ean128FieldSeparator;
                 break;
             default:
                 break;
@@ -65,8 +65,8 @@ void readArgs(ReaderChannel& channel, const Command& cmd, std::span<std::int32_t
 }
 
 // Applies the present arguments to the block (and the host-side options).
-void applyArgs(ReaderChannel& channel, const Command& cmd, std::span<std::int32_t* const> args) {
-    ReaderManager& manager = *channel.owner;
+void applyArgs(ReaderManager& manager, ReaderChannel& channel, const Command& cmd,
+               std::span<std::int32_t* const> args) {
     ByteString& block = channel.parameterImage;
     for (std::size_t i = 0; i < cmd.count && i < args.size(); ++i) {
         if (args[i] == nullptr) {
@@ -104,7 +104,7 @@ void applyArgs(ReaderChannel& channel, const Command& cmd, std::span<std::int32_
                 }
                 break;
             case ArgKind::Separator:
-                manager.ean128FieldSeparator = value;
+                manager.ccdHostOptions().ean128FieldSeparator = value;
                 break;
             case ArgKind::FamilyBit: {
                 bool code128 = a.field.lowBit == ccd::kCode128Enable.lowBit;
@@ -136,7 +136,7 @@ void relink(ReaderChannel& channel) {
     if (openPort(channel) != 0) {
         setBaudRate(channel, kRelinkBaud);
     }
-    channel.owner->clock().sleepMs(kRelinkPauseMs);
+    channel.clock().sleepMs(kRelinkPauseMs);
 }
 
 }  // namespace
@@ -158,7 +158,7 @@ int ccdArgumentIndex(CcdCommand c, std::string_view name) {
     return argumentIndex(ccdArguments(c), name);
 }
 
-std::int32_t ccdCommand(ReaderChannel& channel, CcdCommand c, int direction,
+std::int32_t ccdCommand(ReaderManager& manager, ReaderChannel& channel, CcdCommand c, int direction,
                         std::span<std::int32_t* const> args) {
     if (c >= CcdCommand::Count || !engineInfo(channel.engineType).ccdBlock ||
         channel.parameterImage.length() < kCcdBlockMinBytes ||
@@ -167,14 +167,14 @@ std::int32_t ccdCommand(ReaderChannel& channel, CcdCommand c, int direction,
     }
     const Command& cmd = info(c);
     if (direction == 'r') {
-        readArgs(channel, cmd, args);
+        readArgs(manager, channel, cmd, args);
         return 1;
     }
     channel.channelLock.wait();
     const ByteString before = channel.parameterImage;
-    applyArgs(channel, cmd, args);
+    applyArgs(manager, channel, cmd, args);
     bool scanModeGiven = c == CcdCommand::Reader && !args.empty() && args[0] != nullptr;
-    if (scanModeGiven && channel.owner->scanMode == kRelinkScanMode) {
+    if (scanModeGiven && manager.scanMode == kRelinkScanMode) {
         relink(channel);
     }
     bool family = c == CcdCommand::Code128 || c == CcdCommand::Ean128;
@@ -187,7 +187,7 @@ std::int32_t ccdCommand(ReaderChannel& channel, CcdCommand c, int direction,
         exchange(channel, saveCommand(channel.parameterImage), kSaveTimeoutMs, &reply, 1);
     if (accepted != 0) {
         if (scanModeGiven) {
-            channel.owner->scanMode =
+            manager.scanMode =
                 static_cast<std::int32_t>(ccdFieldValue(channel.parameterImage, ccd::kScanMode));
         }
     } else if (c != CcdCommand::Ean128) {
@@ -221,9 +221,10 @@ class CcdCommandSet final : public CommandSet {
     bool argumentApplies(CommandId command, std::size_t arg, EngineType /*type*/) const override {
         return command < kCommands.size() && arg < kCommands[command].count;
     }
-    std::int32_t run(ReaderChannel& channel, ParamCache& /*cache*/, CommandId command,
-                     int direction, std::span<std::int32_t* const> args) const override {
-        return ccdCommand(channel, static_cast<CcdCommand>(command), direction, args);
+    std::int32_t run(ReaderManager& manager, ReaderChannel& channel, ParamCache& /*cache*/,
+                     CommandId command, int direction,
+                     std::span<std::int32_t* const> args) const override {
+        return ccdCommand(manager, channel, static_cast<CcdCommand>(command), direction, args);
     }
 };
 

@@ -53,9 +53,10 @@ std::vector<std::string_view> ccdArgumentNames(CcdCommand command);
 // Index of a named argument; -1 when the command has none of that name.
 int ccdArgumentIndex(CcdCommand command, std::string_view name);
 
-// Runs a command. args holds one pointer per argument (fewer: the rest are absent).
-std::int32_t ccdCommand(ReaderChannel& channel, CcdCommand command, int direction,
-                        std::span<std::int32_t* const> args);
+// Runs a command on channel, one of manager's. args holds one pointer per argument (fewer: the
+// rest are absent).
+std::int32_t ccdCommand(ReaderManager& manager, ReaderChannel& channel, CcdCommand command,
+                        int direction, std::span<std::int32_t* const> args);
 
 // Fills parameterImage from the engine with the configuration query "SET".
 std::int32_t ccdQueryBlock(ReaderChannel& channel);

@@ -31,8 +31,11 @@ class CommandSet {
     virtual std::span<const ArgBinding> arguments(CommandId command) const = 0;
     // Whether one argument takes part on an engine type.
     virtual bool argumentApplies(CommandId command, std::size_t arg, EngineType type) const = 0;
-    virtual std::int32_t run(ReaderChannel& channel, ParamCache& cache, CommandId command,
-                             int direction, std::span<std::int32_t* const> args) const = 0;
+    // Runs a command on channel, one of manager's (whose scan mode and host options a command
+    // may change).
+    virtual std::int32_t run(ReaderManager& manager, ReaderChannel& channel, ParamCache& cache,
+                             CommandId command, int direction,
+                             std::span<std::int32_t* const> args) const = 0;
 };
 
 // Index of a named argument; -1 when the command has none of that name.

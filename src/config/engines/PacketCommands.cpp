@@ -84,8 +84,9 @@ void appendPair(ByteString& pairs, const Arg& a, std::int32_t& value, EngineType
     }
 }
 
-std::int32_t writeCommand(ReaderChannel& channel, ParamCache& cache, PacketCommand c,
-                          const Command& cmd, std::span<std::int32_t* const> args) {
+std::int32_t writeCommand(ReaderManager& manager, ReaderChannel& channel, ParamCache& cache,
+                          PacketCommand c, const Command& cmd,
+                          std::span<std::int32_t* const> args) {
     EngineType type = channel.engineType;
     ByteString pairs;
     for (std::size_t k = 0; k < cmd.count; ++k) {
@@ -120,7 +121,7 @@ std::int32_t writeCommand(ReaderChannel& channel, ParamCache& cache, PacketComma
         }
         cache.slot(c, i) = *args[i];
         if (cmd.args[i].bind.name == "scanMode") {
-            channel.owner->scanMode = *args[i];
+            manager.scanMode = *args[i];
         }
     }
     return 1;
@@ -205,14 +206,22 @@ bool packetArgumentApplies(PacketCommand c, std::size_t arg, EngineType engineTy
            applies(info(c).args[arg], engineType);
 }
 
-std::int32_t packetCommand(ReaderChannel& channel, ParamCache& cache, PacketCommand c,
-                           int direction, std::span<std::int32_t* const> args) {
+std::int32_t packetCommand(ReaderManager& manager, ReaderChannel& channel, ParamCache& cache,
+                           PacketCommand c, int direction, std::span<std::int32_t* const> args) {
     if (!packetCommandApplies(c, channel.engineType) || (direction != 'r' && direction != 'w')) {
         return 0;
     }
     const Command& cmd = info(c);
     return direction == 'r' ? readCommand(channel, cache, c, cmd, args)
-                            : writeCommand(channel, cache, c, cmd, args);
+                            : writeCommand(manager, channel, cache, c, cmd, args);
+}
+
+std::int32_t packetRead(ReaderChannel& channel, ParamCache& cache, PacketCommand c,
+                        std::span<std::int32_t* const> args) {
+    if (!packetCommandApplies(c, channel.engineType)) {
+        return 0;
+    }
+    return readCommand(channel, cache, c, info(c), args);
 }
 
 namespace {
@@ -226,9 +235,11 @@ class PacketCommandSet final : public CommandSet {
     bool argumentApplies(CommandId command, std::size_t arg, EngineType type) const override {
         return packetArgumentApplies(static_cast<PacketCommand>(command), arg, type);
     }
-    std::int32_t run(ReaderChannel& channel, ParamCache& cache, CommandId command, int direction,
+    std::int32_t run(ReaderManager& manager, ReaderChannel& channel, ParamCache& cache,
+                     CommandId command, int direction,
                      std::span<std::int32_t* const> args) const override {
-        return packetCommand(channel, cache, static_cast<PacketCommand>(command), direction, args);
+        return packetCommand(manager, channel, cache, static_cast<PacketCommand>(command),
+                             direction, args);
     }
 };
 

@@ -72,8 +72,13 @@ bool packetCommandApplies(PacketCommand command, EngineType engineType);
 // Whether one argument of the command takes part on an engine type.
 bool packetArgumentApplies(PacketCommand command, std::size_t arg, EngineType engineType);
 
-std::int32_t packetCommand(ReaderChannel& channel, ParamCache& cache, PacketCommand command,
-                           int direction, std::span<std::int32_t* const> args);
+// Runs a command on channel, one of manager's (a scan mode written goes to the manager).
+std::int32_t packetCommand(ReaderManager& manager, ReaderChannel& channel, ParamCache& cache,
+                           PacketCommand command, int direction,
+                           std::span<std::int32_t* const> args);
+// The read direction alone, which changes nothing of the manager's.
+std::int32_t packetRead(ReaderChannel& channel, ParamCache& cache, PacketCommand command,
+                        std::span<std::int32_t* const> args);
 
 // The commands above behind the interface the settings transfer uses.
 const CommandSet& packetCommandSet();

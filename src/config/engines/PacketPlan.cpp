@@ -197,8 +197,7 @@ void readWholeEngine(ReaderChannel& channel, ParamCache& cache) {
         for (std::size_t i = 0; i < n; ++i) {
             refs[i] = &values[i];
         }
-        packetCommand(channel, cache, step.command, 'r',
-                      std::span<std::int32_t* const>(refs.data(), n));
+        packetRead(channel, cache, step.command, std::span<std::int32_t* const>(refs.data(), n));
     }
 }
 

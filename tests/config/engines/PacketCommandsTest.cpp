@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "reader/ReaderRig.h"
+#include "support/SimRig.h"
 
 namespace vandora::testing {
 namespace {
@@ -30,7 +30,7 @@ class PacketCommandTest : public ::testing::Test {
     // Pairs of every send so far; empty string for each command that sent nothing.
     std::vector<Bytes> sends() const { return model_->frames; }
 
-    ReaderRig rig_;
+    SimRig rig_;
     ParamCache cache_;
     std::shared_ptr<sim::ScriptedModel> model_;
 };
@@ -40,11 +40,11 @@ TEST_F(PacketCommandTest, CacheDecidesWhatIsSentAndFlagsGoOutAsOne) {
     cache_.slot(PacketCommand::Code93, 0) = 1;
     std::int32_t enable = 5;
     std::int32_t* args[] = {&enable};
-    EXPECT_EQ(packetCommand(ch, cache_, PacketCommand::Code93, 'w', args), 1);
+    EXPECT_EQ(packetCommand(*rig_.manager, ch, cache_, PacketCommand::Code93, 'w', args), 1);
     enable = 1;
-    EXPECT_EQ(packetCommand(ch, cache_, PacketCommand::Code93, 'w', args), 1);
+    EXPECT_EQ(packetCommand(*rig_.manager, ch, cache_, PacketCommand::Code93, 'w', args), 1);
     enable = 1;
-    EXPECT_EQ(packetCommand(ch, cache_, PacketCommand::Code93, 'w', args), 1);
+    EXPECT_EQ(packetCommand(*rig_.manager, ch, cache_, PacketCommand::Code93, 'w', args), 1);
     EXPECT_EQ(sends(), (std::vector<Bytes>{paramSend({0x09, 0x01}), paramSend({0x09, 0x01})}));
 }
 
@@ -52,7 +52,7 @@ TEST_F(PacketCommandTest, FirstWriteSendsEveryPresentArgument) {
     ReaderChannel& ch = engine(EngineType::Imager2D4507);
     std::int32_t enable = 1, l1 = 4, l2 = 55;
     std::int32_t* args[] = {&enable, &l1, &l2};
-    EXPECT_EQ(packetCommand(ch, cache_, PacketCommand::Discrete25, 'w', args), 1);
+    EXPECT_EQ(packetCommand(*rig_.manager, ch, cache_, PacketCommand::Discrete25, 'w', args), 1);
     EXPECT_EQ(sends(), std::vector<Bytes>{paramSend({0x05, 1, 0x14, 4, 0x15, 55})});
 }
 
@@ -64,7 +64,7 @@ TEST_F(PacketCommandTest, ArgumentsOfOtherEngineKindsAreLeftOut) {
     values[15] = 3;  // upcEanSecurityLevel: lasers only
     args[14] = &values[14];
     args[15] = &values[15];
-    EXPECT_EQ(packetCommand(ch, cache_, PacketCommand::Upc, 'w', args), 1);
+    EXPECT_EQ(packetCommand(*rig_.manager, ch, cache_, PacketCommand::Upc, 'w', args), 1);
     EXPECT_EQ(sends(), std::vector<Bytes>{paramSend({0x4D, 3})});
 }
 
@@ -90,7 +90,7 @@ TEST_F(PacketCommandTest, GapSizeAndExposureForms) {
         {3, PacketCommand::ImagerOptions, 14, 40, {0xF0, 0x33, 40}, 40},
     };
     for (const Case& c : cases) {
-        ReaderRig rig;
+        SimRig rig;
         auto model = rig.script(1);
         model->onAny(kOk);
         ReaderChannel& ch = rig.openChannel(1, EngineType(c.type));
@@ -98,7 +98,7 @@ TEST_F(PacketCommandTest, GapSizeAndExposureForms) {
         std::vector<std::int32_t*> args(kPacketMaxArgs, nullptr);
         std::int32_t value = c.value;
         args[static_cast<std::size_t>(c.arg)] = &value;
-        EXPECT_EQ(packetCommand(ch, cache, c.command, 'w', args), 1);
+        EXPECT_EQ(packetCommand(*rig.manager, ch, cache, c.command, 'w', args), 1);
         EXPECT_EQ(model->frames, std::vector<Bytes>{paramSend(c.pairs)}) << c.value;
         EXPECT_EQ(value, c.writtenBack);
     }
@@ -109,8 +109,8 @@ TEST_F(PacketCommandTest, ExposureIsSentEvenWhenUnchanged) {
     std::vector<std::int32_t*> args(kPacketMaxArgs, nullptr);
     std::int32_t exposure = 10;
     args[8] = &exposure;
-    packetCommand(ch, cache_, PacketCommand::ImagerOptions, 'w', args);
-    packetCommand(ch, cache_, PacketCommand::ImagerOptions, 'w', args);
+    packetCommand(*rig_.manager, ch, cache_, PacketCommand::ImagerOptions, 'w', args);
+    packetCommand(*rig_.manager, ch, cache_, PacketCommand::ImagerOptions, 'w', args);
     EXPECT_EQ(sends().size(), 2u);
 }
 
@@ -121,7 +121,7 @@ TEST_F(PacketCommandTest, PostalPairsGoInTheEnginesOrder) {
     for (auto& v : values) {
         args.push_back(&v);
     }
-    EXPECT_EQ(packetCommand(ch, cache_, PacketCommand::Postal, 'w', args), 1);
+    EXPECT_EQ(packetCommand(*rig_.manager, ch, cache_, PacketCommand::Postal, 'w', args), 1);
     EXPECT_EQ(sends(),
               std::vector<Bytes>{paramSend({0x59, 1, 0x5A, 1, 0x5B, 1, 0x60, 1, 0x5F, 1, 0xF0, 0x22,
                                             1, 0xF0, 0x23, 1, 0xF0, 0x46, 1})});
@@ -133,7 +133,7 @@ TEST_F(PacketCommandTest, AcceptedScanModeAndAimTimeStayInTheSystem) {
     std::int32_t aim = 7, mode = 4;
     args[5] = &aim;
     args[6] = &mode;
-    EXPECT_EQ(packetCommand(ch, cache_, PacketCommand::Reader1D, 'w', args), 1);
+    EXPECT_EQ(packetCommand(*rig_.manager, ch, cache_, PacketCommand::Reader1D, 'w', args), 1);
     EXPECT_EQ(ch.aimTime, 7u);
     EXPECT_EQ(rig_.manager->scanMode, 4);
     EXPECT_EQ(sends(), std::vector<Bytes>{paramSend({0x8A, 4})});
@@ -146,7 +146,7 @@ TEST_F(PacketCommandTest, RefusedWriteLeavesTheCacheSoTheNextWriteResends) {
     ReaderChannel& ch = rig_.openChannel(1, EngineType::Imager2D);
     std::int32_t enable = 1;
     std::int32_t* args[] = {&enable};
-    EXPECT_EQ(packetCommand(ch, cache_, PacketCommand::Code93, 'w', args), 0);
+    EXPECT_EQ(packetCommand(*rig_.manager, ch, cache_, PacketCommand::Code93, 'w', args), 0);
     EXPECT_EQ(cache_.slot(PacketCommand::Code93, 0), -1);
     EXPECT_EQ(sends().size(), 5u) << "five attempts";
 }
@@ -160,7 +160,7 @@ TEST_F(PacketCommandTest, ReadWalksThePairsOfTheReply) {
     ReaderChannel& ch = rig_.openChannel(1, EngineType::Imager2D);
     std::int32_t enable = -5, l1 = -5, l2 = -5;
     std::int32_t* args[] = {&enable, &l1, &l2};
-    EXPECT_EQ(packetCommand(ch, cache_, PacketCommand::Code93, 'r', args), 1);
+    EXPECT_EQ(packetCommand(*rig_.manager, ch, cache_, PacketCommand::Code93, 'r', args), 1);
     EXPECT_EQ(enable, 1);
     EXPECT_EQ(l1, -5) << "not in the reply: left as it was";
     EXPECT_EQ(l2, 0x30) << "a prefix byte is passed alone";
@@ -174,7 +174,7 @@ TEST_F(PacketCommandTest, ReadOfTheWrongShapeFailsAndTouchesNothing) {
     ReaderChannel& ch = rig_.openChannel(1, EngineType::Imager2D);
     std::int32_t enable = -5;
     std::int32_t* args[] = {&enable};
-    EXPECT_EQ(packetCommand(ch, cache_, PacketCommand::Code93, 'r', args), 0);
+    EXPECT_EQ(packetCommand(*rig_.manager, ch, cache_, PacketCommand::Code93, 'r', args), 0);
     EXPECT_EQ(enable, -5);
     EXPECT_EQ(cache_.slot(PacketCommand::Code93, 0), -1);
 }
@@ -183,8 +183,8 @@ TEST_F(PacketCommandTest, CommandsForOtherEnginesFail) {
     ReaderChannel& ch = engine(EngineType::LongRange1D);
     std::int32_t v = 1;
     std::int32_t* args[] = {&v};
-    EXPECT_EQ(packetCommand(ch, cache_, PacketCommand::Composite, 'w', args), 0);
-    EXPECT_EQ(packetCommand(ch, cache_, PacketCommand::Code93, 'q', args), 0);
+    EXPECT_EQ(packetCommand(*rig_.manager, ch, cache_, PacketCommand::Composite, 'w', args), 0);
+    EXPECT_EQ(packetCommand(*rig_.manager, ch, cache_, PacketCommand::Code93, 'q', args), 0);
     EXPECT_TRUE(sends().empty());
 }
 

@@ -1,5 +1,6 @@
-// A terminal in a box for reader tests: a virtual clock, simulated ports with scripted engines
-// behind them, a recording binary link and a manager wired to them.
+// A terminal in a box for tests: a clock (virtual, or the real one for tests that run threads),
+// simulated ports with a scripted model or an engine model behind each, the engine-ready line, a
+// recording binary link (or one the test gives) and a manager wired to them.
 #pragma once
 
 #include <memory>
@@ -10,6 +11,7 @@
 
 #include "ScriptedModel.h"
 #include "SimulatedPort.h"
+#include "engines/EngineModels.h"
 #include "platform/Clock.h"
 #include "reader/PortOps.h"
 #include "reader/ReaderManager.h"
@@ -66,12 +68,15 @@ inline std::vector<std::uint8_t> ccdFrame(const std::string& text) {
     return frame;
 }
 
-struct ReaderRig {
-    explicit ReaderRig(std::int32_t model = DeviceModel::Unknown) : link(clock) {
+template <class ClockType>
+struct BasicSimRig {
+    // rfidLink: the binary link the manager uses; null: the recording link of the rig.
+    explicit BasicSimRig(std::int32_t model = DeviceModel::Unknown, RfidLinkApi* rfidLink = nullptr)
+        : link(clock) {
         platform.clock = &clock;
         platform.ports = &ports;
         platform.readyLine = &ready;
-        platform.rfidLink = &link;
+        platform.rfidLink = rfidLink != nullptr ? rfidLink : &link;
         platform.registryPath = "/nonexistent/registry.ini";
         manager = std::make_unique<ReaderManager>(platform);
         manager->setDeviceModel(model);
@@ -79,6 +84,14 @@ struct ReaderRig {
 
     std::shared_ptr<sim::ScriptedModel> script(int portNumber) {
         auto model = std::make_shared<sim::ScriptedModel>();
+        ports.attach(portNumber, model);
+        return model;
+    }
+
+    // An engine model of the type's number behind the port.
+    std::shared_ptr<sim::EngineSim> engine(int portNumber, int engineType,
+                                           sim::SimOptions options = {}) {
+        auto model = sim::makeEngineModel(engineType, std::move(options));
         ports.attach(portNumber, model);
         return model;
     }
@@ -100,7 +113,7 @@ struct ReaderRig {
     sim::SimulatedPort& port(int portNumber) { return *ports.lastPort(portNumber); }
     std::uint64_t elapsedMs(std::uint64_t sinceMs) { return clock.nowMs() - sinceMs; }
 
-    VirtualClock clock;
+    ClockType clock;
     sim::SimulatedPortProvider ports{clock};
     sim::SimEngineReadyLine ready{ports, 1};
     RecordingLink link;
@@ -112,5 +125,10 @@ struct ReaderRig {
         ASSERT_EQ(openPort(channel), 1) << "lastError " << channel.lastError;
     }
 };
+
+// Single-threaded tests on virtual time.
+using SimRig = BasicSimRig<VirtualClock>;
+// Tests whose threads race for real.
+using RealTimeSimRig = BasicSimRig<RealClock>;
 
 }  // namespace vandora::testing
