@@ -26,26 +26,26 @@ void LibrarySignalDevices::unload() {
 }
 
 void LibrarySignalDevices::buzzerOn(int frequency) {
-    if (buzzerOn_ != nullptr) {
-        buzzerOn_(frequency);
+    if (auto call = buzzerOn_.load()) {
+        call(frequency);
     }
 }
 
 void LibrarySignalDevices::buzzerOff() {
-    if (buzzerOff_ != nullptr) {
-        buzzerOff_();
+    if (auto call = buzzerOff_.load()) {
+        call();
     }
 }
 
 void LibrarySignalDevices::setLed(int led, bool on) {
-    if (ledLight_ != nullptr) {
-        ledLight_(led, on ? 1 : 0);
+    if (auto call = ledLight_.load()) {
+        call(led, on ? 1 : 0);
     }
 }
 
 void LibrarySignalDevices::setVibrator(bool on) {
-    if (vibratorPower_ != nullptr) {
-        vibratorPower_(on ? 1 : 0);
+    if (auto call = vibratorPower_.load()) {
+        call(on ? 1 : 0);
     }
 }
 

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <string>
 
 #include "platform/Clock.h"
@@ -40,10 +41,11 @@ class LibrarySignalDevices final : public SignalDevices {
 
   private:
     SystemLibrary library_;
-    int (*buzzerOff_)() = nullptr;
-    int (*buzzerOn_)(int frequency) = nullptr;
-    int (*ledLight_)(int led, int on) = nullptr;
-    int (*vibratorPower_)(int on) = nullptr;
+    // Atomic: a signal thread may be switching its device off while shutdown unloads.
+    std::atomic<int (*)()> buzzerOff_{nullptr};
+    std::atomic<int (*)(int)> buzzerOn_{nullptr};
+    std::atomic<int (*)(int, int)> ledLight_{nullptr};
+    std::atomic<int (*)(int)> vibratorPower_{nullptr};
     // Never released while a signal runs, so a wait on one is a sleep that cancelWaits can cut
     // short.
     std::array<Semaphore, kSignalTimerCount> timers_;
