@@ -4,6 +4,7 @@
 
 #include "config/SectionTransfer.h"
 #include "config/engines/SettingsPlan.h"
+#include "reader/engines/EngineTable.h"
 
 namespace vandora {
 
@@ -16,6 +17,43 @@ void notify(const SectionCallback& onSection, const SectionDef& section) {
 }
 
 constexpr KeyRef kHasRfid = key(kRfid, "hasRfid");
+
+// The reader sections' scan modes in which the engine reads by itself.
+struct SelfScanModes {
+    KeyRef scanMode;
+    ModeSet modes;
+};
+constexpr SelfScanModes kSelfScanModes[] = {
+    {key(kReaderCcd, "scanMode"), {1, 7}},
+    {key(kReader2D, "scanMode"), {7}},
+    {key(kReader1DLr, "scanMode"), {4}},
+};
+
+const SelfScanModes* selfScanModesOf(const SectionDef& section) {
+    for (const SelfScanModes& row : kSelfScanModes) {
+        if (row.scanMode.in(section)) {
+            return &row;
+        }
+    }
+    return nullptr;
+}
+
+// A reader section that went to the engine: its stored scan mode decides whether the
+// continuous-scan thread reads. A section without the key leaves the engine in its default mode,
+// in which it does not read by itself.
+void tellContinuousScan(IniStore& store, const SectionDef& section,
+                        const ContinuousScanCallback& onContinuousScan) {
+    const SelfScanModes* row = selfScanModesOf(section);
+    if (!onContinuousScan || row == nullptr) {
+        return;
+    }
+    std::int32_t mode = -1;
+    std::array<std::int32_t*, kMaxSectionKeys> refs{};
+    refs[row->scanMode.index] = &mode;
+    accessSection(store, section, kDirectionRead,
+                  std::span<std::int32_t* const>(refs.data(), section.keys.size()));
+    onContinuousScan(row->modes.has(mode));
+}
 
 // The RFID keys a module type exchanges: all but hasRfid and the ones its plan leaves out.
 std::array<FieldRef, kRfidKeyCount> rfidRefs(AppSettings& settings, const RfidPlan& plan) {
@@ -31,8 +69,13 @@ std::array<FieldRef, kRfidKeyCount> rfidRefs(AppSettings& settings, const RfidPl
 
 }  // namespace
 
+bool scanModeReadsBySelf(const SectionDef& readerSection, std::int32_t scanMode) {
+    const SelfScanModes* row = selfScanModesOf(readerSection);
+    return row != nullptr && row->modes.has(scanMode);
+}
+
 void loadAll(ReaderManager& manager, EngineSettings& engine, IniStore& store, AppSettings& settings,
-             const SectionCallback& onSection) {
+             const SectionCallback& onSection, const ContinuousScanCallback& onContinuousScan) {
     auto general = settings.generalFields();
     accessSection(store, kGeneral, kDirectionRead, std::span<const FieldRef>(general));
 
@@ -45,6 +88,9 @@ void loadAll(ReaderManager& manager, EngineSettings& engine, IniStore& store, Ap
             if (step.types.has(barcode.engineType) &&
                 loadSection(link, store, *step.section, settings)) {
                 notify(onSection, *step.section);
+                // After the section went out, so that the engine is in its new mode when the
+                // continuous-scan thread first reads.
+                tellContinuousScan(store, *step.section, onContinuousScan);
             }
         }
     } else {

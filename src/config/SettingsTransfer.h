@@ -37,8 +37,18 @@ ReaderHints readerHints(const IniStore& store);
 // Told each section that was sent to the engine (load) or written into the store (save).
 using SectionCallback = std::function<void(const SectionDef&)>;
 
+// Told, after a reader section went to the engine, whether the scan mode the file holds for it
+// has the engine read by itself (so the continuous-scan thread must keep reading) or not.
+using ContinuousScanCallback = std::function<void(bool readsBySelf)>;
+
+// Whether a stored scan mode of a reader section has its engine read by itself: 1 or 7 in
+// "Barcode Reader CCD/Laser", 7 in "Barcode Reader 2D", 4 in "Barcode Reader 1D_LR". False for
+// any other section or value.
+bool scanModeReadsBySelf(const SectionDef& readerSection, std::int32_t scanMode);
+
 void loadAll(ReaderManager& manager, EngineSettings& engine, IniStore& store, AppSettings& settings,
-             const SectionCallback& onSection = {});
+             const SectionCallback& onSection = {},
+             const ContinuousScanCallback& onContinuousScan = {});
 void saveAll(ReaderManager& manager, EngineSettings& engine, IniStore& store, AppSettings& settings,
              const SectionCallback& onSection = {});
 

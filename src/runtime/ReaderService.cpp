@@ -90,7 +90,7 @@ void ReaderService::startReadersAndSettings() {
         startThreads();
     }
     if (!store_.isEmpty()) {
-        loadAll(manager_, engine_, store_, settings_);
+        loadStoredSettings();
     }
     if (parts_.detect) {
         // What detection found is stored at once, not only at the next quit.
@@ -215,7 +215,7 @@ void ReaderService::reconnectBarcode() {
             *opened = manager_.openReader(kBarcodePort, lostType_);
             if (*opened != 0) {
                 // The engine may have lost its settings with its power: they are sent again.
-                loadAll(manager_, engine_, store_, settings_);
+                loadStoredSettings();
             }
         },
         [this, opened] {
@@ -278,6 +278,20 @@ void ReaderService::stopThreads() {
     goodRead_.stop();
 }
 
+void ReaderService::loadStoredSettings() {
+    loadAll(manager_, engine_, store_, settings_, {},
+            [this](bool readsBySelf) { setContinuousScan(readsBySelf); });
+}
+
+void ReaderService::setContinuousScan(bool on) {
+    if (on) {
+        continuousGate_.release();
+        continuousRequest_.release();
+    } else {
+        continuousGate_.wait(kGateTakeBackMs);
+    }
+}
+
 void ReaderService::continuousWork() {
     Decode decode;
     if (scanBarcode(manager_, decode, kContinuousTimeoutMs) != 0) {
@@ -326,12 +340,11 @@ void ReaderService::triggerDown() {
             if (toggleFlag_ == 0) {
                 toggleFlag_ = 1;
                 toggleCcdScan(manager_, 1);
-                continuousGate_.release();
-                continuousRequest_.release();
+                setContinuousScan(true);
             } else {
                 toggleFlag_ = 0;
                 toggleCcdScan(manager_, 0);
-                continuousGate_.wait(kGateTakeBackMs);
+                setContinuousScan(false);
             }
         } else if (!engine.selfScanModes.has(mode)) {
             // Picture taking comes with image capture; until then an imager's trigger decodes.

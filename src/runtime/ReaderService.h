@@ -85,10 +85,17 @@ class ReaderService {
     const std::string& iniPath() const { return iniPath_; }
     // Whether the barcode scan thread runs (it does once a barcode reader started).
     bool scanThreadRunning() const { return scanThread_.running(); }
+    // Opens or closes the gate of the continuous-scan thread: open, it reads again and again
+    // (engines that read by themselves); closed, it stops after the read in progress. The
+    // stored scan mode decides this whenever settings go to the engine.
+    void setContinuousScan(bool on);
     std::uint32_t decodeTimeoutSeconds = 3;
 
   private:
     void loadFile();
+    // The file's settings to the engines; the stored scan mode opens or closes continuous
+    // scanning.
+    void loadStoredSettings();
     void startReadersAndSettings();
     void finishStart();
     void runInBackground(std::function<void()> work, std::function<void()> then);

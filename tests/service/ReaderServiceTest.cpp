@@ -13,6 +13,7 @@
 #include <mutex>
 
 #include "engines/EngineModels.h"
+#include "reader/engines/PacketProtocol.h"
 #include "runtime/DecodeFormat.h"
 #include "runtime/sinks/PublishSink.h"
 #include "runtime/sinks/TypingSink.h"
@@ -132,10 +133,18 @@ class GatedPorts final : public SerialPortProvider {
     bool open_ = true;
 };
 
+// A code type the engine names: Code 39 on the CCD/Laser, a packet engine's 0x1B otherwise.
+std::uint8_t knownCodeType(EngineType engineType) {
+    return engineType == EngineType::CcdLaser ? std::uint8_t{'A'} : std::uint8_t{0x1B};
+}
+
 // A terminal with one simulated barcode engine and an INI file naming it.
 class ServiceRig {
   public:
-    ServiceRig(EngineType engineType, const std::string& ini) {
+    // decodes: what the engine reads, in order; empty: "FIRST" and "SECOND". decodeDelayUs: from
+    // the start (or the previous decode of an engine reading by itself) to a decode.
+    ServiceRig(EngineType engineType, const std::string& ini,
+               std::vector<sim::SimDecode> decodes = {}, std::uint64_t decodeDelayUs = 5000) {
         dir_ = fs::temp_directory_path() /
                ("vandora-service-" + std::to_string(getpid()) + "-" + std::to_string(counter_++));
         fs::create_directories(dir_);
@@ -144,12 +153,12 @@ class ServiceRig {
             std::ofstream(iniPath_, std::ios::binary) << ini;
         }
         sim::SimOptions options;
-        options.decodes = {
-            {engineType == EngineType::CcdLaser ? std::uint8_t{'A'} : std::uint8_t{0x1B},
-             bytes("FIRST")},
-            {engineType == EngineType::CcdLaser ? std::uint8_t{'A'} : std::uint8_t{0x1B},
-             bytes("SECOND")}};
-        options.decodeDelayUs = 5000;
+        options.decodes = std::move(decodes);
+        if (options.decodes.empty()) {
+            options.decodes = {{knownCodeType(engineType), bytes("FIRST")},
+                               {knownCodeType(engineType), bytes("SECOND")}};
+        }
+        options.decodeDelayUs = decodeDelayUs;
         model = sim::makeEngineModel(toNumber(engineType), options);
         ports_.attach(1, model);
         ports_.faultsFor(1).noModemLines = true;
@@ -316,6 +325,108 @@ TEST(ReaderServiceThreaded, CcdAlternateModeTogglesContinuousScanning) {
     service.handle({Msg::ReadImage, 0, 0});  // ignored without a 2D imager
     EXPECT_EQ(ons(), 1u);
     service.quitNow();
+}
+
+// A settings file with a scan mode in which the engine reads by itself: from start-up on every
+// decode is read, acknowledged and delivered, in order and once, without any press.
+// How often an engine reading by itself decodes the code in front of it.
+constexpr std::uint64_t kSelfScanIntervalUs = 400000;
+
+struct SelfScanCase {
+    const char* name;
+    EngineType type;
+    const char* ini;
+};
+
+class ContinuousScanFromStartUp : public ::testing::TestWithParam<SelfScanCase> {};
+
+TEST_P(ContinuousScanFromStartUp, DeliversEveryDecodeOnceWithoutAPress) {
+    const SelfScanCase& c = GetParam();
+    ServiceRig rig(c.type, c.ini);
+    ReaderService service(rig.parts);
+    rig.addOutputs(service);
+    service.startUp();
+    const std::vector<std::string> both{"FIRST", "SECOND"};
+    EXPECT_TRUE(rig.runUntil(service, [&] { return rig.output.shown.size() >= 2; }));
+    // A while longer: nothing comes twice.
+    rig.runUntil(
+        service, [] { return false; }, std::chrono::milliseconds(900));
+    service.quitNow();
+    EXPECT_EQ(rig.output.shown, both);
+    EXPECT_EQ(rig.output.typed, both);
+    EXPECT_EQ(rig.output.published, both);
+    bool packetEngine = c.type != EngineType::CcdLaser;
+    for (const sim::ReceivedCommand& command : rig.model->log) {
+        const std::vector<std::uint8_t>& f = command.frame;
+        if (packetEngine) {
+            EXPECT_FALSE(f.size() > 1 && f[1] == packet::kStartDecode) << "no start was sent";
+        } else {
+            EXPECT_NE(command.text(), "ON") << "no start was sent";
+        }
+    }
+    if (packetEngine) {
+        EXPECT_EQ(rig.model->counters.decodes, 2u);
+        EXPECT_GE(rig.model->counters.acks, 2u) << "each decode is acknowledged";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    SelfScanningModes, ContinuousScanFromStartUp,
+    ::testing::Values(SelfScanCase{"CcdMode1", EngineType::CcdLaser,
+                                   "[Barcode Reader CCD/Laser]\r\nhasCCD=1\r\nscanMode=1\r\n"
+                                   "[General]\r\nwindowEvent=1\r\n"},
+                      SelfScanCase{"CcdMode7", EngineType::CcdLaser,
+                                   "[Barcode Reader CCD/Laser]\r\nhasCCD=1\r\nscanMode=7\r\n"
+                                   "[General]\r\nwindowEvent=1\r\n"},
+                      SelfScanCase{"Imager4507Mode7", EngineType::Imager2D4507,
+                                   "[Barcode Reader 2D]\r\nhas2D_4507=1\r\nscanMode=7\r\n"
+                                   "[General]\r\nwindowEvent=1\r\n"},
+                      SelfScanCase{"Laser955Mode4", EngineType::Laser1D955,
+                                   "[Barcode Reader 1D_LR]\r\nhas1D_955=1\r\nscanMode=4\r\n"
+                                   "[General]\r\nwindowEvent=1\r\n"}),
+    [](const ::testing::TestParamInfo<SelfScanCase>& info) { return info.param.name; });
+
+// In mode 7 the CCD/Laser's decodes of a code type it cannot name are dropped; in mode 1 they
+// count.
+TEST(ReaderServiceThreaded, CcdMode7DropsDecodesOfUnknownCodeType) {
+    for (int mode : {7, 1}) {
+        SCOPED_TRACE(mode);
+        ServiceRig rig(
+            EngineType::CcdLaser,
+            "[Barcode Reader CCD/Laser]\r\nhasCCD=1\r\nscanMode=" + std::to_string(mode) + "\r\n",
+            {{'A', bytes("FIRST")}, {'!', bytes("NOTYPE")}, {'A', bytes("LAST")}},
+            kSelfScanIntervalUs);
+        ReaderService service(rig.parts);
+        rig.addOutputs(service);
+        service.startUp();
+        std::size_t expected = mode == 7 ? 2 : 3;
+        EXPECT_TRUE(rig.runUntil(service, [&] { return rig.output.shown.size() >= expected; }));
+        rig.runUntil(
+            service, [] { return false; }, std::chrono::milliseconds(600));
+        service.quitNow();
+        std::vector<std::string> want{"FIRST", "LAST"};
+        if (mode == 1) {
+            want.insert(want.begin() + 1, "NOTYPE");
+        }
+        EXPECT_EQ(rig.output.shown, want);
+    }
+}
+
+// A scan mode in which the engine waits for the trigger keeps the continuous thread shut:
+// nothing is read before a press.
+TEST(ReaderServiceThreaded, TriggeredModeReadsNothingBeforeAPress) {
+    ServiceRig rig(EngineType::Imager2D4507,
+                   "[Barcode Reader 2D]\r\nhas2D_4507=1\r\nscanMode=8\r\n");
+    ReaderService service(rig.parts);
+    rig.addOutputs(service);
+    service.startUp();
+    rig.runUntil(
+        service, [] { return false; }, std::chrono::milliseconds(600));
+    EXPECT_TRUE(rig.output.shown.empty());
+    service.handle({Msg::User1Down, 0, 0});
+    EXPECT_TRUE(rig.runUntil(service, [&] { return rig.output.shown.size() == 1; }));
+    service.quitNow();
+    EXPECT_EQ(rig.output.shown, std::vector<std::string>{"FIRST"});
 }
 
 // Two decodes that finish before the window handles the first are both delivered, in order,
