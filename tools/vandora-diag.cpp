@@ -4,9 +4,16 @@
 //   vandora-diag identify --port PATH [--rfid] [--model N] [--hint H]
 //   vandora-diag scan --port PATH [--model N] [--hint H] [--timeout MS]
 //   vandora-diag settings --port PATH [--model N] [--hint H] --ini FILE (save|load)
+//   vandora-diag rfid --port PATH [--model N] [--hint H] read [--start B] [--length N] [--key
+//   HEX12]
+//                [--key-b]
+//   vandora-diag rfid ... write --start B --data HEX [--key HEX12] [--key-b]
+//   vandora-diag rfid ... keys --sector S --new-a HEX12 --new-b HEX12 [--key HEX12] [--key-b]
 //
 // Results go to standard output, errors to standard error. Exit codes: 0 success, 1 the
 // operation failed, 2 bad arguments.
+#include <array>
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -15,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "config/AppSettings.h"
 #include "config/EngineSettings.h"
 #include "config/IniStore.h"
 #include "config/SettingsTransfer.h"
@@ -24,6 +32,7 @@
 #include "reader/PortOps.h"
 #include "reader/ReaderManager.h"
 #include "reader/Scan.h"
+#include "rfid/TagOps.h"
 
 namespace {
 
@@ -37,6 +46,11 @@ const char* const kUsage =
     "usage: vandora-diag identify --port PATH [--rfid] [--model N] [--hint H]\n"
     "       vandora-diag scan --port PATH [--model N] [--hint H] [--timeout MS]\n"
     "       vandora-diag settings --port PATH [--model N] [--hint H] --ini FILE (save|load)\n"
+    "       vandora-diag rfid --port PATH [--model N] [--hint H] read [--start B] [--length N]\n"
+    "                    [--key HEX12] [--key-b]\n"
+    "       vandora-diag rfid ... write --start B --data HEX [--key HEX12] [--key-b]\n"
+    "       vandora-diag rfid ... keys --sector S --new-a HEX12 --new-b HEX12 [--key HEX12]\n"
+    "                    [--key-b]\n"
     "\n"
     "identify   identifies the engine behind a freshly opened port: the barcode channel, or the\n"
     "           RFID channel with --rfid. --model is the terminal model 0 to 5 (default: from\n"
@@ -50,7 +64,15 @@ const char* const kUsage =
     "settings   opens the barcode channel as the service does; save writes every section the\n"
     "           service saves for this engine into FILE (creating it), load sends FILE's\n"
     "           sections to the engine. Prints 'written <section>' or 'sent <section>' per\n"
-    "           section.\n";
+    "           section.\n"
+    "rfid       opens the RFID channel as the service does (identification and the module's\n"
+    "           default set). read reads one tag from byte B (default -1, the default page),\n"
+    "           N bytes (default 16) and prints 'type=<code> name=<name> uid=<UID>\n"
+    "           data=<hex>' (exit 0) or 'noread error=<code>' (exit 1). write writes HEX at\n"
+    "           byte B and prints 'written uid=<UID>'; keys gives Mifare sector S (0 to 63) the\n"
+    "           new keys A and B and prints 'keys uid=<UID>'; both print 'error=<code>' and\n"
+    "           exit 1 on failure. --key is the Mifare login key (12 hexadecimal digits,\n"
+    "           default the settings' default key), key A unless --key-b.\n";
 
 // Every port number of the channel opens the one device given on the command line.
 class SinglePathProvider final : public SerialPortProvider {
@@ -73,6 +95,16 @@ struct Options {
     std::int32_t timeoutMs = 3000;
     std::string ini;
     std::string action;
+    // rfid
+    std::int32_t start = -1;
+    bool startGiven = false;
+    std::int32_t length = 16;
+    ByteString key = AppSettings().mifareLoginKeyA;
+    std::int32_t keyType = 0;
+    ByteString data;
+    std::int32_t sector = -1;
+    ByteString newKeyA;
+    ByteString newKeyB;
 };
 
 // The port of the command line behind a reader manager, as the service would have it; the
@@ -186,6 +218,81 @@ int settingsCommand(const Options& options) {
     return kExitOk;
 }
 
+// Opens the RFID channel with the module's default set, as the service's start does.
+bool openRfid(ReaderManager& manager, const Options& options) {
+    if (manager.openReader(kRfidPort, engineTypeFromNumber(options.hint)) == 0) {
+        return false;
+    }
+    manager.rfidReady = 1;
+    return true;
+}
+
+std::array<std::uint8_t, 6> keyBytes(const ByteString& hex) {
+    ByteString bytes;
+    hexToBytes(hex, bytes);
+    std::array<std::uint8_t, 6> key{};
+    for (std::size_t i = 0; i < key.size(); ++i) {
+        key[i] = bytes.byteAt(i);
+    }
+    return key;
+}
+
+int rfid(const Options& options) {
+    PortSession session(options, true);
+    ReaderManager& manager = session.manager;
+    ReaderChannel& channel = manager.rfid;
+    if (options.action == "read") {
+        TagRead tag;
+        if (!openRfid(manager, options) || readTag(manager, options.start, options.length,
+                                                   options.key, options.keyType, tag) == 0) {
+            std::printf("noread error=%u\n", channel.lastError);
+            return kExitFailed;
+        }
+        std::printf("type=%d name=%s uid=%s data=%s\n", tag.codeTypeId,
+                    tag.codeTypeName.narrow().c_str(), tag.uid.narrow().c_str(),
+                    bytesToHex(tag.userData).narrow().c_str());
+        return kExitOk;
+    }
+    if (!openRfid(manager, options)) {
+        std::printf("error=%u\n", channel.lastError);
+        return kExitFailed;
+    }
+    if (options.action == "write") {
+        ByteString data;
+        hexToBytes(options.data, data);
+        if (writeTag(manager, options.start, data, options.key, options.keyType) == 0) {
+            std::printf("error=%u\n", channel.lastError);
+            return kExitFailed;
+        }
+        std::printf("written uid=%s\n", channel.decodeData.narrow().c_str());
+        return kExitOk;
+    }
+    // keys: the tag is found first, so that its UID can be named.
+    TagRead tag;
+    std::array<std::uint8_t, 6> login = keyBytes(options.key);
+    std::array<std::uint8_t, 6> newA = keyBytes(options.newKeyA);
+    std::array<std::uint8_t, 6> newB = keyBytes(options.newKeyB);
+    if (readTag(manager, -1, 0, options.key, options.keyType, tag) == 0 ||
+        writeMifareKeys(manager, options.keyType, options.sector, login, newA, newB) == 0) {
+        std::printf("error=%u\n", channel.lastError);
+        return kExitFailed;
+    }
+    std::printf("keys uid=%s\n", tag.uid.narrow().c_str());
+    return kExitOk;
+}
+
+bool isHexText(const char* text, std::size_t length) {
+    if (text == nullptr || std::strlen(text) != length) {
+        return false;
+    }
+    for (const char* c = text; *c != '\0'; ++c) {
+        if (std::isxdigit(static_cast<unsigned char>(*c)) == 0) {
+            return false;
+        }
+    }
+    return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -202,7 +309,7 @@ int main(int argc, char** argv) {
     Options options;
     options.command = args[0];
     if (options.command != "identify" && options.command != "scan" &&
-        options.command != "settings") {
+        options.command != "settings" && options.command != "rfid") {
         return usageError("unknown command '" + options.command + "'");
     }
     for (std::size_t i = 1; i < args.size(); ++i) {
@@ -227,6 +334,43 @@ int main(int argc, char** argv) {
         } else if ((a == "save" || a == "load") && options.command == "settings" &&
                    options.action.empty()) {
             options.action = a;
+        } else if ((a == "read" || a == "write" || a == "keys") && options.command == "rfid" &&
+                   options.action.empty()) {
+            options.action = a;
+        } else if (a == "--start" && options.command == "rfid") {
+            if (!parseInt(value(), -1, 65535, options.start)) {
+                return usageError("--start needs a byte number from -1 on");
+            }
+            options.startGiven = true;
+        } else if (a == "--length" && options.command == "rfid") {
+            if (!parseInt(value(), 0, 65535, options.length)) {
+                return usageError("--length needs a number of bytes");
+            }
+        } else if (a == "--key" && options.command == "rfid") {
+            const char* v = value();
+            if (!isHexText(v, 12)) {
+                return usageError("--key needs 12 hexadecimal digits");
+            }
+            options.key = v;
+        } else if (a == "--key-b" && options.command == "rfid") {
+            options.keyType = 1;
+        } else if (a == "--data" && options.command == "rfid") {
+            const char* v = value();
+            if (v == nullptr || *v == '\0' || !isHexText(v, std::strlen(v)) ||
+                std::strlen(v) % 2 != 0) {
+                return usageError("--data needs bytes in hexadecimal");
+            }
+            options.data = v;
+        } else if (a == "--sector" && options.command == "rfid") {
+            if (!parseInt(value(), 0, 63, options.sector)) {
+                return usageError("--sector needs a number from 0 to 63");
+            }
+        } else if ((a == "--new-a" || a == "--new-b") && options.command == "rfid") {
+            const char* v = value();
+            if (!isHexText(v, 12)) {
+                return usageError(a + " needs 12 hexadecimal digits");
+            }
+            (a == "--new-a" ? options.newKeyA : options.newKeyB) = v;
         } else if (a == "--timeout" && options.command == "scan") {
             if (!parseInt(value(), 0, 3600000, options.timeoutMs)) {
                 return usageError("--timeout needs milliseconds");
@@ -253,6 +397,19 @@ int main(int argc, char** argv) {
             return usageError("settings needs --ini FILE and save or load");
         }
         return settingsCommand(options);
+    }
+    if (options.command == "rfid") {
+        if (options.action.empty()) {
+            return usageError("rfid needs read, write or keys");
+        }
+        if (options.action == "write" && (!options.startGiven || options.data.empty())) {
+            return usageError("rfid write needs --start B and --data HEX");
+        }
+        if (options.action == "keys" &&
+            (options.sector < 0 || options.newKeyA.empty() || options.newKeyB.empty())) {
+            return usageError("rfid keys needs --sector S, --new-a HEX12 and --new-b HEX12");
+        }
+        return rfid(options);
     }
     return options.command == "scan" ? scan(options) : identify(options);
 }

@@ -12,6 +12,8 @@
 #include "reader/PortOps.h"
 #include "reader/Scan.h"
 #include "reader/engines/EngineTable.h"
+#include "rfid/TagOps.h"
+#include "runtime/DecodeFormat.h"
 
 namespace vandora {
 
@@ -25,6 +27,9 @@ constexpr std::uint32_t kReconnectRetryMs = 1000;
 constexpr const char* kNoEngineText = "no barcode engine configured";
 constexpr const char* kEngineLostText = "barcode engine disconnected";
 constexpr const char* kEngineBackText = "barcode engine reconnected";
+constexpr const char* kCannotWriteText = "Cannot write data to tag.";
+// A tag written on a trigger is read back a little beyond what was written.
+constexpr std::int32_t kReadBackExtraBytes = 10;
 
 bool isImager(EngineType type) {
     return engineInfo(type).imager;
@@ -263,8 +268,7 @@ void ReaderService::startThreads() {
         }
     }
     if (manager_.rfidReady != 0) {
-        // Tag reading comes with the RFID tag operations; the thread is in place for it.
-        rfidThread_.start(rfidRequest_, &rfidDone_, rfidStopFlag_, [] {});
+        rfidThread_.start(rfidRequest_, &rfidDone_, rfidStopFlag_, [this] { rfidWork(); });
     }
     goodRead_.start();
 }
@@ -310,6 +314,54 @@ void ReaderService::continuousWork() {
     }
 }
 
+void ReaderService::rfidWork() {
+    RfidReadArgs args;
+    {
+        std::lock_guard<std::mutex> lock(rfidArgsMutex_);
+        args = rfidArgs_;
+    }
+    TagRead tag;
+    if (readTag(manager_, args.start, args.length, args.key, args.keyType, tag) == 0) {
+        return;
+    }
+    Decode decode;
+    decode.kind = DecodeKind::Rfid;
+    decode.engineType = manager_.rfid.engineType;
+    decode.codeTypeId = tag.codeTypeId;
+    decode.codeTypeName = std::move(tag.codeTypeName);
+    decode.data = std::move(tag.uid);
+    decode.userData = std::move(tag.userData);
+    handOver(std::move(decode), true);
+}
+
+// Writes the configured content to the tag in the field and shows the tag read back; nothing is
+// delivered to the outputs.
+void ReaderService::writeTagOnTrigger() {
+    ByteString data;
+    if (settings_.isHexContent != 0) {
+        hexToBytes(settings_.rfidWriteContent, data);
+    } else {
+        data = settings_.rfidWriteContent;
+    }
+    std::int32_t written = writeTag(manager_, settings_.rfidWriteStartByte, data,
+                                    settings_.mifareLoginKeyA, settings_.m_rfidSecurityKeyType);
+    if (parts_.view == nullptr) {
+        return;
+    }
+    if (written == 0) {
+        parts_.view->setStatusText(ByteString(kCannotWriteText));
+        return;
+    }
+    TagRead tag;
+    std::int32_t length = static_cast<std::int32_t>(data.length()) + kReadBackExtraBytes;
+    if (readTag(manager_, settings_.rfidWriteStartByte, length, settings_.mifareLoginKeyA,
+                settings_.m_rfidSecurityKeyType, tag) == 0) {
+        return;
+    }
+    parts_.view->setStatusText(
+        rfidStatusText(tag.codeTypeName, tag.uid, tag.userData, settings_.isHexContent != 0));
+}
+
 void ReaderService::reinitWork() {
     std::int32_t ready = manager_.barcodeReady;
     manager_.barcodeReady = 0;
@@ -351,9 +403,18 @@ void ReaderService::triggerDown() {
             singleScan();
         }
     }
-    // RFID part: a read (writing tags comes with the tag operations).
-    if (settings_.enableRfid != 0 && settings_.rfidRW != 1) {
-        rfidRequest_.release();
+    if (settings_.enableRfid != 0) {
+        if (settings_.rfidRW != 1) {
+            {
+                // The read thread takes the settings as they were at the press.
+                std::lock_guard<std::mutex> lock(rfidArgsMutex_);
+                rfidArgs_ = {settings_.rfidReadStartByte, settings_.rfidReadLength,
+                             settings_.mifareLoginKeyA, settings_.m_rfidSecurityKeyType};
+            }
+            rfidRequest_.release();
+        } else {
+            writeTagOnTrigger();
+        }
     }
 }
 

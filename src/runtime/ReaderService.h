@@ -118,6 +118,8 @@ class ReaderService {
     void saveEverything();
     void continuousWork();
     void reinitWork();
+    void rfidWork();
+    void writeTagOnTrigger();
 
     ReaderServiceParts parts_;
     EventLoop loop_;
@@ -149,6 +151,16 @@ class ReaderService {
     WorkerThread reinitThread_;
     WorkerThread scanThread_;
     WorkerThread rfidThread_;
+
+    // What the RFID read thread reads with, taken at the press.
+    struct RfidReadArgs {
+        std::int32_t start = -1;
+        std::int32_t length = 0;
+        ByteString key;
+        std::int32_t keyType = 0;
+    };
+    std::mutex rfidArgsMutex_;
+    RfidReadArgs rfidArgs_;
     WorkerThread continuousThread_;
 
     // Decodes of the worker threads not yet taken by the user-interface thread, oldest first: one
