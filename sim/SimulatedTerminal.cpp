@@ -85,12 +85,18 @@ bool parseTerminalSpec(const std::string& text, TerminalSpec& spec, std::string&
         } else if (key == "barcode" && (value == 0 || value == 2 || value == 3 || value == 4 ||
                                         value == 8 || value == 9)) {
             spec.barcode = value;
-        } else if (key == "rfid" && (value == 0 || value == 5 || value == 6)) {
+        } else if (key == "rfid" && (value == 0 || value == 5 || value == 6 || value == 7)) {
             spec.rfid = value;
         } else {
             error = "bad field '" + field + "'";
             return false;
         }
+    }
+    // Only that terminal model reaches its RFID module through the binary link.
+    if (spec.rfid == toNumber(EngineType::RfidBinaryLink) &&
+        spec.model != DeviceModel::HRT400CE) {
+        error = "rfid=7 needs model=4";
+        return false;
     }
     return true;
 }

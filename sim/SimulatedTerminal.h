@@ -1,10 +1,11 @@
 // SimulatedTerminal: a whole terminal made of simulators, for the service's simulation mode.
 //
 // A spec picks the terminal model and the engines behind the two ports, as comma-separated
-// fields: "model=N" (0 to 5), "barcode=T" (2, 3, 4, 8, 9, or 0 for none), "rfid=T" (5, 6, or 0
-// for none). The default is a model-4 terminal with a 2D imager (type 3) and no RFID module.
-// The barcode engine decodes a built-in list of sample barcodes, one per trigger, round and
-// round. Everything runs on the real clock.
+// fields: "model=N" (0 to 5), "barcode=T" (2, 3, 4, 8, 9, or 0 for none), "rfid=T" (5, 6, 7 on
+// model 4 only, or 0 for none). The default is a model-4 terminal with a 2D imager (type 3) and no
+// RFID module. The barcode engine decodes a built-in list of sample barcodes, one per trigger,
+// round and round; the RFID module has one sample tag of each kind in its field. Everything runs
+// on the real clock.
 #pragma once
 
 #include <cstdint>
