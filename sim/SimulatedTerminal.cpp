@@ -93,8 +93,7 @@ bool parseTerminalSpec(const std::string& text, TerminalSpec& spec, std::string&
         }
     }
     // Only that terminal model reaches its RFID module through the binary link.
-    if (spec.rfid == toNumber(EngineType::RfidBinaryLink) &&
-        spec.model != DeviceModel::HRT400CE) {
+    if (spec.rfid == toNumber(EngineType::RfidBinaryLink) && spec.model != DeviceModel::HRT400CE) {
         error = "rfid=7 needs model=4";
         return false;
     }
@@ -112,6 +111,12 @@ SimulatedTerminal::SimulatedTerminal(const TerminalSpec& spec)
     }
     if (spec.rfid != 0) {
         rfid_ = makeEngineModel(spec.rfid, {});
+        if (TagField* field = rfid_->tagField()) {
+            field->clear();
+            for (SimTag& tag : sampleTags()) {
+                field->place(std::move(tag));
+            }
+        }
         ports_.attach(kRfidPort, rfid_);
     }
     // Simulated ports have no modem lines to wait on.

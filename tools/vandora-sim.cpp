@@ -34,10 +34,11 @@ const char* const kUsage =
     "                   [--decode TYPE:HEXDATA[:wrapped][:split=N] | --decode noread]...\n"
     "                   [--repeat] [--decode-delay MS] [--reply-delay MS]\n"
     "                   [--silent] [--refuse] [--garbage] [--cut K] [--stall K:MS]\n"
+    "                   [--tag KIND]...\n"
     "\n"
     "--engine N      engine type: 2 CCD/Laser, 3 2D imager, 4 1D long-range laser, 8 2D\n"
     "                imager (newer), 9 1D laser, 5 RFID letter-command module, 6 RFID\n"
-    "                hexadecimal-frame module\n"
+    "                hexadecimal-frame module, 7 RFID binary-link module\n"
     "--baud B        rate the engine starts at (default: its working rate)\n"
     "--link PATH     also make PATH a symbolic link to the slave side\n"
     "--variant V     RFID letter-command module firmware line: 1 (default) or 0\n"
@@ -52,7 +53,10 @@ const char* const kUsage =
     "--silent, --refuse, --garbage\n"
     "                answer nothing, refuse every command, answer junk\n"
     "--cut K         send only the first K bytes of each answer\n"
-    "--stall K:MS    pause MS milliseconds after the first K bytes of each answer\n";
+    "--stall K:MS    pause MS milliseconds after the first K bytes of each answer\n"
+    "--tag KIND      RFID: a sample tag in the module's field, in order: mifare, ultralight,\n"
+    "                sr176, srix4k, tagit, iso15693 or iso15693-option (a maker that needs\n"
+    "                the option flag); without --tag one of each\n";
 
 int usageError(const std::string& message) {
     std::fprintf(stderr, "vandora-sim: %s\n%s", message.c_str(), kUsage);
@@ -117,8 +121,20 @@ bool watchStdin() {
     return S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode) || ::isatty(STDIN_FILENO) != 0;
 }
 
-int serve(int engineType, const SimOptions& options, const std::string& linkPath) {
+int serve(int engineType, const SimOptions& options, const std::vector<std::string>& tags,
+          const std::string& linkPath) {
     std::shared_ptr<EngineSim> model = makeEngineModel(engineType, options);
+    if (TagField* field = model->tagField()) {
+        field->clear();
+        if (tags.empty()) {
+            for (SimTag& tag : sampleTags()) {
+                field->place(std::move(tag));
+            }
+        }
+        for (const std::string& name : tags) {
+            field->place(*sampleTag(name));
+        }
+    }
     // Signals are taken through a descriptor; the bridge's thread inherits the block.
     sigset_t signals;
     sigemptyset(&signals);
@@ -183,6 +199,7 @@ int main(int argc, char** argv) {
     int engineType = 0;
     std::string linkPath;
     SimOptions options;
+    std::vector<std::string> tags;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
         auto value = [&]() -> const char* {
@@ -194,7 +211,7 @@ int main(int argc, char** argv) {
             return kExitOk;
         } else if (a == "--engine") {
             if (!parseNumber(value(), 9, n) || engineFacts(static_cast<int>(n)) == nullptr) {
-                return usageError("--engine needs one of 2, 3, 4, 5, 6, 8, 9");
+                return usageError("--engine needs one of 2, 3, 4, 5, 6, 7, 8, 9");
             }
             engineType = static_cast<int>(n);
         } else if (a == "--baud") {
@@ -228,6 +245,14 @@ int main(int argc, char** argv) {
             }
             (a == "--decode-delay" ? options.decodeDelayUs : options.faults.replyDelayUs) =
                 n * 1000;
+        } else if (a == "--tag") {
+            const char* v = value();
+            if (v == nullptr || !sampleTag(v)) {
+                return usageError(
+                    "--tag needs mifare, ultralight, sr176, srix4k, tagit, "
+                    "iso15693 or iso15693-option");
+            }
+            tags.emplace_back(v);
         } else if (a == "--silent") {
             options.faults.silent = true;
         } else if (a == "--refuse") {
@@ -258,5 +283,5 @@ int main(int argc, char** argv) {
     if (engineType == 0) {
         return usageError("--engine is required");
     }
-    return serve(engineType, options, linkPath);
+    return serve(engineType, options, tags, linkPath);
 }

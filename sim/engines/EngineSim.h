@@ -19,6 +19,7 @@
 
 #include "SimulatedPort.h"
 #include "engines/EngineFacts.h"
+#include "engines/SimTags.h"
 
 namespace vandora::sim {
 
@@ -116,6 +117,9 @@ class EngineSim : public EngineModel {
 
     // Texts of the logged commands, in order (text engines).
     std::vector<std::string> commandTexts() const;
+
+    // The tags in front of an RFID module; null for a barcode engine.
+    virtual TagField* tagField() { return nullptr; }
 
   protected:
     // Bytes heard at the right rate; `fresh` when the line was quiet long enough before them for

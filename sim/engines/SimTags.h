@@ -15,6 +15,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <string_view>
 #include <vector>
 
 namespace vandora::sim {
@@ -82,6 +83,9 @@ SimTag iso15693(std::vector<std::uint8_t> uid, bool needsOptionFlag = false);
 MifareKey defaultSampleKey();
 // One tag of each kind, for simulation mode and round-trip tests.
 std::vector<SimTag> sampleTags();
+// The sample tag of a kind by name: "mifare", "ultralight", "sr176", "srix4k", "tagit",
+// "iso15693" or "iso15693-option" (a maker whose tags take writes only with the option flag).
+std::optional<SimTag> sampleTag(std::string_view name);
 
 class TagField {
   public:

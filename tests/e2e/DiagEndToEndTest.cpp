@@ -228,4 +228,91 @@ TEST(DiagSettings, SaveFromOneEngineAndLoadIntoAnother) {
     fs::remove(ini);
 }
 
+// One RFID module of each kind behind a pseudo-terminal with one tag in its field: a tag read,
+// a write read back, and (where the module can) a Mifare key change after which only the new key
+// opens the sector.
+struct RfidCase {
+    const char* name;
+    int engine;
+    const char* model;
+    const char* tag;
+    const char* readLine;  // the default read of 16 bytes
+    const char* uid;
+    bool changesKeys;
+};
+
+class DiagRfid : public ::testing::TestWithParam<RfidCase> {};
+
+TEST_P(DiagRfid, ReadsWritesAndChangesKeys) {
+    const RfidCase& c = GetParam();
+    SimProcess sim({"--engine", std::to_string(c.engine), "--tag", c.tag});
+    ASSERT_TRUE(sim.ready());
+    auto rfid = [&](std::vector<std::string> args) {
+        std::vector<std::string> all = {diag(),    "rfid",  "--port", sim.port(),
+                                        "--model", c.model, "--hint", std::to_string(c.engine)};
+        all.insert(all.end(), args.begin(), args.end());
+        return runProgram(all);
+    };
+    Result read = rfid({"read"});
+    EXPECT_EQ(read.exitCode, 0) << read.out;
+    EXPECT_EQ(read.out, std::string(c.readLine) + "\n");
+
+    Result write = rfid({"write", "--start", "20", "--data", "A1B2C3"});
+    EXPECT_EQ(write.exitCode, 0) << write.out;
+    EXPECT_EQ(write.out, "written uid=" + std::string(c.uid) + "\n");
+    Result back = rfid({"read", "--start", "20", "--length", "3"});
+    EXPECT_EQ(back.exitCode, 0) << back.out;
+    EXPECT_NE(back.out.find(" data=A1B2C3\n"), std::string::npos) << back.out;
+
+    Result keys =
+        rfid({"keys", "--sector", "2", "--new-a", "112233445566", "--new-b", "778899AABBCC"});
+    if (!c.changesKeys) {
+        EXPECT_EQ(keys.exitCode, 1) << keys.out;
+        EXPECT_EQ(keys.out.rfind("error=", 0), 0u) << keys.out;
+        return;
+    }
+    EXPECT_EQ(keys.exitCode, 0) << keys.out;
+    EXPECT_EQ(keys.out, "keys uid=" + std::string(c.uid) + "\n");
+    // Sector 2 starts at byte 128: its first block holds 08 81 82 83 ...
+    Result fresh = rfid({"read", "--start", "128", "--length", "4", "--key", "112233445566"});
+    EXPECT_NE(fresh.out.find(" data=08818283\n"), std::string::npos) << fresh.out;
+    Result old = rfid({"read", "--start", "128", "--length", "4"});
+    EXPECT_EQ(old.exitCode, 0) << "the UID is still read";
+    EXPECT_NE(old.out.find(" data=\n"), std::string::npos)
+        << "the old key opens nothing: " << old.out;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Modules, DiagRfid,
+    ::testing::Values(
+        RfidCase{"LetterCommands", 5, "0", "mifare",
+                 "type=3 name=ISO14443 Type A, Mifare family uid=5A31C207 "
+                 "data=044142434445464748494A4B4C4D4E4F",
+                 "5A31C207", true},
+        RfidCase{"HexFrames", 6, "0", "iso15693",
+                 "type=16 name=ISO15693 uid=E004015012345678 data=000102030105060702090A0B030D0E0F",
+                 "E004015012345678", false},
+        RfidCase{"BinaryLink", 7, "4", "mifare",
+                 "type=3 name=ISO14443 Type A, Mifare S50 uid=5A31C207 "
+                 "data=044142434445464748494A4B4C4D4E4F",
+                 "5A31C207", true}),
+    [](const auto& test) { return std::string(test.param.name); });
+
+TEST(DiagRfidArguments, AreCheckedBeforeAnythingIsOpened) {
+    const std::vector<std::vector<std::string>> bad = {
+        {"rfid", "--port", "/x"},
+        {"rfid", "--port", "/x", "write", "--data", "0102"},
+        {"rfid", "--port", "/x", "write", "--start", "0", "--data", "0G"},
+        {"rfid", "--port", "/x", "read", "--key", "12345"},
+        {"rfid", "--port", "/x", "keys", "--sector", "64", "--new-a", "112233445566", "--new-b",
+         "112233445566"},
+        {"rfid", "--port", "/x", "keys", "--sector", "1", "--new-a", "1122"},
+    };
+    for (const auto& args : bad) {
+        std::vector<std::string> all = {diag()};
+        all.insert(all.end(), args.begin(), args.end());
+        EXPECT_EQ(runProgram(all).exitCode, 2) << args.back();
+    }
+}
+
 }  // namespace
