@@ -174,6 +174,37 @@ TEST_F(ServiceEndToEnd, TriggerFromVandoractlReachesListenAndTheKeyboardLog) {
     EXPECT_NE(slurp(home / "VandoraINI.txt").size(), 0u);
 }
 
+// An RFID tag read on a trigger reaches the queue reader with its UID, beside the barcode read
+// of the same press; the binary link of the terminal model that has one carries it.
+TEST_F(ServiceEndToEnd, RfidTagReadOnATriggerReachesListenWithItsUid) {
+    std::ofstream(home / "VandoraINI.txt", std::ios::binary)
+        << "[Barcode Reader 2D]\r\nhas2D=1\r\n[RFID]\r\nhasRfid=7\r\n"
+           "[General]\r\nwindowEvent=1\r\n";
+    pid_t service =
+        spawn({bin("vandora"), "--simulate=model=4,barcode=3,rfid=7", "--headless"}, "service.out");
+    bool up = false;
+    for (int i = 0; i < 200 && !up; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        pid_t show = spawn({bin("vandoractl"), "show"}, "show.out");
+        up = waitExit(show, 10) == 0;
+    }
+    ASSERT_TRUE(up) << slurp(home / "service.out");
+
+    pid_t listen = spawn({bin("vandoractl"), "listen", "--count", "2"}, "listen.out");
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    pid_t post = spawn({bin("vandoractl"), "post", "WM_USER1DOWN"}, "post.out");
+    EXPECT_EQ(waitExit(post, 10), 0) << slurp(home / "post.out");
+    EXPECT_EQ(waitExit(listen, 30), 0) << slurp(home / "service.out");
+    std::string lines = slurp(home / "listen.out");
+    // The first family looked for is ISO 15693: the sample tag of that family is read.
+    EXPECT_NE(lines.find("kind=32 "), std::string::npos) << lines;
+    EXPECT_NE(lines.find(" uid=E004015012345678\n"), std::string::npos) << lines;
+    EXPECT_NE(lines.find("kind=7 type=1 length=10 data=56414E444F52412D3339\n"), std::string::npos)
+        << lines;
+    kill(service, SIGTERM);
+    EXPECT_EQ(waitExit(service, 30), 0);
+}
+
 // An engine on a pseudo-terminal that goes away and comes back at the same path: the service
 // says it lost the engine, reopens it when the path is back, reads from it again, and stops
 // promptly once it is gone for good.
