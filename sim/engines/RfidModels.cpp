@@ -1,6 +1,7 @@
 #include "engines/RfidModels.h"
 
 #include <algorithm>
+#include <optional>
 
 namespace vandora::sim {
 namespace {
@@ -23,6 +24,17 @@ bool startsWith(std::string_view text, std::string_view prefix) {
     return text.substr(0, prefix.size()) == prefix;
 }
 
+// A Tag-it read delivers its 4 bytes two bits out of place, in five bytes.
+std::vector<std::uint8_t> tagItShifted(const std::vector<std::uint8_t>& content) {
+    std::vector<std::uint8_t> shifted(5, 0x00);
+    shifted[0] = static_cast<std::uint8_t>(content[0] >> 2);
+    for (std::size_t i = 1; i < 4; ++i) {
+        shifted[i] = static_cast<std::uint8_t>(((content[i - 1] & 0x03) << 6) | (content[i] >> 2));
+    }
+    shifted[4] = static_cast<std::uint8_t>((content[3] & 0x03) << 6);
+    return shifted;
+}
+
 }  // namespace
 
 // Detection frames of the hexadecimal module, by command byte: the tag family each finds, and
@@ -32,17 +44,19 @@ struct HexDetection {
     std::uint8_t family;
     std::string (*answer)(const std::vector<std::uint8_t>& uid);
     const char* noTag;
+    // The answer for a tag in the field.
+    std::string (*tagAnswer)(const SimTag& tag);
 };
 
 namespace {
 
 constexpr HexDetection kDetections[] = {
     // ISO 14443 A: the field, less its last two characters, is the UID.
-    {0xA0, 3, [](const std::vector<std::uint8_t>& uid) { return "[" + hexText(uid) + "08]"; },
-     "[]"},
+    {0xA0, 3, [](const std::vector<std::uint8_t>& uid) { return "[" + hexText(uid) + "08]"; }, "[]",
+     [](const SimTag& tag) { return "[" + hexText(tag.uid) + "08]"; }},
     // ISO 14443 B: characters 2 to 9 of the field.
     {0xB0, 5, [](const std::vector<std::uint8_t>& uid) { return "[50" + hexText(uid) + "000000]"; },
-     "[]"},
+     "[]", [](const SimTag& tag) { return "[50" + hexText(tag.uid) + "000000]"; }},
     // Tag-it: ten bytes, the UID in bytes 2 to 5, then the information byte and block count.
     {0x34, 8,
      [](const std::vector<std::uint8_t>& uid) {
@@ -51,14 +65,26 @@ constexpr HexDetection kDetections[] = {
          field[9] = 0x08;
          return "[" + hexText(field) + "]";
      },
-     "[]"},
+     "[]",
+     // From the field: the information byte and the tag's block count after the UID.
+     [](const SimTag& tag) {
+         std::vector<std::uint8_t> field(10, 0x00);
+         std::copy_n(tag.uid.begin(), std::min<std::size_t>(tag.uid.size(), 4), field.begin() + 2);
+         field[8] = 0x01;
+         field[9] = static_cast<std::uint8_t>(std::min<std::size_t>(tag.blocks.size(), 255));
+         return "[" + hexText(field) + "]";
+     }},
     // ISO 15693 inventory slots, the UID least significant byte first.
     {0x14, 16,
      [](const std::vector<std::uint8_t>& uid) {
          std::vector<std::uint8_t> reversed(uid.rbegin(), uid.rend());
          return "[,][" + hexText(reversed) + ",3A]";
      },
-     "[,][,]"},
+     "[,][,]",
+     [](const SimTag& tag) {
+         std::vector<std::uint8_t> reversed(tag.uid.rbegin(), tag.uid.rend());
+         return "[,][" + hexText(reversed) + ",3A]";
+     }},
 };
 
 }  // namespace
@@ -102,6 +128,43 @@ void RfidAsciiModel::respond(const std::vector<std::uint8_t>& frame, SimLink& li
     std::string text(frame.begin(), frame.end());
     std::string_view view(text);
     bool multi = options_.variant == 1;
+    if (!field.empty()) {
+        std::string_view blockArgs;
+        bool read = false;
+        bool write = false;
+        if (multi && (startsWith(view, "rb") || startsWith(view, "wb"))) {
+            read = view[0] == 'r';
+            write = !read;
+            blockArgs = view.substr(2);
+        } else if (!multi && !startsWith(view, "rp") && !startsWith(view, "wp") &&
+                   (startsWith(view, "r") || startsWith(view, "w"))) {
+            read = view[0] == 'r';
+            write = !read;
+            blockArgs = view.substr(1);
+        }
+        std::uint8_t block = 0;
+        std::vector<std::uint8_t> data;
+        if (text == "s") {
+            selectTag(link);
+            return;
+        }
+        if (startsWith(view, "l")) {
+            login(view.substr(1), link);
+            return;
+        }
+        if (read || write) {
+            if (blockArgs.size() < 2 || !parseByte(blockArgs.substr(0, 2), block) ||
+                (read && blockArgs.size() != 2) ||
+                (write && (!parseHex(blockArgs.substr(2), data) || data.empty()))) {
+                reply(link, "?");
+            } else if (read) {
+                readTagBlock(block, link);
+            } else {
+                writeTagBlock(block, data, link);
+            }
+            return;
+        }
+    }
     if (text == "v") {
         reply(link, std::string(multi ? facts().identity : facts().identityAlt));
     } else if (text == "s") {
@@ -153,6 +216,96 @@ void RfidAsciiModel::writeBlock(std::string_view numberAndData, SimLink& link) {
     }
     blocks[block] = data;
     reply(link, hexText(data));
+}
+
+void RfidAsciiModel::selectTag(SimLink& link) {
+    ++counters.decodes;
+    loggedSector_ = -1;
+    const SimTag& tag = field.at(0);
+    char letter = 'M';
+    switch (tag.kind) {
+        case TagKind::Mifare1K:
+        case TagKind::Ultralight:
+            letter = 'M';
+            break;
+        case TagKind::Sr176:
+        case TagKind::Srix4k:
+            letter = 'S';
+            break;
+        case TagKind::TagIt:
+            letter = 'T';
+            break;
+        case TagKind::Iso15693:
+            letter = 'V';
+            break;
+    }
+    reply(link, std::string(1, letter) + hexText(tag.uid), options_.decodeDelayUs);
+}
+
+void RfidAsciiModel::login(std::string_view args, SimLink& link) {
+    // Sector, "AA" or "BB", 12 digits of the key.
+    std::uint8_t sector = 0;
+    std::vector<std::uint8_t> key;
+    if (args.size() != 16 || !parseByte(args.substr(0, 2), sector) ||
+        (args.substr(2, 2) != "AA" && args.substr(2, 2) != "BB") ||
+        !parseHex(args.substr(4), key) || key.size() != 6) {
+        reply(link, "?");
+        return;
+    }
+    const SimTag& tag = field.at(0);
+    int keyType = args.substr(2, 2) == "AA" ? 0 : 1;
+    MifareKey k{};
+    std::copy(key.begin(), key.end(), k.begin());
+    if (!tag.keyMatches(sector, keyType, k)) {
+        loggedSector_ = -1;
+        reply(link, "F");
+        return;
+    }
+    loggedSector_ = sector;
+    loggedKeyType_ = keyType;
+    loggedKey_ = k;
+    reply(link, "L");
+}
+
+void RfidAsciiModel::readTagBlock(std::uint8_t block, SimLink& link) {
+    const SimTag& tag = field.at(0);
+    std::optional<std::vector<std::uint8_t>> content;
+    if (tag.kind == TagKind::Mifare1K) {
+        if (loggedSector_ != block / 4) {
+            reply(link, "F");
+            return;
+        }
+        content = tag.readMifare(block, loggedKeyType_, loggedKey_);
+    } else if (tag.kind == TagKind::Ultralight && block < tag.blocks.size()) {
+        // Four pages from the one asked, wrapping at the end of the tag.
+        std::vector<std::uint8_t> pages;
+        for (std::size_t i = 0; i < 4; ++i) {
+            const std::vector<std::uint8_t>& page = tag.blocks[(block + i) % tag.blocks.size()];
+            pages.insert(pages.end(), page.begin(), page.end());
+        }
+        content = pages;
+    } else {
+        content = tag.read(block);
+    }
+    if (!content) {
+        reply(link, "R");
+        return;
+    }
+    reply(link, hexText(*content));
+}
+
+void RfidAsciiModel::writeTagBlock(std::uint8_t block, const std::vector<std::uint8_t>& data,
+                                   SimLink& link) {
+    SimTag& tag = field.at(0);
+    bool written = false;
+    if (tag.kind == TagKind::Mifare1K) {
+        written =
+            loggedSector_ == block / 4 && tag.writeMifare(block, loggedKeyType_, loggedKey_, data);
+    } else {
+        // The module sets the option flag itself for the makers that need it.
+        written = tag.write(block, data, true);
+    }
+    reply(link, written ? hexText(data) : "F");
 }
 
 void RfidAsciiModel::writeRegister(std::string_view args, SimLink& link) {
@@ -255,6 +408,13 @@ void RfidHexModel::respond(const std::vector<std::uint8_t>& frame, SimLink& link
 }
 
 void RfidHexModel::detect(const HexDetection& detection, SimLink& link) {
+    if (!field.empty()) {
+        ++counters.decodes;
+        const SimTag* tag = field.find(detection.family);
+        reply(link, tag != nullptr ? detection.tagAnswer(*tag) : detection.noTag,
+              options_.decodeDelayUs);
+        return;
+    }
     // A tag answers only the detection of its own family (code type 0: any family).
     const SimDecode* next = peekDecode();
     if (next == nullptr || (next->codeType != 0 && next->codeType != detection.family)) {
@@ -277,6 +437,10 @@ void RfidHexModel::blockRequest(const std::vector<std::uint8_t>& frame, SimLink&
         refuse(link);
         return;
     }
+    if (!field.empty()) {
+        tagBlockRequest(frame, link);
+        return;
+    }
     std::uint8_t request = frame[7];
     std::uint8_t block = frame[8];
     std::vector<std::uint8_t> data(frame.begin() + 9, frame.end() - 2);
@@ -285,19 +449,39 @@ void RfidHexModel::blockRequest(const std::vector<std::uint8_t>& frame, SimLink&
     if (request == 0x20) {  // ISO 15693 read: response flags, then the block
         reply(link, "[00" + hexText(content) + "]");
     } else if (request == 0x08) {
-        // Tag-it read: the block arrives two bits out of place, in five bytes after three
-        // bytes of header.
-        std::vector<std::uint8_t> shifted(5, 0x00);
-        shifted[0] = static_cast<std::uint8_t>(content[0] >> 2);
-        for (std::size_t i = 1; i < 4; ++i) {
-            shifted[i] =
-                static_cast<std::uint8_t>(((content[i - 1] & 0x03) << 6) | (content[i] >> 2));
-        }
-        shifted[4] = static_cast<std::uint8_t>((content[3] & 0x03) << 6);
-        reply(link, "[000000" + hexText(shifted) + "]");
+        reply(link, "[000000" + hexText(tagItShifted(content)) + "]");
     } else if ((request == 0x21 || request == 0x28) && data.size() == 4) {
         blocks[block] = data;
         reply(link, "[00]");
+    } else {
+        refuse(link);
+    }
+}
+
+void RfidHexModel::tagBlockRequest(const std::vector<std::uint8_t>& frame, SimLink& link) {
+    std::uint8_t flags = frame[6];
+    std::uint8_t request = frame[7];
+    std::uint8_t block = frame[8];
+    std::vector<std::uint8_t> data(frame.begin() + 9, frame.end() - 2);
+    bool tagIt = request == 0x08 || request == 0x28;
+    SimTag* tag = field.find(tagIt ? kFamilyTagIt : kFamily15693);
+    // ISO 15693 error answer: flags with the error bit, then the error code.
+    const std::string refused = tagIt ? "[]" : "[010F]";
+    if (tag == nullptr) {
+        reply(link, tagIt ? "[]" : "[,]");
+        return;
+    }
+    if (request == 0x20 || request == 0x08) {
+        std::optional<std::vector<std::uint8_t>> content = tag->read(block);
+        if (!content || content->size() != 4) {
+            reply(link, refused);
+        } else if (request == 0x20) {
+            reply(link, "[00" + hexText(*content) + "]");
+        } else {
+            reply(link, "[000000" + hexText(tagItShifted(*content)) + "]");
+        }
+    } else if (request == 0x21 || request == 0x28) {
+        reply(link, tag->write(block, data, (flags & 0x40) != 0) ? "[00]" : refused);
     } else {
         refuse(link);
     }

@@ -4,6 +4,7 @@
 
 #include "reader/engines/CcdLayout.h"
 #include "reader/engines/EngineTable.h"
+#include "rfid/TagChannel.h"
 
 namespace vandora {
 
@@ -228,8 +229,9 @@ void nameCodeType(ReaderChannel& channel, const CcdHostOptions& options) {
         nameCcd(channel, options);
     } else if (info.framing == Framing::Packet) {
         namePacket(channel);
+    } else if (info.rfid != RfidCommandSet::None) {
+        nameTag(channel);
     }
-    // The RFID modules name their tags from the tag answer; that comes with the tag operations.
 }
 
 }  // namespace vandora

@@ -128,6 +128,8 @@ class ReaderManager {
 
     ReaderChannel& channel(std::int32_t which) { return which == kRfidPort ? rfid : barcode; }
     const ReaderPlatform& platform() const { return platform_; }
+    // The settings subsystem's set-up, for a port that is opened again after its idle close.
+    EngineSetup& setup() { return *setup_; }
     Clock& clock() const { return *platform_.clock; }
     bool hasRfidListener() const { return rfidListenerThread_.joinable(); }
     // The good-read signal hardware: the platform's when it gives one, else the system library's.

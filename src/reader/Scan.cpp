@@ -7,6 +7,7 @@
 #include "reader/engines/CcdLayout.h"
 #include "reader/engines/EngineTable.h"
 #include "reader/engines/PacketProtocol.h"
+#include "rfid/TagChannel.h"
 
 namespace vandora {
 
@@ -19,6 +20,7 @@ constexpr std::uint32_t kCcdRelinkPauseMs = 600;
 constexpr std::uint32_t kCcdRelinkBaud = 115200;
 constexpr std::int32_t kCcdCode128 = 'I';
 constexpr std::int32_t kCcdEan128 = 'U';
+constexpr std::int32_t kIso15693Code = 16;
 
 // CCD/Laser only: Code 128 and EAN-128 decodes count only while the engine has them enabled.
 bool acceptedByCcd(const ReaderChannel& channel) {
@@ -128,19 +130,32 @@ std::int32_t awaitDecode(ReaderChannel& channel, const CcdHostOptions& options) 
                 }
                 return 0;
             }
-            // Tag answers are named and their user data read by the tag operations, which come
-            // with the RFID subsystem.
-            return 0;
+            nameCodeType(channel, options);
+            readUserData(channel);
+            return 1;
         }
-        case Framing::HexText:
-            if (readReply(channel, channel.decodeData, kHexFirstByteMs, 0) == 0) {
+        case Framing::HexText: {
+            ByteString reply;
+            if (readReply(channel, reply, kHexFirstByteMs, 0) == 0) {
                 return 0;
             }
-            if (channel.decodeData.empty()) {
+            if (takeHexTagAnswer(channel, reply) == 0) {
                 channel.lastError = EngineError::RfidNoAnswer;
+                return 0;
             }
-            return 0;
+            nameCodeType(channel, options);
+            // An ISO 15693 UID is 8 bytes.
+            if (channel.codeTypeId == kIso15693Code && channel.decodeData.length() != 16) {
+                return 0;
+            }
+            readUserData(channel);
+            return 1;
+        }
         case Framing::Link:
+            // The tag answer came with the detection.
+            nameCodeType(channel, options);
+            readUserData(channel);
+            return 1;
         case Framing::None:
             return 0;
     }

@@ -7,6 +7,7 @@
 #include "reader/Scan.h"
 #include "reader/engines/EngineTable.h"
 #include "reader/engines/PacketProtocol.h"
+#include "rfid/TagChannel.h"
 
 namespace vandora {
 
@@ -193,8 +194,11 @@ std::int32_t triggerLocked(ReaderChannel& channel, std::int32_t on) {
                 channel.triggerOn = 0;
                 return 1;
             }
-            // Tag detection through the binary link comes with the tag operations.
-            return 0;
+            if (detectTagOnLink(channel) == 0) {
+                return 0;
+            }
+            channel.triggerOn = 1;
+            return 1;
         case TriggerStyle::None:
             return 0;
     }

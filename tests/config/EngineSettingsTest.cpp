@@ -151,14 +151,17 @@ TEST(RfidDefaults, HexModuleSetupFramesGoOutOncePerRun) {
     (void)ch;
 }
 
-TEST(RfidDefaults, HexModuleSilentFailsAndLetsTheLockGo) {
+TEST(RfidDefaults, HexModuleSilentFailsAndLeavesTheLockWithItsHolder) {
     SimRig rig;
     rig.script(2);
     ReaderChannel& ch = rig.openChannel(2, EngineType::RfidHex);
-    ASSERT_TRUE(ch.channelLock.tryWait());
+    ASSERT_TRUE(ch.channelLock.tryWait());  // the RFID read that reopened the port
     EngineSettings settings;
     EXPECT_EQ(settings.applyDefaults(*rig.manager, 2), 0);
-    EXPECT_EQ(ch.channelLock.count(), 1u);
+    EXPECT_EQ(ch.channelLock.count(), 0u) << "only the holder lets it go";
+    ch.channelLock.release();
+    EXPECT_EQ(settings.applyDefaults(*rig.manager, 2), 0);
+    EXPECT_EQ(ch.channelLock.count(), 1u) << "a failure without a holder adds no count";
 }
 
 TEST(HostOptions, ClosingTheCcdChannelWritesTheCheckDigitFlagsBack) {

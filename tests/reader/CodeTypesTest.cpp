@@ -179,5 +179,72 @@ INSTANTIATE_TEST_SUITE_P(
                       NameCase{"NoEngine", 0, "A123x", 0, 0, 0, 0, 0, 0, 0, "", "A123x"}),
     [](const auto& test) { return std::string(test.param.name); });
 
+// The three RFID module kinds name a tag from the form of their tag answer and the family the
+// answer was detected in, and strip the answer's lead.
+TEST(RfidTagNames, EachModuleKindNamesFromItsAnswer) {
+    struct Case {
+        std::int32_t engineType;
+        std::int32_t tagType;
+        std::string raw;
+        std::int32_t id;
+        const char* name;
+        std::string data;
+    };
+    const Case cases[] = {
+        {5, 0, "M04123456789ABC", 2, "ISO14443 Type A, Mifare Ultralight", "04123456789ABC"},
+        {5, 0, "M5A31C207", 3, "ISO14443 Type A, Mifare family", "5A31C207"},
+        {5, 0, "VE007AABB", 13, "ISO15693, Texas Instrument", "E007AABB"},
+        {5, 0, "VE099AABB", 16, "ISO15693", "E099AABB"},
+        {5, 0, "VE00", 0, "", "VE00"},
+        {5, 0, "Z0102", 5, "ISO14443, Type B", "0102"},
+        {5, 0, "x0102", 0, "unkonwn", "0102"},
+        {6, 8, "81223344", 8, "Tagit", "81223344"},
+        {6, 4, "81223344", 0, "unkonwn", "81223344"},
+        {7, 3,
+         "\x02"
+         "5A31C207",
+         3, "ISO14443 Type A, Mifare S70", "5A31C207"},
+        {7, 3,
+         "\x04"
+         "5A31C207",
+         3, "ISO14443 Type A, Mifare S50", "5A31C207"},
+        {7, 3,
+         "\x44"
+         "04123456789ABC",
+         2, "ISO14443 Type A, Mifare Ultralight", "04123456789ABC"},
+        {7, 3,
+         "\x08"
+         "5A31C207",
+         3, "ISO14443 Type A, Mifare family", "5A31C207"},
+        {7, 5,
+         "\x07"
+         "D0021A2B3C4D0506",
+         7, "ISO14443 Type B, SRIX4K", "D0021A2B3C4D0506"},
+        {7, 5,
+         "\x06"
+         "D002334455667788",
+         6, "ISO14443 Type B, SR176", "D002334455667788"},
+        {7, 16, std::string(1, '\0') + "E002015012345678", 9, "ISO15693, ST Microelectronics",
+         "E002015012345678"},
+        {7, 16, std::string(1, '\0') + "E0", 0, "", "E0"},
+        {7, 9,
+         "\x01"
+         "AB",
+         0, "unkonwn", "AB"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.raw);
+        SimRig rig;
+        ReaderChannel& ch = rig.manager->rfid;
+        ch.engineType = EngineType(c.engineType);
+        ch.tag.tagType = c.tagType;
+        ch.decodeData = ByteString::fromBytes(c.raw);
+        nameCodeType(ch, rig.manager->ccdHostOptions());
+        EXPECT_EQ(ch.codeTypeId, c.id);
+        EXPECT_EQ(ch.codeTypeName.narrow(), c.name);
+        EXPECT_EQ(ch.decodeData.narrow(), c.data);
+    }
+}
+
 }  // namespace
 }  // namespace vandora::testing

@@ -68,8 +68,8 @@ std::int32_t setUpHexModule(ReaderManager& manager, ReaderChannel& channel, HexS
     if (!state.first) {
         if (exchange(channel, ByteString("0109000304F0000000"), kHexSetupMs, &reply,
                      kHexSetupAttempts) == 0) {
-            // Lets a waiting RFID read go on; it sees the failure itself.
-            channel.channelLock.release();
+            // The lock stays with whoever holds it: an RFID read that reopened the port lets it
+            // go itself when it sees this failure.
             return 0;
         }
         state.first = true;

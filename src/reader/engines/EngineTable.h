@@ -5,6 +5,7 @@
 // a new engine type is a new row (plus its settings plan and its simulator).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <initializer_list>
 #include <span>
@@ -70,6 +71,16 @@ enum class RfidOpen : std::uint8_t {
     IdleListener,    // settings sent; a listener closes the port after an idle time
     LinkOnly,        // the binary link keeps its own port
 };
+
+// Which RFID command set the module speaks; the tag operations look up their per-kind columns
+// (block sizes, readable and writable tag types) by it.
+enum class RfidCommandSet : std::uint8_t {
+    None,       // not an RFID module
+    Letters,    // letter commands ("s", "l", "r"/"rb", "w"/"wb")
+    HexFrames,  // frames written as hexadecimal text
+    Link,       // the binary link's tag calls
+};
+constexpr std::size_t kRfidCommandSets = 4;
 
 // A set of scan-mode values, one bit per value.
 struct ModeSet {
@@ -144,6 +155,7 @@ struct EngineInfo {
     // The settings are sent again after a pause when the engine re-initialises.
     bool reinitThread = false;
     RfidOpen rfidOpen = RfidOpen::None;
+    RfidCommandSet rfid = RfidCommandSet::None;
     // Configuration key of the reader section that names it ("" for RFID types).
     const char* configKey = "";
     // Name in the tray menu ("" when not shown).
