@@ -32,6 +32,7 @@
 #include "reader/PortOps.h"
 #include "reader/ReaderManager.h"
 #include "reader/Scan.h"
+#include "reader/engines/EngineTable.h"
 #include "rfid/TagOps.h"
 
 namespace {
@@ -237,6 +238,27 @@ std::array<std::uint8_t, 6> keyBytes(const ByteString& hex) {
     return key;
 }
 
+// The binary link has a command for new keys; on the letter-command module the sector trailer
+// is written like any other block (logging in with the old key).
+std::int32_t changeKeys(ReaderManager& manager, const Options& options,
+                        const std::array<std::uint8_t, 6>& login,
+                        const std::array<std::uint8_t, 6>& newA,
+                        const std::array<std::uint8_t, 6>& newB) {
+    if (engineInfo(manager.rfid.engineType).rfid != RfidCommandSet::Letters) {
+        return writeMifareKeys(manager, options.keyType, options.sector, login, newA, newB);
+    }
+    static constexpr std::uint8_t kAccess[] = {0xFF, 0x07, 0x80, 0x69};
+    ByteString trailer = ByteString::fromBytes(newA.data(), newA.size());
+    trailer.appendBytes(kAccess, sizeof kAccess);
+    trailer.appendBytes(newB.data(), newB.size());
+    constexpr std::int32_t kBlockBytes = 16;
+    std::int32_t trailerByte = (options.sector * 4 + 3) * kBlockBytes;
+    return writeTag(manager, trailerByte, trailer, options.key, options.keyType) ==
+                   static_cast<std::int32_t>(trailer.length())
+               ? 1
+               : 0;
+}
+
 int rfid(const Options& options) {
     PortSession session(options, true);
     ReaderManager& manager = session.manager;
@@ -273,7 +295,7 @@ int rfid(const Options& options) {
     std::array<std::uint8_t, 6> newA = keyBytes(options.newKeyA);
     std::array<std::uint8_t, 6> newB = keyBytes(options.newKeyB);
     if (readTag(manager, -1, 0, options.key, options.keyType, tag) == 0 ||
-        writeMifareKeys(manager, options.keyType, options.sector, login, newA, newB) == 0) {
+        changeKeys(manager, options, login, newA, newB) == 0) {
         std::printf("error=%u\n", channel.lastError);
         return kExitFailed;
     }

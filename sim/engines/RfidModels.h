@@ -41,6 +41,7 @@ class RfidAsciiModel final : public EngineSim {
     std::map<std::uint8_t, std::uint8_t> registers;            // 0x0A to 0x1F
     std::size_t blockSize = 16;
     TagField field;
+    TagField* tagField() override { return &field; }
 
   protected:
     void consume(const std::uint8_t* data, std::size_t size, bool fresh, SimLink& link) override;
@@ -73,6 +74,7 @@ class RfidHexModel final : public EngineSim {
     std::map<std::uint8_t, std::vector<std::uint8_t>> blocks;  // 4 bytes each
     std::uint8_t family = 0;  // the family register last selected (0x01 value)
     TagField field;
+    TagField* tagField() override { return &field; }
 
   protected:
     void consume(const std::uint8_t* data, std::size_t size, bool fresh, SimLink& link) override;
