@@ -224,6 +224,20 @@ class ServiceRig {
     }
     sim::SimulatedPortProvider& ports() { return ports_; }
 
+    // An RFID module of the type's number behind port 2, with the sample tags named in its field.
+    std::shared_ptr<sim::EngineSim> rfidModule(EngineType type, std::vector<std::string> tags) {
+        auto module = sim::makeEngineModel(toNumber(type), {});
+        sim::TagField* field = module->tagField();
+        field->clear();
+        for (const std::string& name : tags) {
+            field->place(*sim::sampleTag(name));
+        }
+        ports_.faultsFor(2).openError = 0;
+        ports_.faultsFor(2).noModemLines = true;
+        ports_.attach(2, module);
+        return module;
+    }
+
     RecordingView view;
     Outputs output;
     ReaderServiceParts parts;
@@ -427,6 +441,73 @@ TEST(ReaderServiceThreaded, TriggeredModeReadsNothingBeforeAPress) {
     EXPECT_TRUE(rig.runUntil(service, [&] { return rig.output.shown.size() == 1; }));
     service.quitNow();
     EXPECT_EQ(rig.output.shown, std::vector<std::string>{"FIRST"});
+}
+
+// A tag read on a trigger goes the barcode's road: status line, keystrokes (the UID) and the
+// queue record (its user data), once.
+TEST(ReaderServiceThreaded, RfidTagReadOnATriggerIsDeliveredLikeADecode) {
+    ServiceRig rig(EngineType::Imager2D,
+                   "[Barcode Reader 2D]\r\nhas2D=1\r\n[RFID]\r\nhasRfid=5\r\n"
+                   "rfidReadLength=4\r\n[General]\r\nwindowEvent=1\r\n");
+    rig.rfidModule(EngineType::RfidAscii, {"mifare"});
+    ReaderService service(rig.parts);
+    rig.addOutputs(service);
+    service.startUp();
+    ASSERT_EQ(service.readers().rfidReady, 1) << service.readers().statusText.narrow();
+    service.handle({Msg::User1Down, 0, 0});
+    // The barcode read and the tag read of the same press, in whichever order they finish.
+    EXPECT_TRUE(rig.runUntil(service, [&] { return rig.output.shown.size() >= 2; }));
+    service.handle({Msg::User1Up, 0, 0});
+    rig.runUntil(
+        service, [] { return false; }, std::chrono::milliseconds(300));
+    service.quitNow();
+    std::vector<std::string> shown = rig.output.shown;
+    std::sort(shown.begin(), shown.end());
+    EXPECT_EQ(shown, (std::vector<std::string>{"5A31C207", "FIRST"}));
+    // The RFID record: the user data read (its field is as long as the UID's).
+    std::vector<std::string> published = rig.output.published;
+    std::sort(published.begin(), published.end());
+    ASSERT_EQ(published.size(), 2u);
+    EXPECT_EQ(published[0].substr(0, 4), std::string("\x04\x41\x42\x43"));
+    EXPECT_EQ(published[1], "FIRST");
+    EXPECT_NE(std::find(rig.output.typed.begin(), rig.output.typed.end(), "5A31C207"),
+              rig.output.typed.end());
+}
+
+// With rfidRW 1 a press writes the content and shows the tag read back (in the content's form);
+// without a tag it says so. Nothing goes to the outputs either way.
+TEST(ReaderServiceThreaded, RfidWriteOnATriggerShowsTheTagReadBackOrTheFailure) {
+    struct Case {
+        std::vector<std::string> tags;
+        const char* status;
+    };
+    const Case cases[] = {
+        {{"mifare"},
+         "type : ISO14443 Type A, Mifare family\r\nuid : 5A31C207\r\nuser data : "
+         "a1b2c31718191a1b1c1d1e1f02"},
+        {{}, "Cannot write data to tag."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.status);
+        ServiceRig rig(EngineType::Imager2D,
+                       "[RFID]\r\nhasRfid=5\r\nrfidRW=1\r\nrfidWriteStartByte=20\r\n"
+                       "rfidWriteContent=A1B2C3\r\nisHexContent=1\r\n");
+        rig.rfidModule(EngineType::RfidAscii, c.tags);
+        ReaderService service(rig.parts);
+        rig.addOutputs(service);
+        service.startUp();
+        ASSERT_EQ(service.readers().rfidReady, 1);
+        service.handle({Msg::User1Down, 0, 0});
+        service.handle({Msg::User1Up, 0, 0});
+        rig.runUntil(
+            service, [] { return false; }, std::chrono::milliseconds(200));
+        service.quitNow();
+        EXPECT_TRUE(rig.view.saw(c.status))
+            << (rig.view.statusTexts.empty() ? std::string("no status")
+                                             : rig.view.statusTexts.back());
+        EXPECT_TRUE(rig.output.shown.empty());
+        EXPECT_TRUE(rig.output.published.empty());
+    }
 }
 
 // Two decodes that finish before the window handles the first are both delivered, in order,
