@@ -6,7 +6,9 @@
 #include <semaphore.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cerrno>
 
 #include <chrono>
 #include <condition_variable>
@@ -242,6 +244,117 @@ TEST(ServiceSoakThreaded, BurstsOfPressesAgainstAFlakyEngine) {
     EXPECT_LT(endKiB - startKiB, 64 * 1024) << "resident memory grew from " << startKiB << " KiB";
     std::printf("soak: %d presses, %zu decodes delivered, resident %ld -> %ld KiB\n", presses,
                 output.published.size(), startKiB, endKiB);
+    fs::remove_all(dir);
+}
+
+// The RFID part: presses against a letter-command module whose tag comes and goes and that now and
+// then answers garbage. A clean read of a tag in the field is delivered once, with that tag's
+// UID; an empty field delivers nothing; the channel lock is free at the end and the service stops.
+TEST(ServiceSoakThreaded, PressesAgainstAnRfidModuleWhoseTagComesAndGoes) {
+    const int presses = std::max(60, pressesWanted() / 3);
+    fs::path dir = fs::temp_directory_path() / ("vandora-soak-rfid-" + std::to_string(getpid()));
+    fs::create_directories(dir);
+    std::ofstream(dir / "VandoraINI.txt", std::ios::binary)
+        << "[RFID]\r\nhasRfid=5\r\nrfidReadLength=4\r\n";
+    auto module = sim::makeEngineModel(toNumber(EngineType::RfidAscii), {});
+    sim::TagField& field = *module->tagField();
+    field.clear();
+    sim::SimulatedPortProvider ports(RealClock::instance());
+    ports.faultsFor(1).openError = ENOENT;
+    ports.faultsFor(2).noModemLines = true;
+    ports.attach(2, module);
+
+    // Every decode the service delivers, by UID.
+    class Uids final : public DecodeSink {
+      public:
+        void deliver(const Delivery& delivery, const AppSettings&) override {
+            std::lock_guard<std::mutex> lock(mutex);
+            uids.push_back(delivery.decode.data.narrow());
+        }
+        std::size_t count() {
+            std::lock_guard<std::mutex> lock(mutex);
+            return uids.size();
+        }
+        std::mutex mutex;
+        std::vector<std::string> uids;
+    } delivered;
+
+    NullView view;
+    ReaderServiceParts parts;
+    parts.platform.clock = &RealClock::instance();
+    parts.platform.ports = &ports;
+    parts.platform.registryPath = (dir / "none.ini").string();
+    parts.view = &view;
+    parts.iniPath = (dir / "VandoraINI.txt").string();
+    std::vector<std::string> expected;
+    int garbled = 0;
+    {
+        ReaderService service(parts);
+        service.addSink(delivered);
+        service.startUp();
+        ASSERT_EQ(service.readers().rfidReady, 1) << service.readers().statusText.narrow();
+        // Runs the loop until a delivery beyond `count` arrives or the time is up.
+        auto settle = [&](std::size_t count, std::chrono::milliseconds limit) {
+            auto deadline = std::chrono::steady_clock::now() + limit;
+            while (std::chrono::steady_clock::now() < deadline && delivered.count() <= count) {
+                service.loop().dispatchPending();
+                std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            }
+        };
+        unsigned seed = 4242;
+        for (int i = 0; i < presses; ++i) {
+            seed = seed * 1103515245u + 12345u;
+            int mode = static_cast<int>((seed >> 16) % 10);
+            bool garbage = mode == 0;
+            bool present = mode >= 4;
+            // A new tag each time one is placed, so that each delivery names its press.
+            char uid[9];
+            std::snprintf(uid, sizeof uid, "5A%06X", static_cast<unsigned>(i));
+            auto change = [&](sim::SimPortFaults&) {
+                module->faults.garbage = garbage;
+                field.clear();
+                if (present) {
+                    std::vector<std::uint8_t> bytes;
+                    for (int b = 0; b < 8; b += 2) {
+                        bytes.push_back(static_cast<std::uint8_t>(
+                            std::stoi(std::string(uid + b, 2), nullptr, 16)));
+                    }
+                    sim::MifareKey key = sim::defaultSampleKey();
+                    field.place(sim::mifare1k(bytes, key, key));
+                }
+            };
+            if (sim::SimulatedPort* port = ports.lastPort(2)) {
+                port->withLock(change);
+            } else {
+                sim::SimPortFaults unused;
+                change(unused);
+            }
+            std::size_t before = delivered.count();
+            service.handle({Msg::User1Down, 0, 0});
+            settle(before, std::chrono::milliseconds(present && !garbage ? 3000 : 400));
+            service.handle({Msg::User1Up, 0, 0});
+            if (garbage) {
+                ++garbled;
+                // Whatever garbage gave, the next press starts clean.
+                settle(delivered.count(), std::chrono::milliseconds(200));
+                std::lock_guard<std::mutex> lock(delivered.mutex);
+                delivered.uids.resize(before);
+                continue;
+            }
+            ASSERT_EQ(delivered.count(), before + (present ? 1 : 0)) << "press " << i;
+            if (present) {
+                expected.push_back(uid);
+            }
+        }
+        settle(delivered.count(), std::chrono::milliseconds(300));
+        ReaderChannel& channel = service.readers().rfid;
+        EXPECT_TRUE(channel.channelLock.tryWait()) << "the RFID channel lock was left held";
+        channel.channelLock.release();
+        service.quitNow();
+    }
+    EXPECT_EQ(delivered.uids, expected);
+    std::printf("rfid soak: %d presses, %zu tags delivered, %d garbled answers\n", presses,
+                expected.size(), garbled);
     fs::remove_all(dir);
 }
 
