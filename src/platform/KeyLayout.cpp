@@ -2,6 +2,7 @@
 
 #include <xkbcommon/xkbcommon.h>
 
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <cstdlib>
@@ -14,6 +15,9 @@ namespace vandora {
 namespace {
 
 constexpr std::uint32_t kEvdevOffset = 8;
+// X keycodes end at 255, and the virtual keyboard declares the keys below it: keys above
+// (multimedia keys that some layouts give a character) cannot be pressed.
+constexpr std::uint32_t kHighestKey = 255;
 // Shift and AltGr first: of several keys that set a modifier, the ones every keyboard has.
 constexpr std::uint32_t kPreferredModifierKeys[] = {42 + kEvdevOffset, 100 + kEvdevOffset};
 
@@ -130,7 +134,8 @@ KeyLayout KeyLayout::fromKeymap(xkb_keymap* keymap, std::uint32_t layoutIndex) {
         }
     }
     const xkb_keycode_t minKey = xkb_keymap_min_keycode(keymap);
-    const xkb_keycode_t maxKey = xkb_keymap_max_keycode(keymap);
+    const xkb_keycode_t maxKey =
+        std::min<xkb_keycode_t>(xkb_keymap_max_keycode(keymap), kHighestKey);
 
     // The key that sets each allowed modifier on its own, while held.
     std::array<std::uint32_t, 32> modifierKey{};
