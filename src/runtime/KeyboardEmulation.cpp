@@ -12,8 +12,8 @@ namespace {
 class PacedKeyboard final : public KeyboardSink {
   public:
     PacedKeyboard(KeyboardSink& sink, Clock& clock, std::uint32_t delayMs,
-                  const std::atomic<bool>* stop)
-        : sink_(sink), clock_(clock), delayMs_(delayMs), stop_(stop) {}
+                  const std::atomic<bool>* stop, bool started)
+        : sink_(sink), clock_(clock), delayMs_(delayMs), stop_(stop), started_(started) {}
     void postCharacters(const std::vector<std::uint32_t>& characters) override {
         if (delayMs_ == 0) {
             if (pace()) {
@@ -56,7 +56,7 @@ class PacedKeyboard final : public KeyboardSink {
     Clock& clock_;
     std::uint32_t delayMs_;
     const std::atomic<bool>* stop_;
-    bool started_ = false;
+    bool started_;
 };
 
 constexpr std::uint32_t kShift = 16;
@@ -180,10 +180,10 @@ void emulateKeyboard(const ByteString& text, bool rdp, KeyboardSink& sink, Clock
     }
 }
 
-void typeJob(const TypingJob& job, KeyboardSink& sink, Clock& clock,
-             const std::atomic<bool>* stop) {
+void typeJob(const TypingJob& job, KeyboardSink& sink, Clock& clock, const std::atomic<bool>* stop,
+             bool afterAnother) {
     sink.setUnicodeEntry(job.unicodeEntry);
-    PacedKeyboard paced(sink, clock, job.interKeyDelayMs, stop);
+    PacedKeyboard paced(sink, clock, job.interKeyDelayMs, stop, afterAnother);
     if (job.terminatorDelayMs == 0 || job.terminatorAt >= job.text.length()) {
         emulateKeyboard(job.text, job.rdpMode, paced, clock);
     } else {

@@ -28,8 +28,9 @@ struct TypingJob {
 };
 
 // Types a job into sink, sleeping on clock for its pace. `stop` (may be null) is read before
-// each call into the sink: once it holds, the rest of the job is dropped.
+// each call into the sink: once it holds, the rest of the job is dropped. afterAnother: keys of
+// another job went just before, so the pause comes before this job's first key too.
 void typeJob(const TypingJob& job, KeyboardSink& sink, Clock& clock,
-             const std::atomic<bool>* stop = nullptr);
+             const std::atomic<bool>* stop = nullptr, bool afterAnother = false);
 
 }  // namespace vandora

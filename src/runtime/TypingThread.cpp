@@ -162,6 +162,7 @@ bool TypingThread::waitUntilDone() {
 void TypingThread::typist(State& state) {
     WatchedKeyboard watched(*state.sink, state.mutex, state.changed, *state.clock, state.inCall,
                             state.callSerial, state.callStartUs, state.hung, state.report);
+    bool afterAnother = false;
     std::unique_lock<std::mutex> lock(state.mutex);
     while (true) {
         state.changed.wait(lock, [&] { return !state.jobs.empty() || state.stopping; });
@@ -173,7 +174,8 @@ void TypingThread::typist(State& state) {
         state.typing = true;
         state.giveUp = false;
         lock.unlock();
-        typeJob(job, watched, *state.clock, &state.giveUp);
+        typeJob(job, watched, *state.clock, &state.giveUp, afterAnother);
+        afterAnother = true;
         lock.lock();
         state.typing = false;
         state.changed.notify_all();
