@@ -29,6 +29,7 @@
 #include "platform/TermiosSerialPort.h"
 #include "runtime/BusService.h"
 #include "runtime/ReaderService.h"
+#include "runtime/TypingThread.h"
 #include "runtime/sinks/PublishSink.h"
 #include "runtime/sinks/TypingSink.h"
 
@@ -40,6 +41,9 @@ constexpr int kExitOk = 0;
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
 constexpr std::uint32_t kReleaseAfterMs = 300;
+// A keystroke sink call that takes longer than this has stopped answering (a hung X server); a
+// live one answers within milliseconds.
+constexpr std::uint32_t kKeyboardTimeoutMs = 2000;
 
 const char* const kUsage =
     "usage: vandora [--headless] [--simulate[=SPEC]] [--system-bus] [--keyboard SINK] [--detect]\n"
@@ -128,14 +132,16 @@ class EchoSink final : public DecodeSink {
 // instance never touches the first one's keyboard, queue or event.
 struct Outputs {
     Outputs(const std::string& keyboardName, BusService& bus)
-        : keyboard(makeKeyboardSink(keyboardName)),
-          typing(*keyboard, RealClock::instance()),
+        : typist(makeKeyboardSink(keyboardName), RealClock::instance(), kKeyboardTimeoutMs),
+          typing(typist),
           publish(channel, bus.signals()) {
         if (!channel.ready()) {
             std::fprintf(stderr, "vandora: %s\n", channel.error().c_str());
         }
     }
-    std::unique_ptr<KeyboardSink> keyboard;
+    // Keystrokes are typed off the user-interface thread: a slow pace or a hung X server never
+    // holds up the record, event and signals of the same decode.
+    TypingThread typist;
     TypingSink typing;
     DecodeChannelWriter channel;
     PublishSink publish;

@@ -3,15 +3,22 @@
 //   vandoractl post NAME [WPARAM [LPARAM]]   posts a message ("WM_USER1DOWN", "0x8205", ...)
 //   vandoractl show                          shows the service's window
 //   vandoractl listen [--count N]            prints each decode the service publishes
+//   vandoractl type [--keyboard SINK] [--delay MS] [--unicode-entry] TEXT
+//                                            types TEXT through the keystroke sink
 //
 // Exit codes: 0 success, 1 the operation failed, 2 bad arguments.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "platform/Bus.h"
+#include "platform/Clock.h"
+#include "platform/KeyboardSink.h"
+#include "runtime/KeyboardEmulation.h"
+#include "runtime/TypingThread.h"
 #include "vandora_client.h"
 
 namespace {
@@ -24,13 +31,22 @@ const char* const kUsage =
     "usage: vandoractl [--system-bus] post NAME [WPARAM [LPARAM]]\n"
     "       vandoractl [--system-bus] show\n"
     "       vandoractl listen [--count N]\n"
+    "       vandoractl type [--keyboard SINK] [--delay MS] [--unicode-entry] TEXT\n"
     "\n"
     "post     posts a message to the service's main window: a registered name such as\n"
     "         WM_USER1DOWN or WM_USER1UP (the trigger key), or a number such as 0x8205\n"
     "show     shows and activates the service's window\n"
     "listen   waits for decodes (the event and queue of the service; its windowEvent setting\n"
     "         must be on) and prints one line per record:\n"
-    "         kind=<7|32> type=<code type> length=<length> data=<hex> [uid=<UID>]\n";
+    "         kind=<7|32> type=<code type> length=<length> data=<hex> [uid=<UID>]\n"
+    "type     types TEXT (UTF-8) as the service types a decode in local mode, through the sink\n"
+    "         the service would pick (--keyboard SINK, else $VANDORA_KEYBOARD, else uinput,\n"
+    "         xtest or none): for checking a keyboard layout on a desktop. Tabs and line\n"
+    "         breaks in TEXT are key presses. The virtual keyboard types for the layout of\n"
+    "         $VANDORA_XKB_LAYOUT and $VANDORA_XKB_VARIANT, else /etc/default/keyboard, else us.\n"
+    "         --delay MS waits MS milliseconds between keys; --unicode-entry types characters\n"
+    "         the layout lacks as Ctrl+Shift+U hex entry. Fails (1) when no sink can be opened\n"
+    "         or the sink stops answering.\n";
 
 int usageError(const std::string& message) {
     std::fprintf(stderr, "vandoractl: %s\n%s", message.c_str(), kUsage);
@@ -80,6 +96,81 @@ int listen(long long count) {
     return kExitOk;
 }
 
+// UTF-8 into the UTF-16 units a decode's text holds; false on a malformed sequence.
+bool utf16Of(const std::string& text, vandora::ByteString& out) {
+    for (std::size_t i = 0; i < text.size();) {
+        unsigned char lead = static_cast<unsigned char>(text[i]);
+        std::size_t n = lead < 0x80         ? 1
+                        : (lead >> 5) == 6  ? 2
+                        : (lead >> 4) == 14 ? 3
+                        : (lead >> 3) == 30 ? 4
+                                            : 0;
+        if (n == 0 || i + n > text.size()) {
+            return false;
+        }
+        char32_t c = n == 1 ? lead : lead & (0x7F >> n);
+        for (std::size_t k = 1; k < n; ++k) {
+            unsigned char follow = static_cast<unsigned char>(text[i + k]);
+            if ((follow >> 6) != 2) {
+                return false;
+            }
+            c = (c << 6) | (follow & 0x3F);
+        }
+        if (c >= 0x10000) {
+            c -= 0x10000;
+            out.append(static_cast<char16_t>(0xD800 + (c >> 10)));
+            out.append(static_cast<char16_t>(0xDC00 + (c & 0x3FF)));
+        } else {
+            out.append(static_cast<char16_t>(c));
+        }
+        i += n;
+    }
+    return true;
+}
+
+int typeText(const std::vector<std::string>& args) {
+    std::string keyboard;
+    long long delay = 0;
+    bool unicodeEntry = false;
+    std::vector<std::string> words;
+    for (std::size_t i = 1; i < args.size(); ++i) {
+        if (args[i] == "--keyboard" && i + 1 < args.size()) {
+            keyboard = args[++i];
+        } else if (args[i] == "--delay" && i + 1 < args.size()) {
+            if (!parseNumber(args[++i].c_str(), 0, 10000, delay)) {
+                return usageError("--delay needs milliseconds from 0 to 10000");
+            }
+        } else if (args[i] == "--unicode-entry") {
+            unicodeEntry = true;
+        } else {
+            words.push_back(args[i]);
+        }
+    }
+    if (words.size() != 1) {
+        return usageError("type needs one TEXT");
+    }
+    vandora::TypingJob job;
+    if (!utf16Of(words[0], job.text)) {
+        return usageError("TEXT is not UTF-8");
+    }
+    job.interKeyDelayMs = static_cast<std::uint32_t>(delay);
+    job.unicodeEntry = unicodeEntry;
+    std::unique_ptr<vandora::KeyboardSink> sink = vandora::makeKeyboardSink(keyboard);
+    if (dynamic_cast<vandora::NullKeyboardSink*>(sink.get()) != nullptr) {
+        std::fprintf(stderr, "vandoractl: no keystroke sink could be opened%s\n",
+                     keyboard == "none" ? " (none was asked for)" : "");
+        return kExitFailed;
+    }
+    // A hung X server must not hang the tool: the sink is given up after the time-out.
+    constexpr std::uint32_t kTimeoutMs = 5000;
+    vandora::TypingThread thread(std::move(sink), vandora::RealClock::instance(), kTimeoutMs,
+                                 [](const std::string& message) {
+                                     std::fprintf(stderr, "vandoractl: %s\n", message.c_str());
+                                 });
+    thread.submit(std::move(job));
+    return thread.waitUntilDone() ? kExitOk : kExitFailed;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -109,6 +200,9 @@ int main(int argc, char** argv) {
             return usageError("listen takes only --count N");
         }
         return listen(count);
+    }
+    if (command == "type") {
+        return typeText(args);
     }
     if (command != "post" && command != "show") {
         return usageError("unknown command '" + command + "'");

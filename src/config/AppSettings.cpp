@@ -22,6 +22,9 @@ void AppSettings::resetToDefaults() {
     enableLed = defaults.enableLed;
     buzzerDuration = defaults.buzzerDuration;
     buzzerFreq = defaults.buzzerFreq;
+    interKeyDelay = defaults.interKeyDelay;
+    terminatorDelay = defaults.terminatorDelay;
+    unicodeEntry = defaults.unicodeEntry;
     displayUserDataByHex = defaults.displayUserDataByHex;
     rfidRW = defaults.rfidRW;
     isHexContent = defaults.isHexContent;
@@ -37,7 +40,8 @@ std::array<FieldRef, kGeneralKeyCount> AppSettings::generalFields() {
             &windowMessage,       &windowEvent,        &autoEnter,       &autoEnterChar,
             &prefixStr,           &suffixStr,          &displayCodeType, &displayCodeLength,
             &displayUid,          &displayUserData,    &delimiter,       &wantMaxWindow,
-            &enableLed,           &buzzerDuration,     &buzzerFreq,      &imagePath};
+            &enableLed,           &buzzerDuration,     &buzzerFreq,      &imagePath,
+            &interKeyDelay,       &terminatorDelay,    &unicodeEntry};
 }
 
 std::array<FieldRef, kRfidKeyCount> AppSettings::rfidFields() {

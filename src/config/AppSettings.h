@@ -34,6 +34,11 @@ struct AppSettings {
     std::int32_t buzzerFreq = 1;      // passed unchanged to the terminal's system library
     // Empty until start-up sets the program folder's "images/" for a 2D imager.
     ByteString imagePath;
+    // Keystroke pace and reach, after the keys above so that existing files keep their order.
+    std::int32_t interKeyDelay = 0;    // ms between two keys
+    std::int32_t terminatorDelay = 0;  // ms after the terminator character
+    std::int32_t unicodeEntry = 0;     // 1: the virtual keyboard types characters its layout
+                                       // lacks as Ctrl+Shift+U hex entry; 0: drops them
 
     // "RFID", in accessor order.
     std::int32_t hasRfid = 0;     // written by save-all only; read only as the start-up hint

@@ -46,7 +46,7 @@ inline constexpr K general[] = {
     {"windowMessage"}, {"windowEvent"}, {"autoEnter"}, {"autoEnterChar"}, {"prefixStr", T},
     {"suffixStr", T}, {"displayCodeType"}, {"displayCodeLength"}, {"displayUid"},
     {"displayUserData"}, {"delimiter"}, {"wantMaxWindow"}, {"enableLed"}, {"buzzerDuration"},
-    {"buzzerFreq"}, {"imagePath", T}};
+    {"buzzerFreq"}, {"imagePath", T}, {"interKeyDelay"}, {"terminatorDelay"}, {"unicodeEntry"}};
 inline constexpr K rfid[] = {
     {"hasRfid"}, {"enableRfid"}, {"rfidRW"}, {"rfidReadStartByte"}, {"rfidReadLength"},
     {"displayUserDataByHex"}, {"rfidWriteStartByte"}, {"rfidWriteContent", T}, {"isHexContent"},

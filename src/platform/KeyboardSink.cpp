@@ -1,5 +1,6 @@
 #include "platform/KeyboardSink.h"
 
+#include "platform/VirtualKeys.h"
 #include "platform/XTestKeyboardSink.h"
 
 #include <fcntl.h>
@@ -71,108 +72,47 @@ void LogKeyboardSink::keyEvent(std::uint32_t vk, std::uint32_t scan, std::uint32
 
 namespace {
 
-// Windows virtual-key code to Linux key code; 0 when there is no such key.
-int linuxKeyOfVk(std::uint32_t vk) {
-    static const int kDigits[] = {KEY_0, KEY_1, KEY_2, KEY_3, KEY_4,
-                                  KEY_5, KEY_6, KEY_7, KEY_8, KEY_9};
-    static const int kLetters[] = {KEY_A, KEY_B, KEY_C, KEY_D, KEY_E, KEY_F, KEY_G, KEY_H, KEY_I,
-                                   KEY_J, KEY_K, KEY_L, KEY_M, KEY_N, KEY_O, KEY_P, KEY_Q, KEY_R,
-                                   KEY_S, KEY_T, KEY_U, KEY_V, KEY_W, KEY_X, KEY_Y, KEY_Z};
-    if (vk >= '0' && vk <= '9') {
-        return kDigits[vk - '0'];
-    }
-    if (vk >= 'A' && vk <= 'Z') {
-        return kLetters[vk - 'A'];
-    }
-    switch (vk) {
-        case 9:
-            return KEY_TAB;
-        case 13:
-            return KEY_ENTER;
-        case 16:
-            return KEY_LEFTSHIFT;
-        case 17:
-            return KEY_LEFTCTRL;
-        case 0x20:
-            return KEY_SPACE;
-        case 0x6A:
-            return KEY_KPASTERISK;
-        case 0x6B:
-            return KEY_KPPLUS;
-        case 0xBA:
-            return KEY_SEMICOLON;
-        case 0xBB:
-            return KEY_EQUAL;
-        case 0xBC:
-            return KEY_COMMA;
-        case 0xBD:
-            return KEY_MINUS;
-        case 0xBE:
-            return KEY_DOT;
-        case 0xBF:
-            return KEY_SLASH;
-        case 0xC0:
-            return KEY_GRAVE;
-        case 0xDB:
-            return KEY_LEFTBRACE;
-        case 0xDC:
-            return KEY_BACKSLASH;
-        case 0xDD:
-            return KEY_RIGHTBRACE;
-        case 0xDE:
-            return KEY_APOSTROPHE;
-        default:
-            return 0;
-    }
-}
+constexpr std::uint32_t kEvdevOffset = 8;
+constexpr std::uint32_t kLeftCtrl = KEY_LEFTCTRL + kEvdevOffset;
+constexpr std::uint32_t kLeftShift = KEY_LEFTSHIFT + kEvdevOffset;
 
-// A character on the US layout: its key and whether Shift is needed.
-std::pair<int, bool> keyOfCharacter(std::uint32_t c) {
-    if (c >= 'a' && c <= 'z') {
-        return {linuxKeyOfVk(c - 32), false};
-    }
-    if (c >= 'A' && c <= 'Z') {
-        return {linuxKeyOfVk(c), true};
-    }
-    if (c >= '0' && c <= '9') {
-        return {linuxKeyOfVk(c), false};
-    }
-    static const char kShifted[] = "!@#$%^&*()";
-    static const char kShiftedDigits[] = "1234567890";
-    for (int i = 0; kShifted[i] != '\0'; ++i) {
-        if (c == static_cast<std::uint32_t>(kShifted[i])) {
-            return {linuxKeyOfVk(static_cast<std::uint32_t>(kShiftedDigits[i])), true};
-        }
-    }
-    struct Pair {
-        char plain;
-        char shifted;
-        std::uint32_t vk;
-    };
-    static const Pair kPunctuation[] = {{' ', 0, 0x20},   {'-', '_', 0xBD},  {'=', '+', 0xBB},
-                                        {'[', '{', 0xDB}, {']', '}', 0xDD},  {'\\', '|', 0xDC},
-                                        {';', ':', 0xBA}, {'\'', '"', 0xDE}, {'`', '~', 0xC0},
-                                        {',', '<', 0xBC}, {'.', '>', 0xBE},  {'/', '?', 0xBF}};
-    for (const Pair& p : kPunctuation) {
-        if (c == static_cast<std::uint32_t>(p.plain)) {
-            return {linuxKeyOfVk(p.vk), false};
-        }
-        if (p.shifted != 0 && c == static_cast<std::uint32_t>(p.shifted)) {
-            return {linuxKeyOfVk(p.vk), true};
-        }
-    }
-    return {0, false};
+void defaultReport(const std::string& message) {
+    std::fprintf(stderr, "vandora: %s\n", message.c_str());
 }
 
 }  // namespace
 
-UinputKeyboardSink::UinputKeyboardSink() {
+UinputKeyboardSink::UinputKeyboardSink() : UinputKeyboardSink(KeyLayout::configuredNames()) {}
+
+UinputKeyboardSink::UinputKeyboardSink(const LayoutNames& names, Reporter report)
+    : layout_(KeyLayout::fromNames(names)), report_(std::move(report)) {
+    if (!report_) {
+        report_ = defaultReport;
+    }
+    if (!layout_.ok()) {
+        report_("keyboard layout " + names.describe() +
+                " cannot be compiled; the virtual keyboard types nothing");
+        return;
+    }
+    openDevice();
+}
+
+UinputKeyboardSink::UinputKeyboardSink(int eventFd, const LayoutNames& names, Reporter report)
+    : layout_(KeyLayout::fromNames(names)), report_(std::move(report)), fd_(eventFd) {
+    if (!report_) {
+        report_ = defaultReport;
+    }
+}
+
+void UinputKeyboardSink::openDevice() {
     fd_ = ::open("/dev/uinput", O_WRONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd_ < 0) {
         return;
     }
+    ownsFd_ = true;
     ioctl(fd_, UI_SET_EVBIT, EV_KEY);
-    for (int key = KEY_ESC; key <= KEY_KPDOT; ++key) {
+    // Every key a layout may put a character on (AltGr, the Japanese and Korean keys among them).
+    for (int key = KEY_ESC; key < 256; ++key) {
         ioctl(fd_, UI_SET_KEYBIT, key);
     }
     uinput_setup setup{};
@@ -183,56 +123,115 @@ UinputKeyboardSink::UinputKeyboardSink() {
     if (ioctl(fd_, UI_DEV_SETUP, &setup) < 0 || ioctl(fd_, UI_DEV_CREATE) < 0) {
         ::close(fd_);
         fd_ = -1;
+        ownsFd_ = false;
     }
 }
 
 UinputKeyboardSink::~UinputKeyboardSink() {
-    if (fd_ >= 0) {
+    if (ownsFd_) {
         ioctl(fd_, UI_DEV_DESTROY);
         ::close(fd_);
     }
 }
 
-void UinputKeyboardSink::emit(int type, int code, int value) {
-    if (fd_ < 0) {
-        return;
-    }
-    input_event event{};
-    event.type = static_cast<std::uint16_t>(type);
-    event.code = static_cast<std::uint16_t>(code);
-    event.value = value;
-    [[maybe_unused]] ssize_t n = ::write(fd_, &event, sizeof event);
+void UinputKeyboardSink::press(std::uint32_t xkbKey, bool down) {
+    auto add = [&](int type, int code, int value) {
+        input_event event{};
+        event.type = static_cast<std::uint16_t>(type);
+        event.code = static_cast<std::uint16_t>(code);
+        event.value = value;
+        const auto* bytes = reinterpret_cast<const unsigned char*>(&event);
+        pending_.insert(pending_.end(), bytes, bytes + sizeof event);
+    };
+    add(EV_KEY, static_cast<int>(xkbKey - kEvdevOffset), down ? 1 : 0);
+    // A report per key change: the receiving side sees modifiers go down before the key.
+    add(EV_SYN, SYN_REPORT, 0);
 }
 
-void UinputKeyboardSink::tap(int code, bool shift) {
-    if (shift) {
-        emit(EV_KEY, KEY_LEFTSHIFT, 1);
+void UinputKeyboardSink::flush() {
+    if (fd_ >= 0 && !pending_.empty()) {
+        [[maybe_unused]] ssize_t n = ::write(fd_, pending_.data(), pending_.size());
     }
-    emit(EV_KEY, code, 1);
-    emit(EV_SYN, SYN_REPORT, 0);
-    emit(EV_KEY, code, 0);
-    if (shift) {
-        emit(EV_KEY, KEY_LEFTSHIFT, 0);
+    pending_.clear();
+}
+
+void UinputKeyboardSink::type(const KeyStroke& stroke) {
+    for (std::uint32_t modifier : stroke.modifiers) {
+        press(modifier, true);
     }
-    emit(EV_SYN, SYN_REPORT, 0);
+    press(stroke.key, true);
+    press(stroke.key, false);
+    for (auto it = stroke.modifiers.rbegin(); it != stroke.modifiers.rend(); ++it) {
+        press(*it, false);
+    }
+}
+
+bool UinputKeyboardSink::typeByUnicodeEntry(char32_t character) {
+    const KeyStroke* u = layout_.strokeOf(U'u');
+    const KeyStroke* space = layout_.strokeOf(U' ');
+    char hex[16];
+    std::snprintf(hex, sizeof hex, "%x", static_cast<unsigned>(character));
+    std::vector<const KeyStroke*> digits;
+    for (const char* d = hex; *d != '\0'; ++d) {
+        digits.push_back(layout_.strokeOf(static_cast<char32_t>(*d)));
+        if (digits.back() == nullptr) {
+            return false;
+        }
+    }
+    if (u == nullptr || space == nullptr) {
+        return false;
+    }
+    press(kLeftCtrl, true);
+    press(kLeftShift, true);
+    press(u->key, true);
+    press(u->key, false);
+    press(kLeftShift, false);
+    press(kLeftCtrl, false);
+    for (const KeyStroke* digit : digits) {
+        type(*digit);
+    }
+    type(*space);
+    return true;
 }
 
 void UinputKeyboardSink::postCharacters(const std::vector<std::uint32_t>& characters) {
-    for (std::uint32_t c : characters) {
-        auto [code, shift] = keyOfCharacter(c);
-        if (code != 0) {
-            tap(code, shift);
+    if (!ready()) {
+        return;
+    }
+    for (char32_t c : codePointsOf(characters)) {
+        if (const KeyStroke* stroke = layout_.strokeOf(c)) {
+            type(*stroke);
+        } else if (!unicodeEntry_ || !typeByUnicodeEntry(c)) {
+            dropped_.push_back(c);
         }
     }
+    flush();
 }
 
 void UinputKeyboardSink::keyEvent(std::uint32_t vk, std::uint32_t /*scan*/, std::uint32_t flags) {
-    int code = linuxKeyOfVk(vk);
-    if (code == 0) {
+    std::uint16_t key = linuxKeyOfVirtualKey(vk);
+    if (key == 0 || fd_ < 0) {
         return;
     }
-    emit(EV_KEY, code, (flags & kKeyUp) != 0 ? 0 : 1);
-    emit(EV_SYN, SYN_REPORT, 0);
+    press(key + kEvdevOffset, (flags & kKeyUp) == 0);
+    flush();
+}
+
+void UinputKeyboardSink::endOfText() {
+    if (dropped_.empty()) {
+        return;
+    }
+    std::string list;
+    for (std::size_t i = 0; i < dropped_.size() && i < 8; ++i) {
+        char code[16];
+        std::snprintf(code, sizeof code, " U+%04X", static_cast<unsigned>(dropped_[i]));
+        list += code;
+    }
+    report_(std::to_string(dropped_.size()) + " character(s) of this decode are not on keyboard " +
+            "layout " + layout_.name() + " and were dropped:" + list +
+            (dropped_.size() > 8 ? " ..." : "") +
+            (unicodeEntry_ ? "" : " (unicodeEntry=1 types them as Ctrl+Shift+U hex entry)"));
+    dropped_.clear();
 }
 
 std::unique_ptr<KeyboardSink> makeKeyboardSink(const std::string& requested) {

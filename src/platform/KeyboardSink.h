@@ -8,10 +8,12 @@
 //   uinput    a virtual keyboard through /dev/uinput;
 //   xtest     the X server's XTest extension (XTestKeyboardSink.h);
 //   none      drops everything.
-// A sink that fails (no device, file not writable, X server gone) drops the call and never
-// blocks: the log is written without waiting, the virtual keyboard is non-blocking. The log sink
-// says once that it cannot write (again only after it could in between), not once per key.
-// Threading: one caller at a time (the user-interface thread).
+// A sink that fails (no device, file not writable, X server gone) drops the call: the log is
+// written without waiting, the virtual keyboard is non-blocking. The XTest sink waits for its X
+// server's replies, so a hung server holds a call up; the typing thread (runtime/TypingThread.h)
+// is what keeps that away from the rest of the service. The log sink says once that it cannot
+// write (again only after it could in between), not once per key.
+// Threading: one caller at a time (the typing thread, or a tool).
 #pragma once
 
 #include <cstdint>
@@ -19,6 +21,8 @@
 #include <memory>
 #include <string>
 #include <vector>
+
+#include "platform/KeyLayout.h"
 
 namespace vandora {
 
@@ -30,6 +34,12 @@ class KeyboardSink {
     virtual ~KeyboardSink() = default;
     virtual void postCharacters(const std::vector<std::uint32_t>& characters) = 0;
     virtual void keyEvent(std::uint32_t vk, std::uint32_t scan, std::uint32_t flags) = 0;
+    // Characters the layout lacks: typed as Ctrl+Shift+U, hexadecimal digits and space (the
+    // entry that common Linux input methods understand) when on, else dropped. Only the virtual
+    // keyboard needs it; the XTest sink puts such a character on a spare key.
+    virtual void setUnicodeEntry(bool /*on*/) {}
+    // The text of one decode is complete: a sink that dropped characters says so now, once.
+    virtual void endOfText() {}
 };
 
 class NullKeyboardSink final : public KeyboardSink {
@@ -56,21 +66,46 @@ class LogKeyboardSink final : public KeyboardSink {
     bool failing_ = false;
 };
 
-// A virtual keyboard. Virtual-key codes are mapped to Linux key codes (Shift handled as the
-// events say); posted characters are typed with the US layout, Shift where the character needs
-// it; characters it has no key for are dropped.
+// A virtual keyboard. Posted characters are typed on the configured layout
+// (KeyLayout::configuredNames): the key and modifiers of the level that carries the character;
+// AltGr levels included. Key events map virtual-key codes to Linux key codes (VirtualKeys.h).
+// Characters the layout lacks are typed by Unicode entry when it is on, else dropped and counted
+// in one message per text.
 class UinputKeyboardSink final : public KeyboardSink {
   public:
+    using Reporter = std::function<void(const std::string& message)>;
+
+    // A device through /dev/uinput, typing for `names` (default: the configured layout).
     UinputKeyboardSink();
+    explicit UinputKeyboardSink(const LayoutNames& names, Reporter report = {});
+    // Writes the input events to `eventFd` (not owned) instead of a device: what a device would
+    // receive, for tests and measurements.
+    UinputKeyboardSink(int eventFd, const LayoutNames& names, Reporter report = {});
     ~UinputKeyboardSink() override;
-    bool ready() const { return fd_ >= 0; }
+    UinputKeyboardSink(const UinputKeyboardSink&) = delete;
+    UinputKeyboardSink& operator=(const UinputKeyboardSink&) = delete;
+
+    bool ready() const { return fd_ >= 0 && layout_.ok(); }
+    const KeyLayout& layout() const { return layout_; }
     void postCharacters(const std::vector<std::uint32_t>& characters) override;
     void keyEvent(std::uint32_t vk, std::uint32_t scan, std::uint32_t flags) override;
+    void setUnicodeEntry(bool on) override { unicodeEntry_ = on; }
+    void endOfText() override;
 
   private:
-    void emit(int type, int code, int value);
-    void tap(int code, bool shift);
+    void openDevice();
+    void press(std::uint32_t xkbKey, bool down);
+    void type(const KeyStroke& stroke);
+    bool typeByUnicodeEntry(char32_t character);
+    void flush();
+
+    KeyLayout layout_;
+    Reporter report_;
     int fd_ = -1;
+    bool ownsFd_ = false;
+    bool unicodeEntry_ = false;
+    std::vector<char32_t> dropped_;
+    std::vector<unsigned char> pending_;  // input events not yet written
 };
 
 // The sink named by `name` ("uinput", "xtest", "log:PATH" or "none"), or, when name is empty, by

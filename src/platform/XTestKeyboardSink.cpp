@@ -1,77 +1,17 @@
 #include "platform/XTestKeyboardSink.h"
 
+#include <X11/XKBlib.h>
+#include <X11/Xlib-xcb.h>
 #include <X11/Xlib.h>
 #include <X11/extensions/XTest.h>
-#include <X11/keysym.h>
+#include <xkbcommon/xkbcommon-x11.h>
+#include <xkbcommon/xkbcommon.h>
+
+#include "platform/VirtualKeys.h"
 
 namespace vandora {
 
 namespace {
-
-// Keysym of a Unicode code point.
-KeySym keysymOfCharacter(std::uint32_t c) {
-    if ((c >= 0x20 && c <= 0x7E) || (c >= 0xA0 && c <= 0xFF)) {
-        return c;
-    }
-    switch (c) {
-        case 9:
-            return XK_Tab;
-        case 10:
-        case 13:
-            return XK_Return;
-        default:
-            return 0x01000000UL | c;
-    }
-}
-
-KeySym keysymOfVk(std::uint32_t vk) {
-    if (vk >= 'A' && vk <= 'Z') {
-        return XK_a + (vk - 'A');
-    }
-    if (vk >= '0' && vk <= '9') {
-        return vk;
-    }
-    switch (vk) {
-        case 9:
-            return XK_Tab;
-        case 13:
-            return XK_Return;
-        case 16:
-            return XK_Shift_L;
-        case 17:
-            return XK_Control_L;
-        case 0x20:
-            return XK_space;
-        case 0x6A:
-            return XK_KP_Multiply;
-        case 0x6B:
-            return XK_KP_Add;
-        case 0xBA:
-            return XK_semicolon;
-        case 0xBB:
-            return XK_equal;
-        case 0xBC:
-            return XK_comma;
-        case 0xBD:
-            return XK_minus;
-        case 0xBE:
-            return XK_period;
-        case 0xBF:
-            return XK_slash;
-        case 0xC0:
-            return XK_grave;
-        case 0xDB:
-            return XK_bracketleft;
-        case 0xDC:
-            return XK_backslash;
-        case 0xDD:
-            return XK_bracketright;
-        case 0xDE:
-            return XK_apostrophe;
-        default:
-            return NoSymbol;
-    }
-}
 
 // Xlib's default handlers end the process on a lost connection or a refused request; a lost
 // X server must only cost the keystrokes.
@@ -103,6 +43,18 @@ XTestKeyboardSink::XTestKeyboardSink() {
         display_ = nullptr;
         return;
     }
+    int opcode = 0, xkbError = 0, xkbMajor = XkbMajorVersion, xkbMinor = XkbMinorVersion;
+    if (XkbQueryExtension(display_, &opcode, &xkbEventBase_, &xkbError, &xkbMajor, &xkbMinor) ==
+        0) {
+        XCloseDisplay(display_);
+        display_ = nullptr;
+        return;
+    }
+    // Told of a new keymap, a remapping, and a switch of the layout group; not of each modifier.
+    XkbSelectEvents(display_, XkbUseCoreKbd, XkbNewKeyboardNotifyMask | XkbMapNotifyMask,
+                    XkbNewKeyboardNotifyMask | XkbMapNotifyMask);
+    XkbSelectEventDetails(display_, XkbUseCoreKbd, XkbStateNotify, XkbGroupStateMask,
+                          XkbGroupStateMask);
     // Spare keycodes: ones with no keysym at all, for characters the keymap lacks.
     int minCode = 0, maxCode = 0, perCode = 0;
     XDisplayKeycodes(display_, &minCode, &maxCode);
@@ -120,6 +72,47 @@ XTestKeyboardSink::XTestKeyboardSink() {
     if (map != nullptr) {
         XFree(map);
     }
+    loadLayout();
+}
+
+void XTestKeyboardSink::loadLayout() {
+    XFlush(display_);
+    xcb_connection_t* connection = XGetXCBConnection(display_);
+    xkb_context* context = xkb_context_new(XKB_CONTEXT_NO_FLAGS);
+    if (connection == nullptr || context == nullptr) {
+        if (context != nullptr) {
+            xkb_context_unref(context);
+        }
+        return;
+    }
+    std::int32_t device = -1;
+    if (xkb_x11_setup_xkb_extension(
+            connection, XKB_X11_MIN_MAJOR_XKB_VERSION, XKB_X11_MIN_MINOR_XKB_VERSION,
+            XKB_X11_SETUP_XKB_EXTENSION_NO_FLAGS, nullptr, nullptr, nullptr, nullptr) != 0) {
+        device = xkb_x11_get_core_keyboard_device_id(connection);
+    }
+    xkb_keymap* keymap = device < 0 ? nullptr
+                                    : xkb_x11_keymap_new_from_device(context, connection, device,
+                                                                     XKB_KEYMAP_COMPILE_NO_FLAGS);
+    if (keymap != nullptr) {
+        XkbStateRec state{};
+        XkbGetState(display_, XkbUseCoreKbd, &state);
+        layout_ = KeyLayout::fromKeymap(keymap, state.group);
+        xkb_keymap_unref(keymap);
+    }
+    xkb_context_unref(context);
+}
+
+void XTestKeyboardSink::followKeymapChanges() {
+    bool changed = false;
+    while (!lost_ && XPending(display_) > 0) {
+        XEvent event;
+        XNextEvent(display_, &event);
+        changed = changed || event.type == xkbEventBase_ || event.type == MappingNotify;
+    }
+    if (changed && !lost_) {
+        loadLayout();
+    }
 }
 
 XTestKeyboardSink::~XTestKeyboardSink() {
@@ -128,22 +121,8 @@ XTestKeyboardSink::~XTestKeyboardSink() {
     }
 }
 
-unsigned XTestKeyboardSink::keycodeFor(unsigned long keysym, bool& shift) {
-    shift = false;
-    if (lost_) {
-        return 0;
-    }
-    KeyCode code = XKeysymToKeycode(display_, keysym);
-    if (code != 0) {
-        int perCode = 0;
-        KeySym* syms = XGetKeyboardMapping(display_, code, 1, &perCode);
-        if (syms != nullptr) {
-            shift = perCode > 1 && syms[0] != keysym && syms[1] == keysym;
-            XFree(syms);
-        }
-        return code;
-    }
-    if (spares_.empty()) {
+unsigned XTestKeyboardSink::spareFor(unsigned long keysym) {
+    if (spares_.empty() || keysym == 0) {
         return 0;
     }
     unsigned spare = spares_[nextSpare_++ % spares_.size()];
@@ -161,42 +140,40 @@ void XTestKeyboardSink::postCharacters(const std::vector<std::uint32_t>& charact
     if (!ready()) {
         return;
     }
-    unsigned shiftCode = XKeysymToKeycode(display_, XK_Shift_L);
-    for (std::uint32_t c : characters) {
-        bool shift = false;
-        unsigned code = keycodeFor(keysymOfCharacter(c), shift);
-        if (code == 0) {
-            continue;
-        }
-        if (shift) {
-            fake(shiftCode, true);
-        }
-        fake(code, true);
-        fake(code, false);
-        if (shift) {
-            fake(shiftCode, false);
-        }
+    followKeymapChanges();
+    for (char32_t c : codePointsOf(characters)) {
         if (lost_) {
             return;
         }
-        // The spare keycode is remapped per character: the server must see this one first.
-        XSync(display_, False);
+        if (const KeyStroke* stroke = layout_.strokeOf(c)) {
+            for (std::uint32_t modifier : stroke->modifiers) {
+                fake(modifier, true);
+            }
+            fake(stroke->key, true);
+            fake(stroke->key, false);
+            for (auto it = stroke->modifiers.rbegin(); it != stroke->modifiers.rend(); ++it) {
+                fake(*it, false);
+            }
+            continue;
+        }
+        unsigned spare = spareFor(xkb_utf32_to_keysym(c));
+        if (spare != 0) {
+            fake(spare, true);
+            fake(spare, false);
+            // The spare keycode is remapped per character: the server must see this one first.
+            XSync(display_, False);
+        }
     }
+    XFlush(display_);
 }
 
 void XTestKeyboardSink::keyEvent(std::uint32_t vk, std::uint32_t /*scan*/, std::uint32_t flags) {
-    if (!ready()) {
+    std::uint16_t key = linuxKeyOfVirtualKey(vk);
+    if (!ready() || key == 0) {
         return;
     }
-    KeySym sym = keysymOfVk(vk);
-    if (sym == NoSymbol) {
-        return;
-    }
-    KeyCode code = XKeysymToKeycode(display_, sym);
-    if (code == 0) {
-        return;
-    }
-    fake(code, (flags & kKeyUp) == 0);
+    // X keycodes are Linux key codes plus 8.
+    fake(key + 8u, (flags & kKeyUp) == 0);
     XFlush(display_);
 }
 

@@ -7,6 +7,58 @@ namespace vandora {
 
 namespace {
 
+// The sink as a paced job sees it: a wait before every call but the first, posted characters
+// one per call while there is a wait, and nothing at all once the job was given up.
+class PacedKeyboard final : public KeyboardSink {
+  public:
+    PacedKeyboard(KeyboardSink& sink, Clock& clock, std::uint32_t delayMs,
+                  const std::atomic<bool>* stop, bool started)
+        : sink_(sink), clock_(clock), delayMs_(delayMs), stop_(stop), started_(started) {}
+    void postCharacters(const std::vector<std::uint32_t>& characters) override {
+        if (delayMs_ == 0) {
+            if (pace()) {
+                sink_.postCharacters(characters);
+            }
+            return;
+        }
+        for (std::size_t i = 0; i < characters.size(); ++i) {
+            // A surrogate pair is one character: its two units travel together.
+            std::size_t n =
+                characters[i] >= 0xD800 && characters[i] <= 0xDBFF && i + 1 < characters.size() ? 2
+                                                                                                : 1;
+            if (pace()) {
+                sink_.postCharacters({characters.begin() + static_cast<std::ptrdiff_t>(i),
+                                      characters.begin() + static_cast<std::ptrdiff_t>(i + n)});
+            }
+            i += n - 1;
+        }
+    }
+    void keyEvent(std::uint32_t vk, std::uint32_t scan, std::uint32_t flags) override {
+        if (pace()) {
+            sink_.keyEvent(vk, scan, flags);
+        }
+    }
+
+  private:
+    bool pace() {
+        if (stopped()) {
+            return false;
+        }
+        if (started_ && delayMs_ != 0) {
+            clock_.sleepMs(delayMs_);
+        }
+        started_ = true;
+        return !stopped();
+    }
+    bool stopped() const { return stop_ != nullptr && stop_->load(); }
+
+    KeyboardSink& sink_;
+    Clock& clock_;
+    std::uint32_t delayMs_;
+    const std::atomic<bool>* stop_;
+    bool started_;
+};
+
 constexpr std::uint32_t kShift = 16;
 constexpr std::uint32_t kShiftScan = 0x58;
 constexpr std::uint32_t kControl = 17;
@@ -126,6 +178,24 @@ void emulateKeyboard(const ByteString& text, bool rdp, KeyboardSink& sink, Clock
     } else {
         localMode(text, sink);
     }
+}
+
+void typeJob(const TypingJob& job, KeyboardSink& sink, Clock& clock, const std::atomic<bool>* stop,
+             bool afterAnother) {
+    sink.setUnicodeEntry(job.unicodeEntry);
+    PacedKeyboard paced(sink, clock, job.interKeyDelayMs, stop, afterAnother);
+    if (job.terminatorDelayMs == 0 || job.terminatorAt >= job.text.length()) {
+        emulateKeyboard(job.text, job.rdpMode, paced, clock);
+    } else {
+        // Split only when waiting: a terminator posted with the characters around it stays one
+        // batch otherwise.
+        emulateKeyboard(job.text.left(job.terminatorAt + 1), job.rdpMode, paced, clock);
+        if (stop == nullptr || !stop->load()) {
+            clock.sleepMs(job.terminatorDelayMs);
+        }
+        emulateKeyboard(job.text.mid(job.terminatorAt + 1), job.rdpMode, paced, clock);
+    }
+    sink.endOfText();
 }
 
 }  // namespace vandora

@@ -182,7 +182,7 @@ TEST(SectionTable, TheFileVocabularyStaysAsItIs) {
          "goodReadBeepFileIdx warningBeepFileIdx vibrationTime keyboardEmu windowMessage "
          "windowEvent autoEnter autoEnterChar prefixStr suffixStr displayCodeType "
          "displayCodeLength displayUid displayUserData delimiter wantMaxWindow enableLed "
-         "buzzerDuration buzzerFreq imagePath"},
+         "buzzerDuration buzzerFreq imagePath interKeyDelay terminatorDelay unicodeEntry"},
         {"RFID",
          "hasRfid enableRfid rfidRW rfidReadStartByte rfidReadLength displayUserDataByHex "
          "rfidWriteStartByte rfidWriteContent isHexContent mifareLoginKeyA "

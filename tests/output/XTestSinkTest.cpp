@@ -22,6 +22,8 @@
 
 #include "platform/XTestKeyboardSink.h"
 
+#include <xkbcommon/xkbcommon.h>
+
 namespace vandora {
 namespace {
 
@@ -135,6 +137,116 @@ TEST(XTestSink, TypedKeysReachTheFocusedWindow) {
     EXPECT_EQ(typed, (std::vector<KeySym>{'a', 'B', '1', '!', 0xE9, 0x01004F60, XK_Return}));
     XDestroyWindow(display, window);
     XCloseDisplay(display);
+    unsetenv("DISPLAY");
+}
+
+// A focused window of its own on the server of DISPLAY; what arrives there as text.
+class FocusedWindow {
+  public:
+    FocusedWindow() : display_(XOpenDisplay(nullptr)) {
+        if (display_ == nullptr) {
+            return;
+        }
+        window_ =
+            XCreateSimpleWindow(display_, DefaultRootWindow(display_), 0, 0, 200, 100, 0, 0, 0);
+        XSelectInput(display_, window_, KeyPressMask);
+        XMapRaised(display_, window_);
+        XSync(display_, False);
+        XSetInputFocus(display_, window_, RevertToParent, CurrentTime);
+        XSync(display_, False);
+    }
+    ~FocusedWindow() {
+        if (display_ != nullptr) {
+            XDestroyWindow(display_, window_);
+            XCloseDisplay(display_);
+        }
+    }
+    FocusedWindow(const FocusedWindow&) = delete;
+    FocusedWindow& operator=(const FocusedWindow&) = delete;
+    bool ready() const { return display_ != nullptr; }
+    // The characters of the key presses received, as UTF-8, once `count` of them have arrived
+    // (or after five seconds without them); modifier keys are not characters.
+    std::string received(std::size_t count) {
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        while (characters_ < count && std::chrono::steady_clock::now() < deadline) {
+            while (XPending(display_) > 0) {
+                XEvent event;
+                XNextEvent(display_, &event);
+                if (event.type != KeyPress) {
+                    continue;
+                }
+                char bytes[16];
+                KeySym sym = NoSymbol;
+                XLookupString(&event.xkey, bytes, sizeof bytes, &sym, nullptr);
+                char32_t c = xkb_keysym_to_utf32(static_cast<xkb_keysym_t>(sym));
+                bool modifier = IsModifierKey(sym);
+                if (modifier) {
+                    continue;
+                }
+                char utf8[8];
+                int n = xkb_keysym_to_utf8(static_cast<xkb_keysym_t>(sym), utf8, sizeof utf8);
+                text_ += c != 0 && n > 1 ? std::string(utf8, static_cast<std::size_t>(n - 1))
+                                         : "<" + std::to_string(sym) + ">";
+                ++characters_;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return text_;
+    }
+
+  private:
+    Display* display_;
+    Window window_ = 0;
+    std::string text_;
+    std::size_t characters_ = 0;
+};
+
+struct LayoutCase {
+    const char* layout;
+    std::u16string_view text;
+    const char* received;  // UTF-8
+};
+
+// The X server's own keymap, switched with setxkbmap: AltGr levels, umlauts, and the keys
+// for tab, return and line feed.
+TEST(XTestSink, TypesOnTheServersLayout) {
+    if (system("command -v setxkbmap >/dev/null 2>&1") != 0) {
+        GTEST_SKIP() << "no setxkbmap here: layouts were not switched";
+    }
+    Xvfb server;
+    if (!server.ready()) {
+        GTEST_SKIP() << "no Xvfb here: the XTest sink was not tested";
+    }
+    setenv("DISPLAY", server.display().c_str(), 1);
+    const LayoutCase cases[] = {
+        {"de", u"yz\u00E4\u00F6\u00FC\u00DF@\u20AC", "yz\u00E4\u00F6\u00FC\u00DF@\u20AC"},
+        {"fr", u"\u00E9yz@\u20AC1", "\u00E9yz@\u20AC1"},
+        {"us", u"yz@1", "yz@1"},
+    };
+    for (const LayoutCase& c : cases) {
+        SCOPED_TRACE(c.layout);
+        std::string command =
+            std::string("setxkbmap -display ") + server.display() + " " + c.layout;
+        ASSERT_EQ(system(command.c_str()), 0);
+        FocusedWindow window;
+        ASSERT_TRUE(window.ready());
+        XTestKeyboardSink sink;
+        ASSERT_TRUE(sink.ready());
+        sink.postCharacters({c.text.begin(), c.text.end()});
+        for (std::uint32_t vk : {9u, 13u, 10u}) {
+            sink.keyEvent(vk, 0, 0);
+            sink.keyEvent(vk, 0, KeyboardSink::kKeyUp);
+        }
+        std::string expected = std::string(c.received) + "\t\r\n";
+        EXPECT_EQ(window.received(c.text.size() + 3), expected);
+    }
+    // The sink follows a switch made while it is open.
+    ASSERT_EQ(system(("setxkbmap -display " + server.display() + " de").c_str()), 0);
+    FocusedWindow window;
+    XTestKeyboardSink sink;
+    ASSERT_EQ(system(("setxkbmap -display " + server.display() + " fr").c_str()), 0);
+    sink.postCharacters({u'\u00E9', u'a'});
+    EXPECT_EQ(window.received(2), "\u00E9a");
     unsetenv("DISPLAY");
 }
 

@@ -1,6 +1,7 @@
 #include "runtime/sinks/TypingSink.h"
 
-#include "runtime/KeyboardEmulation.h"
+#include <algorithm>
+#include <utility>
 
 namespace vandora {
 
@@ -21,6 +22,25 @@ OutputOptions outputOptionsOf(const AppSettings& settings) {
     return options;
 }
 
+TypingJob typingJobOf(const ByteString& output, const AppSettings& settings) {
+    // A pace beyond ten seconds a key is a mistyped setting, not a wish.
+    constexpr std::int32_t kLongestWaitMs = 10000;
+    TypingJob job;
+    job.text = output;
+    job.rdpMode = settings.keyboardEmu == 2;
+    job.interKeyDelayMs =
+        static_cast<std::uint32_t>(std::clamp(settings.interKeyDelay, 0, kLongestWaitMs));
+    job.terminatorDelayMs =
+        static_cast<std::uint32_t>(std::clamp(settings.terminatorDelay, 0, kLongestWaitMs));
+    if (!output.empty() && settings.autoEnter == 1) {
+        job.terminatorAt = output.length() - 1;
+    } else if (!output.empty() && settings.autoEnter == 2) {
+        job.terminatorAt = 0;
+    }
+    job.unicodeEntry = settings.unicodeEntry != 0;
+    return job;
+}
+
 void TypingSink::deliver(const Delivery& delivery, const AppSettings& settings) {
     if (settings.keyboardEmu == 0 || delivery.windowActive) {
         return;
@@ -28,8 +48,14 @@ void TypingSink::deliver(const Delivery& delivery, const AppSettings& settings) 
     const Decode& decode = delivery.decode;
     ByteString output = buildOutputText(static_cast<int>(decode.kind), decode.codeTypeName,
                                         delivery.text, &decode.userData, outputOptionsOf(settings));
-    if (!output.empty()) {
-        emulateKeyboard(output, settings.keyboardEmu == 2, keyboard_, clock_);
+    if (output.empty()) {
+        return;
+    }
+    TypingJob job = typingJobOf(output, settings);
+    if (thread_ != nullptr) {
+        thread_->submit(std::move(job));
+    } else {
+        typeJob(job, *keyboard_, *clock_);
     }
 }
 
