@@ -353,11 +353,9 @@ int main(int argc, char** argv) {
                 return usageError("--ini needs a file");
             }
             options.ini = v;
-        } else if ((a == "save" || a == "load") && options.command == "settings" &&
-                   options.action.empty()) {
-            options.action = a;
-        } else if ((a == "read" || a == "write" || a == "keys") && options.command == "rfid" &&
-                   options.action.empty()) {
+        } else if (options.action.empty() &&
+                   (((a == "save" || a == "load") && options.command == "settings") ||
+                    ((a == "read" || a == "write" || a == "keys") && options.command == "rfid"))) {
             options.action = a;
         } else if (a == "--start" && options.command == "rfid") {
             if (!parseInt(value(), -1, 65535, options.start)) {
