@@ -38,6 +38,9 @@ constexpr EngineFacts kEngines[] = {
      "MultiISO 1.2.4"sv, "ISO 0.9v3"sv, "F"sv, WrapForm::None, false, 0, 0},
     {6, "RFID hexadecimal-frame module", WireFraming::HexText, 115200, RateSwitch::None, 0,
      "HXR 3.01"sv, ""sv, "[FF]"sv, WrapForm::None, false, 0, 0},
+    // The binary-link module: its identity is the 8 information bytes of command 0x19.
+    {7, "RFID binary-link module", WireFraming::BinaryLink, 19200, RateSwitch::None, 0,
+     "RFM-2.25"sv, ""sv, ""sv, WrapForm::None, false, 0, 0},
     {8, "2D imager (newer)", WireFraming::Packet, 115200, RateSwitch::PacketParameter, 0,
      kImager4507Revision, ""sv, ""sv, WrapForm::Imager, true, modes({7}), 0},
     {9, "1D laser", WireFraming::Packet, 38400, RateSwitch::PacketParameter, 9600,

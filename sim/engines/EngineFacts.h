@@ -9,10 +9,11 @@
 namespace vandora::sim {
 
 enum class WireFraming : std::uint8_t {
-    CcdText,    // wake-up 0xFF bytes, ESC, text, CR; answers text ended by CR
-    Packet,     // length, opcode, source, status, data, 16-bit checksum high byte first
-    AsciiText,  // letter commands; answers ended by CR LF
-    HexText,    // frames written as hexadecimal text; answers with no end mark
+    CcdText,     // wake-up 0xFF bytes, ESC, text, CR; answers text ended by CR
+    Packet,      // length, opcode, source, status, data, 16-bit checksum high byte first
+    AsciiText,   // letter commands; answers ended by CR LF
+    HexText,     // frames written as hexadecimal text; answers with no end mark
+    BinaryLink,  // RFID binary link: stuffed frames with checksum, handshake and frame code
 };
 
 // How the engine is told to change its line rate.

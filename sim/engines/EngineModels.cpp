@@ -16,6 +16,8 @@ std::shared_ptr<EngineSim> makeEngineModel(int engineType, SimOptions options) {
             return std::make_shared<RfidAsciiModel>(std::move(options));
         case WireFraming::HexText:
             return std::make_shared<RfidHexModel>(std::move(options));
+        case WireFraming::BinaryLink:
+            return std::make_shared<RfidLinkModel>(std::move(options));
     }
     return nullptr;
 }

@@ -56,4 +56,8 @@ constexpr std::uint32_t RfidOther = 30011;
 constexpr std::int32_t kBarcodePort = 1;
 constexpr std::int32_t kRfidPort = 2;
 
+// The built-in password of the RFID binary link (4 bytes as 8 hexadecimal characters): what the
+// link uses when it is given no password text, and what the simulated module is configured with.
+inline constexpr const char* kDefaultLinkPassword = "5A3C91E7";
+
 }  // namespace vandora
