@@ -34,6 +34,7 @@
 #include "reader/Scan.h"
 #include "reader/engines/EngineTable.h"
 #include "rfid/TagOps.h"
+#include "rfid/link/RfidLink.h"
 
 namespace {
 
@@ -127,7 +128,7 @@ struct PortSession {
 
     SinglePathProvider ports;
     FileEngineReadyLine readyLine;
-    UnavailableRfidLink link;
+    RfidLink link{ports, RealClock::instance()};
     ReaderPlatform platform;
     EngineSettings settings;
     ReaderManager manager;

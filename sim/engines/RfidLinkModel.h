@@ -81,6 +81,7 @@ class RfidLinkModel final : public EngineSim {
     bool inStep() const { return inStep_; }
 
     TagField field;
+    TagField* tagField() override { return &field; }
     std::array<std::uint8_t, 8> moduleInfo{};
     std::array<std::uint8_t, 4> serialNumber{0x20, 0x07, 0x04, 0x01};
     std::uint8_t address = 1;

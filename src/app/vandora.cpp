@@ -27,6 +27,7 @@
 #include "platform/KeyboardSink.h"
 #include "platform/SoundPlayer.h"
 #include "platform/TermiosSerialPort.h"
+#include "rfid/link/RfidLink.h"
 #include "runtime/BusService.h"
 #include "runtime/ReaderService.h"
 #include "runtime/TypingThread.h"
@@ -178,7 +179,7 @@ int main(int argc, char** argv) {
     std::unique_ptr<sim::SimulatedTerminal> terminal;
     LinuxSerialPortProvider ports;
     FileEngineReadyLine readyLine;
-    UnavailableRfidLink link;
+    std::unique_ptr<RfidLink> link;
     ReaderPlatform platform;
     if (options.simulate) {
         sim::TerminalSpec spec;
@@ -191,8 +192,10 @@ int main(int argc, char** argv) {
     } else {
         platform.ports = &ports;
         platform.readyLine = &readyLine;
-        platform.rfidLink = &link;
     }
+    // The binary link opens the RFID port itself, through the same ports (simulated or not).
+    link = std::make_unique<RfidLink>(*platform.ports, *platform.clock);
+    platform.rfidLink = link.get();
 
     // SIGTERM and SIGINT arrive through the event loop, as a confirmed quit.
     sigset_t signals;

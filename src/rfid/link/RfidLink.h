@@ -1,4 +1,4 @@
-// RfidLink: the binary framed link to the RFID module of terminal model 4 (Part 4.3).
+// RfidLink: the binary framed link to the RFID module of terminal model 4.
 //
 // It opens its serial ports itself (through the provider, port N as ports.create(N)), keeps one
 // LinkPort per open port with its buffers and its devices, and offers one function per module
