@@ -398,7 +398,7 @@ INSTANTIATE_TEST_SUITE_P(
                       SelfScanCase{"Laser955Mode4", EngineType::Laser1D955,
                                    "[Barcode Reader 1D_LR]\r\nhas1D_955=1\r\nscanMode=4\r\n"
                                    "[General]\r\nwindowEvent=1\r\n"}),
-    [](const ::testing::TestParamInfo<SelfScanCase>& info) { return info.param.name; });
+    [](const auto& test) { return std::string(test.param.name); });
 
 // In mode 7 the CCD/Laser's decodes of a code type it cannot name are dropped; in mode 1 they
 // count.

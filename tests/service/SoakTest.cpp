@@ -308,8 +308,8 @@ TEST(ServiceSoakThreaded, PressesAgainstAnRfidModuleWhoseTagComesAndGoes) {
             bool garbage = mode == 0;
             bool present = mode >= 4;
             // A new tag each time one is placed, so that each delivery names its press.
-            char uid[9];
-            std::snprintf(uid, sizeof uid, "5A%06X", static_cast<unsigned>(i));
+            char uid[16];
+            std::snprintf(uid, sizeof uid, "5A%06X", static_cast<unsigned>(i) & 0xFFFFFFu);
             auto change = [&](sim::SimPortFaults&) {
                 module->faults.garbage = garbage;
                 field.clear();
