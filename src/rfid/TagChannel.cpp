@@ -249,9 +249,15 @@ bool linkUid(const ReaderChannel& channel, std::array<std::uint8_t, 8>& uid) {
     return true;
 }
 
-template <std::size_t N>
-void keep(ByteString& out, const std::array<std::uint8_t, N>& bytes, std::size_t count = N) {
-    out = ByteString::fromBytes(bytes.data(), std::min(count, N));
+// One link read of an N-byte answer, of which the first `count` bytes are the block.
+template <std::size_t N, typename Read>
+std::int32_t readKept(ByteString& out, Read read, std::size_t count = N) {
+    std::array<std::uint8_t, N> data{};
+    if (read(data) != 0) {
+        return 0;
+    }
+    out = ByteString::fromBytes(data.data(), std::min(count, N));
+    return 1;
 }
 
 std::int32_t readBlockOnLink(ReaderChannel& channel, std::int32_t block, ByteString& out) {
@@ -262,15 +268,10 @@ std::int32_t readBlockOnLink(ReaderChannel& channel, std::int32_t block, ByteStr
     }
     auto b = static_cast<std::uint8_t>(block);
     switch (info.link) {
-        case LinkAccess::UltralightPage: {
-            std::array<std::uint8_t, 16> data{};
-            if (link->linkUltralightRead(kRfidPort, b, data) != 0) {
-                return 0;
-            }
+        case LinkAccess::UltralightPage:
             // Four pages come back; the page asked for is the first.
-            keep(out, data, 4);
-            return 1;
-        }
+            return readKept<16>(
+                out, [&](auto& data) { return link->linkUltralightRead(kRfidPort, b, data); }, 4);
         case LinkAccess::Mifare: {
             std::int32_t keyType = channel.tag.keyType;
             if (keyType != 0 && keyType != 1) {
@@ -278,40 +279,28 @@ std::int32_t readBlockOnLink(ReaderChannel& channel, std::int32_t block, ByteStr
                 return 1;
             }
             std::array<std::uint8_t, 6> key{};
-            std::array<std::uint8_t, 16> data{};
-            if (!keyBytes(channel, key) ||
-                link->linkMifareRead(kRfidPort, static_cast<std::uint8_t>(keyType), 0, 0, b, key,
-                                     data) != 0) {
+            if (!keyBytes(channel, key)) {
                 return 0;
             }
-            keep(out, data);
-            return 1;
+            return readKept<16>(out, [&](auto& data) {
+                return link->linkMifareRead(kRfidPort, static_cast<std::uint8_t>(keyType), 0, 0, b,
+                                            key, data);
+            });
         }
-        case LinkAccess::Sr176: {
-            std::array<std::uint8_t, 2> data{};
-            if (link->linkSr176Read(kRfidPort, b, data) != 0) {
-                return 0;
-            }
-            keep(out, data);
-            return 1;
-        }
-        case LinkAccess::Srix4k: {
-            std::array<std::uint8_t, 4> data{};
-            if (link->linkSrix4kRead(kRfidPort, b, data) != 0) {
-                return 0;
-            }
-            keep(out, data);
-            return 1;
-        }
+        case LinkAccess::Sr176:
+            return readKept<2>(out,
+                               [&](auto& data) { return link->linkSr176Read(kRfidPort, b, data); });
+        case LinkAccess::Srix4k:
+            return readKept<4>(
+                out, [&](auto& data) { return link->linkSrix4kRead(kRfidPort, b, data); });
         case LinkAccess::Iso15693: {
             std::array<std::uint8_t, 8> uid{};
-            std::array<std::uint8_t, 4> data{};
-            if (!linkUid(channel, uid) ||
-                link->linkIso15693Read(kRfidPort, kIsoReadFlags, uid, b, 1, data) != 0) {
+            if (!linkUid(channel, uid)) {
                 return 0;
             }
-            keep(out, data);
-            return 1;
+            return readKept<4>(out, [&](auto& data) {
+                return link->linkIso15693Read(kRfidPort, kIsoReadFlags, uid, b, 1, data);
+            });
         }
         case LinkAccess::None:
             return 0;

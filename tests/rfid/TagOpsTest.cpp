@@ -59,6 +59,14 @@ sim::SimTag mifareTag() {
                          sim::defaultSampleKey());
 }
 
+// The commands a module heard after the first `seen`, which moves on past them.
+std::vector<std::string> heardSince(const sim::EngineSim& model, std::size_t& seen) {
+    std::vector<std::string> all = model.commandTexts();
+    std::vector<std::string> fresh(all.begin() + static_cast<std::ptrdiff_t>(seen), all.end());
+    seen = all.size();
+    return fresh;
+}
+
 // The letter module on port 2, ready as after start-up (port closed, each read opens it).
 struct LetterBench {
     explicit LetterBench(int variant = 1) {
@@ -73,12 +81,7 @@ struct LetterBench {
         rig.manager->rfidReady = 1;
     }
     // Commands heard since the last call.
-    std::vector<std::string> heard() {
-        std::vector<std::string> all = model->commandTexts();
-        std::vector<std::string> fresh(all.begin() + static_cast<std::ptrdiff_t>(seen_), all.end());
-        seen_ = all.size();
-        return fresh;
-    }
+    std::vector<std::string> heard() { return heardSince(*model, seen_); }
     SimRig rig;
     std::shared_ptr<sim::RfidAsciiModel> model;
 
@@ -95,12 +98,7 @@ struct HexBench {
         ch.rfidVariant = 2;
         rig.manager->rfidReady = 1;
     }
-    std::vector<std::string> heard() {
-        std::vector<std::string> all = model->commandTexts();
-        std::vector<std::string> fresh(all.begin() + static_cast<std::ptrdiff_t>(seen_), all.end());
-        seen_ = all.size();
-        return fresh;
-    }
+    std::vector<std::string> heard() { return heardSince(*model, seen_); }
     SimRig rig;
     std::shared_ptr<sim::RfidHexModel> model;
 
