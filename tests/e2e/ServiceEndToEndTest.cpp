@@ -129,6 +129,16 @@ class ServiceEndToEnd : public ::testing::Test {
         return children->spawn(args, (home / outName).string());
     }
     int waitExit(pid_t pid, int seconds) { return children->waitExit(pid, seconds); }
+    // The service is up once its bus name answers.
+    bool serviceAnswers() {
+        for (int i = 0; i < 200; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            if (waitExit(spawn({bin("vandoractl"), "show"}, "show.out"), 10) == 0) {
+                return true;
+            }
+        }
+        return false;
+    }
 
     fs::path home;
     fs::path keys;
@@ -142,14 +152,7 @@ TEST_F(ServiceEndToEnd, TriggerFromVandoractlReachesListenAndTheKeyboardLog) {
 
     pid_t service =
         spawn({bin("vandora"), "--simulate=model=0,barcode=3", "--headless"}, "service.out");
-    // The service is up once its bus name answers.
-    bool up = false;
-    for (int i = 0; i < 200 && !up; ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        pid_t show = spawn({bin("vandoractl"), "show"}, "show.out");
-        up = waitExit(show, 10) == 0;
-    }
-    ASSERT_TRUE(up) << slurp(home / "service.out");
+    ASSERT_TRUE(serviceAnswers()) << slurp(home / "service.out");
 
     pid_t listen = spawn({bin("vandoractl"), "listen", "--count", "1"}, "listen.out");
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
@@ -182,13 +185,7 @@ TEST_F(ServiceEndToEnd, RfidTagReadOnATriggerReachesListenWithItsUid) {
            "[General]\r\nwindowEvent=1\r\n";
     pid_t service =
         spawn({bin("vandora"), "--simulate=model=4,barcode=3,rfid=7", "--headless"}, "service.out");
-    bool up = false;
-    for (int i = 0; i < 200 && !up; ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        pid_t show = spawn({bin("vandoractl"), "show"}, "show.out");
-        up = waitExit(show, 10) == 0;
-    }
-    ASSERT_TRUE(up) << slurp(home / "service.out");
+    ASSERT_TRUE(serviceAnswers()) << slurp(home / "service.out");
 
     pid_t listen = spawn({bin("vandoractl"), "listen", "--count", "2"}, "listen.out");
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
@@ -245,13 +242,7 @@ TEST_F(ServiceEndToEnd, AnUnpluggedEngineIsReopenedWhenItComesBack) {
     pid_t first = engine("engine1.out");
     ASSERT_TRUE(fs::exists(link)) << slurp(home / "engine1.out");
     pid_t service = spawn({bin("vandora"), "--headless"}, "service.out");
-    bool up = false;
-    for (int i = 0; i < 200 && !up; ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        pid_t show = spawn({bin("vandoractl"), "show"}, "show.out");
-        up = waitExit(show, 10) == 0;
-    }
-    ASSERT_TRUE(up) << slurp(home / "service.out");
+    ASSERT_TRUE(serviceAnswers()) << slurp(home / "service.out");
     const std::string decode = "kind=7 type=27 length=5 data=48656C6C6F\n";
     EXPECT_EQ(readOnce("listen1.out"), decode);
 
