@@ -30,10 +30,11 @@ Pixels simScene(int width, int height) {
     scene.rgb.resize(static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 3);
     for (int y = 0; y < height; ++y) {
         for (int x = 0; x < width; ++x) {
-            simSceneColour(x, y, width, height,
-                           &scene.rgb[(static_cast<std::size_t>(y) * static_cast<std::size_t>(width) +
-                                       static_cast<std::size_t>(x)) *
-                                      3]);
+            simSceneColour(
+                x, y, width, height,
+                &scene.rgb[(static_cast<std::size_t>(y) * static_cast<std::size_t>(width) +
+                            static_cast<std::size_t>(x)) *
+                           3]);
         }
     }
     return scene;

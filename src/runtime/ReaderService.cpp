@@ -506,8 +506,8 @@ void ReaderService::uploadWork() {
     }
     view->setEnabled(false);
     view->showProgress(true);
-    int range = engineInfo(type).firmware == FirmwareFile::Dat ? kDatProgressRange
-                                                               : kShxProgressRange;
+    int range =
+        engineInfo(type).firmware == FirmwareFile::Dat ? kDatProgressRange : kShxProgressRange;
     std::int32_t ok = 0;
     {
         // Scans wait meanwhile: nothing else may talk to the engine while it takes firmware.
