@@ -70,8 +70,36 @@ bool decodeJpeg(const std::uint8_t* data, std::size_t size, Pixels& out) {
     return true;
 }
 
+std::uint32_t le32(const std::uint8_t* p) {
+    return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
+           (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
+}
+
+// Whether an uncompressed BMP holds all its rows; the reader would fill missing ones silently.
+bool bmpComplete(const std::uint8_t* data, std::size_t size) {
+    constexpr std::size_t kInfoEnd = 34;
+    if (size < kInfoEnd) {
+        return false;
+    }
+    std::uint32_t compression = le32(data + 30);
+    if (compression != 0 && compression != 3) {
+        return true;  // run-length rows: the reader checks them as it goes
+    }
+    std::uint64_t offset = le32(data + 10);
+    auto width = static_cast<std::int32_t>(le32(data + 18));
+    auto height = static_cast<std::int32_t>(le32(data + 22));
+    std::uint64_t bits = static_cast<std::uint64_t>(data[28]) | (std::uint64_t{data[29]} << 8);
+    if (width <= 0 || height == 0 || bits == 0) {
+        return false;
+    }
+    std::uint64_t rows =
+        height < 0 ? 0 - static_cast<std::int64_t>(height) : static_cast<std::uint64_t>(height);
+    std::uint64_t rowBytes = (bits * static_cast<std::uint64_t>(width) + 31) / 32 * 4;
+    return offset + rowBytes * rows <= size;
+}
+
 bool decodeBmp(const std::uint8_t* data, std::size_t size, Pixels& out) {
-    if (size > static_cast<std::size_t>(INT_MAX)) {
+    if (size > static_cast<std::size_t>(INT_MAX) || !bmpComplete(data, size)) {
         return false;
     }
     int width = 0;

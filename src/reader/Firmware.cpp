@@ -141,7 +141,8 @@ struct ShxGroup {
 }  // namespace
 
 bool takesFirmware(EngineType engineType) {
-    return engineInfo(engineType).firmware != FirmwareFile::None;
+    const FirmwareFile file = engineInfo(engineType).firmware;
+    return file != FirmwareFile::None;
 }
 
 const char* firmwareFileFilter(EngineType engineType) {
@@ -354,7 +355,8 @@ ByteString datPacket(const ByteString& record) {
 std::int32_t uploadShxDecoder(ReaderManager& manager, const std::string& path,
                               const std::function<void(int)>& progress) {
     ReaderChannel& channel = manager.barcode;
-    if (engineInfo(channel.engineType).firmware != FirmwareFile::Shx) {
+    const FirmwareFile file = engineInfo(channel.engineType).firmware;
+    if (file != FirmwareFile::Shx) {
         return 0;
     }
     std::vector<std::uint8_t> text;
@@ -392,7 +394,8 @@ std::int32_t uploadDatDecoder(ReaderManager& manager, const std::string& path,
                               const std::function<void(int)>& progress) {
     ReaderChannel& channel = manager.barcode;
     std::int32_t model = manager.deviceModel();
-    if (engineInfo(channel.engineType).firmware != FirmwareFile::Dat ||
+    const FirmwareFile file = engineInfo(channel.engineType).firmware;
+    if (file != FirmwareFile::Dat ||
         (model != DeviceModel::HRT400CE && model != DeviceModel::HRT100CE)) {
         return 0;
     }
