@@ -141,8 +141,8 @@ struct ShxGroup {
 }  // namespace
 
 bool takesFirmware(EngineType engineType) {
-    const FirmwareFile file = engineInfo(engineType).firmware;
-    return file != FirmwareFile::None;
+    const FirmwareFile kind = engineInfo(engineType).firmware;
+    return kind != FirmwareFile::None;
 }
 
 const char* firmwareFileFilter(EngineType engineType) {
@@ -355,8 +355,8 @@ ByteString datPacket(const ByteString& record) {
 std::int32_t uploadShxDecoder(ReaderManager& manager, const std::string& path,
                               const std::function<void(int)>& progress) {
     ReaderChannel& channel = manager.barcode;
-    const FirmwareFile file = engineInfo(channel.engineType).firmware;
-    if (file != FirmwareFile::Shx) {
+    const FirmwareFile kind = engineInfo(channel.engineType).firmware;
+    if (kind != FirmwareFile::Shx) {
         return 0;
     }
     std::vector<std::uint8_t> text;
@@ -394,8 +394,8 @@ std::int32_t uploadDatDecoder(ReaderManager& manager, const std::string& path,
                               const std::function<void(int)>& progress) {
     ReaderChannel& channel = manager.barcode;
     std::int32_t model = manager.deviceModel();
-    const FirmwareFile file = engineInfo(channel.engineType).firmware;
-    if (file != FirmwareFile::Dat ||
+    const FirmwareFile kind = engineInfo(channel.engineType).firmware;
+    if (kind != FirmwareFile::Dat ||
         (model != DeviceModel::HRT400CE && model != DeviceModel::HRT100CE)) {
         return 0;
     }
