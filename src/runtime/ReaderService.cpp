@@ -10,7 +10,6 @@
 
 #include "config/SettingSections.h"
 #include "config/SettingsTransfer.h"
-#include "config/engines/PacketCommands.h"
 #include "platform/Folders.h"
 #include "reader/Firmware.h"
 #include "reader/ImageCapture.h"
@@ -20,6 +19,7 @@
 #include "reader/engines/EngineTable.h"
 #include "rfid/TagOps.h"
 #include "runtime/DecodeFormat.h"
+#include "runtime/PictureFormat.h"
 
 namespace vandora {
 
@@ -397,29 +397,12 @@ void ReaderService::reinitWork() {
     stopScanning(manager_, 1, 1);
 }
 
-PictureFormat ReaderService::pictureFormat() {
-    constexpr PacketCommand kOptions = PacketCommand::ImagerOptions;
-    int index = packetArgumentIndex(kOptions, "imageFileFormat");
-    if (index < 0) {
-        return PictureFormat::Jpeg;
-    }
-    std::int32_t& known = engine_.paramCache().slot(kOptions, static_cast<std::size_t>(index));
-    if (known < 0) {
-        std::array<std::int32_t*, kPacketMaxArgs> args{};
-        std::int32_t value = -1;
-        args[static_cast<std::size_t>(index)] = &value;
-        ChannelHold hold(manager_.barcode);
-        packetRead(manager_.barcode, engine_.paramCache(), kOptions, args);
-    }
-    return pictureFormatFor(known);
-}
-
 void ReaderService::imageWork() {
     MainView* view = parts_.view;
     if (view != nullptr) {
         view->showProgress(true);
     }
-    PictureFormat format = pictureFormat();
+    PictureFormat format = imagerPictureFormat(manager_, engine_);
     std::vector<std::uint8_t> picture;
     std::int32_t taken =
         captureImage(manager_, picture, decodeTimeoutSeconds * 1000, format, [view](int percent) {

@@ -138,8 +138,6 @@ class ReaderService {
     void imageWork();
     void uploadWork();
     void onDecodeImage();
-    // The image file format of the imager: what the engine last reported or accepted, else asked.
-    PictureFormat pictureFormat();
 
     ReaderServiceParts parts_;
     EventLoop loop_;
