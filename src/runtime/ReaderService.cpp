@@ -626,8 +626,10 @@ void ReaderService::handle(const Message& message) {
             onDecodeImage();
             break;
         case Msg::ReadImage:
-            if (isImager(manager_.barcodeEngineType())) {
-                loop_.post({Msg::User1Down, 0, 0});
+            // "Take a picture now": a picture whether or not trigger presses take pictures,
+            // never a decode that the asking program would not expect.
+            if (isImager(manager_.barcodeEngineType()) && settings_.enableBarcode != 0) {
+                pictureRequest_.release();
             }
             break;
         case Msg::TriggerOn:
