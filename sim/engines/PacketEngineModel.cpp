@@ -519,7 +519,8 @@ void PacketEngineModel::sendImage(SimLink& link) {
                                          low(total)};
     payload.resize(kImageHeader, 0x00);
     payload.insert(payload.end(), image.begin(), image.end());
-    auto parts = chunks(payload, kMaxPacket - 4, kMaxPacket - 4);
+    // 254-byte packets: with their checksum 256 bytes, an even share of the engine's buffer.
+    auto parts = chunks(payload, kMaxPacket - 5, kMaxPacket - 5);
     std::vector<Frame> packets;
     for (std::size_t n = 0; n < parts.size(); ++n) {
         std::uint8_t status = n + 1 < parts.size() ? kMoreFollows : 0;
