@@ -9,9 +9,14 @@
 //                [--key-b]
 //   vandora-diag rfid ... write --start B --data HEX [--key HEX12] [--key-b]
 //   vandora-diag rfid ... keys --sector S --new-a HEX12 --new-b HEX12 [--key HEX12] [--key-b]
+//   vandora-diag capture --port PATH [--model N] [--hint H] [--timeout MS] --out FILE
+//   vandora-diag firmware --port PATH [--model N] [--hint H] FILE
 //
 // Results go to standard output, errors to standard error. Exit codes: 0 success, 1 the
 // operation failed, 2 bad arguments.
+#include <unistd.h>
+
+#include <algorithm>
 #include <array>
 #include <cctype>
 #include <cstdio>
@@ -26,15 +31,19 @@
 #include "config/EngineSettings.h"
 #include "config/IniStore.h"
 #include "config/SettingsTransfer.h"
+#include "platform/AtomicFile.h"
 #include "platform/EngineReadyLine.h"
 #include "platform/TermiosSerialPort.h"
+#include "reader/Firmware.h"
 #include "reader/Identify.h"
+#include "reader/ImageCapture.h"
 #include "reader/PortOps.h"
 #include "reader/ReaderManager.h"
 #include "reader/Scan.h"
 #include "reader/engines/EngineTable.h"
 #include "rfid/TagOps.h"
 #include "rfid/link/RfidLink.h"
+#include "runtime/PictureFormat.h"
 
 namespace {
 
@@ -53,6 +62,8 @@ const char* const kUsage =
     "       vandora-diag rfid ... write --start B --data HEX [--key HEX12] [--key-b]\n"
     "       vandora-diag rfid ... keys --sector S --new-a HEX12 --new-b HEX12 [--key HEX12]\n"
     "                    [--key-b]\n"
+    "       vandora-diag capture --port PATH [--model N] [--hint H] [--timeout MS] --out FILE\n"
+    "       vandora-diag firmware --port PATH [--model N] [--hint H] FILE\n"
     "\n"
     "identify   identifies the engine behind a freshly opened port: the barcode channel, or the\n"
     "           RFID channel with --rfid. --model is the terminal model 0 to 5 (default: from\n"
@@ -74,7 +85,15 @@ const char* const kUsage =
     "           byte B and prints 'written uid=<UID>'; keys gives Mifare sector S (0 to 63) the\n"
     "           new keys A and B and prints 'keys uid=<UID>'; both print 'error=<code>' and\n"
     "           exit 1 on failure. --key is the Mifare login key (12 hexadecimal digits,\n"
-    "           default the settings' default key), key A unless --key-b.\n";
+    "           default the settings' default key), key A unless --key-b.\n"
+    "capture    opens the barcode channel as the service does, takes one picture with the\n"
+    "           2D imager as the picture thread does (turned and encoded as terminal model N\n"
+    "           does; --timeout default 3000 ms) and writes it to FILE. Prints\n"
+    "           'picture=<FILE> bytes=<n>' (exit 0) or 'nopicture error=<lastError>' (exit 1).\n"
+    "firmware   opens the barcode channel, prints 'version=<text>', uploads the decoder\n"
+    "           firmware FILE (.shx for the CCD/Laser engine, .dat for the newer 2D imager)\n"
+    "           and prints the result on one line; exit 0 on success, 1 on failure.\n"
+    "capture and firmware show a progress bar on standard error while it is a terminal.\n";
 
 // Every port number of the channel opens the one device given on the command line.
 class SinglePathProvider final : public SerialPortProvider {
@@ -107,6 +126,45 @@ struct Options {
     std::int32_t sector = -1;
     ByteString newKeyA;
     ByteString newKeyB;
+    // capture and firmware
+    std::string out;
+    std::string file;
+};
+
+// A one-line progress bar on standard error, drawn only while it is a terminal.
+class ProgressBar {
+  public:
+    explicit ProgressBar(int range) : range_(range), shown_(isatty(STDERR_FILENO) != 0) {}
+    ~ProgressBar() {
+        if (drawn_) {
+            std::fputc('\n', stderr);
+        }
+    }
+    ProgressBar(const ProgressBar&) = delete;
+    ProgressBar& operator=(const ProgressBar&) = delete;
+    void set(int position) {
+        if (!shown_ || range_ <= 0) {
+            return;
+        }
+        int percent = std::clamp(position * 100 / range_, 0, 100);
+        if (drawn_ && percent == last_) {
+            return;
+        }
+        constexpr int kWidth = 40;
+        int filled = percent * kWidth / 100;
+        std::fprintf(stderr, "\r[%s%s] %3d%%",
+                     std::string(static_cast<std::size_t>(filled), '#').c_str(),
+                     std::string(static_cast<std::size_t>(kWidth - filled), ' ').c_str(), percent);
+        std::fflush(stderr);
+        drawn_ = true;
+        last_ = percent;
+    }
+
+  private:
+    int range_;
+    bool shown_;
+    bool drawn_ = false;
+    int last_ = -1;
 };
 
 // The port of the command line behind a reader manager, as the service would have it; the
@@ -304,6 +362,63 @@ int rfid(const Options& options) {
     return kExitOk;
 }
 
+int capture(const Options& options) {
+    PortSession session(options, true);
+    ReaderManager& manager = session.manager;
+    if (manager.openReader(kBarcodePort, engineTypeFromNumber(options.hint)) == 0) {
+        std::printf("nopicture error=%u\n", manager.barcode.lastError);
+        return kExitFailed;
+    }
+    manager.barcodeReady = 1;
+    PictureFormat format = imagerPictureFormat(manager, session.settings);
+    std::vector<std::uint8_t> picture;
+    std::int32_t taken = 0;
+    {
+        ProgressBar bar(100);
+        taken = captureImage(manager, picture, static_cast<std::uint32_t>(options.timeoutMs),
+                             format, [&bar](int percent) { bar.set(percent); });
+    }
+    if (taken == 0) {
+        std::printf("nopicture error=%u\n", manager.barcode.lastError);
+        return kExitFailed;
+    }
+    AtomicFile out(options.out);
+    if (out.write(picture) == 0) {
+        std::fprintf(stderr, "vandora-diag: cannot write %s: %s\n", options.out.c_str(),
+                     std::strerror(out.lastError()));
+        return kExitFailed;
+    }
+    std::printf("picture=%s bytes=%zu\n", options.out.c_str(), picture.size());
+    return kExitOk;
+}
+
+int firmware(const Options& options) {
+    PortSession session(options, true);
+    ReaderManager& manager = session.manager;
+    if (manager.openReader(kBarcodePort, engineTypeFromNumber(options.hint)) == 0) {
+        std::fprintf(stderr, "vandora-diag: no barcode engine, error %u\n",
+                     manager.barcode.lastError);
+        std::printf("%s\n", kUploadFailsText);
+        return kExitFailed;
+    }
+    EngineType type = manager.barcodeEngineType();
+    ByteString version;
+    queryFirmwareVersion(manager, type, version);
+    std::printf("version=%s\n", version.narrow().c_str());
+    std::fflush(stdout);
+    std::int32_t ok = 0;
+    if (takesFirmware(type)) {
+        ProgressBar bar(engineInfo(type).firmware == FirmwareFile::Dat ? 1000 : 100);
+        ok = uploadDecoder(manager, options.file, [&bar](int position) { bar.set(position); });
+    }
+    std::string result = ok != 0 ? uploadSucceedsText(type) : kUploadFailsText;
+    for (std::size_t at = result.find("\r\n"); at != std::string::npos; at = result.find("\r\n")) {
+        result.replace(at, 2, " ");
+    }
+    std::printf("%s\n", result.c_str());
+    return ok != 0 ? kExitOk : kExitFailed;
+}
+
 bool isHexText(const char* text, std::size_t length) {
     if (text == nullptr || std::strlen(text) != length) {
         return false;
@@ -332,7 +447,8 @@ int main(int argc, char** argv) {
     Options options;
     options.command = args[0];
     if (options.command != "identify" && options.command != "scan" &&
-        options.command != "settings" && options.command != "rfid") {
+        options.command != "settings" && options.command != "rfid" &&
+        options.command != "capture" && options.command != "firmware") {
         return usageError("unknown command '" + options.command + "'");
     }
     for (std::size_t i = 1; i < args.size(); ++i) {
@@ -392,7 +508,17 @@ int main(int argc, char** argv) {
                 return usageError(a + " needs 12 hexadecimal digits");
             }
             (a == "--new-a" ? options.newKeyA : options.newKeyB) = v;
-        } else if (a == "--timeout" && options.command == "scan") {
+        } else if (a == "--out" && options.command == "capture") {
+            const char* v = value();
+            if (v == nullptr || *v == '\0') {
+                return usageError("--out needs a file");
+            }
+            options.out = v;
+        } else if (options.command == "firmware" && options.file.empty() && !a.empty() &&
+                   a[0] != '-') {
+            options.file = a;
+        } else if (a == "--timeout" &&
+                   (options.command == "scan" || options.command == "capture")) {
             if (!parseInt(value(), 0, 3600000, options.timeoutMs)) {
                 return usageError("--timeout needs milliseconds");
             }
@@ -431,6 +557,18 @@ int main(int argc, char** argv) {
             return usageError("rfid keys needs --sector S, --new-a HEX12 and --new-b HEX12");
         }
         return rfid(options);
+    }
+    if (options.command == "capture") {
+        if (options.out.empty()) {
+            return usageError("capture needs --out FILE");
+        }
+        return capture(options);
+    }
+    if (options.command == "firmware") {
+        if (options.file.empty()) {
+            return usageError("firmware needs a FILE");
+        }
+        return firmware(options);
     }
     return options.command == "scan" ? scan(options) : identify(options);
 }

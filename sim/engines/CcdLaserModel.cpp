@@ -43,8 +43,14 @@ void CcdLaserModel::consume(const std::uint8_t* data, std::size_t size, bool fre
         inFrame_ = false;
         text_.clear();
     }
+    if (fresh) {
+        line_ = LineState::Idle;
+    }
     for (std::size_t i = 0; i < size; ++i) {
         std::uint8_t b = data[i];
+        if (downloading && !inFrame_ && downloadByte(b, link)) {
+            continue;
+        }
         if (inFrame_) {
             if (b == kCr) {
                 inFrame_ = false;
@@ -70,8 +76,93 @@ void CcdLaserModel::consume(const std::uint8_t* data, std::size_t size, bool fre
     }
 }
 
-void CcdLaserModel::onInvalid(SimLink& /*link*/) {
-    // Not woken up: the engine never heard the command.
+bool CcdLaserModel::downloadByte(std::uint8_t b, SimLink& link) {
+    switch (line_) {
+        case LineState::Idle:
+            if (b != ':' && b != 'S') {
+                return false;
+            }
+            lineBytes_.assign(1, b);
+            line_ = b == ':' ? LineState::Text : LineState::Type;
+            return true;
+        case LineState::Text:
+            if (b == kCr) {
+                line_ = LineState::Idle;
+                frameReceived(std::move(lineBytes_), true, link);
+                lineBytes_.clear();
+            } else if (lineBytes_.size() < kMaxCommand) {
+                lineBytes_.push_back(b);
+            } else {
+                line_ = LineState::Idle;
+            }
+            return true;
+        case LineState::Type:
+            lineBytes_.push_back(b);
+            line_ = LineState::Count;
+            return true;
+        case LineState::Count:
+            lineBytes_.push_back(b);
+            lineLeft_ = b;
+            line_ = lineLeft_ == 0 ? LineState::End : LineState::Body;
+            return true;
+        case LineState::Body:
+            lineBytes_.push_back(b);
+            if (--lineLeft_ == 0) {
+                line_ = LineState::End;
+            }
+            return true;
+        case LineState::End:
+            line_ = LineState::Idle;
+            frameReceived(std::move(lineBytes_), b == kCr, link);
+            lineBytes_.clear();
+            return true;
+    }
+    return false;
+}
+
+void CcdLaserModel::downloadLine(const std::vector<std::uint8_t>& frame, SimLink& link) {
+    std::string text(frame.begin(), frame.end());
+    if (text == ":ERASE") {
+        firmware.clear();
+        reply(link, "FA");
+        return;
+    }
+    static const std::vector<std::uint8_t> kEnd = {'S', '7', 0x05, 0x00, 0x00, 0x00, 0x00, 0xFA};
+    if (frame == kEnd) {
+        downloading = false;
+        ++firmwareLoads;
+        reply(link, "FA");
+        return;
+    }
+    // S3, count, four address bytes, data, checksum: the count covers all after itself.
+    if (frame.size() < 3 + 5 || frame[1] != '3' || frame[2] + 3U != frame.size()) {
+        reply(link, "NG");
+        return;
+    }
+    unsigned sum = 0;
+    for (std::size_t i = 2; i + 1 < frame.size(); ++i) {
+        sum += frame[i];
+    }
+    if (static_cast<std::uint8_t>(0xFF - (sum & 0xFF)) != frame.back()) {
+        reply(link, "NG");
+        return;
+    }
+    std::uint32_t address = (static_cast<std::uint32_t>(frame[3]) << 24) |
+                            (static_cast<std::uint32_t>(frame[4]) << 16) |
+                            (static_cast<std::uint32_t>(frame[5]) << 8) | frame[6];
+    for (std::size_t i = 7; i + 1 < frame.size(); ++i) {
+        firmware[address + static_cast<std::uint32_t>(i - 7)] = frame[i];
+    }
+    reply(link, "FA");
+}
+
+void CcdLaserModel::onInvalid(SimLink& link) {
+    if (downloading && !log.empty() && !log.back().frame.empty() &&
+        (log.back().frame[0] == 'S' || log.back().frame[0] == ':')) {
+        // A download line without its CR.
+        reply(link, "NG");
+    }
+    // Otherwise not woken up: the engine never heard the command.
 }
 
 std::vector<std::uint8_t> CcdLaserModel::refusal() const {
@@ -88,6 +179,19 @@ void CcdLaserModel::reply(SimLink& link, const std::string& text, std::uint64_t 
 
 void CcdLaserModel::respond(const std::vector<std::uint8_t>& frame, SimLink& link) {
     std::string text(frame.begin(), frame.end());
+    if (downloading && !frame.empty() && (frame[0] == ':' || frame[0] == 'S')) {
+        downloadLine(frame, link);
+        return;
+    }
+    if (text == "DOWNLOAD") {
+        if (!facts().takesFirmware) {
+            refuse(link);
+            return;
+        }
+        downloading = true;
+        reply(link, "OK");
+        return;
+    }
     if (text == "VER") {
         reply(link, std::string(facts().identity));
     } else if (text == "SET") {

@@ -17,9 +17,16 @@
 // 3, and on any later command once the previous run has gone out (taking up decodes queued since).
 // Decodes already planned still come after the mode changes; reopening the port drops them with
 // the old link and ends a mode 3 run ("OFF" ends it too).
+//
+// Firmware: "DOWNLOAD" (answered "OK") opens a download. The engine then also takes raw lines:
+// ":ERASE" CR (clears its memory, "FA"), data records "S3", count, the count bytes (address,
+// data, checksum) and CR, each checked (count, checksum, CR) and kept in `firmware` by address
+// ("FA"; "NG" for a bad one), and the end record "S7" 05 00 00 00 00 FA CR, which closes the
+// download ("FA").
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -34,6 +41,10 @@ class CcdLaserModel final : public EngineSim {
     // The configuration block ("SET" answers it, "SAVE" replaces it).
     std::vector<std::uint8_t> block;
     bool scanning = false;
+    // Firmware received, by address; whether a download is open; downloads closed.
+    std::map<std::uint32_t, std::uint8_t> firmware;
+    bool downloading = false;
+    unsigned firmwareLoads = 0;
     // The scan mode in the block.
     unsigned scanMode() const;
     // Whether the engine reads by itself in its current mode.
@@ -55,6 +66,15 @@ class CcdLaserModel final : public EngineSim {
     static std::string decodeText(const SimDecode& decode);
     // Plans a self-scanning run unless the previous one is still going out.
     void selfScan(SimLink& link);
+    // A byte of a raw download line; false when the byte starts no such line.
+    bool downloadByte(std::uint8_t b, SimLink& link);
+    void downloadLine(const std::vector<std::uint8_t>& frame, SimLink& link);
+
+    // Raw download line being read: its bytes so far and how many more the count asks for.
+    enum class LineState : std::uint8_t { Idle, Text, Type, Count, Body, End };
+    LineState line_ = LineState::Idle;
+    std::vector<std::uint8_t> lineBytes_;
+    std::size_t lineLeft_ = 0;
 
     bool started_ = false;         // "ON" heard (mode 3 reads by itself only then)
     std::uint64_t runEndsUs_ = 0;  // when the last decode of the planned run has left

@@ -29,7 +29,7 @@ constexpr std::uint16_t modes(std::initializer_list<unsigned> values) {
 // parameter 0x8A. The first 2D imager has no mode in which it reads by itself.
 constexpr EngineFacts kEngines[] = {
     {2, "CCD/Laser", WireFraming::CcdText, 115200, RateSwitch::None, 0, "CL 2.10"sv, ""sv, "NG"sv,
-     WrapForm::None, false, modes({1, 5, 7}), modes({3})},
+     WrapForm::None, false, modes({1, 5, 7}), modes({3}), true},
     {3, "2D imager", WireFraming::Packet, 115200, RateSwitch::PacketParameter, 0, kImagerRevision,
      ""sv, ""sv, WrapForm::Imager, true, 0, 0},
     {4, "1D long-range laser", WireFraming::Packet, 38400, RateSwitch::PacketParameter, 0,
@@ -42,7 +42,7 @@ constexpr EngineFacts kEngines[] = {
     {7, "RFID binary-link module", WireFraming::BinaryLink, 19200, RateSwitch::None, 0,
      "RFM-2.25"sv, ""sv, ""sv, WrapForm::None, false, 0, 0},
     {8, "2D imager (newer)", WireFraming::Packet, 115200, RateSwitch::PacketParameter, 0,
-     kImager4507Revision, ""sv, ""sv, WrapForm::Imager, true, modes({7}), 0},
+     kImager4507Revision, ""sv, ""sv, WrapForm::Imager, true, modes({7}), 0, true},
     {9, "1D laser", WireFraming::Packet, 38400, RateSwitch::PacketParameter, 9600,
      kLaser955Revision, ""sv, ""sv, WrapForm::Laser, false, modes({4, 7}), 0},
 };

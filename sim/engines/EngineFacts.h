@@ -53,6 +53,8 @@ struct EngineFacts {
     std::uint16_t selfScanModes;
     // Values in which it reads by itself only once the host has started it.
     std::uint16_t selfScanModesOnceStarted;
+    // Takes decoder firmware: S-record download lines (CCD/Laser) or loader frames (packet).
+    bool takesFirmware = false;
 };
 
 // The row of a type, or null for a type that has no model.

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "ScriptedModel.h"
+#include "engines/SimPicture.h"
 #include "reader/engines/PacketProtocol.h"
 
 namespace vandora::sim {
@@ -37,7 +38,15 @@ constexpr std::uint8_t kDecodeDone = 0x00;
 // A packet's length byte counts itself and the header, so one packet carries at most this much.
 constexpr std::size_t kMaxPacket = 255;
 constexpr std::size_t kImageHeader = 10;
-constexpr std::size_t kGeneratedImageSize = 600;
+constexpr std::uint16_t kImageFormatParam = 0xF030;
+constexpr std::uint8_t kLoaderLead = 0x02;
+constexpr std::uint32_t kLoaderBaud = 9600;
+constexpr std::uint32_t kUploadBaud = 115200;
+constexpr std::uint32_t kClosingAddress = 0xFFFFFFFF;
+constexpr std::uint8_t kProgrammed = 0x04;
+constexpr std::uint8_t kRecordBad = 0x3F;
+// Time the engine takes to write its flash once the download is closed.
+constexpr std::uint64_t kProgrammingUs = 500000;
 
 bool isPrefix(std::uint8_t b) {
     return b == kPrefixF0 || b == kPrefixF1;
@@ -74,7 +83,7 @@ const PacketEngineModel::OpcodeRow PacketEngineModel::kOpcodes[] = {
     {kStartDecode, &PacketEngineModel::startDecoding},
     {kStopDecode, &PacketEngineModel::stopDecoding},
     {kImagerMode, &PacketEngineModel::imagerMode},
-    {kFirmwareStart, &PacketEngineModel::acknowledge},
+    {kFirmwareStart, &PacketEngineModel::firmwareStart},
 };
 
 const std::map<std::uint16_t, std::uint8_t>& PacketEngineModel::defaults() {
@@ -109,6 +118,10 @@ void PacketEngineModel::consume(const std::uint8_t* data, std::size_t size, bool
         buffer_.clear();
     }
     buffer_.insert(buffer_.end(), data, data + size);
+    if (loaderMode) {
+        consumeLoader(link);
+        return;
+    }
     while (!buffer_.empty()) {
         std::size_t length = buffer_[0];
         if (length < 4) {
@@ -172,6 +185,95 @@ void PacketEngineModel::ack(SimLink& link) {
 
 void PacketEngineModel::acknowledge(const Frame& /*frame*/, SimLink& link) {
     ack(link);
+}
+
+void PacketEngineModel::firmwareStart(const Frame& /*frame*/, SimLink& link) {
+    if (!facts().takesFirmware) {
+        refuse(link);
+        return;
+    }
+    ack(link);
+    loaderMode = true;
+}
+
+void PacketEngineModel::consumeLoader(SimLink& link) {
+    while (!buffer_.empty()) {
+        if (buffer_[0] != kLoaderLead) {
+            // Not the start of a loader frame (the host's purge leftovers): skipped.
+            buffer_.erase(buffer_.begin());
+            continue;
+        }
+        if (buffer_.size() < 2) {
+            return;
+        }
+        std::size_t n = buffer_[1];
+        if (n == 0) {
+            buffer_.erase(buffer_.begin());
+            continue;
+        }
+        // 02, N, N - 1 bytes, two checksum bytes.
+        if (buffer_.size() < n + 3) {
+            return;
+        }
+        Frame body(buffer_.begin() + 1, buffer_.begin() + static_cast<std::ptrdiff_t>(1 + n));
+        unsigned sum = 0;
+        for (std::uint8_t b : body) {
+            sum += b;
+        }
+        unsigned check = (static_cast<unsigned>(buffer_[1 + n]) << 8) | buffer_[2 + n];
+        bool valid = ((sum + check) & 0xFFFF) == 0;
+        buffer_.erase(buffer_.begin(), buffer_.begin() + static_cast<std::ptrdiff_t>(n + 3));
+        Frame logged = {kLoaderLead};
+        logged.insert(logged.end(), body.begin(), body.end());
+        log.push_back({logged, link.baud(), link.nowUs(), valid});
+        ++counters.commands;
+        loaderFrame(body, valid, link);
+    }
+}
+
+void PacketEngineModel::loaderFrame(const Frame& body, bool valid, SimLink& link) {
+    // body: N, then N - 1 bytes.
+    auto reply = [&](std::uint8_t status) {
+        Frame out = {0x07, 0x00, 0x06, 0x64, 0x00, 0x87, status};
+        unsigned sum = 0;
+        for (std::uint8_t b : out) {
+            sum += b;
+        }
+        unsigned check = (0x10000 - (sum & 0xFFFF)) & 0xFFFF;
+        Frame bytes = {kLoaderLead};
+        bytes.insert(bytes.end(), out.begin(), out.end());
+        bytes.push_back(low(check >> 8));
+        bytes.push_back(low(check));
+        answer(link, bytes);
+    };
+    if (faults.silent) {
+        return;
+    }
+    static const Frame kLoaderRequest = {0x07, 0x00, 0x06, 0x64, 0x00, 0x07, 0x05};
+    if (valid && body == kLoaderRequest) {
+        reply(0x00);
+        switchRate(kUploadBaud);
+        return;
+    }
+    // A record: four address bytes and the data.
+    if (!valid || body.size() < 5) {
+        reply(kRecordBad);
+        return;
+    }
+    std::uint32_t address = (static_cast<std::uint32_t>(body[1]) << 24) |
+                            (static_cast<std::uint32_t>(body[2]) << 16) |
+                            (static_cast<std::uint32_t>(body[3]) << 8) | body[4];
+    reply(0x00);
+    if (address == kClosingAddress) {
+        ++firmwareLoads;
+        loaderMode = false;
+        answer(link, {kProgrammed}, kProgrammingUs);
+        switchRate(kLoaderBaud);
+        return;
+    }
+    for (std::size_t i = 5; i < body.size(); ++i) {
+        firmware[address + static_cast<std::uint32_t>(i - 5)] = body[i];
+    }
 }
 
 void PacketEngineModel::revision(const Frame& /*frame*/, SimLink& link) {
@@ -410,17 +512,15 @@ void PacketEngineModel::sendImage(SimLink& link) {
     snapshotMode = false;
     std::vector<std::uint8_t> image = options_.image;
     if (image.empty()) {
-        image.resize(kGeneratedImageSize);
-        for (std::size_t i = 0; i < image.size(); ++i) {
-            image[i] = low(i * 7);
-        }
+        image = simPicture(param(kImageFormatParam) == 3);
     }
     std::size_t total = image.size();
     std::vector<std::uint8_t> payload = {low(total >> 24), low(total >> 16), low(total >> 8),
                                          low(total)};
     payload.resize(kImageHeader, 0x00);
     payload.insert(payload.end(), image.begin(), image.end());
-    auto parts = chunks(payload, kMaxPacket - 4, kMaxPacket - 4);
+    // 254-byte packets: with their checksum 256 bytes, an even share of the engine's buffer.
+    auto parts = chunks(payload, kMaxPacket - 5, kMaxPacket - 5);
     std::vector<Frame> packets;
     for (std::size_t n = 0; n < parts.size(); ++n) {
         std::uint8_t status = n + 1 < parts.size() ? kMoreFollows : 0;

@@ -9,7 +9,15 @@
 // (E4) delivers the next queued decode as F3 packets: a long one in several packets, each after
 // the host's acknowledgement 04 D0 04 03; a host refusal 05 D1 04 00 01 asks for the last
 // unacknowledged packet again. In snapshot mode (F7) a 2D imager sends its picture as B1 packets
-// the same way instead.
+// the same way instead: the test's picture, or a generated one (simPicturePixels, turned upside
+// down as the imager sees the scene, as JPEG or, with parameter F0 30 = 3, as BMP).
+//
+// Firmware (the newer 2D imager): after the download start (EE) the engine listens for loader
+// frames (02, N, N - 1 bytes, the checksum of the last N bytes). The loader request is answered
+// 02 07 00 06 64 00 87 00 and the engine moves to 115200 baud; each data frame carries a record
+// of four address bytes and data, checked and kept in `firmware` by address, answered with
+// status 0 (a bad frame: status 0x3F). The record at address FFFFFFFF closes the download: the
+// engine programs itself, sends 04 and restarts at 9600 baud.
 //
 // Self-scanning: while the scan mode (parameter 0x8A) holds a value in which the engine type reads
 // by itself (the facts table), no start decoding is needed. The engine has no clock of its own
@@ -46,6 +54,11 @@ class PacketEngineModel : public EngineSim {
     bool aiming = false;
     bool snapshotMode = false;
 
+    // Firmware received, by address; the number of closed downloads.
+    std::map<std::uint32_t, std::uint8_t> firmware;
+    unsigned firmwareLoads = 0;
+    bool loaderMode = false;
+
     // The engine's factory parameter values (what C8 restores).
     static const std::map<std::uint16_t, std::uint8_t>& defaults();
 
@@ -75,6 +88,9 @@ class PacketEngineModel : public EngineSim {
     void stopDecoding(const Frame& frame, SimLink& link);
     void imagerMode(const Frame& frame, SimLink& link);
     void acknowledge(const Frame& frame, SimLink& link);
+    void firmwareStart(const Frame& frame, SimLink& link);
+    void loaderFrame(const Frame& body, bool valid, SimLink& link);
+    void consumeLoader(SimLink& link);
 
     void ack(SimLink& link);
     // bySelf: a look of a self-scanning engine, which keeps quiet when it sees nothing.

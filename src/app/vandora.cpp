@@ -221,6 +221,7 @@ int main(int argc, char** argv) {
         // Another instance runs: it has been asked to show itself.
         return kExitOk;
     }
+    service.setBroadcasts(bus.signals());
     outputs = std::make_unique<Outputs>(options.keyboard, bus);
     service.addSink(outputs->typing);
     service.addSink(outputs->publish);

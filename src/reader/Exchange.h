@@ -33,8 +33,9 @@ std::int32_t exchange(ReaderChannel& channel, const ByteString& command, std::ui
 std::int32_t readReply(ReaderChannel& channel, ByteString& out, std::uint32_t firstByteMs,
                        std::int32_t decode);
 
-// Receives one image from a 2D imager into decodeData. progress, when given, receives the
-// percentage received while it is 90 or less.
+// Receives one image from a 2D imager into decodeData: exactly the size its header announces, or
+// failure when the engine stops sending before that (a picture cut short is no picture).
+// progress, when given, receives the percentage received while it is 90 or less.
 std::int32_t receiveImage(ReaderChannel& channel, const std::function<void(int)>& progress);
 
 // The unframed exchange of decoder firmware upload (2D imagers only).

@@ -140,6 +140,7 @@ class ReaderManager {
     const CcdHostOptions& ccdHostOptions() const { return ccdHostOptions_; }
     // The key the RFID module authenticates MIFARE sectors with.
     const ByteString& mifareKey() const { return mifareKey_; }
+    void beginImageCapture() { imageCapture_ = 1; }
     void endImageCapture() { imageCapture_ = 0; }
 
   private:

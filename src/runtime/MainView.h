@@ -21,6 +21,20 @@ class MainView {
     virtual bool isActive() const { return false; }
     // The "Please wait for initializing the 2D reader." box during a re-initialisation.
     virtual void showWaitMessage(bool /*show*/) {}
+
+    // The calls below come from the picture and upload threads: a windowed view hands them to
+    // its own thread.
+    // The "Processing..." box with its progress bar, shown while a picture is taken or firmware
+    // is loaded; the position runs from 0 to range.
+    virtual void showProgress(bool /*show*/) {}
+    virtual void setProgress(int /*position*/, int /*range*/) {}
+    // The main window takes no input while firmware is loaded.
+    virtual void setEnabled(bool /*enabled*/) {}
+    // A file to open, chosen with the dialog's filter ("SHX Files (*.SHX)||"); empty when the
+    // user cancels. Without windows nobody can choose: cancelled.
+    virtual std::string chooseFile(const std::string& /*filter*/) { return {}; }
+    // The picture just saved, shown on the "General" page.
+    virtual void showPicture(const std::string& /*path*/) {}
 };
 
 }  // namespace vandora

@@ -2,18 +2,24 @@
 
 #include <poll.h>
 
+#include <array>
 #include <cstdio>
+#include <ctime>
 #include <memory>
 #include <utility>
 
 #include "config/SettingSections.h"
 #include "config/SettingsTransfer.h"
 #include "platform/Folders.h"
+#include "reader/Firmware.h"
+#include "reader/ImageCapture.h"
 #include "reader/PortOps.h"
 #include "reader/Scan.h"
+#include "reader/Trigger.h"
 #include "reader/engines/EngineTable.h"
 #include "rfid/TagOps.h"
 #include "runtime/DecodeFormat.h"
+#include "runtime/PictureFormat.h"
 
 namespace vandora {
 
@@ -30,6 +36,12 @@ constexpr const char* kEngineBackText = "barcode engine reconnected";
 constexpr const char* kCannotWriteText = "Cannot write data to tag.";
 // A tag written on a trigger is read back a little beyond what was written.
 constexpr std::int32_t kReadBackExtraBytes = 10;
+constexpr const char* kNoDiskSpaceText = "Not enough disk space";
+constexpr const char* kWarningCaption = "Warning";
+constexpr const char* kImageBroadcast = "WM_IMAGE";
+constexpr int kPictureProgressRange = 100;
+constexpr int kShxProgressRange = 100;
+constexpr int kDatProgressRange = 1000;
 
 bool isImager(EngineType type) {
     return engineInfo(type).imager;
@@ -45,7 +57,8 @@ ReaderService::ReaderService(const ReaderServiceParts& parts)
       file_(iniPath_, stateFolder()),
       status_(parts.view),
       goodRead_(manager_, parts.sound),
-      sinks_{&status_, &goodRead_} {
+      sinks_{&status_, &goodRead_},
+      pictureFiles_(parts.pictures != nullptr ? parts.pictures : &realPictureFiles_) {
     loop_.setHandler([this](const Message& m) { handle(m); });
 }
 
@@ -266,6 +279,12 @@ void ReaderService::startThreads() {
         if (engine.reinitThread) {
             reinitThread_.start(reinitRequest_, nullptr, stopFlag_, [this] { reinitWork(); });
         }
+        if (engine.imager) {
+            imageThread_.start(pictureRequest_, &pictureDone_, stopFlag_, [this] { imageWork(); });
+        }
+        if (engine.firmware != FirmwareFile::None) {
+            uploadThread_.start(uploadRequest_, nullptr, stopFlag_, [this] { uploadWork(); });
+        }
     }
     if (manager_.rfidReady != 0) {
         rfidThread_.start(rfidRequest_, &rfidDone_, rfidStopFlag_, [this] { rfidWork(); });
@@ -275,11 +294,13 @@ void ReaderService::startThreads() {
 
 void ReaderService::stopThreads() {
     // The order in which the window stops its threads; each finishes the job it is doing.
+    uploadThread_.stop();
     reinitThread_.stop();
     scanThread_.stop();
     rfidThread_.stop();
     continuousThread_.stop();
     goodRead_.stop();
+    imageThread_.stop();
 }
 
 void ReaderService::loadStoredSettings() {
@@ -376,6 +397,112 @@ void ReaderService::reinitWork() {
     stopScanning(manager_, 1, 1);
 }
 
+void ReaderService::imageWork() {
+    MainView* view = parts_.view;
+    if (view != nullptr) {
+        view->showProgress(true);
+    }
+    PictureFormat format = imagerPictureFormat(manager_, engine_);
+    std::vector<std::uint8_t> picture;
+    std::int32_t taken =
+        captureImage(manager_, picture, decodeTimeoutSeconds * 1000, format, [view](int percent) {
+            if (view != nullptr) {
+                view->setProgress(percent, kPictureProgressRange);
+            }
+        });
+    if (view != nullptr) {
+        view->showProgress(false);
+    }
+    if (taken == 0) {
+        if (manager_.barcode.lost != 0) {
+            loop_.post({Msg::BarcodeLost, 0, 0});
+        }
+        return;
+    }
+    // Handed over while this thread waits: the loop stores it before the next picture is taken.
+    picture_ = std::move(picture);
+    pictureFormat_ = format;
+    loop_.send({Msg::DecodeImage, 1, 0});
+}
+
+void ReaderService::onDecodeImage() {
+    std::string folder = settings_.imagePath.narrow();
+    if (folder.empty()) {
+        folder = programFolder() + "images/";
+    }
+    pictureFiles_->ensureDirectory(folder);
+    std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    std::string name = pictureFileName(folder, local, pictureExtension(pictureFormat_));
+    if (!pictureFiles_->hasDiskSpace(folder, picture_.size())) {
+        if (parts_.view != nullptr) {
+            parts_.view->messageBox(kNoDiskSpaceText, kWarningCaption);
+        }
+        return;
+    }
+    int error = 0;
+    std::string saved = pictureFiles_->save(name, picture_, error);
+    if (saved.empty()) {
+        std::fprintf(stderr, "vandora: cannot write the picture %s: errno %d\n", name.c_str(),
+                     error);
+        return;
+    }
+    lastPicture_ = saved;
+    if (parts_.view != nullptr) {
+        parts_.view->showPicture(saved);
+    }
+    if (broadcasts_ != nullptr) {
+        broadcasts_->emitMessage(kImageBroadcast, 0, 0);
+        broadcasts_->flush();
+    }
+}
+
+void ReaderService::firmwareWarning() {
+    EngineType type = manager_.barcodeEngineType();
+    if (!takesFirmware(type)) {
+        return;
+    }
+    ByteString version;
+    {
+        ChannelHold hold(manager_.barcode);
+        queryFirmwareVersion(manager_, type, version);
+    }
+    std::string text = kFirmwareWarningText;
+    text.replace(text.find("%s"), 2, version.narrow());
+    if (parts_.view == nullptr || parts_.view->messageBox(text, kWarningCaption) == MainView::kOk) {
+        uploadRequest_.release();
+    }
+}
+
+void ReaderService::uploadWork() {
+    MainView* view = parts_.view;
+    EngineType type = manager_.barcodeEngineType();
+    if (uploadEnded_ || view == nullptr) {
+        return;
+    }
+    std::string path = view->chooseFile(firmwareFileFilter(type));
+    if (path.empty()) {
+        // A cancelled choice ends uploads until the next start.
+        uploadEnded_ = true;
+        return;
+    }
+    view->setEnabled(false);
+    view->showProgress(true);
+    int range =
+        engineInfo(type).firmware == FirmwareFile::Dat ? kDatProgressRange : kShxProgressRange;
+    std::int32_t ok = 0;
+    {
+        // Scans wait meanwhile: nothing else may talk to the engine while it takes firmware.
+        ChannelHold hold(manager_.barcode);
+        ok = uploadDecoder(manager_, path,
+                           [view, range](int position) { view->setProgress(position, range); });
+    }
+    view->showProgress(false);
+    view->setEnabled(true);
+    view->messageBox(ok != 0 ? uploadSucceedsText(type) : kUploadFailsText, kWarningCaption);
+}
+
 void ReaderService::singleScan() {
     if (parts_.view != nullptr) {
         parts_.view->setStatusText(ByteString());
@@ -398,8 +525,9 @@ void ReaderService::triggerDown() {
                 toggleCcdScan(manager_, 0);
                 setContinuousScan(false);
             }
+        } else if (engine.imager && settings_.imageEnable != 0) {
+            pictureRequest_.release();
         } else if (!engine.selfScanModes.has(mode)) {
-            // Picture taking comes with image capture; until then an imager's trigger decodes.
             singleScan();
         }
     }
@@ -494,9 +622,14 @@ void ReaderService::handle(const Message& message) {
         case Msg::Decode:
             onDecode(message.wParam);
             break;
+        case Msg::DecodeImage:
+            onDecodeImage();
+            break;
         case Msg::ReadImage:
-            if (isImager(manager_.barcodeEngineType())) {
-                loop_.post({Msg::User1Down, 0, 0});
+            // "Take a picture now": a picture whether or not trigger presses take pictures,
+            // never a decode that the asking program would not expect.
+            if (isImager(manager_.barcodeEngineType()) && settings_.enableBarcode != 0) {
+                pictureRequest_.release();
             }
             break;
         case Msg::TriggerOn:

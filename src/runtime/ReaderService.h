@@ -26,7 +26,10 @@
 #include "config/EngineSettings.h"
 #include "config/IniStore.h"
 #include "config/SettingsFile.h"
+#include "platform/Bus.h"
 #include "platform/DeviceWatch.h"
+#include "platform/ImageCodec.h"
+#include "platform/PictureFiles.h"
 #include "platform/Semaphore.h"
 #include "platform/SoundPlayer.h"
 #include "reader/Decode.h"
@@ -49,6 +52,8 @@ struct ReaderServiceParts {
     std::string iniPath;
     // Detect both engines whatever the file says, and store what is found.
     bool detect = false;
+    // Where pictures are stored; null: the real file system.
+    PictureFiles* pictures = nullptr;
 };
 
 class ReaderService {
@@ -91,6 +96,16 @@ class ReaderService {
     void setContinuousScan(bool on);
     std::uint32_t decodeTimeoutSeconds = 3;
 
+    // Where "WM_IMAGE" is broadcast when a picture was saved (null: nowhere). Not owned.
+    void setBroadcasts(DecodeSignals* signals) { broadcasts_ = signals; }
+    // The hidden key sequence's warning before a firmware upload: shows the engine's version and,
+    // on OK, has the upload thread ask for the file. Nothing for an engine that takes no firmware.
+    void firmwareWarning();
+    // Whether the upload thread still takes uploads (a cancelled file choice ends it for good).
+    bool uploadThreadRunning() const { return uploadThread_.running() && !uploadEnded_; }
+    // The name of the last picture saved ("" before the first).
+    std::string lastPicture() const { return lastPicture_; }
+
   private:
     void loadFile();
     // The file's settings to the engines; the stored scan mode opens or closes continuous
@@ -120,6 +135,9 @@ class ReaderService {
     void reinitWork();
     void rfidWork();
     void writeTagOnTrigger();
+    void imageWork();
+    void uploadWork();
+    void onDecodeImage();
 
     ReaderServiceParts parts_;
     EventLoop loop_;
@@ -162,6 +180,22 @@ class ReaderService {
     std::mutex rfidArgsMutex_;
     RfidReadArgs rfidArgs_;
     WorkerThread continuousThread_;
+
+    // Pictures: the thread that takes them, the last one taken and the format it is in. The
+    // thread waits until the loop has stored the picture before it takes another.
+    Semaphore pictureRequest_{0, 1};
+    Semaphore pictureDone_{0, 1};
+    WorkerThread imageThread_;
+    std::vector<std::uint8_t> picture_;
+    PictureFormat pictureFormat_ = PictureFormat::Jpeg;
+    PictureFiles realPictureFiles_;
+    PictureFiles* pictureFiles_;
+    DecodeSignals* broadcasts_ = nullptr;
+    std::string lastPicture_;
+    // Firmware upload.
+    Semaphore uploadRequest_{0, 1};
+    WorkerThread uploadThread_;
+    std::atomic<bool> uploadEnded_{false};
 
     // Decodes of the worker threads not yet taken by the user-interface thread, oldest first: one
     // for each decode message on its way.

@@ -9,9 +9,14 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "engines/SimPicture.h"
+#include "platform/ImageCodec.h"
 
 namespace {
 
@@ -313,6 +318,157 @@ TEST(DiagRfidArguments, AreCheckedBeforeAnythingIsOpened) {
         all.insert(all.end(), args.begin(), args.end());
         EXPECT_EQ(runProgram(all).exitCode, 2) << args.back();
     }
+}
+
+struct CaptureCase {
+    const char* name;
+    int engine;
+};
+
+class DiagCapture : public ::testing::TestWithParam<CaptureCase> {};
+
+// A terminal that turns its imager's pictures: the file holds the scene upright.
+TEST_P(DiagCapture, SavesAnUprightPicture) {
+    const CaptureCase& c = GetParam();
+    SimProcess sim({"--engine", std::to_string(c.engine)});
+    ASSERT_TRUE(sim.ready());
+    fs::path out = fs::temp_directory_path() /
+                   ("vandora-e2e-picture-" + std::to_string(getpid()) + "-" + c.name + ".jpg");
+    Result r = runProgram({diag(), "capture", "--port", sim.port(), "--model", "5", "--hint",
+                           std::to_string(c.engine), "--out", out.string()});
+    ASSERT_EQ(r.exitCode, 0) << r.out;
+    std::ifstream in(out, std::ios::binary);
+    std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)), {});
+    EXPECT_EQ(r.out, "picture=" + out.string() + " bytes=" + std::to_string(bytes.size()) + "\n");
+    vandora::Pixels pixels;
+    ASSERT_TRUE(vandora::decodePicture(bytes.data(), bytes.size(), pixels));
+    const int w = pixels.width;
+    const int h = pixels.height;
+    for (const auto& p : {std::pair{w / 4, h / 16}, std::pair{w / 4, 3 * h / 8},
+                          std::pair{3 * w / 4, h / 4}, std::pair{w / 4, 3 * h / 4}}) {
+        std::uint8_t want[3];
+        vandora::sim::simSceneColour(p.first, p.second, w, h, want);
+        for (int k = 0; k < 3; ++k) {
+            EXPECT_NEAR(pixels.at(p.first, p.second)[k], want[k], 40) << p.first << "," << p.second;
+        }
+    }
+    fs::remove(out);
+}
+
+INSTANTIATE_TEST_SUITE_P(Imagers, DiagCapture,
+                         ::testing::Values(CaptureCase{"Imager2D", 3},
+                                           CaptureCase{"Imager2D4507", 8}),
+                         [](const auto& test) { return std::string(test.param.name); });
+
+TEST(DiagCaptureFailure, AnEngineWithoutPicturesGivesNone) {
+    SimProcess sim({"--engine", "4"});
+    ASSERT_TRUE(sim.ready());
+    Result r = runProgram({diag(), "capture", "--port", sim.port(), "--model", "5", "--hint", "4",
+                           "--timeout", "500", "--out", "/tmp/never-written.jpg"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.out.rfind("nopicture error=", 0), 0u) << r.out;
+    EXPECT_FALSE(fs::exists("/tmp/never-written.jpg"));
+    EXPECT_EQ(runProgram({diag(), "capture", "--port", sim.port()}).exitCode, 2);
+}
+
+struct FirmwareCase {
+    const char* name;
+    int engine;
+    const char* model;
+    std::string file;  // contents
+    const char* extension;
+    const char* expected;
+};
+
+std::string shxFile() {
+    std::string text = "S00600004844521B\r\n";
+    // 24 records of 16 bytes from 0x2000, each with its count and checksum.
+    for (int r = 0; r < 24; ++r) {
+        std::vector<std::uint8_t> body = {21, 0, 0, static_cast<std::uint8_t>(0x20 + r / 16),
+                                          static_cast<std::uint8_t>((r % 16) * 16)};
+        for (int i = 0; i < 16; ++i) {
+            body.push_back(static_cast<std::uint8_t>(r * 7 + i));
+        }
+        unsigned sum = 0;
+        for (std::uint8_t b : body) {
+            sum += b;
+        }
+        body.push_back(static_cast<std::uint8_t>(0xFF - (sum & 0xFF)));
+        text += "S3";
+        char two[3];
+        for (std::uint8_t b : body) {
+            std::snprintf(two, sizeof two, "%02X", b);
+            text += two;
+        }
+        text += "\r\n";
+    }
+    return text + "S70500000000FA\r\n";
+}
+
+std::string datFile() {
+    std::string bytes("VDAT\x00\x01\x00\x00", 8);
+    auto record = [&](std::uint32_t address, std::size_t n) {
+        bytes.push_back(static_cast<char>(4 + n));
+        bytes.append("\x01\x02\x03", 3);
+        for (int shift : {24, 16, 8, 0}) {
+            bytes.push_back(static_cast<char>((address >> shift) & 0xFF));
+        }
+        for (std::size_t i = 0; i < n; ++i) {
+            bytes.push_back(static_cast<char>(i * 3));
+        }
+    };
+    for (std::uint32_t i = 0; i < 10; ++i) {
+        record(0x4000 + i * 100, 100);
+    }
+    record(0xFFFFFFFF, 1);
+    bytes.push_back('\0');
+    return bytes;
+}
+
+class DiagFirmware : public ::testing::TestWithParam<FirmwareCase> {};
+
+TEST_P(DiagFirmware, UploadsAndSaysSo) {
+    const FirmwareCase& c = GetParam();
+    SimProcess sim({"--engine", std::to_string(c.engine)});
+    ASSERT_TRUE(sim.ready());
+    fs::path file =
+        fs::temp_directory_path() / ("vandora-e2e-fw-" + std::to_string(getpid()) + c.extension);
+    std::ofstream(file, std::ios::binary) << c.file;
+    Result r = runProgram({diag(), "firmware", "--port", sim.port(), "--model", c.model, "--hint",
+                           std::to_string(c.engine), file.string()});
+    EXPECT_EQ(r.exitCode, 0) << r.out;
+    EXPECT_EQ(r.out, c.expected);
+    fs::remove(file);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Engines, DiagFirmware,
+    ::testing::Values(FirmwareCase{"CcdLaser", 2, "0", shxFile(), ".SHX",
+                                   "version=CL 2.10\nUploading decoder succeeds.\n"},
+                      FirmwareCase{"Imager2D4507", 8, "5", datFile(), ".dat",
+                                   "version=PAAAAS00-B1 R07\nUploading decoder succeeds. Please "
+                                   "close and open this program again.\n"}),
+    [](const auto& test) { return std::string(test.param.name); });
+
+TEST(DiagFirmwareFailure, ABadFileOrAnEngineWithoutFirmwareFails) {
+    SimProcess sim({"--engine", "8"});
+    ASSERT_TRUE(sim.ready());
+    fs::path file =
+        fs::temp_directory_path() / ("vandora-e2e-bad-" + std::to_string(getpid()) + ".dat");
+    std::string cut = datFile();
+    cut.pop_back();  // no end marker
+    std::ofstream(file, std::ios::binary) << cut;
+    Result r = runProgram(
+        {diag(), "firmware", "--port", sim.port(), "--model", "5", "--hint", "8", file.string()});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.out, "version=PAAAAS00-B1 R07\nUploading decoder fails.\n");
+    SimProcess laser({"--engine", "9"});
+    ASSERT_TRUE(laser.ready());
+    r = runProgram(
+        {diag(), "firmware", "--port", laser.port(), "--model", "5", "--hint", "9", file.string()});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.out, "version=LS9-R1.0\nUploading decoder fails.\n");
+    fs::remove(file);
 }
 
 }  // namespace

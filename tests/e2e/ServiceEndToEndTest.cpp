@@ -20,6 +20,9 @@
 #include <thread>
 #include <vector>
 
+#include "engines/SimPicture.h"
+#include "platform/ImageCodec.h"
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -175,6 +178,51 @@ TEST_F(ServiceEndToEnd, TriggerFromVandoractlReachesListenAndTheKeyboardLog) {
     EXPECT_EQ(slurp(keys), "post 10 56 41 4E 44 4F 52 41 2D 33 39\nkey 13 0 0\nkey 13 0 2\n");
     // A normal stop writes the settings back.
     EXPECT_NE(slurp(home / "VandoraINI.txt").size(), 0u);
+}
+
+// Another program asks for a picture: the simulated terminal's imager takes one and the service
+// stores it upright in the images folder of its home.
+TEST_F(ServiceEndToEnd, ReadImageFromVandoractlStoresAnUprightPicture) {
+    std::ofstream(home / "VandoraINI.txt", std::ios::binary)
+        << "[Barcode Reader 2D]\r\nhas2D=1\r\n";
+    pid_t service =
+        spawn({bin("vandora"), "--simulate=model=5,barcode=3", "--headless"}, "service.out");
+    bool up = false;
+    for (int i = 0; i < 200 && !up; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        pid_t show = spawn({bin("vandoractl"), "show"}, "show.out");
+        up = waitExit(show, 10) == 0;
+    }
+    ASSERT_TRUE(up) << slurp(home / "service.out");
+    pid_t post = spawn({bin("vandoractl"), "post", "WM_READIMAGE"}, "post.out");
+    EXPECT_EQ(waitExit(post, 10), 0) << slurp(home / "post.out");
+    fs::path images = home / "images";
+    std::vector<fs::path> pictures;
+    for (int i = 0; i < 200 && pictures.empty(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        std::error_code ec;
+        for (const auto& entry : fs::directory_iterator(images, ec)) {
+            if (entry.path().extension() == ".jpg") {
+                pictures.push_back(entry.path());
+            }
+        }
+    }
+    ASSERT_EQ(pictures.size(), 1u) << slurp(home / "service.out");
+    std::string name = pictures[0].filename().string();
+    EXPECT_EQ(name.size(), std::string("yyMMddhhmmss.jpg").size()) << name;
+    std::string bytesIn = slurp(pictures[0]);
+    vandora::Pixels pixels;
+    ASSERT_TRUE(vandora::decodePicture(reinterpret_cast<const std::uint8_t*>(bytesIn.data()),
+                                       bytesIn.size(), pixels));
+    std::uint8_t want[3];
+    vandora::sim::simSceneColour(pixels.width / 4, 3 * pixels.height / 8, pixels.width,
+                                 pixels.height, want);
+    const std::uint8_t* got = pixels.at(pixels.width / 4, 3 * pixels.height / 8);
+    for (int k = 0; k < 3; ++k) {
+        EXPECT_NEAR(got[k], want[k], 40);
+    }
+    kill(service, SIGTERM);
+    EXPECT_EQ(waitExit(service, 30), 0);
 }
 
 // An RFID tag read on a trigger reaches the queue reader with its UID, beside the barcode read

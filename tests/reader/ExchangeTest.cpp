@@ -375,25 +375,51 @@ TEST(ReceiveImage, FirstPacketOfTenBytesOrFewerFails) {
     EXPECT_EQ(receiveImage(ch, nullptr), 0);
 }
 
-TEST(ReceiveImage, LastPacketThenSilenceEndsAfterOneAckAndFiveRefusals) {
-    SimRig rig;
-    auto model = rig.script(1);
-    // header: total size 6 (big-endian), six more header bytes, then 2 data bytes
-    model->on(bytesOf("go"),
-              withChecksum({0x10, 0xB1, 0, 0, 0, 0, 0, 6, 9, 9, 9, 9, 9, 9, 'a', 'b'}));
-    model->on(kAck, withChecksum({0x08, 0xB1, 0, 0, 'c', 'd', 'e', 'f'})).uses = 1;
-    ReaderChannel& ch = rig.openChannel(1, EngineType::Imager2D);
-    writeFrame(ch, ByteString("go"));
-    std::vector<int> progress;
-    EXPECT_EQ(receiveImage(ch, [&](int p) { progress.push_back(p); }), 1);
-    EXPECT_EQ(ch.decodeData.bytes(), bytesOf("abcdef"));
+TEST(ReceiveImage, EndsWhenTheAnnouncedSizeIsInAndFailsWhenCutShort) {
+    // header: total size (big-endian), six more header bytes, then the first data bytes
+    const Bytes first = withChecksum({0x10, 0xB1, 0, 0, 0, 0, 0, 6, 9, 9, 9, 9, 9, 9, 'a', 'b'});
     const Bytes refusal = withChecksum({0x05, 0xD1, 0x04, 0x00, 0x01});
-    std::vector<Bytes> expected = {bytesOf("go"), kAck, kAck};
-    for (int i = 0; i < 5; ++i) {
-        expected.push_back(refusal);
+    struct Case {
+        const char* name;
+        Bytes second;  // answer to the first acknowledgement; empty: silence
+        std::int32_t expected;
+        std::vector<Bytes> frames;
+    };
+    const Case cases[] = {
+        // Whole after one acknowledgement: no refusal time-outs are waited out.
+        {"Complete",
+         withChecksum({0x08, 0xB1, 0, 0, 'c', 'd', 'e', 'f'}),
+         1,
+         {bytesOf("go"), kAck}},
+        // The engine stops: five refusals go unanswered and the picture is no picture.
+        {"CutShort",
+         withChecksum({0x06, 0xB1, 0, 0, 'c', 'd'}),
+         0,
+         {bytesOf("go"), kAck, kAck, refusal, refusal, refusal, refusal, refusal}},
+        // A packet whose checksum is wrong is asked for again, never kept.
+        {"BadChecksumRefusedThenSilence",
+         {0x08, 0xB1, 0, 0, 'c', 'd', 'e', 'f', 0, 0},
+         0,
+         {bytesOf("go"), kAck, refusal, refusal, refusal, refusal, refusal}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        SimRig rig;
+        auto model = rig.script(1);
+        model->on(bytesOf("go"), first);
+        if (!c.second.empty()) {
+            model->on(kAck, c.second).uses = 1;
+        }
+        ReaderChannel& ch = rig.openChannel(1, EngineType::Imager2D);
+        writeFrame(ch, ByteString("go"));
+        std::vector<int> progress;
+        EXPECT_EQ(receiveImage(ch, [&](int p) { progress.push_back(p); }), c.expected);
+        EXPECT_EQ(model->frames, c.frames);
+        if (c.expected == 1) {
+            EXPECT_EQ(ch.decodeData.bytes(), bytesOf("abcdef"));
+            EXPECT_TRUE(progress.empty()) << "100 percent is the caller's to show";
+        }
     }
-    EXPECT_EQ(model->frames, expected);
-    EXPECT_TRUE(progress.empty()) << "100 percent is the caller's to show";
 }
 
 TEST(ReceiveImage, StreamWithoutImageStartFailsBounded) {
@@ -405,17 +431,19 @@ TEST(ReceiveImage, StreamWithoutImageStartFailsBounded) {
     EXPECT_EQ(receiveImage(ch, nullptr), 0);
 }
 
-TEST(ReceiveImage, ZeroTotalSizeReportsNoProgressInsteadOfDividing) {
-    SimRig rig;
-    auto model = rig.script(1);
-    model->on(bytesOf("go"), withChecksum({0x0F, 0xB1, 0, 0, 0, 0, 0, 0, 9, 9, 9, 9, 9, 9, 'a'}));
-    model->on(kAck, withChecksum({0x05, 0xB1, 0, 0, 'b'})).uses = 1;
-    ReaderChannel& ch = rig.openChannel(1, EngineType::Imager2D);
-    writeFrame(ch, ByteString("go"));
-    int calls = 0;
-    EXPECT_EQ(receiveImage(ch, [&](int) { ++calls; }), 1);
-    EXPECT_EQ(calls, 0);
-    EXPECT_EQ(ch.decodeData.bytes(), bytesOf("ab"));
+TEST(ReceiveImage, SizeFieldIsNotBelievedBeyondAnyPicture) {
+    for (Bytes header : {Bytes{0, 0, 0, 0}, Bytes{0xFF, 0xFF, 0xFF, 0xFF}}) {
+        SimRig rig;
+        auto model = rig.script(1);
+        Bytes packet = {0x0F, 0xB1, 0, 0};
+        packet.insert(packet.end(), header.begin(), header.end());
+        packet.insert(packet.end(), {9, 9, 9, 9, 9, 9, 'a'});
+        model->on(bytesOf("go"), withChecksum(packet));
+        model->on(kAck, withChecksum({0x05, 0xB1, 0, 0, 'b'}));
+        ReaderChannel& ch = rig.openChannel(1, EngineType::Imager2D);
+        writeFrame(ch, ByteString("go"));
+        EXPECT_EQ(receiveImage(ch, nullptr), 0);
+    }
 }
 
 TEST(ExchangeFirmware, RetriesRefusalsAndSilenceWithOneSecondPause) {

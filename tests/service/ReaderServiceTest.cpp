@@ -12,7 +12,11 @@
 #include <fstream>
 #include <mutex>
 
+#include "engines/CcdLaserModel.h"
 #include "engines/EngineModels.h"
+#include "engines/SimPicture.h"
+#include "platform/ImageCodec.h"
+#include "reader/Firmware.h"
 #include "reader/engines/PacketProtocol.h"
 #include "runtime/DecodeFormat.h"
 #include "runtime/sinks/PublishSink.h"
@@ -30,9 +34,31 @@ class RecordingView final : public MainView {
         statusTexts.push_back(text.narrow());
     }
     int messageBox(const std::string& text, const std::string&) override {
+        std::lock_guard<std::mutex> lock(mutex);
         asked.push_back(text);
         return answer;
     }
+    void showPicture(const std::string& path) override {
+        std::lock_guard<std::mutex> lock(mutex);
+        pictures.push_back(path);
+    }
+    void setProgress(int position, int range) override {
+        std::lock_guard<std::mutex> lock(mutex);
+        progress.emplace_back(position, range);
+    }
+    std::string chooseFile(const std::string& filter) override {
+        std::lock_guard<std::mutex> lock(mutex);
+        filters.push_back(filter);
+        return chosenFile;
+    }
+    std::vector<std::string> askedNow() {
+        std::lock_guard<std::mutex> lock(mutex);
+        return asked;
+    }
+    std::vector<std::string> pictures;
+    std::vector<std::pair<int, int>> progress;
+    std::vector<std::string> filters;
+    std::string chosenFile;
     bool isActive() const override { return active; }
     void showMaximized() override { ++shows; }
     bool saw(const std::string& text) {
@@ -193,7 +219,8 @@ class ServiceRig {
             if (left.count() <= 0) {
                 return false;
             }
-            int timeoutMs = static_cast<int>(left.count());
+            // Worker threads that only tell the view do not wake the loop: look again soon.
+            int timeoutMs = std::min(static_cast<int>(left.count()), 50);
             if (loop.nextTimeoutMs() >= 0) {
                 timeoutMs = std::min(timeoutMs, loop.nextTimeoutMs());
             }
@@ -223,6 +250,7 @@ class ServiceRig {
             << "[HKEY_LOCAL_MACHINE\\Ident]\nDeviceModel=" << name << "\n";
     }
     sim::SimulatedPortProvider& ports() { return ports_; }
+    const fs::path& dir() const { return dir_; }
 
     // An RFID module of the type's number behind port 2, with the sample tags named in its field.
     std::shared_ptr<sim::EngineSim> rfidModule(EngineType type, std::vector<std::string> tags) {
@@ -616,6 +644,125 @@ TEST(ReaderServiceThreaded, QuittingWithADeadEngineWaitsOnNothing) {
     std::size_t heard = rig.model->log.size();
     service.quitNow();
     EXPECT_EQ(rig.model->log.size(), heard) << "the read-back at quit never reaches the port";
+}
+
+// Broadcasts of the service, as the bus would send them.
+class RecordingSignals final : public DecodeSignals {
+  public:
+    int emitCopyData(const std::string&, const std::uint8_t*, std::size_t) override { return 0; }
+    int emitMessage(const std::string& name, std::uint32_t wParam, std::int64_t lParam) override {
+        messages.push_back(name + " " + std::to_string(wParam) + " " + std::to_string(lParam));
+        return 0;
+    }
+    void flush() override {}
+    std::vector<std::string> messages;
+};
+
+class FullDisk final : public PictureFiles {
+  public:
+    bool hasDiskSpace(const std::string&, std::uint64_t) override { return false; }
+};
+
+std::vector<fs::path> filesIn(const fs::path& folder) {
+    std::vector<fs::path> out;
+    if (fs::exists(folder)) {
+        for (const auto& entry : fs::directory_iterator(folder)) {
+            out.push_back(entry.path());
+        }
+    }
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+TEST(ReaderServiceThreaded, PicturesOnTriggerAndRequestAreSavedUprightAndAnnounced) {
+    ServiceRig rig(EngineType::Imager2D, "[Barcode Reader 2D]\r\nhas2D=1\r\n");
+    // A terminal that turns its pictures and wakes the engine without the kernel's line.
+    rig.registryModel("HRT100CE");
+    ReaderService service(rig.parts);
+    RecordingSignals signals;
+    service.setBroadcasts(&signals);
+    service.startUp();
+    ASSERT_EQ(service.readers().barcodeReady, 1);
+    // Missing parents are made before the space check.
+    fs::path folder = rig.dir() / "pictures" / "today";
+    service.settings().imagePath = ByteString((folder.string() + "/").c_str());
+    service.handle({Msg::ImageCaptureOn, 0, 0});
+    service.handle({Msg::User1Down, 0, 0});
+    ASSERT_TRUE(rig.runUntil(service, [&] { return rig.view.pictures.size() == 1; }));
+    service.handle({Msg::User1Up, 0, 0});
+    // Another program asks, with trigger presses back to decoding: the second picture, most
+    // often within the same second.
+    service.handle({Msg::ImageCaptureOff, 0, 0});
+    service.handle({Msg::ReadImage, 0, 0});
+    ASSERT_TRUE(rig.runUntil(service, [&] { return rig.view.pictures.size() == 2; }));
+    std::vector<fs::path> files = filesIn(folder);
+    ASSERT_EQ(files.size(), 2u) << "the second picture keeps the first";
+    for (const fs::path& file : files) {
+        EXPECT_EQ(file.extension(), ".jpg");
+        std::ifstream in(file, std::ios::binary);
+        std::vector<std::uint8_t> bytesIn((std::istreambuf_iterator<char>(in)), {});
+        Pixels pixels;
+        ASSERT_TRUE(decodePicture(bytesIn.data(), bytesIn.size(), pixels));
+        std::uint8_t want[3];
+        sim::simSceneColour(pixels.width / 4, pixels.height / 4, pixels.width, pixels.height, want);
+        EXPECT_NEAR(pixels.at(pixels.width / 4, pixels.height / 4)[0], want[0], 40);
+        EXPECT_NEAR(pixels.at(pixels.width / 4, pixels.height / 4)[1], want[1], 40);
+    }
+    EXPECT_EQ(signals.messages, (std::vector<std::string>{"WM_IMAGE 0 0", "WM_IMAGE 0 0"}));
+    EXPECT_TRUE(rig.output.shown.empty()) << "pictures are not decodes";
+    EXPECT_EQ(rig.view.progress.back(), std::make_pair(100, 100));
+}
+
+TEST(ReaderServiceThreaded, FullDiskSavesNothingAndSaysSo) {
+    ServiceRig rig(EngineType::Imager2D, "[Barcode Reader 2D]\r\nhas2D=1\r\n");
+    rig.registryModel("HRT100CE");
+    FullDisk full;
+    rig.parts.pictures = &full;
+    ReaderService service(rig.parts);
+    RecordingSignals signals;
+    service.setBroadcasts(&signals);
+    service.startUp();
+    fs::path folder = rig.dir() / "full";
+    service.settings().imagePath = ByteString((folder.string() + "/").c_str());
+    service.handle({Msg::ImageCaptureOn, 0, 0});
+    service.handle({Msg::User1Down, 0, 0});
+    ASSERT_TRUE(rig.runUntil(
+        service, [&] { return !rig.view.askedNow().empty(); }, std::chrono::seconds(20)));
+    EXPECT_EQ(rig.view.askedNow(), std::vector<std::string>{"Not enough disk space"});
+    EXPECT_TRUE(filesIn(folder).empty());
+    EXPECT_TRUE(signals.messages.empty());
+    EXPECT_TRUE(rig.view.pictures.empty());
+}
+
+TEST(ReaderServiceThreaded, FirmwareWarningThenUploadOrCancelForGood) {
+    ServiceRig rig(EngineType::CcdLaser, "[Barcode Reader CCD/Laser]\r\nhasCCD=1\r\n");
+    std::string path = (rig.dir() / "decoder.SHX").string();
+    std::ofstream(path, std::ios::binary)
+        << "S3150000100000112233445566778899AABBCCDDEEFF75\r\nS70500000000FA\r\n";
+    rig.view.chosenFile = path;
+    ReaderService service(rig.parts);
+    service.startUp();
+    ASSERT_EQ(service.readers().barcodeReady, 1);
+    service.firmwareWarning();
+    ASSERT_TRUE(rig.runUntil(service, [&] { return rig.view.askedNow().size() == 2; }));
+    std::vector<std::string> asked = rig.view.askedNow();
+    EXPECT_NE(asked[0].find("click [ok].\r\n\r\n\r\nCurrent firmware version : CL 2.10"),
+              std::string::npos)
+        << asked[0];
+    EXPECT_EQ(asked[1], "Uploading decoder succeeds.");
+    auto* engine = dynamic_cast<sim::CcdLaserModel*>(rig.model.get());
+    ASSERT_NE(engine, nullptr);
+    EXPECT_EQ(engine->firmwareLoads, 1u);
+    EXPECT_EQ(rig.view.filters, std::vector<std::string>{"SHX Files (*.SHX)||"});
+    // Cancelling the file choice ends uploads until the next start.
+    rig.view.chosenFile.clear();
+    service.firmwareWarning();
+    ASSERT_TRUE(rig.runUntil(service, [&] { return !service.uploadThreadRunning(); }));
+    rig.view.chosenFile = path;
+    service.firmwareWarning();
+    ASSERT_FALSE(rig.runUntil(
+        service, [&] { return rig.view.askedNow().size() > 4; }, std::chrono::milliseconds(300)));
+    EXPECT_EQ(engine->firmwareLoads, 1u);
 }
 
 }  // namespace

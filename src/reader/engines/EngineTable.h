@@ -82,6 +82,21 @@ enum class RfidCommandSet : std::uint8_t {
 };
 constexpr std::size_t kRfidCommandSets = 4;
 
+// The decoder firmware file an engine takes.
+enum class FirmwareFile : std::uint8_t {
+    None,
+    Shx,  // S-record text, sent as raw download lines with the CCD/Laser framing
+    Dat,  // length-led records, sent as packets after a loader hand-shake
+};
+
+// Where the engine's firmware version text is found.
+enum class VersionText : std::uint8_t {
+    None,
+    Reply,          // the whole answer to the identification query
+    RevisionWord,   // the revision answer from its data up to the first space
+    RevisionCells,  // versionCells bytes of the revision answer's data
+};
+
 // A set of scan-mode values, one bit per value.
 struct ModeSet {
     std::uint16_t bits = 0;
@@ -156,6 +171,12 @@ struct EngineInfo {
     bool reinitThread = false;
     RfidOpen rfidOpen = RfidOpen::None;
     RfidCommandSet rfid = RfidCommandSet::None;
+    VersionText version = VersionText::None;
+    std::uint8_t versionCells = 0;
+    FirmwareFile firmware = FirmwareFile::None;
+    // The file dialog's filter and the text after a successful upload (firmware engines).
+    const char* firmwareFilter = "";
+    const char* uploadDoneText = "";
     // Configuration key of the reader section that names it ("" for RFID types).
     const char* configKey = "";
     // Name in the tray menu ("" when not shown).

@@ -1,0 +1,14 @@
+// The format a 2D imager's pictures are stored in: its image file format parameter, as the
+// engine last accepted or reported it, else asked of the engine.
+#pragma once
+
+#include "config/EngineSettings.h"
+#include "platform/ImageCodec.h"
+#include "reader/ReaderManager.h"
+
+namespace vandora {
+
+// Takes the barcode channel's lock when it has to ask the engine.
+PictureFormat imagerPictureFormat(ReaderManager& manager, EngineSettings& engine);
+
+}  // namespace vandora
