@@ -626,10 +626,9 @@ void ReaderService::handle(const Message& message) {
             onDecodeImage();
             break;
         case Msg::ReadImage:
-            // "Take a picture now": a picture whether or not trigger presses take pictures,
-            // never a decode that the asking program would not expect.
-            if (isImager(manager_.barcodeEngineType()) && settings_.enableBarcode != 0) {
-                pictureRequest_.release();
+            // A trigger press for other programs: a picture in image mode, a decode otherwise.
+            if (isImager(manager_.barcodeEngineType())) {
+                loop_.post({Msg::User1Down, 0, 0});
             }
             break;
         case Msg::TriggerOn:

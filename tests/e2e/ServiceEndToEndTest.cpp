@@ -180,20 +180,15 @@ TEST_F(ServiceEndToEnd, TriggerFromVandoractlReachesListenAndTheKeyboardLog) {
     EXPECT_NE(slurp(home / "VandoraINI.txt").size(), 0u);
 }
 
-// Another program asks for a picture: the simulated terminal's imager takes one and the service
-// stores it upright in the images folder of its home.
+// Another program asks for a picture (a trigger press, which takes a picture in image mode): the
+// simulated terminal's imager takes one and the service stores it upright in the images folder
+// of its home.
 TEST_F(ServiceEndToEnd, ReadImageFromVandoractlStoresAnUprightPicture) {
     std::ofstream(home / "VandoraINI.txt", std::ios::binary)
-        << "[Barcode Reader 2D]\r\nhas2D=1\r\n";
+        << "[Barcode Reader 2D]\r\nhas2D=1\r\n[Image 2D]\r\nenable=1\r\n";
     pid_t service =
         spawn({bin("vandora"), "--simulate=model=5,barcode=3", "--headless"}, "service.out");
-    bool up = false;
-    for (int i = 0; i < 200 && !up; ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        pid_t show = spawn({bin("vandoractl"), "show"}, "show.out");
-        up = waitExit(show, 10) == 0;
-    }
-    ASSERT_TRUE(up) << slurp(home / "service.out");
+    ASSERT_TRUE(serviceAnswers()) << slurp(home / "service.out");
     pid_t post = spawn({bin("vandoractl"), "post", "WM_READIMAGE"}, "post.out");
     EXPECT_EQ(waitExit(post, 10), 0) << slurp(home / "post.out");
     fs::path images = home / "images";
