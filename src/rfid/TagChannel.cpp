@@ -501,23 +501,33 @@ std::int32_t readUserDataOnHex(ReaderChannel& channel, BlockRange range) {
     return tag.userData.empty() ? 0 : 1;
 }
 
+// What differs by module kind in naming a tag answer and in block access: one row per kind.
+struct KindOps {
+    void (*name)(ReaderChannel&);
+    std::int32_t (*read)(ReaderChannel&, std::int32_t, ByteString&);
+    std::int32_t (*write)(ReaderChannel&, std::int32_t, const ByteString&);
+};
+
+constexpr std::array<KindOps, kRfidCommandSets> kKindOps{{
+    {nullptr, nullptr, nullptr},
+    {nameLetterAnswer, readBlockOnLetters, writeBlockOnLetters},
+    {nameHexAnswer, readBlockOnHex, writeBlockOnHex},
+    {nameLinkAnswer, readBlockOnLink, writeBlockOnLink},
+}};
+static_assert(kRfidCommandSets == 4 && static_cast<std::size_t>(RfidCommandSet::Link) == 3,
+              "one row per module kind, in the enumeration's order");
+
+const KindOps& opsOf(RfidCommandSet kind) {
+    return kKindOps[kindIndex(kind)];
+}
+
 }  // namespace
 
 void nameTag(ReaderChannel& channel) {
     channel.codeTypeId = 0;
     channel.codeTypeName.clear();
-    switch (kindOf(channel)) {
-        case RfidCommandSet::Letters:
-            nameLetterAnswer(channel);
-            return;
-        case RfidCommandSet::HexFrames:
-            nameHexAnswer(channel);
-            return;
-        case RfidCommandSet::Link:
-            nameLinkAnswer(channel);
-            return;
-        case RfidCommandSet::None:
-            return;
+    if (const KindOps& ops = opsOf(kindOf(channel)); ops.name != nullptr) {
+        ops.name(channel);
     }
 }
 
@@ -616,17 +626,8 @@ std::int32_t readBlock(ReaderChannel& channel, std::int32_t block, ByteString& o
     if (block < 0 || block > kMaxCommandBlock) {
         return 0;
     }
-    switch (kindOf(channel)) {
-        case RfidCommandSet::Letters:
-            return readBlockOnLetters(channel, block, out);
-        case RfidCommandSet::HexFrames:
-            return readBlockOnHex(channel, block, out);
-        case RfidCommandSet::Link:
-            return readBlockOnLink(channel, block, out);
-        case RfidCommandSet::None:
-            return 0;
-    }
-    return 0;
+    const KindOps& ops = opsOf(kindOf(channel));
+    return ops.read != nullptr ? ops.read(channel, block, out) : 0;
 }
 
 std::int32_t writeBlock(ReaderChannel& channel, std::int32_t block, std::int32_t blockSize,
@@ -654,17 +655,8 @@ std::int32_t writeBlock(ReaderChannel& channel, std::int32_t block, std::int32_t
             content.setAt(at, bytes.at(i));
         }
     }
-    switch (kind) {
-        case RfidCommandSet::Letters:
-            return writeBlockOnLetters(channel, block, content);
-        case RfidCommandSet::HexFrames:
-            return writeBlockOnHex(channel, block, content);
-        case RfidCommandSet::Link:
-            return writeBlockOnLink(channel, block, content);
-        case RfidCommandSet::None:
-            return 0;
-    }
-    return 0;
+    const KindOps& ops = opsOf(kind);
+    return ops.write != nullptr ? ops.write(channel, block, content) : 0;
 }
 
 std::int32_t loginSector(ReaderChannel& channel, std::int32_t sector) {
