@@ -75,6 +75,6 @@ void triggeredRead(benchmark::State& state) {
 }  // namespace
 
 // Run with --benchmark_repetitions=N for the median.
-BENCHMARK(triggeredRead)->Arg(20)->Arg(2000)->Unit(benchmark::kMicrosecond);
+BENCHMARK(triggeredRead)->Arg(20)->Arg(500)->Arg(2000)->Arg(5000)->Unit(benchmark::kMicrosecond);
 
 BENCHMARK_MAIN();

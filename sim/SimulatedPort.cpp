@@ -185,6 +185,12 @@ int SimulatedPort::write(const std::uint8_t* data, std::size_t n, std::size_t& w
     if (faults_.writeError != 0) {
         return faults_.writeError;
     }
+    // The oldest half goes once the tail holds twice the kept size: amortised constant work.
+    if (hostBytes_.size() + n > 2 * kKeptHostBytes) {
+        std::size_t keep = std::min(hostBytes_.size(), kKeptHostBytes);
+        hostBytes_.erase(hostBytes_.begin(), hostBytes_.begin() + static_cast<std::ptrdiff_t>(
+                                                                      hostBytes_.size() - keep));
+    }
     hostBytes_.insert(hostBytes_.end(), data, data + n);
     std::uint64_t now = clock_->nowUs();
     hostLineFreeUs_ = std::max(hostLineFreeUs_, now) + n * byteTimeUs(settings_.baud);

@@ -79,7 +79,7 @@ void EngineSim::onHostBytes(const std::uint8_t* data, std::size_t size, std::uin
 
 std::vector<std::string> EngineSim::commandTexts() const {
     std::vector<std::string> texts;
-    texts.reserve(log.size());
+    texts.reserve(log.size() - log.firstKept());
     for (const ReceivedCommand& command : log) {
         texts.push_back(command.text());
     }

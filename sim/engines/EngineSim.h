@@ -81,6 +81,34 @@ struct ReceivedCommand {
     std::string text() const { return {frame.begin(), frame.end()}; }
 };
 
+// The frames a model heard, numbered from the first: size() counts every frame ever heard, but
+// only the most recent kKeep stay readable, so that a service left running in simulation mode
+// does not grow with every trigger. Index i is readable while i >= firstKept(); iteration runs
+// over the readable ones, oldest first.
+class CommandLog {
+  public:
+    static constexpr std::size_t kKeep = 1024;
+
+    void push_back(ReceivedCommand command) {
+        if (kept_.size() == kKeep) {
+            kept_.pop_front();
+        }
+        kept_.push_back(std::move(command));
+        ++total_;
+    }
+    std::size_t size() const { return total_; }
+    bool empty() const { return total_ == 0; }
+    std::size_t firstKept() const { return total_ - kept_.size(); }
+    const ReceivedCommand& operator[](std::size_t i) const { return kept_[i - firstKept()]; }
+    const ReceivedCommand& back() const { return kept_.back(); }
+    std::deque<ReceivedCommand>::const_iterator begin() const { return kept_.begin(); }
+    std::deque<ReceivedCommand>::const_iterator end() const { return kept_.end(); }
+
+  private:
+    std::deque<ReceivedCommand> kept_;
+    std::size_t total_ = 0;
+};
+
 struct SimCounters {
     unsigned commands = 0;         // complete frames heard (valid or not)
     unsigned invalid = 0;          // frames with a bad checksum or malformed
@@ -112,10 +140,10 @@ class EngineSim : public EngineModel {
 
     SimFaults faults;
     std::vector<ForcedAnswer> forcedAnswers;
-    std::vector<ReceivedCommand> log;
+    CommandLog log;
     SimCounters counters;
 
-    // Texts of the logged commands, in order (text engines).
+    // Texts of the readable logged commands, in order (text engines).
     std::vector<std::string> commandTexts() const;
 
     // The tags in front of an RFID module; null for a barcode engine.

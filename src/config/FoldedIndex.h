@@ -22,6 +22,12 @@ class FoldedIndex {
         for (char16_t unit : text) {
             h = (h ^ fold(unit)) * 1099511628211ull;
         }
+        // The multiplications only carry upwards, so the low bits that pick a slot would depend
+        // on the low bits of each unit alone: names that differ in a number cluster, and probing
+        // turns quadratic. Folding the high half down spreads them.
+        h ^= h >> 33;
+        h *= 0xff51afd7ed558ccdull;
+        h ^= h >> 33;
         return h;
     }
 

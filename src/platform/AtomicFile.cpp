@@ -86,11 +86,11 @@ int openTemporary(const std::string& target, std::string& tempPath) {
     return -1;
 }
 
-void syncFolder(const std::string& folder) {
+void syncFolder(const std::string& folder, AtomicFileSystem& fs) {
     int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd >= 0) {
         // Best effort: the rename is done; a folder that cannot be synced loses nothing now.
-        ::fsync(fd);
+        (void)fs.fsync(fd);
         ::close(fd);
     }
 }
@@ -168,7 +168,7 @@ std::int32_t AtomicFile::write(const std::vector<std::uint8_t>& bytes, AtomicFil
         lastError_ = error != 0 ? error : EIO;
         return 0;
     }
-    syncFolder(folderOf(target));
+    syncFolder(folderOf(target), fs);
     return 1;
 }
 

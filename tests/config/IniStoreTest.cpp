@@ -235,6 +235,24 @@ TEST_F(IniAtomicSave, ReplacesTheFileAndLeavesNothingElseBehind) {
     EXPECT_EQ(store_.lastError(), "");
 }
 
+// Each flush costs milliseconds on flash: a save flushes the file once and its folder once.
+TEST_F(IniAtomicSave, FlushesTheFileOnceAndTheFolderOnce) {
+    struct CountingFileSystem : AtomicFileSystem {
+        int fsync(int fd) override {
+            struct stat info {};
+            if (::fstat(fd, &info) == 0) {
+                ++(S_ISDIR(info.st_mode) ? folders : files);
+            }
+            return AtomicFileSystem::fsync(fd);
+        }
+        int files = 0;
+        int folders = 0;
+    } fs;
+    ASSERT_EQ(store_.save(path(), fs), 1);
+    EXPECT_EQ(fs.files, 1);
+    EXPECT_EQ(fs.folders, 1);
+}
+
 TEST_F(IniAtomicSave, AFailureAtAnyStepKeepsTheOldFileWhole) {
     using Step = FailingFileSystem::Step;
     const std::pair<const char*, FailingFileSystem> failures[] = {

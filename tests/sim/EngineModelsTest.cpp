@@ -461,5 +461,31 @@ TEST(RfidAsciiModel, ForcedAnswersGiveErrorLettersOnDemand) {
     EXPECT_EQ(wire.ask(text("s"), 200), text("N\r\n"));
 }
 
+// A simulation left running must not grow with every command: the log counts every frame but
+// keeps only the recent ones readable, in order, and so does the port's copy of the host bytes.
+TEST(EngineModels, KeepABoundedHistoryOfALongRun) {
+    Wire wire(2);
+    const Bytes query = queryOf(2);
+    const std::size_t frames = CommandLog::kKeep + 10;
+    for (std::size_t i = 0; i < frames; ++i) {
+        wire.write(query);
+    }
+    const CommandLog& log = wire.model->log;
+    EXPECT_EQ(log.size(), frames);
+    EXPECT_EQ(log.firstKept(), 10u);
+    EXPECT_EQ(static_cast<std::size_t>(std::distance(log.begin(), log.end())), CommandLog::kKeep);
+    EXPECT_EQ(log[frames - 1].text(), "VER");
+    EXPECT_EQ(&log[log.firstKept()], &*log.begin());
+
+    const std::size_t bytes = (2 * SimulatedPort::kKeptHostBytes) / query.size() + 1;
+    for (std::size_t i = 0; i < bytes; ++i) {
+        wire.write(query);
+    }
+    Bytes kept = wire.port.hostBytes();
+    EXPECT_GE(kept.size(), SimulatedPort::kKeptHostBytes);
+    EXPECT_LE(kept.size(), 2 * SimulatedPort::kKeptHostBytes);
+    EXPECT_TRUE(std::equal(query.rbegin(), query.rend(), kept.rbegin()));
+}
+
 }  // namespace
 }  // namespace vandora::sim::testing
