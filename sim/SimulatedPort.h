@@ -116,7 +116,7 @@ class SimulatedPort final : public SerialPort, private SimLink {
     // What the host wrote since the last clear, in order; only the most recent (at least
     // kKeptHostBytes) are kept, so that a long simulation run does not grow with every command.
     std::vector<std::uint8_t> hostBytes() const;
-    static constexpr std::size_t kKeptHostBytes = 64 * 1024;
+    static constexpr std::size_t kKeptHostBytes = std::size_t{64} * 1024;
     void clearHostBytes();
     PortSettings settings() const;
     bool ctsOn() const;
