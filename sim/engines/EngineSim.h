@@ -100,6 +100,8 @@ class CommandLog {
     bool empty() const { return total_ == 0; }
     std::size_t firstKept() const { return total_ - kept_.size(); }
     const ReceivedCommand& operator[](std::size_t i) const { return kept_[i - firstKept()]; }
+    // The oldest frame still kept, and the newest.
+    const ReceivedCommand& front() const { return kept_.front(); }
     const ReceivedCommand& back() const { return kept_.back(); }
     std::deque<ReceivedCommand>::const_iterator begin() const { return kept_.begin(); }
     std::deque<ReceivedCommand>::const_iterator end() const { return kept_.end(); }
