@@ -99,7 +99,7 @@ struct EngineValues {
 }  // namespace
 
 bool loadSection(const EngineLink& engine, IniStore& store, const SectionDef& section,
-                 AppSettings& settings) {
+                 AppSettings& settings, int* refused) {
     SectionValues values(store, section);
     if (!values.exists()) {
         return false;
@@ -126,9 +126,11 @@ bool loadSection(const EngineLink& engine, IniStore& store, const SectionDef& se
                 count = i + 1;
             }
         }
-        if (count > 0) {
+        if (count > 0 &&
             engine.commands.run(engine.manager, engine.channel, engine.cache, id, kDirectionWrite,
-                                std::span<std::int32_t* const>(args.data(), count));
+                                std::span<std::int32_t* const>(args.data(), count)) == 0 &&
+            refused != nullptr) {
+            ++*refused;
         }
     }
     return true;

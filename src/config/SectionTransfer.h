@@ -26,9 +26,9 @@ struct EngineLink {
 
 // Sends the file's values of a section to the engine; the program's own keys of the section
 // (enableBarcode, the picture switch) go into settings. A section missing from the file sends
-// nothing; false then.
+// nothing; false then. refused, when given, counts the commands the engine did not take.
 bool loadSection(const EngineLink& engine, IniStore& store, const SectionDef& section,
-                 AppSettings& settings);
+                 AppSettings& settings, int* refused = nullptr);
 
 // Reads a section from the engine and writes it into the store with the program's own keys and
 // the engine's has-flag. The section is written when the last read succeeds, or always when
