@@ -25,6 +25,7 @@
 #include "config/AppSettings.h"
 #include "config/EngineSettings.h"
 #include "config/IniStore.h"
+#include "config/SettingAccess.h"
 #include "config/SettingsFile.h"
 #include "platform/Bus.h"
 #include "platform/DeviceWatch.h"
@@ -87,6 +88,13 @@ class ReaderService {
     ReaderManager& readers() { return manager_; }
     AppSettings& settings() { return settings_; }
     IniStore& store() { return store_; }
+    EngineSettings& engineSettings() { return engine_; }
+    // What the settings pages and management tools change settings through (loop thread only).
+    SettingsContext settingsContext() { return {manager_, engine_, store_, settings_}; }
+    // The store-update flag: every settings change made while the service runs (pages, switches,
+    // management calls) writes its section into the INI store only while it is set. "Restore
+    // Defaults" sets it.
+    std::int32_t storeUpdate = 1;
     const std::string& iniPath() const { return iniPath_; }
     // Whether the barcode scan thread runs (it does once a barcode reader started).
     bool scanThreadRunning() const { return scanThread_.running(); }
