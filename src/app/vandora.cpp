@@ -223,8 +223,9 @@ int main(int argc, char** argv) {
     }
     service.setBroadcasts(bus.signals());
     outputs = std::make_unique<Outputs>(options.keyboard, bus);
-    service.addSink(outputs->typing);
+    // The record and the broadcasts first: reader programs need not wait for the typing thread.
     service.addSink(outputs->publish);
+    service.addSink(outputs->typing);
     if (options.simulate) {
         service.addSink(outputs->echo);
     }

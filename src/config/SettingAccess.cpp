@@ -47,7 +47,8 @@ std::vector<const SectionDef*> presentSections(const ReaderManager& manager) {
             }
         }
     }
-    if (settingsPlan(manager.rfid.engineType).rfid != nullptr) {
+    if (const RfidPlan* rfid = settingsPlan(manager.rfid.engineType).rfid) {
+        (void)rfid;
         sections.push_back(&kRfid);
     }
     return sections;

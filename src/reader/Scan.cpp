@@ -162,7 +162,8 @@ std::int32_t awaitDecode(ReaderChannel& channel, const CcdHostOptions& options) 
     return 0;
 }
 
-std::int32_t scanBarcode(ReaderManager& manager, Decode& decodeOut, std::uint32_t timeoutMs) {
+std::int32_t scanBarcode(ReaderManager& manager, Decode& decodeOut, std::uint32_t timeoutMs,
+                         const DecodeReady& ready) {
     if (manager.barcodeReady == 0) {
         return 0;
     }
@@ -178,11 +179,12 @@ std::int32_t scanBarcode(ReaderManager& manager, Decode& decodeOut, std::uint32_
             return 0;
         }
         std::int32_t decoded = awaitDecode(channel, manager.ccdHostOptions());
-        triggerLocked(channel, 0);
-        if (decoded == 0) {
-            return 0;
+        std::int32_t copied = decoded != 0 ? copyOut(channel, decodeOut) : 0;
+        if (copied != 0 && ready) {
+            ready(decodeOut);
         }
-        return copyOut(channel, decodeOut);
+        triggerLocked(channel, 0);
+        return copied;
     }
     if (awaitDecode(channel, manager.ccdHostOptions()) == 0) {
         return 0;
@@ -190,10 +192,14 @@ std::int32_t scanBarcode(ReaderManager& manager, Decode& decodeOut, std::uint32_
     if (way == ReadWay::WaitingKnownTypesOnly && channel.codeTypeId == 0) {
         return 0;
     }
+    std::int32_t copied = copyOut(channel, decodeOut);
+    if (copied != 0 && ready) {
+        ready(decodeOut);
+    }
     if (engineInfo(channel.engineType).ccdBlock && channel.handle) {
         channel.handle->purge(kPurgeAll);
     }
-    return copyOut(channel, decodeOut);
+    return copied;
 }
 
 std::int32_t stopScanning(ReaderManager& manager, std::int32_t barcode, std::int32_t rfid) {

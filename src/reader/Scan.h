@@ -12,6 +12,8 @@
 
 #include <cstdint>
 
+#include <functional>
+
 #include "common/ByteString.h"
 #include "reader/Decode.h"
 #include "reader/ReaderManager.h"
@@ -22,8 +24,14 @@ namespace vandora {
 std::int32_t setTrigger(ReaderChannel& channel, std::int32_t on);
 // Waits for one decode and fills the decode record of the channel, naming it with options.
 std::int32_t awaitDecode(ReaderChannel& channel, const CcdHostOptions& options);
+// Told of a decode as soon as it is complete, before the engine that the read turned on is turned
+// off again, so that delivery does not wait for that exchange.
+using DecodeReady = std::function<void(Decode& decode)>;
+
 // One barcode read with a first-byte wait of timeoutMs; 1 with decodeOut filled when it read one.
-std::int32_t scanBarcode(ReaderManager& manager, Decode& decodeOut, std::uint32_t timeoutMs);
+// With ready given, ready gets decodeOut as soon as it is filled.
+std::int32_t scanBarcode(ReaderManager& manager, Decode& decodeOut, std::uint32_t timeoutMs,
+                         const DecodeReady& ready = {});
 // Stops scanning on the channels asked for; nonzero when a requested stop succeeded.
 std::int32_t stopScanning(ReaderManager& manager, std::int32_t barcode, std::int32_t rfid);
 // CCD/Laser scan mode 3: on starts scanning, off resets the link.

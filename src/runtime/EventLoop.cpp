@@ -9,6 +9,23 @@
 
 namespace vandora {
 
+namespace {
+// The loop this thread is dispatching, if any: a message it posts to that loop is handled before
+// the loop waits again, so it needs no wake-up.
+thread_local const EventLoop* tDispatching = nullptr;
+
+class Dispatching {
+  public:
+    explicit Dispatching(const EventLoop* loop) : previous_(tDispatching) { tDispatching = loop; }
+    ~Dispatching() { tDispatching = previous_; }
+    Dispatching(const Dispatching&) = delete;
+    Dispatching& operator=(const Dispatching&) = delete;
+
+  private:
+    const EventLoop* previous_;
+};
+}  // namespace
+
 struct SendState {
     std::mutex mutex;
     std::condition_variable cv;
@@ -45,6 +62,9 @@ void EventLoop::post(const Message& message) {
             return;
         }
         queue_.push_back({message, nullptr});
+    }
+    if (tDispatching == this) {
+        return;
     }
     std::uint64_t one = 1;
     [[maybe_unused]] ssize_t n = write(wakeFd_, &one, sizeof one);
@@ -147,9 +167,14 @@ int EventLoop::nextTimeoutMs() const {
 }
 
 void EventLoop::drainWake() {
+    // One read takes the whole count of an eventfd.
     std::uint64_t value = 0;
-    while (read(wakeFd_, &value, sizeof value) > 0) {
-    }
+    [[maybe_unused]] ssize_t n = read(wakeFd_, &value, sizeof value);
+}
+
+bool EventLoop::hasMessages() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return !queue_.empty();
 }
 
 void EventLoop::handleMessages() {
@@ -192,22 +217,34 @@ void EventLoop::runDueTimers() {
 }
 
 void EventLoop::pollOnce(int timeoutMs) {
-    std::vector<pollfd> fds;
-    fds.push_back({wakeFd_, POLLIN, 0});
-    std::vector<Watch> watches = watches_;
-    for (const Watch& w : watches) {
-        fds.push_back({w.fd, w.events, 0});
+    // Kept between turns so that a turn allocates nothing.
+    pollFds_.clear();
+    pollIds_.clear();
+    pollFds_.push_back({wakeFd_, POLLIN, 0});
+    for (const Watch& w : watches_) {
+        pollFds_.push_back({w.fd, w.events, 0});
+        pollIds_.push_back(w.id);
     }
-    int ready = poll(fds.data(), fds.size(), timeoutMs);
-    if (ready < 0) {
+    int ready = poll(pollFds_.data(), pollFds_.size(), timeoutMs);
+    if (ready <= 0) {
         return;
     }
-    if ((fds[0].revents & POLLIN) != 0) {
+    if ((pollFds_[0].revents & POLLIN) != 0) {
         drainWake();
     }
-    for (std::size_t i = 1; i < fds.size(); ++i) {
-        if (fds[i].revents != 0) {
-            watches[i - 1].callback(fds[i].revents);
+    ready_.clear();
+    for (std::size_t i = 1; i < pollFds_.size(); ++i) {
+        if (pollFds_[i].revents != 0) {
+            ready_.emplace_back(pollIds_[i - 1], pollFds_[i].revents);
+        }
+    }
+    // A callback may watch or unwatch fds: each is looked up again, and called from a copy.
+    for (const auto& [id, revents] : ready_) {
+        auto it = std::find_if(watches_.begin(), watches_.end(),
+                               [id = id](const Watch& w) { return w.id == id; });
+        if (it != watches_.end()) {
+            FdCallback callback = it->callback;
+            callback(revents);
         }
     }
 }
@@ -223,20 +260,24 @@ std::vector<std::pair<int, short>> EventLoop::watchedFds() const {
 
 void EventLoop::dispatchPending() {
     loopThread_ = std::this_thread::get_id();
+    Dispatching dispatching(this);
     pollOnce(0);
     handleMessages();
     runDueTimers();
+    // What the timers posted, before the outer loop waits again.
+    handleMessages();
 }
 
 int EventLoop::run() {
     loopThread_ = std::this_thread::get_id();
+    Dispatching dispatching(this);
     for (;;) {
         handleMessages();
         runDueTimers();
         if (quitting()) {
             break;
         }
-        pollOnce(nextTimeoutMs());
+        pollOnce(hasMessages() ? 0 : nextTimeoutMs());
     }
     std::lock_guard<std::mutex> lock(mutex_);
     return exitCode_;

@@ -13,6 +13,8 @@
 // the loop's thread. send() from the loop's own thread handles the message at once.
 #pragma once
 
+#include <poll.h>
+
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -93,6 +95,7 @@ class EventLoop {
     };
 
     void drainWake();
+    bool hasMessages() const;
     void handleMessages();
     void runDueTimers();
     void pollOnce(int timeoutMs);
@@ -107,6 +110,10 @@ class EventLoop {
     std::vector<Watch> watches_;
     std::vector<Timer> timers_;
     int nextId_ = 1;
+    // One poll's descriptors, the watches they belong to and the ones found ready.
+    std::vector<pollfd> pollFds_;
+    std::vector<int> pollIds_;
+    std::vector<std::pair<int, short>> ready_;
 };
 
 }  // namespace vandora

@@ -57,7 +57,6 @@ ReaderService::ReaderService(const ReaderServiceParts& parts)
       file_(iniPath_, stateFolder()),
       status_(parts.view),
       goodRead_(manager_, parts.sound),
-      sinks_{&status_, &goodRead_},
       pictureFiles_(parts.pictures != nullptr ? parts.pictures : &realPictureFiles_) {
     loop_.setHandler([this](const Message& m) { handle(m); });
 }
@@ -266,9 +265,10 @@ void ReaderService::startThreads() {
     if (manager_.barcodeReady != 0) {
         scanThread_.start(scanRequest_, &scanDone_, stopFlag_, [this] {
             Decode decode;
-            if (scanBarcode(manager_, decode, decodeTimeoutSeconds * 1000) != 0) {
-                handOver(std::move(decode), false);
-            } else if (manager_.barcode.lost != 0) {
+            // Handed over before the engine is turned off: the outputs need not wait for that.
+            if (scanBarcode(manager_, decode, decodeTimeoutSeconds * 1000,
+                            [this](Decode& read) { handOver(std::move(read), false); }) == 0 &&
+                manager_.barcode.lost != 0) {
                 loop_.post({Msg::BarcodeLost, 0, 0});
             }
         });
@@ -591,9 +591,13 @@ void ReaderService::onDecode(std::uint32_t kind) {
     }
     bool active = parts_.view != nullptr && parts_.view->isActive();
     Delivery delivery = deliveryOf(std::move(*decode), active);
+    // Other programs first: the record, the broadcasts and the keystrokes must not wait for the
+    // good-read signals' threads to be woken or for the status line to be drawn.
     for (DecodeSink* sink : sinks_) {
         sink->deliver(delivery, settings_);
     }
+    goodRead_.deliver(delivery, settings_);
+    status_.deliver(delivery, settings_);
 }
 
 void ReaderService::handle(const Message& message) {

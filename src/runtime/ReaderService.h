@@ -5,7 +5,7 @@
 // user-interface thread (EventLoop): trigger keys from other programs, decodes from the worker
 // threads. It talks to its window through MainView (a headless view logs). Each decode is moved
 // from the thread that read it to the user-interface thread and handed to the sinks in turn: the
-// status text, the good-read signals, then the outputs added with addSink.
+// outputs added with addSink, then the good-read signals, then the status text.
 //
 // Threading: construct, startUp, handle and destroy on the user-interface thread. Worker threads
 // only scan, signal, and post or send messages back.

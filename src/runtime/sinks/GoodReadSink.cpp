@@ -38,9 +38,17 @@ void GoodReadSink::deliver(const Delivery& /*delivery*/, const AppSettings& sett
     buzzerDuration_ = settings.buzzerDuration;
     buzzerFreq_ = settings.buzzerFreq;
     soundIndex_ = settings.goodReadBeepFileIdx;
-    vibrateRequest_.release();
-    ledRequest_.release();
-    beepRequest_.release();
+    // A thread whose signal is off is not woken: a read then costs no switch to it.
+    if (settings.vibrationTime > 0) {
+        vibrateRequest_.release();
+    }
+    if (settings.enableLed != 0) {
+        ledRequest_.release();
+    }
+    if (settings.buzzerDuration > 0 ||
+        (sound_ != nullptr && goodReadSoundName(settings.goodReadBeepFileIdx) != nullptr)) {
+        beepRequest_.release();
+    }
 }
 
 }  // namespace vandora
