@@ -47,8 +47,8 @@ std::vector<const SectionDef*> presentSections(const ReaderManager& manager) {
             }
         }
     }
-    if (const RfidPlan* rfid = settingsPlan(manager.rfid.engineType).rfid) {
-        (void)rfid;
+    const RfidPlan* rfid = settingsPlan(manager.rfid.engineType).rfid;
+    if (rfid != nullptr) {
         sections.push_back(&kRfid);
     }
     return sections;
