@@ -15,7 +15,7 @@
 #include "platform/Bus.h"
 #include "platform/DecodeChannel.h"
 #include "platform/KeyboardSink.h"
-#include "platform/XTestKeyboardSink.h"
+#include "platform/x11/XTestKeyboardSink.h"
 #include "runtime/DecodeFormat.h"
 #include "runtime/DecodePublish.h"
 #include "runtime/KeyboardEmulation.h"

@@ -1,7 +1,7 @@
 #include "platform/KeyboardSink.h"
 
+#include "platform/ProgramModule.h"
 #include "platform/VirtualKeys.h"
-#include "platform/XTestKeyboardSink.h"
 
 #include <fcntl.h>
 #include <linux/uinput.h>
@@ -251,9 +251,14 @@ std::unique_ptr<KeyboardSink> makeKeyboardSink(const std::string& requested) {
     }
     const char* display = std::getenv("DISPLAY");
     if (name == "xtest" || (name.empty() && display != nullptr && *display != '\0')) {
-        auto sink = std::make_unique<XTestKeyboardSink>();
-        if (sink->ready()) {
-            return sink;
+        // The X client libraries come with the module, only when they are needed.
+        using CreateSink = KeyboardSink* (*)();
+        auto create = reinterpret_cast<CreateSink>(  // NOLINT: a symbol's address
+            programModuleSymbol("vandora-xtest.so", "vandoraCreateXTestSink"));
+        if (create != nullptr) {
+            if (KeyboardSink* sink = create()) {
+                return std::unique_ptr<KeyboardSink>(sink);
+            }
         }
     }
     return std::make_unique<NullKeyboardSink>();

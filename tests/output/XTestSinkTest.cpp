@@ -20,7 +20,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/XTestKeyboardSink.h"
+#include "platform/x11/XTestKeyboardSink.h"
 
 #include <xkbcommon/xkbcommon.h>
 

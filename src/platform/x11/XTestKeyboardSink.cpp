@@ -1,4 +1,4 @@
-#include "platform/XTestKeyboardSink.h"
+#include "platform/x11/XTestKeyboardSink.h"
 
 #include <X11/XKBlib.h>
 #include <X11/Xlib-xcb.h>
