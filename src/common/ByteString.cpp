@@ -24,6 +24,63 @@ std::size_t grownCapacity(std::size_t current, std::size_t needed) {
 }
 }  // namespace
 
+ByteString::UnitBuffer::UnitBuffer(const UnitBuffer& other) {
+    assign(other.size_, u'\0');
+    std::copy(other.data_, other.data_ + other.size_, data_);
+}
+
+ByteString::UnitBuffer::UnitBuffer(UnitBuffer&& other) noexcept {
+    *this = std::move(other);
+}
+
+ByteString::UnitBuffer& ByteString::UnitBuffer::operator=(UnitBuffer&& other) noexcept {
+    if (this == &other) {
+        return *this;
+    }
+    release();
+    if (other.onHeap()) {
+        data_ = other.data_;
+        size_ = other.size_;
+    } else {
+        data_ = inline_;
+        size_ = other.size_;
+        std::copy(other.inline_, other.inline_ + other.size_, inline_);
+    }
+    other.data_ = other.inline_;
+    other.size_ = 0;
+    return *this;
+}
+
+void ByteString::UnitBuffer::release() {
+    if (onHeap()) {
+        delete[] data_;
+        data_ = inline_;
+    }
+}
+
+void ByteString::UnitBuffer::resize(std::size_t count, char16_t fill) {
+    std::size_t room = onHeap() ? size_ : kInlineUnits;
+    if (count > room) {
+        auto* grown = new char16_t[count];
+        std::copy(data_, data_ + std::min(size_, count), grown);
+        release();
+        data_ = grown;
+    }
+    if (count > size_) {
+        std::fill(data_ + size_, data_ + count, fill);
+    }
+    size_ = count;
+}
+
+void ByteString::UnitBuffer::assign(std::size_t count, char16_t fill) {
+    if (count > (onHeap() ? size_ : kInlineUnits)) {
+        release();
+        data_ = new char16_t[count];
+    }
+    std::fill(data_, data_ + count, fill);
+    size_ = count;
+}
+
 ByteString::ByteString() : units_(kInitialUnits, u'\0') {}
 
 ByteString::ByteString(std::size_t reserveUnits) : units_(reserveUnits + 1, u'\0') {}

@@ -90,10 +90,44 @@ class ByteString {
     void truncate(std::size_t newLength);
 
   private:
+    // The units with their capacity. A capacity of up to 32 units, which is what most names,
+    // keys, values and commands need, lives inside the string itself: no allocation.
+    class UnitBuffer {
+      public:
+        static constexpr std::size_t kInlineUnits = 32;
+
+        UnitBuffer(std::size_t count, char16_t fill) { assign(count, fill); }
+        UnitBuffer(const UnitBuffer& other);
+        UnitBuffer(UnitBuffer&& other) noexcept;
+        UnitBuffer& operator=(const UnitBuffer& other) = delete;
+        UnitBuffer& operator=(UnitBuffer&& other) noexcept;
+        ~UnitBuffer() { release(); }
+
+        std::size_t size() const { return size_; }
+        char16_t* data() { return data_; }
+        const char16_t* data() const { return data_; }
+        char16_t* begin() { return data_; }
+        const char16_t* begin() const { return data_; }
+        char16_t& operator[](std::size_t i) { return data_[i]; }
+        const char16_t& operator[](std::size_t i) const { return data_[i]; }
+        // Grows to count units keeping the first ones; new units get fill.
+        void resize(std::size_t count, char16_t fill);
+        // count units, all fill.
+        void assign(std::size_t count, char16_t fill);
+
+      private:
+        bool onHeap() const { return data_ != inline_; }
+        void release();
+
+        char16_t* data_ = inline_;
+        std::size_t size_ = 0;
+        char16_t inline_[kInlineUnits];
+    };
+
     void ensure(std::size_t units);  // room for units plus the ending 0
     void setSize(std::size_t size);
 
-    std::vector<char16_t> units_;
+    UnitBuffer units_;
     std::size_t size_ = 0;
 };
 
