@@ -425,6 +425,8 @@ void triggerToRecord(benchmark::State& state) {
     std::vector<double> engineMs;
     double cpuBefore = 0;
     double loadBefore = loadAverage();
+    long residentBefore = residentKiB(service.pid());
+    long switchesBefore = contextSwitches(service.pid());
     for (auto _ : state) {
         cpuBefore = cpuMs(service.pid());
         for (int i = 0; i < triggers; ++i) {
@@ -455,10 +457,17 @@ void triggerToRecord(benchmark::State& state) {
     // The last release's work is part of the last trigger.
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     double cpu = cpuMs(service.pid()) - cpuBefore;
+    long residentAfter = residentKiB(service.pid());
+    long switches = contextSwitches(service.pid()) - switchesBefore;
     vandora_client_close(client);
     if (hostMs.empty()) {
         return;
     }
+    // On a real port as in simulation, what a read allocates must be given back.
+    state.counters["resident_KiB_start"] = static_cast<double>(residentBefore);
+    state.counters["resident_KiB_end"] = static_cast<double>(residentAfter);
+    state.counters["switches_per_trigger"] =
+        static_cast<double>(switches) / static_cast<double>(hostMs.size());
     std::sort(hostMs.begin(), hostMs.end());
     std::sort(engineMs.begin(), engineMs.end());
     state.counters["host_p50_ms"] = percentile(hostMs, 0.50);

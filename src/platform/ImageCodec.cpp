@@ -1,5 +1,6 @@
 #include "platform/ImageCodec.h"
 
+#include <dlfcn.h>
 #include <turbojpeg.h>
 
 #include <climits>
@@ -15,10 +16,59 @@ namespace {
 
 constexpr int kRgb = 3;
 
+// The picture libraries are opened when the first picture is handled, not at start: most
+// terminals have no imager, and an idle service should not carry them.
+struct Imaging {
+    decltype(&::tjInitDecompress) initDecompress = nullptr;
+    decltype(&::tjDecompressHeader3) decompressHeader3 = nullptr;
+    decltype(&::tjDecompress2) decompress2 = nullptr;
+    decltype(&::tjInitCompress) initCompress = nullptr;
+    decltype(&::tjCompress2) compress2 = nullptr;
+    decltype(&::tjInitTransform) initTransform = nullptr;
+    decltype(&::tjTransform) transform = nullptr;
+    decltype(&::tjDestroy) destroy = nullptr;
+    decltype(&::tjFree) free = nullptr;
+    decltype(&::stbi_info_from_memory) infoFromMemory = nullptr;
+    decltype(&::stbi_load_from_memory) loadFromMemory = nullptr;
+    decltype(&::stbi_image_free) imageFree = nullptr;
+    decltype(&::stbi_write_bmp_to_func) writeBmpToFunc = nullptr;
+    bool ok = false;
+
+    Imaging() {
+        // Kept loaded for the life of the process.
+        void* jpeg = dlopen("libturbojpeg.so.0", RTLD_NOW | RTLD_LOCAL);
+        void* stb = dlopen("libstb.so.0", RTLD_NOW | RTLD_LOCAL);
+        if (jpeg == nullptr || stb == nullptr) {
+            return;
+        }
+        ok = find(jpeg, "tjInitDecompress", initDecompress) &&
+             find(jpeg, "tjDecompressHeader3", decompressHeader3) &&
+             find(jpeg, "tjDecompress2", decompress2) &&
+             find(jpeg, "tjInitCompress", initCompress) && find(jpeg, "tjCompress2", compress2) &&
+             find(jpeg, "tjInitTransform", initTransform) && find(jpeg, "tjTransform", transform) &&
+             find(jpeg, "tjDestroy", destroy) && find(jpeg, "tjFree", free) &&
+             find(stb, "stbi_info_from_memory", infoFromMemory) &&
+             find(stb, "stbi_load_from_memory", loadFromMemory) &&
+             find(stb, "stbi_image_free", imageFree) &&
+             find(stb, "stbi_write_bmp_to_func", writeBmpToFunc);
+    }
+
+    template <typename F>
+    static bool find(void* library, const char* name, F& function) {
+        function = reinterpret_cast<F>(dlsym(library, name));  // NOLINT: a symbol's address
+        return function != nullptr;
+    }
+};
+
+const Imaging& imaging() {
+    static const Imaging libraries;
+    return libraries;
+}
+
 struct TjCloser {
     void operator()(void* handle) const {
         if (handle != nullptr) {
-            tjDestroy(handle);
+            imaging().destroy(handle);
         }
     }
 };
@@ -27,7 +77,7 @@ using TjHandle = std::unique_ptr<void, TjCloser>;
 struct TjBuffer {
     unsigned char* data = nullptr;
     unsigned long size = 0;
-    ~TjBuffer() { tjFree(data); }
+    ~TjBuffer() { imaging().free(data); }
 };
 
 bool sizeAllowed(int width, int height) {
@@ -44,7 +94,10 @@ bool isBmp(const std::uint8_t* data, std::size_t size) {
 }
 
 bool decodeJpeg(const std::uint8_t* data, std::size_t size, Pixels& out) {
-    TjHandle tj(tjInitDecompress());
+    if (!imaging().ok) {
+        return false;
+    }
+    TjHandle tj(imaging().initDecompress());
     if (!tj || size > ULONG_MAX) {
         return false;
     }
@@ -52,16 +105,16 @@ bool decodeJpeg(const std::uint8_t* data, std::size_t size, Pixels& out) {
     int height = 0;
     int subsamp = 0;
     int colorspace = 0;
-    if (tjDecompressHeader3(tj.get(), data, static_cast<unsigned long>(size), &width, &height,
-                            &subsamp, &colorspace) != 0 ||
+    if (imaging().decompressHeader3(tj.get(), data, static_cast<unsigned long>(size), &width,
+                                    &height, &subsamp, &colorspace) != 0 ||
         !sizeAllowed(width, height)) {
         return false;
     }
     std::vector<std::uint8_t> rgb(static_cast<std::size_t>(width) *
                                   static_cast<std::size_t>(height) * kRgb);
     // A picture the decoder can read only with warnings (a truncated scan) is not the picture.
-    if (tjDecompress2(tj.get(), data, static_cast<unsigned long>(size), rgb.data(), width, 0,
-                      height, TJPF_RGB, TJFLAG_STOPONWARNING) != 0) {
+    if (imaging().decompress2(tj.get(), data, static_cast<unsigned long>(size), rgb.data(), width,
+                              0, height, TJPF_RGB, TJFLAG_STOPONWARNING) != 0) {
         return false;
     }
     out.width = width;
@@ -99,6 +152,9 @@ bool bmpComplete(const std::uint8_t* data, std::size_t size) {
 }
 
 bool decodeBmp(const std::uint8_t* data, std::size_t size, Pixels& out) {
+    if (!imaging().ok) {
+        return false;
+    }
     if (size > static_cast<std::size_t>(INT_MAX) || !bmpComplete(data, size)) {
         return false;
     }
@@ -107,11 +163,11 @@ bool decodeBmp(const std::uint8_t* data, std::size_t size, Pixels& out) {
     int channels = 0;
     const auto* bytes = reinterpret_cast<const stbi_uc*>(data);
     int length = static_cast<int>(size);
-    if (stbi_info_from_memory(bytes, length, &width, &height, &channels) == 0 ||
+    if (imaging().infoFromMemory(bytes, length, &width, &height, &channels) == 0 ||
         !sizeAllowed(width, height)) {
         return false;
     }
-    stbi_uc* pixels = stbi_load_from_memory(bytes, length, &width, &height, &channels, kRgb);
+    stbi_uc* pixels = imaging().loadFromMemory(bytes, length, &width, &height, &channels, kRgb);
     if (pixels == nullptr) {
         return false;
     }
@@ -119,7 +175,7 @@ bool decodeBmp(const std::uint8_t* data, std::size_t size, Pixels& out) {
     out.width = width;
     out.height = height;
     out.rgb.assign(pixels, pixels + n);
-    stbi_image_free(pixels);
+    imaging().imageFree(pixels);
     return true;
 }
 
@@ -132,7 +188,10 @@ void appendBytes(void* context, void* data, int size) {
 // The lossless turn of a JPEG whose size is a whole number of coding blocks; false when the
 // file is not such a JPEG.
 bool transformJpeg(const std::uint8_t* data, std::size_t size, std::vector<std::uint8_t>& out) {
-    TjHandle tj(tjInitTransform());
+    if (!imaging().ok) {
+        return false;
+    }
+    TjHandle tj(imaging().initTransform());
     if (!tj || size > ULONG_MAX) {
         return false;
     }
@@ -140,8 +199,8 @@ bool transformJpeg(const std::uint8_t* data, std::size_t size, std::vector<std::
     int height = 0;
     int subsamp = 0;
     int colorspace = 0;
-    if (tjDecompressHeader3(tj.get(), data, static_cast<unsigned long>(size), &width, &height,
-                            &subsamp, &colorspace) != 0 ||
+    if (imaging().decompressHeader3(tj.get(), data, static_cast<unsigned long>(size), &width,
+                                    &height, &subsamp, &colorspace) != 0 ||
         !sizeAllowed(width, height) || subsamp < 0 || subsamp >= TJ_NUMSAMP) {
         return false;
     }
@@ -151,8 +210,8 @@ bool transformJpeg(const std::uint8_t* data, std::size_t size, std::vector<std::
     // Partial blocks at the edges would stay where they are: such a picture takes the long way.
     transform.options = TJXOPT_PERFECT;
     TjBuffer result;
-    if (tjTransform(tj.get(), data, static_cast<unsigned long>(size), 1, &result.data, &result.size,
-                    &transform, 0) != 0) {
+    if (imaging().transform(tj.get(), data, static_cast<unsigned long>(size), 1, &result.data,
+                            &result.size, &transform, 0) != 0) {
         return false;
     }
     // The transform copies the scan without decoding it: a picture cut short must still decode.
@@ -195,23 +254,26 @@ bool decodePicture(const std::uint8_t* data, std::size_t size, Pixels& out) {
 bool encodePicture(const Pixels& pixels, PictureFormat format, std::vector<std::uint8_t>& out,
                    int quality) {
     out.clear();
+    if (!imaging().ok) {
+        return false;
+    }
     if (!sizeAllowed(pixels.width, pixels.height) ||
         pixels.rgb.size() != static_cast<std::size_t>(pixels.width) *
                                  static_cast<std::size_t>(pixels.height) * kRgb) {
         return false;
     }
     if (format == PictureFormat::Bmp) {
-        return stbi_write_bmp_to_func(appendBytes, &out, pixels.width, pixels.height, kRgb,
-                                      pixels.rgb.data()) != 0 &&
+        return imaging().writeBmpToFunc(appendBytes, &out, pixels.width, pixels.height, kRgb,
+                                        pixels.rgb.data()) != 0 &&
                !out.empty();
     }
-    TjHandle tj(tjInitCompress());
+    TjHandle tj(imaging().initCompress());
     if (!tj) {
         return false;
     }
     TjBuffer jpeg;
-    if (tjCompress2(tj.get(), pixels.rgb.data(), pixels.width, 0, pixels.height, TJPF_RGB,
-                    &jpeg.data, &jpeg.size, TJSAMP_420, quality, TJFLAG_FASTDCT) != 0) {
+    if (imaging().compress2(tj.get(), pixels.rgb.data(), pixels.width, 0, pixels.height, TJPF_RGB,
+                            &jpeg.data, &jpeg.size, TJSAMP_420, quality, TJFLAG_FASTDCT) != 0) {
         return false;
     }
     out.assign(jpeg.data, jpeg.data + jpeg.size);
