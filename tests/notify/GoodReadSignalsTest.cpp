@@ -2,13 +2,17 @@
 
 #include <gtest/gtest.h>
 
+#include <condition_variable>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <sstream>
 #include <thread>
+#include <vector>
 
 #include "SimulatedPort.h"
+#include "runtime/sinks/GoodReadSink.h"
 #include "support/RecordingSignalDevices.h"
 #include "support/SimRig.h"
 
@@ -169,6 +173,45 @@ TEST(GoodReadSound, IndexesOneToNinePlayFromTheSystemFolder) {
 TEST(GoodReadSound, MissingFileOrNoSoundCardFailsQuietly) {
     AlsaSoundPlayer player;
     EXPECT_FALSE(player.play("/nonexistent/sound.wav"));
+}
+
+// The sink wakes its sound thread only for a file that is there; a missing file plays nothing.
+TEST(GoodReadSinkThreaded, PlaysTheGoodReadSoundOnlyWhenItsFileExists) {
+    class SignallingPlayer final : public SoundPlayer {
+      public:
+        bool play(const std::string& path) override {
+            std::lock_guard<std::mutex> lock(mutex);
+            played.push_back(path);
+            cv.notify_all();
+            return true;
+        }
+        std::mutex mutex;
+        std::condition_variable cv;
+        std::vector<std::string> played;
+    };
+    SystemFolder folder(nullptr);
+    std::ofstream(folder.path() + "MenuPop.wav") << "x";
+    testing::RealTimeSimRig rig;
+    SignallingPlayer player;
+    GoodReadSink sink(*rig.manager, &player);
+    sink.start();
+    auto playedCount = [&](std::size_t count) {
+        std::unique_lock<std::mutex> lock(player.mutex);
+        player.cv.wait_for(lock, std::chrono::seconds(30),
+                           [&] { return player.played.size() >= count; });
+    };
+    AppSettings settings;
+    settings.goodReadBeepFileIdx = 3;  // "MenuPop.wav"
+    sink.deliver(Delivery{}, settings);
+    playedCount(1);
+    settings.goodReadBeepFileIdx = 1;  // "Default": no file
+    sink.deliver(Delivery{}, settings);
+    settings.goodReadBeepFileIdx = 3;
+    sink.deliver(Delivery{}, settings);
+    playedCount(2);
+    sink.stop();
+    EXPECT_EQ(player.played, (std::vector<std::string>{folder.path() + "MenuPop.wav",
+                                                       folder.path() + "MenuPop.wav"}));
 }
 
 // Shutdown releases the timing semaphores, so a signal in the middle of its wait ends at once.

@@ -1,5 +1,8 @@
 #include "runtime/sinks/GoodReadSink.h"
 
+#include <filesystem>
+#include <string>
+
 #include "platform/Folders.h"
 #include "runtime/GoodReadSignals.h"
 
@@ -8,6 +11,17 @@ namespace vandora {
 namespace {
 constexpr std::uint32_t kLedMs = 400;
 }  // namespace
+
+bool GoodReadSink::soundToPlay(std::int32_t index) const {
+    const char* name = goodReadSoundName(index);
+    if (sound_ == nullptr || name == nullptr) {
+        return false;
+    }
+    // Two lookups here cost less than waking the thread to find no file.
+    std::string plain = systemFolder() + name;
+    std::error_code ec;
+    return std::filesystem::exists(plain, ec) || std::filesystem::exists(plain + ".wav", ec);
+}
 
 void GoodReadSink::start() {
     vibrateThread_.start(vibrateRequest_, &vibrateDone_, stopFlag_, [this] {
@@ -45,8 +59,7 @@ void GoodReadSink::deliver(const Delivery& /*delivery*/, const AppSettings& sett
     if (settings.enableLed != 0) {
         ledRequest_.release();
     }
-    if (settings.buzzerDuration > 0 ||
-        (sound_ != nullptr && goodReadSoundName(settings.goodReadBeepFileIdx) != nullptr)) {
+    if (settings.buzzerDuration > 0 || soundToPlay(settings.goodReadBeepFileIdx)) {
         beepRequest_.release();
     }
 }

@@ -30,6 +30,9 @@ class GoodReadSink final : public DecodeSink {
     void deliver(const Delivery& delivery, const AppSettings& settings) override;
 
   private:
+    // Whether the good-read sound of index has a file to play.
+    bool soundToPlay(std::int32_t index) const;
+
     ReaderManager& manager_;
     SoundPlayer* sound_;
     Semaphore vibrateRequest_{0, 1};
