@@ -29,6 +29,7 @@
 #include "platform/TermiosSerialPort.h"
 #include "rfid/link/RfidLink.h"
 #include "runtime/BusService.h"
+#include "runtime/Management.h"
 #include "runtime/ReaderService.h"
 #include "runtime/TypingThread.h"
 #include "runtime/sinks/PublishSink.h"
@@ -222,6 +223,9 @@ int main(int argc, char** argv) {
         return kExitOk;
     }
     service.setBroadcasts(bus.signals());
+    // Status properties and settings for management tools.
+    Management management(service, bus.bus());
+    bus.bus().setManagement(&management);
     outputs = std::make_unique<Outputs>(options.keyboard, bus);
     // The record and the broadcasts first: reader programs need not wait for the typing thread.
     service.addSink(outputs->publish);

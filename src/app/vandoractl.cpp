@@ -10,6 +10,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
@@ -32,6 +34,11 @@ const char* const kUsage =
     "       vandoractl [--system-bus] show\n"
     "       vandoractl listen [--count N]\n"
     "       vandoractl type [--keyboard SINK] [--delay MS] [--unicode-entry] TEXT\n"
+    "       vandoractl [--system-bus] status\n"
+    "       vandoractl [--system-bus] config get SECTION KEY\n"
+    "       vandoractl [--system-bus] config set SECTION KEY VALUE\n"
+    "       vandoractl [--system-bus] config export [FILE]\n"
+    "       vandoractl [--system-bus] config import FILE\n"
     "\n"
     "post     posts a message to the service's main window: a registered name such as\n"
     "         WM_USER1DOWN or WM_USER1UP (the trigger key), or a number such as 0x8205\n"
@@ -46,7 +53,16 @@ const char* const kUsage =
     "         $VANDORA_XKB_LAYOUT and $VANDORA_XKB_VARIANT, else /etc/default/keyboard, else us.\n"
     "         --delay MS waits MS milliseconds between keys; --unicode-entry types characters\n"
     "         the layout lacks as Ctrl+Shift+U hex entry. Fails (1) when no sink can be opened\n"
-    "         or the sink stops answering.\n";
+    "         or the sink stops answering.\n"
+    "status   prints the service's state, one Name=value line per property: Model,\n"
+    "         BarcodeEngine, BarcodeBaud, RfidModule, RfidVariant, FirmwareVersion,\n"
+    "         BarcodeReady, RfidReady, Status, LastError, GoodReads, FailedReads\n"
+    "config   reads or changes the settings of the running service: get prints one value;\n"
+    "         set checks the value, sends it to the engine and stores it; export prints the\n"
+    "         whole configuration as INI text (or writes it to FILE); import applies an INI\n"
+    "         file as the service applies its own at start, or changes nothing and names the\n"
+    "         first bad section, key or value. SECTION is the INI section's name, for example\n"
+    "         \"Barcode Reader 2D\" or General.\n";
 
 int usageError(const std::string& message) {
     std::fprintf(stderr, "vandoractl: %s\n%s", message.c_str(), kUsage);
@@ -173,6 +189,88 @@ int typeText(const std::vector<std::string>& args) {
 
 }  // namespace
 
+int failed(const std::string& what, int r, const std::string& name, const std::string& message) {
+    std::fprintf(stderr, "vandoractl: %s: %s%s%s\n", what.c_str(),
+                 message.empty() ? std::strerror(-r) : message.c_str(), name.empty() ? "" : " (",
+                 name.empty() ? "" : (name + ")").c_str());
+    return kExitFailed;
+}
+
+// status and config: calls to the running service's management interface.
+int manage(bool systemBus, const std::vector<std::string>& args) {
+    const std::string& command = args[0];
+    std::string action = args.size() > 1 ? args[1] : "";
+    if (command == "status" && args.size() != 1) {
+        return usageError("status takes no arguments");
+    }
+    if (command == "config") {
+        bool fits = (action == "get" && args.size() == 4) ||
+                    (action == "set" && args.size() == 5) ||
+                    (action == "export" && (args.size() == 2 || args.size() == 3)) ||
+                    (action == "import" && args.size() == 3);
+        if (!fits) {
+            return usageError(
+                "config needs get SECTION KEY, set SECTION KEY VALUE, export [FILE] "
+                "or import FILE");
+        }
+    }
+    std::string ini;
+    if (action == "import") {
+        std::ifstream in(args[2], std::ios::binary);
+        if (!in) {
+            std::fprintf(stderr, "vandoractl: cannot read %s\n", args[2].c_str());
+            return kExitFailed;
+        }
+        ini.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    vandora::Bus bus;
+    if (bus.open(systemBus) < 0) {
+        std::fprintf(stderr, "vandoractl: cannot reach the %s bus\n",
+                     systemBus ? "system" : "session");
+        return kExitFailed;
+    }
+    std::string name;
+    std::string message;
+    if (command == "status") {
+        std::vector<std::pair<std::string, std::string>> properties;
+        int r = bus.callStatus(properties, name, message);
+        if (r < 0) {
+            return failed("status", r, name, message);
+        }
+        for (const auto& [property, value] : properties) {
+            std::printf("%s=%s\n", property.c_str(), value.c_str());
+        }
+        return kExitOk;
+    }
+    std::string value;
+    int r = 0;
+    if (action == "get") {
+        r = bus.callGetSetting(args[2], args[3], value, name, message);
+    } else if (action == "set") {
+        r = bus.callSetSetting(args[2], args[3], args[4], name, message);
+    } else if (action == "export") {
+        r = bus.callExportSettings(value, name, message);
+    } else {
+        r = bus.callImportSettings(ini, name, message);
+    }
+    if (r < 0) {
+        return failed("config " + action, r, name, message);
+    }
+    if (action == "get") {
+        std::printf("%s\n", value.c_str());
+    } else if (action == "export" && args.size() == 3) {
+        std::ofstream out(args[2], std::ios::binary | std::ios::trunc);
+        out << value;
+        if (!out.flush()) {
+            std::fprintf(stderr, "vandoractl: cannot write %s\n", args[2].c_str());
+            return kExitFailed;
+        }
+    } else if (action == "export") {
+        std::fputs(value.c_str(), stdout);
+    }
+    return kExitOk;
+}
+
 int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
     bool systemBus = false;
@@ -203,6 +301,9 @@ int main(int argc, char** argv) {
     }
     if (command == "type") {
         return typeText(args);
+    }
+    if (command == "status" || command == "config") {
+        return manage(systemBus, args);
     }
     if (command != "post" && command != "show") {
         return usageError("unknown command '" + command + "'");

@@ -23,6 +23,8 @@ class BusService {
     bool hasBus() const { return bus_.isOpen(); }
     // The broadcasts of decodes; null without a bus.
     DecodeSignals* signals() { return bus_.isOpen() ? &bus_ : nullptr; }
+    // The connection itself (status properties, settings calls).
+    Bus& bus() { return bus_; }
 
   private:
     bool systemBus_;

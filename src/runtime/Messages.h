@@ -32,6 +32,8 @@ constexpr std::uint32_t Quit = 0xC101;
 // engine's device went away.
 constexpr std::uint32_t BackgroundDone = 0xC102;
 constexpr std::uint32_t BarcodeLost = 0xC103;
+// A read on a trigger press found nothing; wParam: the channel's error.
+constexpr std::uint32_t ReadFailed = 0xC104;
 }  // namespace Msg
 
 // A message name as other programs post it ("WM_USER1DOWN", or a number written "0x8205");

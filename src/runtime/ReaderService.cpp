@@ -55,10 +55,25 @@ ReaderService::ReaderService(const ReaderServiceParts& parts)
       manager_(parts.platform, &engine_),
       iniPath_(parts.iniPath.empty() ? programFolder() + kIniName : parts.iniPath),
       file_(iniPath_, stateFolder()),
-      status_(parts.view),
+      status_(&view_),
       goodRead_(manager_, parts.sound),
       pictureFiles_(parts.pictures != nullptr ? parts.pictures : &realPictureFiles_) {
+    view_.inner = parts.view;
+    view_.changed = [this] { stateChanged(); };
+    parts_.view = &view_;
     loop_.setHandler([this](const Message& m) { handle(m); });
+}
+
+void ReaderService::ViewTap::setStatusText(const ByteString& text) {
+    if (inner != nullptr) {
+        inner->setStatusText(text);
+    }
+    if (text != lastStatus) {
+        lastStatus = text;
+        if (changed) {
+            changed();
+        }
+    }
 }
 
 ReaderService::~ReaderService() {
@@ -104,6 +119,10 @@ void ReaderService::startReadersAndSettings() {
             settings_.imagePath = ByteString(programFolder().c_str());
             settings_.imagePath.append("images/");
         }
+        // Asked once, before any thread talks to the engine: management tools show it.
+        if (manager_.barcodeReady != 0) {
+            queryFirmwareVersion(manager_, manager_.barcodeEngineType(), firmwareVersion_);
+        }
         startThreads();
     }
     if (!store_.isEmpty()) {
@@ -132,6 +151,8 @@ void ReaderService::finishStart() {
         parts_.view->setStatusText(status);
     }
     watchBarcodeHangUp();
+    // The readers' types, rates and readiness are known now.
+    stateChanged();
 }
 
 void ReaderService::runInBackground(std::function<void()> work, std::function<void()> then) {
@@ -267,9 +288,12 @@ void ReaderService::startThreads() {
             Decode decode;
             // Handed over before the engine is turned off: the outputs need not wait for that.
             if (scanBarcode(manager_, decode, decodeTimeoutSeconds * 1000,
-                            [this](Decode& read) { handOver(std::move(read), false); }) == 0 &&
-                manager_.barcode.lost != 0) {
-                loop_.post({Msg::BarcodeLost, 0, 0});
+                            [this](Decode& read) { handOver(std::move(read), false); }) == 0) {
+                if (manager_.barcode.lost != 0) {
+                    loop_.post({Msg::BarcodeLost, 0, 0});
+                } else {
+                    loop_.post({Msg::ReadFailed, manager_.barcode.lastError, 0});
+                }
             }
         });
         if (engine.continuousScan) {
@@ -343,6 +367,7 @@ void ReaderService::rfidWork() {
     }
     TagRead tag;
     if (readTag(manager_, args.start, args.length, args.key, args.keyType, tag) == 0) {
+        loop_.post({Msg::ReadFailed, manager_.rfid.lastError, 0});
         return;
     }
     Decode decode;
@@ -366,7 +391,8 @@ void ReaderService::writeTagOnTrigger() {
     }
     std::int32_t written = writeTag(manager_, settings_.rfidWriteStartByte, data,
                                     settings_.mifareLoginKeyA, settings_.m_rfidSecurityKeyType);
-    if (parts_.view == nullptr) {
+    // Without a window there is nobody to show the tag read back to.
+    if (view_.inner == nullptr) {
         return;
     }
     if (written == 0) {
@@ -589,8 +615,9 @@ void ReaderService::onDecode(std::uint32_t kind) {
     if (!decode) {
         return;
     }
-    bool active = parts_.view != nullptr && parts_.view->isActive();
+    bool active = parts_.view->isActive();
     Delivery delivery = deliveryOf(std::move(*decode), active);
+    ++goodReads_;
     // Other programs first: the record, the broadcasts and the keystrokes must not wait for the
     // good-read signals' threads to be woken or for the status line to be drawn.
     for (DecodeSink* sink : sinks_) {
@@ -598,6 +625,7 @@ void ReaderService::onDecode(std::uint32_t kind) {
     }
     goodRead_.deliver(delivery, settings_);
     status_.deliver(delivery, settings_);
+    stateChanged();
 }
 
 void ReaderService::handle(const Message& message) {
@@ -612,6 +640,11 @@ void ReaderService::handle(const Message& message) {
         return;
     }
     switch (message.id) {
+        case Msg::ReadFailed:
+            ++failedReads_;
+            lastReadError_ = static_cast<std::int32_t>(message.wParam);
+            stateChanged();
+            return;
         case Msg::BarcodeLost:
             onBarcodeLost();
             break;

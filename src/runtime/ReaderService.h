@@ -114,6 +114,16 @@ class ReaderService {
     // The name of the last picture saved ("" before the first).
     std::string lastPicture() const { return lastPicture_; }
 
+    // What management tools read (loop thread only): the last status text shown, reads since
+    // start, the error of the last failed read, and the engine's version text where it gives one.
+    const ByteString& lastStatus() const { return view_.lastStatus; }
+    std::uint64_t goodReads() const { return goodReads_; }
+    std::uint64_t failedReads() const { return failedReads_; }
+    std::int32_t lastReadError() const { return lastReadError_; }
+    const ByteString& firmwareVersion() const { return firmwareVersion_; }
+    // Told on the loop thread whenever one of the values above, or the readers' state, changed.
+    void setStateListener(std::function<void()> listener) { stateListener_ = std::move(listener); }
+
   private:
     void loadFile();
     // The file's settings to the engines; the stored scan mode opens or closes continuous
@@ -147,6 +157,60 @@ class ReaderService {
     void uploadWork();
     void onDecodeImage();
 
+    // The window as the service talks to it: every call goes on to the real view, and the status
+    // text is kept for management tools.
+    class ViewTap final : public MainView {
+      public:
+        MainView* inner = nullptr;
+        ByteString lastStatus;
+        std::function<void()> changed;
+
+        void setStatusText(const ByteString& text) override;
+        int messageBox(const std::string& text, const std::string& caption) override {
+            return inner != nullptr ? inner->messageBox(text, caption) : kOk;
+        }
+        void showMaximized() override {
+            if (inner != nullptr) {
+                inner->showMaximized();
+            }
+        }
+        bool isActive() const override { return inner != nullptr && inner->isActive(); }
+        void showWaitMessage(bool show) override {
+            if (inner != nullptr) {
+                inner->showWaitMessage(show);
+            }
+        }
+        void showProgress(bool show) override {
+            if (inner != nullptr) {
+                inner->showProgress(show);
+            }
+        }
+        void setProgress(int position, int range) override {
+            if (inner != nullptr) {
+                inner->setProgress(position, range);
+            }
+        }
+        void setEnabled(bool enabled) override {
+            if (inner != nullptr) {
+                inner->setEnabled(enabled);
+            }
+        }
+        std::string chooseFile(const std::string& filter) override {
+            return inner != nullptr ? inner->chooseFile(filter) : std::string();
+        }
+        void showPicture(const std::string& path) override {
+            if (inner != nullptr) {
+                inner->showPicture(path);
+            }
+        }
+    };
+    void stateChanged() {
+        if (stateListener_) {
+            stateListener_();
+        }
+    }
+
+    ViewTap view_;
     ReaderServiceParts parts_;
     EventLoop loop_;
     IniStore store_;
@@ -210,6 +274,11 @@ class ReaderService {
     std::mutex decodeMutex_;
     std::deque<Decode> decodes_;
     bool quitting_ = false;
+    std::uint64_t goodReads_ = 0;
+    std::uint64_t failedReads_ = 0;
+    std::int32_t lastReadError_ = 0;
+    ByteString firmwareVersion_;
+    std::function<void()> stateListener_;
 
     // Start and reconnection work off the loop thread, and what the loop kept meanwhile.
     std::thread background_;

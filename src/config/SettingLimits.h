@@ -1,0 +1,18 @@
+// SettingLimits: what a value must be before a management tool may store it, key by key. The
+// limits are those the settings pages let a user choose; a key without a row of its own takes its
+// section's kind of value (a switch, a byte, or any text).
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "config/SectionDef.h"
+
+namespace vandora {
+
+// Checks value (as text) for the key of section. Numbers are decimal, optionally signed; the
+// reason for a refusal goes into why.
+bool settingValueValid(const SectionDef& section, const SectionKey& key, std::string_view value,
+                       std::string& why);
+
+}  // namespace vandora
