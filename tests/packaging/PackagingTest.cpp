@@ -221,7 +221,8 @@ TEST_F(BusPolicy, OnlyTheGroupCallsAndOnlyTheServiceUserOwns) {
     std::string policy = policyText();
     for (const auto& [from, to] :
          {std::pair<std::string, std::string>{"user=\"vandora\"", "user=\"root\""},
-          {"group=\"vandora\"", "group=\"nogroup\""}}) {
+          {"group=\"vandora\"", "group=\"nogroup\""},
+          {"group=\"vandora-admin\"", "group=\"users\""}}) {
         for (std::size_t at = policy.find(from); at != std::string::npos;
              at = policy.find(from, at + to.size())) {
             policy.replace(at, from.size(), to);
@@ -269,6 +270,21 @@ TEST_F(BusPolicy, OnlyTheGroupCallsAndOnlyTheServiceUserOwns) {
     EXPECT_NE(fromOutsider.output.find("Access denied"), std::string::npos) << fromOutsider.output;
     Result owning = as(member, own);
     EXPECT_NE(owning.output.find("Access denied"), std::string::npos) << owning.output;
+    // Settings are changed only by the administrators' group (users stands for it here); the
+    // service's group may still read them.
+    const std::string set =
+        "org.vandora.Reader /org/vandora/Reader org.vandora.Reader1 SetSetting sss General "
+        "keyboardEmu 0";
+    const std::string get =
+        "org.vandora.Reader /org/vandora/Reader org.vandora.Reader1 GetSetting ss General "
+        "keyboardEmu";
+    const int admin = 100;  // users
+    Result setByMember = as(member, set);
+    EXPECT_NE(setByMember.output.find("Access denied"), std::string::npos) << setByMember.output;
+    Result getByMember = as(member, get);
+    EXPECT_EQ(getByMember.output.find("Access denied"), std::string::npos) << getByMember.output;
+    Result setByAdmin = as(admin, set);
+    EXPECT_NE(setByAdmin.output.find("Unknown object"), std::string::npos) << setByAdmin.output;
 
     stop = true;
     sd_bus_close(owner);
