@@ -9,12 +9,14 @@
 
 #include "runtime/Messages.h"
 
+#include "platform/Log.h"
+
 namespace vandora {
 
 void BusService::attach(EventLoop& loop) {
     if (bus_.open(systemBus_) < 0) {
-        std::fprintf(stderr, "vandora: no %s bus: posted messages and broadcasts are off\n",
-                     systemBus_ ? "system" : "session");
+        logMessage(LogLevel::Warning, std::string("no ") + (systemBus_ ? "system" : "session") +
+                                          " bus: posted messages and broadcasts are off");
         return;
     }
     bus_.serve(

@@ -11,6 +11,7 @@
 #include "config/SettingSections.h"
 #include "config/SettingsTransfer.h"
 #include "platform/Folders.h"
+#include "platform/Log.h"
 #include "reader/Firmware.h"
 #include "reader/ImageCapture.h"
 #include "reader/PortOps.h"
@@ -135,16 +136,56 @@ void ReaderService::startReadersAndSettings() {
     }
 }
 
+void ReaderService::logReaders() {
+    auto port = [this](std::int32_t which) {
+        return parts_.platform.ports != nullptr ? parts_.platform.ports->devicePath(which)
+                                                : std::string();
+    };
+    if (manager_.barcodeReady != 0) {
+        const ReaderChannel& barcode = manager_.barcode;
+        logMessage(LogLevel::Info,
+                   "barcode engine " + std::to_string(toNumber(barcode.engineType)) + " at " +
+                       std::to_string(barcode.baudRate) + " baud on " + port(kBarcodePort),
+                   {{"ENGINE_TYPE", std::to_string(toNumber(barcode.engineType))},
+                    {"PORT", port(kBarcodePort)},
+                    {"BAUD", std::to_string(barcode.baudRate)}});
+    }
+    if (manager_.rfidReady != 0) {
+        const ReaderChannel& rfid = manager_.rfid;
+        logMessage(LogLevel::Info,
+                   "RFID module " + std::to_string(toNumber(rfid.engineType)) + " variant " +
+                       std::to_string(rfid.rfidVariant) + " on " + port(kRfidPort),
+                   {{"ENGINE_TYPE", std::to_string(toNumber(rfid.engineType))},
+                    {"PORT", port(kRfidPort)},
+                    {"RFID_VARIANT", std::to_string(rfid.rfidVariant)}});
+    }
+    // The start-up status text holds one line per reader that failed.
+    std::string failures = manager_.statusText.narrow();
+    std::size_t begin = 0;
+    while (begin < failures.size()) {
+        std::size_t end = failures.find('\n', begin);
+        std::string line = failures.substr(begin, end == std::string::npos ? end : end - begin);
+        if (!line.empty() && line.back() == '\r') {
+            line.pop_back();
+        }
+        if (!line.empty()) {
+            logMessage(LogLevel::Error, line,
+                       {{"ERROR_CODE", std::to_string(manager_.barcode.lastError)}});
+        }
+        begin = end == std::string::npos ? failures.size() : end + 1;
+    }
+}
+
 void ReaderService::finishStart() {
     ByteString status = manager_.statusText;
+    logReaders();
     if (noEngineConfigured_) {
-        std::fprintf(stderr,
-                     "vandora: no barcode engine configured in %s; vandora --detect looks for "
-                     "one and stores it\n",
-                     iniPath_.c_str());
+        logMessage(LogLevel::Warning, "no barcode engine configured in " + iniPath_ +
+                                          "; vandora --detect looks for one and stores it");
         status = ByteString(kNoEngineText);
     }
     if (saveFailed_) {
+        logMessage(LogLevel::Error, file_.message());
         status = ByteString(file_.message().c_str());
     }
     if (!status.empty() && parts_.view != nullptr) {
@@ -224,8 +265,9 @@ void ReaderService::onBarcodeLost() {
     manager_.barcode.channelLock.release();
     std::string path =
         parts_.platform.ports != nullptr ? parts_.platform.ports->devicePath(kBarcodePort) : "";
-    std::fprintf(stderr, "vandora: the barcode engine%s%s went away\n", path.empty() ? "" : " at ",
-                 path.c_str());
+    logMessage(LogLevel::Warning,
+               "the barcode engine" + (path.empty() ? std::string() : " at " + path) + " went away",
+               {{"PORT", path}});
     if (parts_.view != nullptr) {
         parts_.view->setStatusText(ByteString(kEngineLostText));
     }
@@ -273,7 +315,7 @@ void ReaderService::reconnectBarcode() {
             barcodeLost_ = false;
             manager_.barcodeReady = 1;
             settings_.enableBarcode = 1;
-            std::fprintf(stderr, "vandora: the barcode engine is back\n");
+            logMessage(LogLevel::Notice, "the barcode engine is back");
             if (parts_.view != nullptr) {
                 parts_.view->setStatusText(ByteString(kEngineBackText));
             }
@@ -392,6 +434,10 @@ void ReaderService::writeTagOnTrigger() {
     std::int32_t written = writeTag(manager_, settings_.rfidWriteStartByte, data,
                                     settings_.mifareLoginKeyA, settings_.m_rfidSecurityKeyType);
     // Without a window there is nobody to show the tag read back to.
+    if (written == 0) {
+        logMessage(LogLevel::Warning, kCannotWriteText,
+                   {{"ERROR_CODE", std::to_string(manager_.rfid.lastError)}});
+    }
     if (view_.inner == nullptr) {
         return;
     }
@@ -462,6 +508,8 @@ void ReaderService::onDecodeImage() {
     localtime_r(&now, &local);
     std::string name = pictureFileName(folder, local, pictureExtension(pictureFormat_));
     if (!pictureFiles_->hasDiskSpace(folder, picture_.size())) {
+        logMessage(LogLevel::Warning,
+                   std::string(kNoDiskSpaceText) + " for a picture in " + folder);
         if (parts_.view != nullptr) {
             parts_.view->messageBox(kNoDiskSpaceText, kWarningCaption);
         }
@@ -470,8 +518,8 @@ void ReaderService::onDecodeImage() {
     int error = 0;
     std::string saved = pictureFiles_->save(name, picture_, error);
     if (saved.empty()) {
-        std::fprintf(stderr, "vandora: cannot write the picture %s: errno %d\n", name.c_str(),
-                     error);
+        logMessage(LogLevel::Error, "cannot write the picture " + name,
+                   {{"ERRNO", std::to_string(error)}});
         return;
     }
     lastPicture_ = saved;
@@ -710,6 +758,7 @@ void ReaderService::saveEverything() {
     if (file_.save(store_) == 0) {
         saveFailed_ = true;
         if (parts_.view != nullptr) {
+            logMessage(LogLevel::Error, file_.message());
             parts_.view->setStatusText(ByteString(file_.message().c_str()));
         }
     }

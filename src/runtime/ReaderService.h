@@ -131,6 +131,8 @@ class ReaderService {
     void loadStoredSettings();
     void startReadersAndSettings();
     void finishStart();
+    // Which engines were found at which rate, and which failed.
+    void logReaders();
     void runInBackground(std::function<void()> work, std::function<void()> then);
     void onBackgroundDone();
     // The barcode engine's device went away: close its port, say so, wait for it to return.

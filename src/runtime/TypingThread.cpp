@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <utility>
 
+#include "platform/Log.h"
+
 namespace vandora {
 
 struct TypingThread::State {
@@ -111,9 +113,7 @@ TypingThread::TypingThread(KeyboardSink& sink, Clock& clock, std::uint32_t timeo
 
 void TypingThread::start() {
     if (!state_->report) {
-        state_->report = [](const std::string& message) {
-            std::fprintf(stderr, "vandora: %s\n", message.c_str());
-        };
+        state_->report = [](const std::string& message) { logMessage(LogLevel::Warning, message); };
     }
     State& state = *state_;
     typist_ = std::thread([&state] { typist(state); });

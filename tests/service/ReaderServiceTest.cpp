@@ -16,6 +16,7 @@
 #include "engines/EngineModels.h"
 #include "engines/SimPicture.h"
 #include "platform/ImageCodec.h"
+#include "platform/Log.h"
 #include "reader/Firmware.h"
 #include "reader/engines/PacketProtocol.h"
 #include "runtime/DecodeFormat.h"
@@ -710,6 +711,80 @@ TEST(ReaderServiceThreaded, PicturesOnTriggerAndRequestAreSavedUprightAndAnnounc
     EXPECT_EQ(signals.messages, (std::vector<std::string>{"WM_IMAGE 0 0", "WM_IMAGE 0 0"}));
     EXPECT_TRUE(rig.output.shown.empty()) << "pictures are not decodes";
     EXPECT_EQ(rig.view.progress.back(), std::make_pair(100, 100));
+}
+
+// The log says at start which engine was found at which rate, and every start-up failure with
+// its error number, at a priority that matches.
+TEST(ReaderServiceThreaded, StartUpLogsTheEnginesFoundAndTheFailures) {
+    class Capture final : public LogSink {
+      public:
+        struct Entry {
+            LogLevel level;
+            std::string text;
+            std::vector<LogField> fields;
+        };
+        void write(LogLevel level, const std::string& text,
+                   const std::vector<LogField>& fields) override {
+            entries.push_back({level, text, fields});
+        }
+        std::string field(const Entry& e, const char* name) const {
+            for (const auto& [key, value] : e.fields) {
+                if (std::string(key) == name) {
+                    return value;
+                }
+            }
+            return "(none)";
+        }
+        std::vector<Entry> entries;
+    };
+    struct Case {
+        const char* ini;
+        LogLevel level;
+        const char* textStart;
+        const char* field;
+        const char* fieldValue;
+    };
+    const Case cases[] = {
+        {"[Barcode Reader 2D]\r\nhas2D=1\r\n", LogLevel::Info, "barcode engine 3 at ",
+         "ENGINE_TYPE", "3"},
+        // The file names the CCD/Laser engine; the 2D imager behind the port does not answer it.
+        {"[Barcode Reader CCD/Laser]\r\nhasCCD=1\r\n", LogLevel::Error,
+         "No barcode scanner is installed.", "ERROR_CODE", nullptr},
+        {"[General]\r\nkeyboardEmu=1\r\n", LogLevel::Warning, "no barcode engine configured",
+         nullptr, nullptr},
+    };
+    for (const Case& c : cases) {
+        Capture capture;
+        setLogSink(&capture);
+        {
+            ServiceRig rig(EngineType::Imager2D, c.ini);
+            ReaderService service(rig.parts);
+            service.startUp();
+        }
+        setLogSink(nullptr);
+        bool found = false;
+        for (const Capture::Entry& e : capture.entries) {
+            if (e.text.rfind(c.textStart, 0) != 0) {
+                continue;
+            }
+            found = true;
+            EXPECT_EQ(e.level, c.level) << e.text;
+            if (c.field != nullptr) {
+                std::string value = capture.field(e, c.field);
+                EXPECT_NE(value, "(none)") << c.field;
+                if (c.fieldValue != nullptr) {
+                    EXPECT_EQ(value, c.fieldValue);
+                }
+            }
+        }
+        std::string seen;
+        for (const Capture::Entry& e : capture.entries) {
+            seen += e.text + "\n";
+        }
+        EXPECT_TRUE(found) << c.textStart << " among:\n" << seen;
+    }
+    EXPECT_EQ(stderrLogLine(LogLevel::Error, "x"), "vandora: error: x\n");
+    EXPECT_EQ(stderrLogLine(LogLevel::Info, "x"), "vandora: x\n");
 }
 
 TEST(ReaderServiceThreaded, FullDiskSavesNothingAndSaysSo) {
