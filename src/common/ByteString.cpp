@@ -26,7 +26,7 @@ std::size_t grownCapacity(std::size_t current, std::size_t needed) {
 
 ByteString::UnitBuffer::UnitBuffer(const UnitBuffer& other) {
     assign(other.size_, u'\0');
-    std::copy(other.data_, other.data_ + other.size_, data_);
+    std::copy(other.data(), other.data() + other.size_, data());
 }
 
 ByteString::UnitBuffer::UnitBuffer(UnitBuffer&& other) noexcept {
@@ -38,46 +38,47 @@ ByteString::UnitBuffer& ByteString::UnitBuffer::operator=(UnitBuffer&& other) no
         return *this;
     }
     release();
-    if (other.onHeap()) {
-        data_ = other.data_;
-        size_ = other.size_;
+    if (other.heap_ != nullptr) {
+        heap_ = other.heap_;
+        heapUnits_ = other.heapUnits_;
+        other.heap_ = nullptr;
+        other.heapUnits_ = 0;
     } else {
-        data_ = inline_;
-        size_ = other.size_;
         std::copy(other.inline_, other.inline_ + other.size_, inline_);
     }
-    other.data_ = other.inline_;
+    size_ = other.size_;
     other.size_ = 0;
     return *this;
 }
 
 void ByteString::UnitBuffer::release() {
-    if (onHeap()) {
-        delete[] data_;
-        data_ = inline_;
-    }
+    delete[] heap_;
+    heap_ = nullptr;
+    heapUnits_ = 0;
 }
 
 void ByteString::UnitBuffer::resize(std::size_t count, char16_t fill) {
-    std::size_t room = onHeap() ? size_ : kInlineUnits;
-    if (count > room) {
+    if (count > room()) {
         auto* grown = new char16_t[count];
-        std::copy(data_, data_ + std::min(size_, count), grown);
+        const char16_t* old = data();
+        std::copy(old, old + std::min(size_, count), grown);
         release();
-        data_ = grown;
+        heap_ = grown;
+        heapUnits_ = count;
     }
     if (count > size_) {
-        std::fill(data_ + size_, data_ + count, fill);
+        std::fill(data() + size_, data() + count, fill);
     }
     size_ = count;
 }
 
 void ByteString::UnitBuffer::assign(std::size_t count, char16_t fill) {
-    if (count > (onHeap() ? size_ : kInlineUnits)) {
+    if (count > room()) {
         release();
-        data_ = new char16_t[count];
+        heap_ = new char16_t[count];
+        heapUnits_ = count;
     }
-    std::fill(data_, data_ + count, fill);
+    std::fill(data(), data() + count, fill);
     size_ = count;
 }
 

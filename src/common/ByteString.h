@@ -104,22 +104,24 @@ class ByteString {
         ~UnitBuffer() { release(); }
 
         std::size_t size() const { return size_; }
-        char16_t* data() { return data_; }
-        const char16_t* data() const { return data_; }
-        char16_t* begin() { return data_; }
-        const char16_t* begin() const { return data_; }
-        char16_t& operator[](std::size_t i) { return data_[i]; }
-        const char16_t& operator[](std::size_t i) const { return data_[i]; }
+        char16_t* data() { return heap_ != nullptr ? heap_ : inline_; }
+        const char16_t* data() const { return heap_ != nullptr ? heap_ : inline_; }
+        char16_t* begin() { return data(); }
+        const char16_t* begin() const { return data(); }
+        char16_t& operator[](std::size_t i) { return data()[i]; }
+        const char16_t& operator[](std::size_t i) const { return data()[i]; }
         // Grows to count units keeping the first ones; new units get fill.
         void resize(std::size_t count, char16_t fill);
         // count units, all fill.
         void assign(std::size_t count, char16_t fill);
 
       private:
-        bool onHeap() const { return data_ != inline_; }
+        // Units the storage holds: the heap block's size, or the inline ones.
+        std::size_t room() const { return heap_ != nullptr ? heapUnits_ : kInlineUnits; }
         void release();
 
-        char16_t* data_ = inline_;
+        char16_t* heap_ = nullptr;  // owned; null while the units are inline
+        std::size_t heapUnits_ = 0;
         std::size_t size_ = 0;
         char16_t inline_[kInlineUnits];
     };

@@ -265,7 +265,7 @@ SettingAnswer Management::setSetting(const std::string& section, const std::stri
     }
     Change change{};
     SettingAnswer checked = check(service_, section, key, value, change);
-    if (!checked.error.empty()) {
+    if (!checked.error.empty() || change.section == nullptr) {
         return checked;
     }
     return apply(service_, *change.section, {change});

@@ -169,3 +169,37 @@ TEST(HexToBytes, OutputMayBeTheInput) {
 
 }  // namespace
 }  // namespace vandora
+
+namespace vandora {
+namespace {
+
+// Short strings keep their units inside themselves and long ones on the heap: every way between
+// the two (growing across the limit, moving and copying either kind) keeps the units.
+TEST(ByteString, UnitsSurviveGrowingMovingAndCopyingAcrossTheInlineLimit) {
+    for (std::size_t length : {std::size_t{0}, std::size_t{5}, std::size_t{31}, std::size_t{32},
+                               std::size_t{33}, std::size_t{100}}) {
+        ByteString s;
+        std::u16string expected;
+        for (std::size_t i = 0; i < length; ++i) {
+            auto unit = static_cast<char16_t>(u'a' + i % 26);
+            s.append(unit);
+            expected += unit;
+        }
+        ByteString copy(s);
+        ByteString moved(std::move(s));
+        EXPECT_EQ(moved.view(), expected) << length;
+        EXPECT_EQ(copy.view(), expected) << length;
+        EXPECT_TRUE(s.empty());  // NOLINT(bugprone-use-after-move): moved-from is empty
+        s.append(u'z');
+        EXPECT_EQ(s.view(), u"z");
+        ByteString assigned;
+        assigned = std::move(copy);
+        EXPECT_EQ(assigned.view(), expected) << length;
+        assigned.append(u'!');
+        EXPECT_EQ(assigned.length(), length + 1);
+        EXPECT_EQ(assigned.wide()[length + 1], u'\0');
+    }
+}
+
+}  // namespace
+}  // namespace vandora
