@@ -11,9 +11,9 @@ namespace vandora {
 namespace {
 
 enum class Form : std::uint8_t {
-    Range,     // an integer from low to high
-    Text,      // any text up to high characters
-    HexKey,    // exactly 12 hexadecimal digits
+    Range,   // an integer from low to high
+    Text,    // any text up to high characters
+    HexKey,  // exactly 12 hexadecimal digits
 };
 
 struct Limit {
