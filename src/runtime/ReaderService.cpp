@@ -81,6 +81,8 @@ ReaderService::~ReaderService() {
     if (background_.joinable()) {
         background_.join();
     }
+    // A worker waiting to hand a decode to a loop that no longer runs is let go.
+    loop_.quit(0);
     stopThreads();
     // The manager (a member) then closes both readers and unloads the system library.
     manager_.shutdownReaders();

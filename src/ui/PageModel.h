@@ -39,6 +39,10 @@ struct Rect {
 };
 
 struct Control {
+    Control() = default;
+    Control(int id_, ControlKind kind_, std::string text_, Rect rect_)
+        : id(id_), kind(kind_), text(std::move(text_)), rect(rect_) {}
+
     int id = 0;  // the control's identifier; 0 for controls nobody addresses
     ControlKind kind = ControlKind::Label;
     std::string text;  // label, check box and button text; edit content
@@ -49,8 +53,9 @@ struct Control {
     int value = 0;  // choice index or check state
     bool enabled = true;
     bool visible = true;
-    int maxLength = 0;  // edits
-    int buddy = 0;      // spin: the edit it steps
+    int maxLength = 0;      // edits
+    int buddy = 0;          // spin: the edit it steps
+    bool readOnly = false;  // edits that only show text
 };
 
 // What the window must do after an input: nothing, or open another page or dialog. The toolkit
@@ -63,6 +68,7 @@ struct Action {
         ChooseFolder,       // the page then gets folderChosen()
         Message,            // a box with text and caption "Warning"
         Close,              // the dialog closes (after OK or Cancel)
+        Refresh,            // settings other pages and the tray menu show changed: load them again
     };
     Kind kind = Kind::None;
     int arg = 0;

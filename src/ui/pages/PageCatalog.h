@@ -17,6 +17,9 @@ namespace vandora::ui {
 // Controls of the General page that the window fills from the service, not from settings.
 inline constexpr int kStatusBoxId = 94;  // the decode status text
 inline constexpr int kPictureId = 93;    // the last picture saved
+// The "About" page's logo: a picture the window draws itself.
+inline constexpr int kLogoId = 95;
+inline constexpr const char* kLogoName = "IDB_ABOUT_LOGO";
 
 class PageCatalog {
   public:
