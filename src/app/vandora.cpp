@@ -1,7 +1,9 @@
 // vandora: the resident reader service.
 //
 //   vandora [--headless] [--simulate[=SPEC]] [--system-bus] [--keyboard SINK] [--detect]
+//   vandora --screenshots DIR [--simulate[=SPEC]] [--scale N]
 //
+// With a display it shows its window and tray icon (the windows are a module loaded only then).
 // Without a display, or with --headless, it runs without windows: status texts go to standard
 // error and "Do you want to quit?" is answered OK. SIGTERM and SIGINT quit as a confirmed quit
 // does, so the settings are read back from the engines and the INI file is written; when that
@@ -23,8 +25,11 @@
 #include "SimulatedTerminal.h"
 #include "platform/Clock.h"
 #include "platform/DecodeChannel.h"
+#include "platform/Display.h"
 #include "platform/EngineReadyLine.h"
 #include "platform/KeyboardSink.h"
+#include "platform/Log.h"
+#include "platform/ProgramModule.h"
 #include "platform/SoundPlayer.h"
 #include "platform/TermiosSerialPort.h"
 #include "rfid/link/RfidLink.h"
@@ -34,6 +39,7 @@
 #include "runtime/TypingThread.h"
 #include "runtime/sinks/PublishSink.h"
 #include "runtime/sinks/TypingSink.h"
+#include "ui/WindowModule.h"
 
 namespace {
 
@@ -49,6 +55,7 @@ constexpr std::uint32_t kKeyboardTimeoutMs = 2000;
 
 const char* const kUsage =
     "usage: vandora [--headless] [--simulate[=SPEC]] [--system-bus] [--keyboard SINK] [--detect]\n"
+    "       vandora --screenshots DIR [--simulate[=SPEC]] [--scale N]\n"
     "\n"
     "The resident reader service of the terminal: identifies the barcode engine and the RFID\n"
     "module behind the serial ports, sends them their settings and turns trigger messages into\n"
@@ -69,6 +76,11 @@ const char* const kUsage =
     "--keyboard SINK    keystroke sink: uinput, xtest, log:PATH or none\n"
     "--detect           look for both engines whatever the settings file says, and store what\n"
     "                   is found in it\n"
+    "--screenshots DIR  draws, without a display, the window's tabs and every option and\n"
+    "                   symbology page of the terminal into DIR as PNG files named after the\n"
+    "                   page's title (general.png, code-128.png, ...), then exits\n"
+    "--scale N          with --screenshots: 1 for the 320 x 300 layout (the default), 2 for the\n"
+    "                   640 x 480 one\n"
     "\n"
     "The bus is answered from the start: while the engines are being found (which can take\n"
     "several seconds) Show is handled at once, and trigger presses and other messages are kept\n"
@@ -104,6 +116,68 @@ struct Options {
     bool systemBus = false;
     bool detect = false;
     std::string keyboard;
+    std::string screenshots;  // the folder; empty: a service
+    int scale = 1;
+};
+
+const WindowModule* loadWindows() {
+    std::string error;
+    auto entry = reinterpret_cast<WindowModuleEntry>(
+        programModuleSymbol(kWindowModuleFile, kWindowModuleSymbol, &error));
+    if (entry == nullptr) {
+        logMessage(LogLevel::Warning, "windows unavailable, running without: " + error);
+        return nullptr;
+    }
+    return entry();
+}
+
+// A view that keeps quiet: the pictures of the pages need no status lines.
+class SilentView final : public MainView {
+  public:
+    void setStatusText(const ByteString& /*text*/) override {}
+    int messageBox(const std::string& /*text*/, const std::string& /*caption*/) override {
+        return kOk;
+    }
+};
+
+// The pictures of every page of the (simulated) terminal, from a settings file of its own so
+// that they look the same wherever they are drawn.
+int drawScreenshots(const Options& options, const ReaderPlatform& platform) {
+    const WindowModule* windows = loadWindows();
+    if (windows == nullptr) {
+        std::fprintf(stderr, "vandora: --screenshots: the windows module is missing\n");
+        return kExitFailed;
+    }
+    char folder[] = "/tmp/vandora-screenshots-XXXXXX";
+    if (mkdtemp(folder) == nullptr) {
+        std::perror("vandora: --screenshots");
+        return kExitFailed;
+    }
+    std::string ini = std::string(folder) + "/VandoraINI.txt";
+    int written = -1;
+    {
+        SilentView view;
+        ReaderServiceParts parts;
+        parts.platform = platform;
+        parts.view = &view;
+        parts.iniPath = ini;
+        ReaderService service(parts);
+        service.startUp();
+        written = windows->screenshots(&service, options.screenshots.c_str(), options.scale);
+    }
+    unlink(ini.c_str());
+    rmdir(folder);
+    if (written < 0) {
+        std::fprintf(stderr, "vandora: --screenshots: cannot write into %s\n",
+                     options.screenshots.c_str());
+        return kExitFailed;
+    }
+    return kExitOk;
+}
+
+struct ViewDeleter {
+    const WindowModule* windows;
+    void operator()(MainView* view) const { windows->destroyView(view); }
 };
 
 int usageError(const std::string& message) {
@@ -172,6 +246,14 @@ int main(int argc, char** argv) {
             options.detect = true;
         } else if (a == "--keyboard" && i + 1 < argc) {
             options.keyboard = argv[++i];
+        } else if (a == "--screenshots" && i + 1 < argc) {
+            options.screenshots = argv[++i];
+        } else if (a == "--scale" && i + 1 < argc) {
+            std::string n = argv[++i];
+            if (n != "1" && n != "2") {
+                return usageError("--scale: 1 or 2, not '" + n + "'");
+            }
+            options.scale = n == "2" ? 2 : 1;
         } else {
             return usageError("unknown argument '" + a + "'");
         }
@@ -197,6 +279,9 @@ int main(int argc, char** argv) {
     // The binary link opens the RFID port itself, through the same ports (simulated or not).
     link = std::make_unique<RfidLink>(*platform.ports, *platform.clock);
     platform.rfidLink = link.get();
+    if (!options.screenshots.empty()) {
+        return drawScreenshots(options, platform);
+    }
 
     // SIGTERM and SIGINT arrive through the event loop, as a confirmed quit.
     sigset_t signals;
@@ -206,14 +291,20 @@ int main(int argc, char** argv) {
     sigprocmask(SIG_BLOCK, &signals, nullptr);
     int signalFd = signalfd(-1, &signals, SFD_CLOEXEC | SFD_NONBLOCK);
 
-    HeadlessView view;
+    HeadlessView headless;
+    // The windows, when there is a display to show them on; the view outlives the service.
+    const WindowModule* windows = !options.headless && displayAvailable() ? loadWindows() : nullptr;
+    std::unique_ptr<MainView, ViewDeleter> windowView(nullptr, ViewDeleter{windows});
+    if (windows != nullptr) {
+        windowView.reset(windows->createView(&argc, argv));
+    }
     AlsaSoundPlayer sound;
     bool echo = options.simulate && isatty(STDIN_FILENO) != 0;
     BusService bus(options.systemBus);
     std::unique_ptr<Outputs> outputs;
     ReaderServiceParts parts;
     parts.platform = platform;
-    parts.view = &view;
+    parts.view = windowView ? windowView.get() : static_cast<MainView*>(&headless);
     parts.sound = &sound;
     parts.detect = options.detect;
     ReaderService service(parts);
@@ -260,7 +351,7 @@ int main(int argc, char** argv) {
             }
         });
     }
-    int code = loop.run();
+    int code = windowView ? windows->run(windowView.get(), &service) : loop.run();
     if (signalFd >= 0) {
         close(signalFd);
     }

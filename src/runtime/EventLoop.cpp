@@ -268,6 +268,11 @@ void EventLoop::dispatchPending() {
     handleMessages();
 }
 
+int EventLoop::exitCode() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return exitCode_;
+}
+
 int EventLoop::run() {
     loopThread_ = std::this_thread::get_id();
     Dispatching dispatching(this);

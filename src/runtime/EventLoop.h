@@ -67,6 +67,8 @@ class EventLoop {
     // false), and so is every later post or send.
     void quit(int code = 0);
     bool quitting() const;
+    // The code given to quit().
+    int exitCode() const;
 
     // For an outer event loop.
     int wakeFd() const { return wakeFd_; }
