@@ -66,14 +66,14 @@ ReaderService::ReaderService(const ReaderServiceParts& parts)
 }
 
 void ReaderService::ViewTap::setStatusText(const ByteString& text) {
+    // Kept first: a window redraws its page from the service's status.
+    bool differs = text != lastStatus;
+    lastStatus = text;
     if (inner != nullptr) {
         inner->setStatusText(text);
     }
-    if (text != lastStatus) {
-        lastStatus = text;
-        if (changed) {
-            changed();
-        }
+    if (differs && changed) {
+        changed();
     }
 }
 

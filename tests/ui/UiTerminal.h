@@ -31,7 +31,9 @@ class QuietView final : public MainView {
 
 class UiTerminal {
   public:
-    explicit UiTerminal(const std::string& spec, const std::string& ini = {}) {
+    // view: the service's view (a window under test); null: a quiet one.
+    explicit UiTerminal(const std::string& spec, const std::string& ini = {},
+                        MainView* windowView = nullptr) {
         std::string error;
         sim::TerminalSpec parsed;
         EXPECT_TRUE(sim::parseTerminalSpec(spec, parsed, error)) << error;
@@ -47,7 +49,7 @@ class UiTerminal {
             std::ofstream(iniPath, std::ios::binary) << ini;
         }
         parts_.platform = platform;
-        parts_.view = &view;
+        parts_.view = windowView != nullptr ? windowView : &view;
         parts_.iniPath = iniPath;
         service = std::make_unique<ReaderService>(parts_);
         service->startUp();

@@ -1,0 +1,205 @@
+// The Qt windows over the simulated terminals: every page of every engine kind drawn, the main
+// pages compared with their reference pictures, a page's OK reaching the engine and the INI file,
+// and a trigger's decode reaching the General page.
+#include <gtest/gtest.h>
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QCheckBox>
+#include <QDialogButtonBox>
+#include <QElapsedTimer>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTabWidget>
+#include <cstdlib>
+#include <set>
+
+#include "../ui/UiTerminal.h"
+#include "config/SettingAccess.h"
+#include "config/SettingSections.h"
+#include "ui/qt/MainWindow.h"
+#include "ui/qt/Screenshots.h"
+
+namespace vandora::ui::qt {
+namespace {
+
+using testing::UiTerminal;
+
+const char* const kSpecs[] = {"model=1,barcode=2,rfid=6", "model=4,barcode=3,rfid=7",
+                              "model=5,barcode=8,rfid=0", "model=2,barcode=4,rfid=5",
+                              "model=5,barcode=9,rfid=0"};
+
+class EveryKindDrawn : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(EveryKindDrawn, EveryTabAndPageIsDrawnOnceWithItsTitle) {
+    UiTerminal t(GetParam());
+    PageCatalog catalog(*t.service);
+    std::vector<PagePicture> pictures = drawPages(*t.service, 1);
+    ASSERT_EQ(pictures.size(), 3 + catalog.dialogPages().size());
+    EXPECT_EQ(pictures[0].title, "General");
+    EXPECT_EQ(pictures[1].title, "Symbologies");
+    EXPECT_EQ(pictures[2].title, "About");
+    std::set<std::string> names;
+    for (const PagePicture& picture : pictures) {
+        EXPECT_TRUE(names.insert(pictureName(picture.title)).second) << picture.title;
+        EXPECT_GE(picture.image.width(), 200) << picture.title;
+        EXPECT_GE(picture.image.height(), 40) << picture.title;
+    }
+    EXPECT_EQ(pictures[0].image.size(), QSize(320, 300));
+}
+
+INSTANTIATE_TEST_SUITE_P(Windows, EveryKindDrawn, ::testing::ValuesIn(kSpecs),
+                         [](const auto& test) { return "kind" + std::to_string(test.index); });
+
+TEST(PictureNames, FollowTheTitle) {
+    EXPECT_EQ(pictureName("General"), "general");
+    EXPECT_EQ(pictureName("Barcode Reader Settings"), "barcode-reader-settings");
+    EXPECT_EQ(pictureName("EAN-13/UPC-A"), "ean-13-upc-a");
+    EXPECT_EQ(pictureName("Code 128"), "code-128");
+}
+
+// Share of pixels that differ clearly; font rendering may move a few.
+double differingShare(const QImage& a, const QImage& b) {
+    QImage x = a.convertToFormat(QImage::Format_RGB32);
+    QImage y = b.convertToFormat(QImage::Format_RGB32);
+    long differing = 0;
+    for (int row = 0; row < x.height(); ++row) {
+        for (int col = 0; col < x.width(); ++col) {
+            QRgb p = x.pixel(col, row);
+            QRgb q = y.pixel(col, row);
+            int d = std::max({std::abs(qRed(p) - qRed(q)), std::abs(qGreen(p) - qGreen(q)),
+                              std::abs(qBlue(p) - qBlue(q))});
+            if (d > 64) {
+                ++differing;
+            }
+        }
+    }
+    return static_cast<double>(differing) / (x.width() * x.height());
+}
+
+// The reference pictures are in tests/windows/reference; VANDORA_UPDATE_REFERENCES=1 writes them
+// anew from this build (look at them before committing).
+TEST(ReferencePictures, MainPagesLookAsTheReferencesAtBothScales) {
+    const QString folder = QStringLiteral(VANDORA_SOURCE_DIR "/tests/windows/reference/");
+    const char* update = std::getenv("VANDORA_UPDATE_REFERENCES");
+    bool updating = update != nullptr && std::string(update) == "1";
+    UiTerminal t("model=4,barcode=3,rfid=7");
+    for (int scale : {1, 2}) {
+        std::vector<PagePicture> pictures = drawPages(*t.service, scale);
+        for (const PagePicture& picture : pictures) {
+            QString file = folder + QString::fromStdString(pictureName(picture.title)) +
+                           QStringLiteral("-%1.png").arg(scale);
+            bool main = picture.title == "General" || picture.title == "Symbologies" ||
+                        picture.title == "About" || picture.title == "Code 128";
+            if (!main) {
+                continue;
+            }
+            if (updating) {
+                ASSERT_TRUE(picture.image.save(file, "PNG")) << file.toStdString();
+                continue;
+            }
+            QImage reference(file);
+            ASSERT_FALSE(reference.isNull()) << "missing " << file.toStdString();
+            ASSERT_EQ(reference.size(), picture.image.size()) << picture.title;
+            EXPECT_LT(differingShare(reference, picture.image), 0.03)
+                << picture.title << " at scale " << scale
+                << " differs; if on purpose, run with VANDORA_UPDATE_REFERENCES=1";
+        }
+    }
+}
+
+std::int32_t engineValue(ReaderService& service, const SectionDef& section, const char* key) {
+    IniStore values;
+    SettingsContext context = service.settingsContext();
+    EXPECT_TRUE(readCurrent(context, section, values));
+    std::int32_t value = -1;
+    values.getInt(values.findSection(ByteString::fromBytes(section.name)), key, value);
+    return value;
+}
+
+TEST(OptionDialog, OkReachesTheEngineAndTheIniFile) {
+    UiTerminal t("model=1,barcode=2,rfid=0");
+    MainWindow window(1);
+    window.attach(*t.service);
+    std::int32_t before = engineValue(*t.service, kCode39Ccd, "fullASCII");
+    // Code 39 is the third line of the CCD/Laser list.
+    std::unique_ptr<OptionDialog> dialog =
+        window.makeDialog({Action::Kind::OpenSymbologyPage, 2, {}});
+    ASSERT_NE(dialog, nullptr);
+    ASSERT_EQ(dialog->windowTitle(), QStringLiteral("Code 39"));
+    QCheckBox* fullAscii = nullptr;
+    for (QCheckBox* box : dialog->findChildren<QCheckBox*>()) {
+        if (box->text() == QStringLiteral("Full ASCII")) {
+            fullAscii = box;
+        }
+    }
+    ASSERT_NE(fullAscii, nullptr);
+    fullAscii->click();
+    dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
+    EXPECT_EQ(dialog->result(), QDialog::Accepted);
+    EXPECT_EQ(engineValue(*t.service, kCode39Ccd, "fullASCII"), before == 0 ? 1 : 0);
+    window.detach();
+
+    t.service->quitNow();
+    IniStore file;
+    ASSERT_NE(file.load(t.iniPath), 0);
+    std::int32_t saved = -1;
+    file.getInt(file.findSection("Code39 CCD/Laser"), "fullASCII", saved);
+    EXPECT_EQ(saved, before == 0 ? 1 : 0);
+}
+
+TEST(OptionDialog, CancelLeavesTheEngineAlone) {
+    UiTerminal t("model=1,barcode=2,rfid=0");
+    MainWindow window(1);
+    window.attach(*t.service);
+    std::int32_t before = engineValue(*t.service, kCode39Ccd, "fullASCII");
+    std::unique_ptr<OptionDialog> dialog =
+        window.makeDialog({Action::Kind::OpenSymbologyPage, 2, {}});
+    for (QCheckBox* box : dialog->findChildren<QCheckBox*>()) {
+        box->click();
+    }
+    dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Cancel)->click();
+    EXPECT_EQ(engineValue(*t.service, kCode39Ccd, "fullASCII"), before);
+    window.detach();
+}
+
+TEST(MainWindowThreaded, ATriggerPutsTheDecodeInTheGeneralPagesStatusText) {
+    MainWindow window(1);
+    UiTerminal t("model=4,barcode=3,rfid=0", {}, &window);
+    window.attach(*t.service);
+    auto* status = window.tabPage(0)->findChild<QPlainTextEdit*>(QStringLiteral("control94"));
+    ASSERT_NE(status, nullptr);
+    t.service->loop().post({Msg::User1Down, 0, 0});
+    QElapsedTimer waited;
+    waited.start();
+    // A decode shows as "type : ...", "code : ...".
+    while (!status->toPlainText().contains(QStringLiteral("code : VANDORA")) &&
+           waited.elapsed() < 20000) {
+        QApplication::processEvents(QEventLoop::AllEvents, 50);
+    }
+    t.service->loop().post({Msg::User1Up, 0, 0});
+    QApplication::processEvents(QEventLoop::AllEvents, 50);
+    EXPECT_TRUE(status->toPlainText().contains(QStringLiteral("code : VANDORA")))
+        << status->toPlainText().toStdString();
+    window.detach();
+}
+
+TEST(MainWindow, EnterHidesTheWindowAndShowBringsItBack) {
+    MainWindow window(1);
+    UiTerminal t("model=1,barcode=2,rfid=0", {}, &window);
+    window.attach(*t.service);
+    QApplication::processEvents();
+    ASSERT_TRUE(window.isVisible()) << "a fresh settings file shows the window";
+    QWidget* focus = QApplication::focusWidget();
+    QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+    QApplication::sendEvent(focus != nullptr ? focus : &window, &enter);
+    EXPECT_FALSE(window.isVisible());
+    // The bus's Show reaches the service as a message.
+    t.service->handle({Msg::Show, 0, 0});
+    QApplication::processEvents();
+    EXPECT_TRUE(window.isVisible());
+    window.detach();
+}
+
+}  // namespace
+}  // namespace vandora::ui::qt
