@@ -313,3 +313,57 @@ TEST_F(ServiceEndToEnd, AnUnpluggedEngineIsReopenedWhenItComesBack) {
 }
 
 }  // namespace
+
+// The windowed service on the session's X server: hidden behind its tray icon as its settings
+// ask, shown by `vandoractl show`, and a trigger's decode on its status line.
+TEST_F(ServiceEndToEnd, WindowedServiceShowsOnRequestAndShowsTheDecode) {
+    const char* display = std::getenv("DISPLAY");
+    if (display == nullptr || *display == '\0') {
+        GTEST_SKIP() << "no X display: run inside xvfb-run";
+    }
+    std::ofstream(home / "VandoraINI.txt", std::ios::binary)
+        << "[Barcode Reader 2D]\r\nhas2D=1\r\n[General]\r\nwantMaxWindow=0\r\n";
+    pid_t service = spawn({bin("vandora"), "--simulate=model=0,barcode=3"}, "service.out");
+    auto status = [&] {
+        pid_t asked = spawn({bin("vandoractl"), "status"}, "status.out");
+        return waitExit(asked, 10) == 0 ? slurp(home / "status.out") : std::string();
+    };
+    // "IsViewable", "IsUnMapped", or empty while the window has never been shown.
+    auto mapState = [&] {
+        pid_t info = spawn({"/usr/bin/xwininfo", "-name", "Vandora"}, "xwininfo.out");
+        if (waitExit(info, 10) != 0) {
+            return std::string();
+        }
+        std::string out = slurp(home / "xwininfo.out");
+        std::size_t at = out.find("Map State: ");
+        return at == std::string::npos ? std::string()
+                                       : out.substr(at + 11, out.find('\n', at) - at - 11);
+    };
+    bool up = false;
+    for (int i = 0; i < 400 && !up; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        up = status().find("BarcodeReady=true") != std::string::npos;
+    }
+    ASSERT_TRUE(up) << slurp(home / "service.out");
+    EXPECT_NE(mapState(), "IsViewable") << "wantMaxWindow=0 starts hidden";
+
+    EXPECT_EQ(waitExit(spawn({bin("vandoractl"), "show"}, "show.out"), 10), 0);
+    std::string state;
+    for (int i = 0; i < 100 && state != "IsViewable"; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        state = mapState();
+    }
+    EXPECT_EQ(state, "IsViewable");
+
+    EXPECT_EQ(waitExit(spawn({bin("vandoractl"), "post", "WM_USER1DOWN"}, "post.out"), 10), 0);
+    EXPECT_EQ(waitExit(spawn({bin("vandoractl"), "post", "WM_USER1UP"}, "post.out"), 10), 0);
+    std::string said;
+    for (int i = 0; i < 200 && said.find("VANDORA-39") == std::string::npos; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        said = status();
+    }
+    EXPECT_NE(said.find("VANDORA-39"), std::string::npos) << said;
+
+    kill(service, SIGTERM);
+    EXPECT_EQ(waitExit(service, 30), 0) << slurp(home / "service.out");
+}

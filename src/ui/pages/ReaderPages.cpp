@@ -95,6 +95,7 @@ int lrModeValue(int index) {
 
 std::vector<std::string> betweenSymbols() {
     std::vector<std::string> items;
+    items.reserve(21);
     for (int half = 0; half < 20; ++half) {
         items.push_back(format(half == 2 ? "*%.1f sec" : "%.1f sec", half * 0.5));
     }

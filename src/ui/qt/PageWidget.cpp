@@ -279,7 +279,7 @@ void PageWidget::sync() {
     syncing_ = false;
 }
 
-OptionDialog::OptionDialog(std::unique_ptr<Page> page, int scale, ActionHandler onAction,
+OptionDialog::OptionDialog(std::unique_ptr<Page> page, int scale, const ActionHandler& onAction,
                            QWidget* parent)
     : QDialog(parent), page_(std::move(page)) {
     setWindowTitle(QString::fromStdString(page_->title()));

@@ -44,7 +44,7 @@ class PageWidget final : public QWidget {
 // a message the page returns is shown and the dialog stays open.
 class OptionDialog final : public QDialog {
   public:
-    OptionDialog(std::unique_ptr<Page> page, int scale, ActionHandler onAction,
+    OptionDialog(std::unique_ptr<Page> page, int scale, const ActionHandler& onAction,
                  QWidget* parent = nullptr);
     PageWidget* pageWidget() { return widget_; }
 
