@@ -45,9 +45,9 @@ class UiTerminal {
                ("vandora-ui-" + std::to_string(getpid()) + "-" + std::to_string(counter_++));
         std::filesystem::create_directories(dir_);
         iniPath = (dir_ / "VandoraINI.txt").string();
-        if (!ini.empty()) {
-            std::ofstream(iniPath, std::ios::binary) << ini;
-        }
+        // The engines named in the file, as after a first start: the service then opens them
+        // without looking through every baud rate.
+        std::ofstream(iniPath, std::ios::binary) << (ini.empty() ? hints(parsed) : ini);
         parts_.platform = platform;
         parts_.view = windowView != nullptr ? windowView : &view;
         parts_.iniPath = iniPath;
@@ -69,6 +69,22 @@ class UiTerminal {
     std::unique_ptr<ReaderService> service;
 
   private:
+    static std::string hints(const sim::TerminalSpec& spec) {
+        std::string text;
+        switch (spec.barcode) {
+            case 2: text = "[Barcode Reader CCD/Laser]\r\nhasCCD=1\r\n"; break;
+            case 3: text = "[Barcode Reader 2D]\r\nhas2D=1\r\n"; break;
+            case 8: text = "[Barcode Reader 2D]\r\nhas2D_4507=1\r\n"; break;
+            case 4: text = "[Barcode Reader 1D_LR]\r\nhas1DLR=1\r\n"; break;
+            case 9: text = "[Barcode Reader 1D_LR]\r\nhas1D_955=1\r\n"; break;
+            default: break;
+        }
+        if (spec.rfid != 0) {
+            text += "[RFID]\r\nhasRfid=" + std::to_string(spec.rfid) + "\r\n";
+        }
+        return text;
+    }
+
     static inline int counter_ = 0;
     std::unique_ptr<sim::SimulatedTerminal> terminal_;
     std::unique_ptr<RfidLink> link_;

@@ -67,8 +67,12 @@ Field gapList() {
 }
 
 Field pattern(int marked) {
-    std::vector<std::string> items{"use Industrial 25", "use Interleaved 25", "use Matrix 25"};
-    items[static_cast<std::size_t>(marked)].insert(0, "*");
+    const char* const names[] = {"use Industrial 25", "use Interleaved 25", "use Matrix 25"};
+    std::vector<std::string> items;
+    items.reserve(3);
+    for (int i = 0; i < 3; ++i) {
+        items.push_back(std::string(i == marked ? "*" : "") + names[i]);
+    }
     return choice("Start/stop pattern", "startStopPattern", std::move(items));
 }
 
