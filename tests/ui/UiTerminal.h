@@ -72,12 +72,23 @@ class UiTerminal {
     static std::string hints(const sim::TerminalSpec& spec) {
         std::string text;
         switch (spec.barcode) {
-            case 2: text = "[Barcode Reader CCD/Laser]\r\nhasCCD=1\r\n"; break;
-            case 3: text = "[Barcode Reader 2D]\r\nhas2D=1\r\n"; break;
-            case 8: text = "[Barcode Reader 2D]\r\nhas2D_4507=1\r\n"; break;
-            case 4: text = "[Barcode Reader 1D_LR]\r\nhas1DLR=1\r\n"; break;
-            case 9: text = "[Barcode Reader 1D_LR]\r\nhas1D_955=1\r\n"; break;
-            default: break;
+            case 2:
+                text = "[Barcode Reader CCD/Laser]\r\nhasCCD=1\r\n";
+                break;
+            case 3:
+                text = "[Barcode Reader 2D]\r\nhas2D=1\r\n";
+                break;
+            case 8:
+                text = "[Barcode Reader 2D]\r\nhas2D_4507=1\r\n";
+                break;
+            case 4:
+                text = "[Barcode Reader 1D_LR]\r\nhas1DLR=1\r\n";
+                break;
+            case 9:
+                text = "[Barcode Reader 1D_LR]\r\nhas1D_955=1\r\n";
+                break;
+            default:
+                break;
         }
         if (spec.rfid != 0) {
             text += "[RFID]\r\nhasRfid=" + std::to_string(spec.rfid) + "\r\n";

@@ -117,16 +117,28 @@ std::int32_t engineValue(ReaderService& service, const SectionDef& section, cons
     return value;
 }
 
-TEST(OptionDialog, OkReachesTheEngineAndTheIniFile) {
-    UiTerminal t("model=1,barcode=2,rfid=0");
-    MainWindow window(1);
-    window.attach(*t.service);
-    std::int32_t before = engineValue(*t.service, kCode39Ccd, "fullASCII");
-    // Code 39 is the third line of the CCD/Laser list.
-    std::unique_ptr<OptionDialog> dialog =
-        window.makeDialog({Action::Kind::OpenSymbologyPage, 2, {}});
-    ASSERT_NE(dialog, nullptr);
-    ASSERT_EQ(dialog->windowTitle(), QStringLiteral("Code 39"));
+// The Code 39 page of a CCD/Laser terminal opened from its window (the third line of the list).
+class Code39Dialog : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        window.attach(*t.service);
+        before = engineValue(*t.service, kCode39Ccd, "fullASCII");
+        dialog = window.makeDialog({Action::Kind::OpenSymbologyPage, 2, {}});
+        ASSERT_NE(dialog, nullptr);
+        ASSERT_EQ(dialog->windowTitle(), QStringLiteral("Code 39"));
+    }
+    void TearDown() override { window.detach(); }
+    void press(QDialogButtonBox::StandardButton button) {
+        dialog->findChild<QDialogButtonBox*>()->button(button)->click();
+    }
+
+    UiTerminal t{"model=1,barcode=2,rfid=0"};
+    MainWindow window{1};
+    std::int32_t before = 0;
+    std::unique_ptr<OptionDialog> dialog;
+};
+
+TEST_F(Code39Dialog, OkReachesTheEngineAndTheIniFile) {
     QCheckBox* fullAscii = nullptr;
     for (QCheckBox* box : dialog->findChildren<QCheckBox*>()) {
         if (box->text() == QStringLiteral("Full ASCII")) {
@@ -135,10 +147,9 @@ TEST(OptionDialog, OkReachesTheEngineAndTheIniFile) {
     }
     ASSERT_NE(fullAscii, nullptr);
     fullAscii->click();
-    dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
+    press(QDialogButtonBox::Ok);
     EXPECT_EQ(dialog->result(), QDialog::Accepted);
     EXPECT_EQ(engineValue(*t.service, kCode39Ccd, "fullASCII"), before == 0 ? 1 : 0);
-    window.detach();
 
     t.service->quitNow();
     IniStore file;
@@ -148,19 +159,12 @@ TEST(OptionDialog, OkReachesTheEngineAndTheIniFile) {
     EXPECT_EQ(saved, before == 0 ? 1 : 0);
 }
 
-TEST(OptionDialog, CancelLeavesTheEngineAlone) {
-    UiTerminal t("model=1,barcode=2,rfid=0");
-    MainWindow window(1);
-    window.attach(*t.service);
-    std::int32_t before = engineValue(*t.service, kCode39Ccd, "fullASCII");
-    std::unique_ptr<OptionDialog> dialog =
-        window.makeDialog({Action::Kind::OpenSymbologyPage, 2, {}});
+TEST_F(Code39Dialog, CancelLeavesTheEngineAlone) {
     for (QCheckBox* box : dialog->findChildren<QCheckBox*>()) {
         box->click();
     }
-    dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Cancel)->click();
+    press(QDialogButtonBox::Cancel);
     EXPECT_EQ(engineValue(*t.service, kCode39Ccd, "fullASCII"), before);
-    window.detach();
 }
 
 // Not a "Threaded" suite: the sanitizer for threads cannot see the toolkit's own locks.
