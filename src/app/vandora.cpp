@@ -88,11 +88,13 @@ const char* const kUsage =
     "is closed and said so on the status line; it is opened, identified and sent its settings\n"
     "again when its device comes back.\n";
 
-// The view of a service without windows.
+// The view of a service without windows. Under systemd, where standard error is a stream into
+// the journal, it says nothing: the status line would put every read into the journal, and the
+// failures it shows are logged with their priorities and error numbers already.
 class HeadlessView final : public MainView {
   public:
     void setStatusText(const ByteString& text) override {
-        if (text.empty()) {
+        if (text.empty() || quiet_) {
             return;
         }
         std::string line = text.narrow();
@@ -104,9 +106,14 @@ class HeadlessView final : public MainView {
         std::fprintf(stderr, "vandora: %s\n", line.c_str());
     }
     int messageBox(const std::string& text, const std::string& caption) override {
-        std::fprintf(stderr, "vandora: %s: %s OK\n", caption.c_str(), text.c_str());
+        if (!quiet_) {
+            std::fprintf(stderr, "vandora: %s: %s OK\n", caption.c_str(), text.c_str());
+        }
         return kOk;
     }
+
+  private:
+    bool quiet_ = stderrIsJournal();
 };
 
 struct Options {
@@ -212,7 +219,7 @@ struct Outputs {
           typing(typist),
           publish(channel, bus.signals()) {
         if (!channel.ready()) {
-            std::fprintf(stderr, "vandora: %s\n", channel.error().c_str());
+            logMessage(LogLevel::Error, channel.error());
         }
     }
     // Keystrokes are typed off the user-interface thread: a slow pace or a hung X server never

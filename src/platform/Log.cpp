@@ -1,5 +1,6 @@
 #include "platform/Log.h"
 
+#include <sys/stat.h>
 #include <sys/uio.h>
 #include <systemd/sd-journal.h>
 #include <unistd.h>
@@ -16,17 +17,32 @@ namespace {
 std::atomic<LogSink*> gSink{nullptr};
 
 bool useJournal() {
-    static const bool journal = [] {
-        const char* choice = std::getenv("VANDORA_LOG");
-        if (choice != nullptr && std::strcmp(choice, "stderr") == 0) {
-            return false;
-        }
-        if (choice != nullptr && std::strcmp(choice, "journal") == 0) {
-            return true;
-        }
-        return ::access("/run/systemd/journal/socket", W_OK) == 0;
-    }();
+    static const bool journal =
+        chooseLogTarget(std::getenv("VANDORA_LOG"),
+                        ::access("/run/systemd/journal/socket", W_OK) == 0) == LogTarget::Journal;
     return journal;
+}
+
+const char* levelName(LogLevel level) {
+    switch (level) {
+        case LogLevel::Error:
+            return "error";
+        case LogLevel::Warning:
+            return "warning";
+        case LogLevel::Notice:
+            return "notice";
+        case LogLevel::Info:
+            return "info";
+        case LogLevel::Debug:
+            return "debug";
+    }
+    return "info";
+}
+
+void toStderr(LogLevel level, const std::string& text) {
+    // One write per message, so that lines of two threads do not mix.
+    std::string line = stderrLogLine(level, text);
+    [[maybe_unused]] ssize_t n = ::write(STDERR_FILENO, line.data(), line.size());
 }
 
 void toJournal(LogLevel level, const std::string& text, const std::vector<LogField>& fields) {
@@ -44,36 +60,81 @@ void toJournal(LogLevel level, const std::string& text, const std::vector<LogFie
         parts[i].iov_len = lines[i].size();
     }
     if (sd_journal_sendv(parts.data(), static_cast<int>(parts.size())) < 0) {
-        std::fputs(stderrLogLine(level, text).c_str(), stderr);
+        toStderr(level, text);
     }
 }
 
 }  // namespace
 
+LogTarget chooseLogTarget(const char* choice, bool journalSocket) {
+    if (choice != nullptr && std::strcmp(choice, "stderr") == 0) {
+        return LogTarget::StandardError;
+    }
+    if (choice != nullptr && std::strcmp(choice, "journal") == 0) {
+        return LogTarget::Journal;
+    }
+    return journalSocket ? LogTarget::Journal : LogTarget::StandardError;
+}
+
 std::string stderrLogLine(LogLevel level, const std::string& text) {
-    const char* label = level == LogLevel::Error     ? "error: "
-                        : level == LogLevel::Warning ? "warning: "
-                                                     : "";
-    return "vandora: " + std::string(label) + text + "\n";
+    return std::string("vandora: ") + levelName(level) + ": " + text + "\n";
+}
+
+bool journalStreamIs(const char* journalStream, dev_t device, ino_t inode) {
+    if (journalStream == nullptr) {
+        return false;
+    }
+    unsigned long long streamDevice = 0;
+    unsigned long long streamInode = 0;
+    char end = 0;
+    if (std::sscanf(journalStream, "%llu:%llu%c", &streamDevice, &streamInode, &end) != 2) {
+        return false;
+    }
+    return streamDevice == device && streamInode == inode;
+}
+
+bool stderrIsJournal() {
+    struct stat st {};
+    if (::fstat(STDERR_FILENO, &st) != 0) {
+        return false;
+    }
+    return journalStreamIs(std::getenv("JOURNAL_STREAM"), st.st_dev, st.st_ino);
 }
 
 void logMessage(LogLevel level, const std::string& text, std::initializer_list<LogField> fields) {
-    std::vector<LogField> list(fields);
     if (LogSink* sink = gSink.load()) {
-        sink->write(level, text, list);
+        sink->write(level, text, std::vector<LogField>(fields));
         return;
     }
     if (useJournal()) {
-        toJournal(level, text, list);
+        toJournal(level, text, std::vector<LogField>(fields));
         return;
     }
-    // One write per message, so that lines of two threads do not mix.
-    std::string line = stderrLogLine(level, text);
-    [[maybe_unused]] ssize_t n = ::write(STDERR_FILENO, line.data(), line.size());
+    toStderr(level, text);
 }
 
 void setLogSink(LogSink* sink) {
     gSink.store(sink);
+}
+
+const std::string* CaptureLogSink::Entry::field(const char* name) const {
+    for (const auto& [key, value] : fields) {
+        if (std::strcmp(key, name) == 0) {
+            return &value;
+        }
+    }
+    return nullptr;
+}
+
+void CaptureLogSink::write(LogLevel level, const std::string& text,
+                           const std::vector<LogField>& fields) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    entries_.push_back({level, text, fields});
+}
+
+std::vector<CaptureLogSink::Entry> CaptureLogSink::entries() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return entries_;
 }
 
 }  // namespace vandora

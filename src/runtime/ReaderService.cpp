@@ -139,9 +139,12 @@ void ReaderService::startReadersAndSettings() {
 }
 
 void ReaderService::logReaders() {
+    // The device path, or the port's own name where there is none (simulated ports).
     auto port = [this](std::int32_t which) {
-        return parts_.platform.ports != nullptr ? parts_.platform.ports->devicePath(which)
-                                                : std::string();
+        std::string path = parts_.platform.ports != nullptr
+                               ? parts_.platform.ports->devicePath(which)
+                               : std::string();
+        return path.empty() ? "COM" + std::to_string(which) + ":" : path;
     };
     if (manager_.barcodeReady != 0) {
         const ReaderChannel& barcode = manager_.barcode;
@@ -171,8 +174,11 @@ void ReaderService::logReaders() {
             line.pop_back();
         }
         if (!line.empty()) {
+            // The barcode engine's line comes first; the RFID module's line names it.
+            std::int32_t which = line.find("RFID") != std::string::npos ? kRfidPort : kBarcodePort;
             logMessage(LogLevel::Error, line,
-                       {{"ERROR_CODE", std::to_string(manager_.barcode.lastError)}});
+                       {{"ERROR_CODE", std::to_string(manager_.channel(which).lastError)},
+                        {"PORT", port(which)}});
         }
         begin = end == std::string::npos ? failures.size() : end + 1;
     }
@@ -576,6 +582,12 @@ void ReaderService::uploadWork() {
     }
     view->showProgress(false);
     view->setEnabled(true);
+    if (ok != 0) {
+        logMessage(LogLevel::Notice, "decoder firmware " + path + " uploaded");
+    } else {
+        logMessage(LogLevel::Error, std::string(kUploadFailsText) + " (" + path + ")",
+                   {{"ERROR_CODE", std::to_string(manager_.barcode.lastError)}});
+    }
     view->messageBox(ok != 0 ? uploadSucceedsText(type) : kUploadFailsText, kWarningCaption);
 }
 

@@ -713,78 +713,96 @@ TEST(ReaderServiceThreaded, PicturesOnTriggerAndRequestAreSavedUprightAndAnnounc
     EXPECT_EQ(rig.view.progress.back(), std::make_pair(100, 100));
 }
 
-// The log says at start which engine was found at which rate, and every start-up failure with
-// its error number, at a priority that matches.
+// The log says at start which engine was found at which rate on which port, and every start-up
+// failure with the error number of the reader that failed, at a priority that matches.
 TEST(ReaderServiceThreaded, StartUpLogsTheEnginesFoundAndTheFailures) {
-    class Capture final : public LogSink {
-      public:
-        struct Entry {
-            LogLevel level;
-            std::string text;
-            std::vector<LogField> fields;
-        };
-        void write(LogLevel level, const std::string& text,
-                   const std::vector<LogField>& fields) override {
-            entries.push_back({level, text, fields});
-        }
-        std::string field(const Entry& e, const char* name) const {
-            for (const auto& [key, value] : e.fields) {
-                if (std::string(key) == name) {
-                    return value;
-                }
-            }
-            return "(none)";
-        }
-        std::vector<Entry> entries;
-    };
     struct Case {
         const char* ini;
+        bool rfidModule;  // an RFID module answers behind port 2
         LogLevel level;
         const char* textStart;
-        const char* field;
-        const char* fieldValue;
+        // Fields the entry must have; a null value: any value.
+        std::vector<std::pair<const char*, const char*>> fields;
     };
     const Case cases[] = {
-        {"[Barcode Reader 2D]\r\nhas2D=1\r\n", LogLevel::Info, "barcode engine 3 at ",
-         "ENGINE_TYPE", "3"},
+        {"[Barcode Reader 2D]\r\nhas2D=1\r\n",
+         false,
+         LogLevel::Info,
+         "barcode engine 3 at ",
+         {{"ENGINE_TYPE", "3"}, {"BAUD", nullptr}, {"PORT", nullptr}}},
+        {"[Barcode Reader 2D]\r\nhas2D=1\r\n[RFID]\r\nhasRfid=5\r\n",
+         true,
+         LogLevel::Info,
+         "RFID module 5 variant ",
+         {{"ENGINE_TYPE", "5"}, {"RFID_VARIANT", nullptr}, {"PORT", nullptr}}},
         // The file names the CCD/Laser engine; the 2D imager behind the port does not answer it.
-        {"[Barcode Reader CCD/Laser]\r\nhasCCD=1\r\n", LogLevel::Error,
-         "No barcode scanner is installed.", "ERROR_CODE", nullptr},
-        {"[General]\r\nkeyboardEmu=1\r\n", LogLevel::Warning, "no barcode engine configured",
-         nullptr, nullptr},
+        {"[Barcode Reader CCD/Laser]\r\nhasCCD=1\r\n",
+         false,
+         LogLevel::Error,
+         "No barcode scanner is installed.",
+         {{"ERROR_CODE", nullptr}}},
+        // The barcode engine answers, the RFID port does not open: the RFID module's error.
+        {"[Barcode Reader 2D]\r\nhas2D=1\r\n[RFID]\r\nhasRfid=5\r\n",
+         false,
+         LogLevel::Error,
+         "The RFID scanner fails, error code = ",
+         {{"ERROR_CODE", "rfid"}}},
+        {"[General]\r\nkeyboardEmu=1\r\n",
+         false,
+         LogLevel::Warning,
+         "no barcode engine configured",
+         {}},
     };
     for (const Case& c : cases) {
-        Capture capture;
-        setLogSink(&capture);
+        SCOPED_TRACE(c.textStart);
+        CaptureLogSink capture;
+        std::string rfidError;
         {
+            ScopedLogSink logTo(capture);
             ServiceRig rig(EngineType::Imager2D, c.ini);
+            if (c.rfidModule) {
+                rig.rfidModule(EngineType::RfidAscii, {});
+            }
             ReaderService service(rig.parts);
             service.startUp();
+            rfidError = std::to_string(service.readers().rfid.lastError);
         }
-        setLogSink(nullptr);
-        bool found = false;
-        for (const Capture::Entry& e : capture.entries) {
-            if (e.text.rfind(c.textStart, 0) != 0) {
-                continue;
-            }
-            found = true;
-            EXPECT_EQ(e.level, c.level) << e.text;
-            if (c.field != nullptr) {
-                std::string value = capture.field(e, c.field);
-                EXPECT_NE(value, "(none)") << c.field;
-                if (c.fieldValue != nullptr) {
-                    EXPECT_EQ(value, c.fieldValue);
-                }
-            }
-        }
+        std::vector<CaptureLogSink::Entry> entries = capture.entries();
         std::string seen;
-        for (const Capture::Entry& e : capture.entries) {
+        for (const CaptureLogSink::Entry& e : entries) {
             seen += e.text + "\n";
         }
-        EXPECT_TRUE(found) << c.textStart << " among:\n" << seen;
+        auto it = std::find_if(entries.begin(), entries.end(),
+                               [&](const auto& e) { return e.text.rfind(c.textStart, 0) == 0; });
+        ASSERT_NE(it, entries.end()) << "among:\n" << seen;
+        EXPECT_EQ(it->level, c.level) << it->text;
+        for (const auto& [name, want] : c.fields) {
+            const std::string* value = it->field(name);
+            ASSERT_NE(value, nullptr) << name;
+            EXPECT_FALSE(value->empty()) << name;
+            if (want != nullptr) {
+                EXPECT_EQ(*value, std::string(want) == "rfid" ? rfidError : want) << name;
+            }
+        }
     }
-    EXPECT_EQ(stderrLogLine(LogLevel::Error, "x"), "vandora: error: x\n");
-    EXPECT_EQ(stderrLogLine(LogLevel::Info, "x"), "vandora: x\n");
+}
+
+// A read is not logged: the log stays as start-up left it however many reads follow.
+TEST(ReaderServiceThreaded, ReadsLogNothing) {
+    CaptureLogSink capture;
+    ScopedLogSink logTo(capture);
+    ServiceRig rig(EngineType::Imager2D, "[Barcode Reader 2D]\r\nhas2D=1\r\n");
+    ReaderService service(rig.parts);
+    rig.addOutputs(service);
+    service.startUp();
+    ASSERT_EQ(service.readers().barcodeReady, 1);
+    std::size_t afterStart = capture.entries().size();
+    for (std::size_t reads = 1; reads <= 2; ++reads) {
+        service.handle({Msg::User1Down, 0, 0});
+        ASSERT_TRUE(rig.runUntil(service, [&] { return rig.output.shown.size() == reads; }));
+        service.handle({Msg::User1Up, 0, 0});
+    }
+    EXPECT_EQ(capture.entries().size(), afterStart);
 }
 
 TEST(ReaderServiceThreaded, FullDiskSavesNothingAndSaysSo) {
