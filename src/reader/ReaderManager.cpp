@@ -172,6 +172,9 @@ std::int32_t ReaderManager::openReader(std::int32_t which, EngineType hint) {
     if (openPort(channel) == 0) {
         return 0;
     }
+    // An engine just opened (again, after it went away) has not been triggered, whatever the
+    // last stop sent to the one before it achieved.
+    channel.triggerOn = 0;
     if (channel.port == kBarcodePort) {
         clock().sleepMs(kOpenSettleMs);
         if (identifyEngine(channel, hint) == 0) {
