@@ -38,16 +38,11 @@ std::int32_t current(ReaderService& service, const SectionDef& section, const ch
     IniStore values;
     SettingsContext context = service.settingsContext();
     EXPECT_TRUE(readCurrent(context, section, values)) << section.name;
-    std::int32_t value = -12345;
-    values.getInt(values.findSection(ByteString::fromBytes(section.name)), key, value);
-    return value;
+    return sectionInt(values, section, key, -12345);
 }
 
 std::int32_t stored(ReaderService& service, const SectionDef& section, const char* key) {
-    std::int32_t value = -12345;
-    service.store().getInt(service.store().findSection(ByteString::fromBytes(section.name)), key,
-                           value);
-    return value;
+    return sectionInt(service.store(), section, key, -12345);
 }
 
 std::string fileBytes(const std::string& path) {

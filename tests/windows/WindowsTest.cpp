@@ -17,6 +17,7 @@
 #include "../ui/UiTerminal.h"
 #include "config/SettingAccess.h"
 #include "config/SettingSections.h"
+#include "ui/pages/FieldPage.h"
 #include "ui/qt/MainWindow.h"
 #include "ui/qt/Screenshots.h"
 
@@ -112,9 +113,7 @@ std::int32_t engineValue(ReaderService& service, const SectionDef& section, cons
     IniStore values;
     SettingsContext context = service.settingsContext();
     EXPECT_TRUE(readCurrent(context, section, values));
-    std::int32_t value = -1;
-    values.getInt(values.findSection(ByteString::fromBytes(section.name)), key, value);
-    return value;
+    return sectionInt(values, section, key, -1);
 }
 
 // The Code 39 page of a CCD/Laser terminal opened from its window (the third line of the list).

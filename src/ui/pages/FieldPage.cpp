@@ -91,6 +91,13 @@ Field in(Field field, const SectionDef& section) {
     return field;
 }
 
+std::int32_t sectionInt(const IniStore& store, const SectionDef& section, std::string_view key,
+                        std::int32_t fallback) {
+    std::int32_t value = fallback;
+    store.getInt(store.findSection(keyName(section.name)), keyName(key), value);
+    return value;
+}
+
 int sameIndex(int value, int count) {
     return std::clamp(value, 0, std::max(count - 1, 0));
 }
@@ -121,7 +128,7 @@ FieldPage::FieldPage(ReaderService& service, const PageTable& table)
             loaded_ = false;
         }
     }
-    build(table);
+    build();
 }
 
 const SectionDef& FieldPage::sectionOf(const Field& field) const {
@@ -134,13 +141,10 @@ IniStore& FieldPage::storeFor(const SectionDef& section) {
 
 int FieldPage::readInt(const Field& field, std::string_view key) {
     const SectionDef& section = sectionOf(field);
-    IniStore& store = storeFor(section);
-    std::int32_t value = 0;
-    store.getInt(store.findSection(keyName(section.name)), keyName(key), value);
-    return value;
+    return sectionInt(storeFor(section), section, key);
 }
 
-void FieldPage::build(const PageTable& /*table*/) {
+void FieldPage::build() {
     RowLayout rows;
     int nextId = kFirstAutoId;
     auto idFor = [&nextId](int wanted) { return wanted != 0 ? wanted : nextId++; };

@@ -34,6 +34,14 @@ inline constexpr TypeSet kAnyBarcode{EngineType::CcdLaser, EngineType::Imager2D,
                                      EngineType::Laser1D955};
 inline constexpr TypeSet kAnyRfid{EngineType::RfidAscii, EngineType::RfidHex,
                                   EngineType::RfidBinaryLink};
+// The engine kinds whose pages differ in places, and the module that holds Mifare keys.
+inline constexpr TypeSet kImagers2D{EngineType::Imager2D, EngineType::Imager2D4507};
+inline constexpr TypeSet kLongRange{EngineType::LongRange1D, EngineType::Laser1D955};
+inline constexpr TypeSet kMifareKeysRfid{EngineType::RfidBinaryLink};
+
+// One number of a section held in a store; fallback when the section or the key is missing.
+std::int32_t sectionInt(const IniStore& store, const SectionDef& section, std::string_view key,
+                        std::int32_t fallback = 0);
 
 enum class FieldKind : std::uint8_t {
     Check,      // text beside the box; value 0 or 1
@@ -177,7 +185,7 @@ class FieldPage : public Page {
         int box2 = 0;
         int preamble[3] = {0, 0, 0};  // Preamble: the three values chosen
     };
-    void build(const PageTable& table);
+    void build();
     IniStore& storeFor(const SectionDef& section);
     const SectionDef& sectionOf(const Field& field) const;
     int readInt(const Field& field, std::string_view key);

@@ -13,7 +13,6 @@ namespace {
 
 constexpr std::int32_t kModelWithoutRfid = 5;
 constexpr TypeSet kAlwaysOpenRfid{EngineType::RfidHex};
-constexpr TypeSet kMifareRfid{EngineType::RfidBinaryLink};
 
 struct PageButton {
     int id;
@@ -32,7 +31,7 @@ class GeneralTab final : public Page {
         if (rfidLine_) {
             add({17, ControlKind::Check, {}, {8, y, 18, 20}});
             add({68, ControlKind::Button, "RFID Reader", {28, y, 130, 20}});
-            if (kMifareRfid.has(readers.rfidEngineType())) {
+            if (kMifareKeysRfid.has(readers.rfidEngineType())) {
                 add({69, ControlKind::Button, "Mifare Keys", {164, y, 130, 20}});
             }
             y += 24;
@@ -176,7 +175,7 @@ std::vector<Action> PageCatalog::dialogPages() const {
     actions.push_back({Action::Kind::OpenReaderPage, 1, {}});
     if (readers.deviceModel() != kModelWithoutRfid) {
         actions.push_back({Action::Kind::OpenReaderPage, 4, {}});
-        if (kMifareRfid.has(readers.rfidEngineType())) {
+        if (kMifareKeysRfid.has(readers.rfidEngineType())) {
             actions.push_back({Action::Kind::OpenReaderPage, 5, {}});
         }
     }

@@ -17,8 +17,8 @@ namespace vandora::ui {
 namespace {
 
 using T = EngineType;
-constexpr TypeSet k2D{T::Imager2D, T::Imager2D4507};
-constexpr TypeSet kLr{T::LongRange1D, T::Laser1D955};
+constexpr TypeSet k2D = kImagers2D;
+constexpr TypeSet kLr = kLongRange;
 constexpr std::uint8_t kSignalModels = modelBits({1, 4, 5});
 constexpr std::uint8_t kRfidModels = modelBits({0, 1, 2, 3, 4, 6, 7});
 
@@ -301,29 +301,16 @@ class BarcodeReaderPage final : public FieldPage {
         return FieldPage::changed(control);
     }
     void applied() override {
-        // The scan mode now in the engine decides whether the engine reads by itself.
-        for (std::size_t i = 0; i < fields().size(); ++i) {
-            if (fields()[i].key == "scanMode") {
-                service().setContinuousScan(scanModeReadsBySelf(*section(), fieldValue(i)));
-                return;
-            }
-        }
-        IniStore current;
-        SettingsContext context = service().settingsContext();
-        if (readCurrent(context, *section(), current)) {
-            std::int32_t mode = 0;
-            current.getInt(current.findSection(ByteString::fromBytes(section()->name)), "scanMode",
-                           mode);
-            service().setContinuousScan(scanModeReadsBySelf(*section(), mode));
-        }
+        // The scan mode the engine took last decides whether it reads by itself.
+        service().setContinuousScan(
+            scanModeReadsBySelf(pageSection(), service().readers().scanMode));
     }
 
   private:
-    const SectionDef* section() const { return &pageSection(); }
     // The CCD/Laser decode timeout means nothing while the engine scans by itself.
     void followScanMode() {
         for (std::size_t i = 0; i < fields().size(); ++i) {
-            if (fields()[i].key == "scanMode" && fields()[i].toValue == ccdModeValue) {
+            if (&pageSection() == &kReaderCcd && fields()[i].key == "scanMode") {
                 int mode = fieldValue(i);
                 if (Control* timeout = findMutable(38)) {
                     timeout->enabled = loaded() && mode != 1 && mode != 5 && mode != 7;
@@ -503,8 +490,8 @@ std::unique_ptr<Page> makeReaderPage(ReaderService& service, int page) {
             }
             return std::make_unique<RfidPage>(service);
         case 5:
-            return std::make_unique<MifareKeysPage>(
-                service, TypeSet{EngineType::RfidBinaryLink}.has(readers.rfidEngineType()));
+            return std::make_unique<MifareKeysPage>(service,
+                                                    kMifareKeysRfid.has(readers.rfidEngineType()));
         default:
             return nullptr;
     }

@@ -12,8 +12,10 @@ namespace vandora::ui {
 namespace {
 
 using T = EngineType;
-constexpr TypeSet k2D{T::Imager2D, T::Imager2D4507};
-constexpr TypeSet kLr{T::LongRange1D, T::Laser1D955};
+constexpr TypeSet k2D = kImagers2D;
+constexpr TypeSet kLr = kLongRange;
+// Every symbology's switch.
+constexpr std::string_view kEnableKey = "enable";
 
 // clang-format off
 const std::vector<std::string> kEnableAddons{"*Ignore Addons", "Decode only with Addons", "Auto-discriminate"};
@@ -381,13 +383,6 @@ bool present(ReaderService& service, const SectionDef& section) {
     return findPresentSection(service.readers(), section.name) == &section;
 }
 
-std::int32_t readKey(const IniStore& values, const SectionDef& section, std::string_view key) {
-    std::int32_t value = 0;
-    values.getInt(values.findSection(ByteString::fromBytes(section.name)),
-                  ByteString::fromBytes(key), value);
-    return value;
-}
-
 class SymbologiesTab final : public Page {
   public:
     explicit SymbologiesTab(ReaderService& service) : Page("Symbologies"), service_(service) {
@@ -444,7 +439,7 @@ class SymbologiesTab final : public Page {
                 return {Action::Kind::Message, 0, "The reader did not answer."};
             }
             IniSection* at = values.findOrAddSection(ByteString::fromBytes(line.section->name));
-            values.setInt(at, ByteString::fromBytes(enableKey(line)), control.value);
+            values.setInt(at, ByteString::fromBytes(kEnableKey), control.value);
             if (applySection(context, *line.section, values, service_.storeUpdate != 0) !=
                 ApplyResult::Applied) {
                 control.value = control.value != 0 ? 0 : 1;
@@ -468,14 +463,13 @@ class SymbologiesTab final : public Page {
     }
 
   private:
-    static std::string_view enableKey(const Line& /*line*/) { return "enable"; }
     std::int32_t enableOf(const Line& line) {
         IniStore values;
         SettingsContext context = service_.settingsContext();
         if (!readCurrent(context, *line.section, values)) {
             return 0;
         }
-        return readKey(values, *line.section, enableKey(line));
+        return sectionInt(values, *line.section, kEnableKey);
     }
 
     ReaderService& service_;

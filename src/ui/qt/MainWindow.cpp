@@ -311,8 +311,8 @@ void MainWindow::onUiThread(const std::function<void()>& work) {
     }
 }
 
-void MainWindow::setStatusText(const ByteString& /*text*/) {
-    // The General page reads the status the service keeps.
+void MainWindow::refreshGeneral() {
+    // The General page shows the status and the picture the service keeps.
     QMetaObject::invokeMethod(this, [this] {
         if (pages_[0]) {
             pages_[0]->refresh();
@@ -321,8 +321,12 @@ void MainWindow::setStatusText(const ByteString& /*text*/) {
     });
 }
 
-void MainWindow::showPicture(const std::string& path) {
-    setStatusText(ByteString(path.c_str()));
+void MainWindow::setStatusText(const ByteString& /*text*/) {
+    refreshGeneral();
+}
+
+void MainWindow::showPicture(const std::string& /*path*/) {
+    refreshGeneral();
 }
 
 int MainWindow::messageBox(const std::string& text, const std::string& caption) {

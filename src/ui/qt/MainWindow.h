@@ -75,6 +75,8 @@ class MainWindow final : public QWidget, public MainView {
     void buildPages();
     void buildTray();
     void refreshAll();
+    // Draws the General page again; from any thread.
+    void refreshGeneral();
     void onAction(const Action& action);
     void hideToTray();
     void drive();

@@ -46,7 +46,6 @@ class OptionDialog final : public QDialog {
   public:
     OptionDialog(std::unique_ptr<Page> page, int scale, const ActionHandler& onAction,
                  QWidget* parent = nullptr);
-    PageWidget* pageWidget() { return widget_; }
 
   private:
     std::unique_ptr<Page> page_;

@@ -38,8 +38,6 @@ std::vector<PagePicture> drawPages(ReaderService& service, int scale) {
         dialog->resize(dialog->sizeHint());
         pictures.push_back({dialog->windowTitle().toStdString(), dialog->grab().toImage()});
     }
-    window.detach();
-    window.hide();
     return pictures;
 }
 
