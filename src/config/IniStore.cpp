@@ -6,6 +6,7 @@
 #include <unistd.h>
 #include <wctype.h>
 
+#include <algorithm>
 #include <bit>
 #include <cerrno>
 #include <climits>
@@ -248,28 +249,56 @@ bool readWholeFile(const std::string& path, std::vector<std::uint8_t>& out) {
     return true;
 }
 
-// Everything the file holds after an optional FF FE, as character units.
-std::u16string textOf(const std::uint8_t* data, std::size_t size) {
-    std::u16string text;
-    if (size >= 2 && data[0] == 0xFF && data[1] == 0xFE) {
-        // UTF-16 little-endian; a last odd byte is ignored.
-        std::size_t units = (size - 2) / 2;
-        text.resize(units);
-        if constexpr (std::endian::native == std::endian::little) {
-            std::memcpy(text.data(), data + 2, units * 2);
-        } else {
-            for (std::size_t i = 0; i < units; ++i) {
-                text[i] = static_cast<char16_t>(data[2 + 2 * i] | (data[3 + 2 * i] << 8));
-            }
+// UTF-16 little-endian without its FF FE, as editors and scripts often write it: 8-bit text
+// never holds a NUL byte, while settings text (names, digits, brackets, line ends) has one in
+// every second byte. Characters whose low byte is 0 are rare, so NULs at even offsets say no.
+bool looksUtf16le(const std::uint8_t* data, std::size_t size) {
+    constexpr std::size_t kLookedAt = 4096;
+    std::size_t units = std::min(size, kLookedAt) / 2;
+    std::size_t oddZeros = 0;
+    std::size_t evenZeros = 0;
+    for (std::size_t i = 0; i < units; ++i) {
+        evenZeros += data[2 * i] == 0 ? 1 : 0;
+        oddZeros += data[2 * i + 1] == 0 ? 1 : 0;
+    }
+    return units > 0 && oddZeros * 2 >= units && evenZeros * 8 <= oddZeros;
+}
+
+std::u16string utf16leText(const std::uint8_t* data, std::size_t size) {
+    // A last odd byte is ignored.
+    std::size_t units = size / 2;
+    std::u16string text(units, u'\0');
+    if constexpr (std::endian::native == std::endian::little) {
+        if (units != 0) {
+            std::memcpy(text.data(), data, units * 2);
         }
     } else {
-        // 8-bit text: each byte is taken as signed, so 0x80 to 0xFF become 0xFF80 to 0xFFFF; the
-        // 8-bit view gives the same byte back.
-        text.resize(size);
-        for (std::size_t i = 0; i < size; ++i) {
-            text[i] =
-                static_cast<char16_t>(static_cast<std::int16_t>(static_cast<std::int8_t>(data[i])));
+        for (std::size_t i = 0; i < units; ++i) {
+            text[i] = static_cast<char16_t>(data[2 * i] | (data[2 * i + 1] << 8));
         }
+    }
+    return text;
+}
+
+// Everything the file holds, as character units: UTF-16 little-endian after FF FE or without
+// it, otherwise 8-bit text (after a UTF-8 byte-order mark, which is not part of the text).
+std::u16string textOf(const std::uint8_t* data, std::size_t size) {
+    if (size >= 2 && data[0] == 0xFF && data[1] == 0xFE) {
+        return utf16leText(data + 2, size - 2);
+    }
+    if (looksUtf16le(data, size)) {
+        return utf16leText(data, size);
+    }
+    if (size >= 3 && data[0] == 0xEF && data[1] == 0xBB && data[2] == 0xBF) {
+        data += 3;
+        size -= 3;
+    }
+    // 8-bit text: each byte is taken as signed, so 0x80 to 0xFF become 0xFF80 to 0xFFFF; the
+    // 8-bit view gives the same byte back.
+    std::u16string text(size, u'\0');
+    for (std::size_t i = 0; i < size; ++i) {
+        text[i] =
+            static_cast<char16_t>(static_cast<std::int16_t>(static_cast<std::int8_t>(data[i])));
     }
     return text;
 }

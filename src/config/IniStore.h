@@ -2,8 +2,10 @@
 //
 // The file is user-editable and other programs on the terminal read it too, so the store keeps
 // every section and key it does not know, in file order, and writes them back unchanged. Files are
-// read as UTF-16 little-endian when they start with FF FE, otherwise as 8-bit text; they are
-// always written as UTF-16 little-endian with FF FE.
+// read as UTF-16 little-endian when they start with FF FE or, without it, when every second byte
+// is mostly NUL (as UTF-16 text of Latin letters is, and 8-bit text never); otherwise as 8-bit
+// text, a UTF-8 byte-order mark skipped. They are always written as UTF-16 little-endian with
+// FF FE.
 //
 // Names and keys are compared without regard to the case of A to Z. Parsed section names and keys
 // are stored lowercased (every letter, not only A to Z); a section created by the program keeps

@@ -1,5 +1,6 @@
 #include "config/SettingLimits.h"
 
+#include <algorithm>
 #include <cctype>
 #include <charconv>
 #include <cstdint>
@@ -106,14 +107,30 @@ bool inRange(std::string_view value, std::int32_t low, std::int32_t high, std::s
     return true;
 }
 
+// Names compare as the store compares them: without regard to the case of A to Z.
+bool sameName(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) ==
+                      std::tolower(static_cast<unsigned char>(y));
+           });
+}
+
+// The row of the key; null when it has none.
+const Limit* limitOf(const SectionDef& section, const SectionKey& key) {
+    for (const Limit& limit : kLimits) {
+        if (limit.key.in(section) && limit.key.name() == key.name) {
+            return &limit;
+        }
+    }
+    return nullptr;
+}
+
 }  // namespace
 
 bool settingValueValid(const SectionDef& section, const SectionKey& key, std::string_view value,
                        std::string& why) {
-    for (const Limit& limit : kLimits) {
-        if (!limit.key.in(section) || limit.key.name() != key.name) {
-            continue;
-        }
+    if (const Limit* found = limitOf(section, key)) {
+        const Limit& limit = *found;
         switch (limit.form) {
             case Form::Range:
                 return inRange(value, limit.low, limit.high, why);
@@ -145,6 +162,55 @@ bool settingValueValid(const SectionDef& section, const SectionKey& key, std::st
         return true;
     }
     return inRange(value, kAnyByteLow, kAnyByteHigh, why);
+}
+
+std::string settingAllowed(const SectionDef& section, const SectionKey& key) {
+    const Limit* limit = limitOf(section, key);
+    if (limit == nullptr) {
+        return key.kind == KeyKind::Text
+                   ? "text of up to 4095 characters"
+                   : std::to_string(kAnyByteLow) + " to " + std::to_string(kAnyByteHigh);
+    }
+    switch (limit->form) {
+        case Form::Range:
+            return std::to_string(limit->low) + " to " + std::to_string(limit->high);
+        case Form::Text:
+            return "text of up to " + std::to_string(limit->high) + " characters";
+        case Form::HexKey:
+            return std::to_string(limit->high) + " hexadecimal digits";
+    }
+    return {};
+}
+
+std::vector<std::string> invalidStoredValues(const IniStore& store) {
+    std::vector<std::string> found;
+    for (const IniSection& stored : store.sections()) {
+        std::string sectionName = stored.name().narrow();
+        for (const IniEntry& entry : stored.entries()) {
+            std::string keyName = entry.key.narrow();
+            for (const SectionDef* section : kAllSections) {
+                if (!sameName(sectionName, section->name)) {
+                    continue;
+                }
+                const SectionKey* key = nullptr;
+                for (const SectionKey& candidate : section->keys) {
+                    if (sameName(keyName, candidate.name)) {
+                        key = &candidate;
+                    }
+                }
+                std::string value = entry.value.narrow();
+                std::string why;
+                if (key == nullptr || settingValueValid(*section, *key, value, why)) {
+                    continue;
+                }
+                found.push_back("[" + std::string(section->name) + "] " + std::string(key->name) +
+                                "=" + value + ": " + why +
+                                " (allowed: " + settingAllowed(*section, *key) + ")");
+                break;  // sections sharing a name report a value once
+            }
+        }
+    }
+    return found;
 }
 
 }  // namespace vandora

@@ -5,7 +5,9 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include "config/IniStore.h"
 #include "config/SectionDef.h"
 
 namespace vandora {
@@ -14,5 +16,13 @@ namespace vandora {
 // reason for a refusal goes into why.
 bool settingValueValid(const SectionDef& section, const SectionKey& key, std::string_view value,
                        std::string& why);
+
+// What the key accepts, for people: "0 to 2", "text of up to 255 characters", "12 hexadecimal
+// digits".
+std::string settingAllowed(const SectionDef& section, const SectionKey& key);
+
+// Every value of the store's known sections that settingValueValid refuses, one text each in
+// file order: "[General] keyboardEmu=99: outside 0 to 2 (allowed: 0 to 2)".
+std::vector<std::string> invalidStoredValues(const IniStore& store);
 
 }  // namespace vandora

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "config/SettingSections.h"
+#include "platform/Log.h"
 
 namespace vandora {
 
@@ -63,8 +64,25 @@ std::string SettingsFile::recoveryPath() const {
 std::int32_t SettingsFile::load(IniStore& store) {
     AtomicFile(path_).removeLeftovers();
     std::int32_t loaded = store.load(path_);
-    backupPending_ = holdsSomething(path_) && !hasOwnSection(store);
-    return loaded;
+    unrecognised_ = holdsSomething(path_) && !hasOwnSection(store);
+    if (!unrecognised_) {
+        return loaded;
+    }
+    // Whatever it holds is not settings: none of it may come back as a section at the next save.
+    store.clear();
+    backupPending_ = true;
+    AtomicFileSystem fs;
+    int error = keepBackup(fs);
+    if (error == 0) {
+        logMessage(LogLevel::Warning, path_ +
+                                          " holds none of the program's settings; it was kept as " +
+                                          backupPath() + " and a new settings file is started");
+    } else {
+        logMessage(LogLevel::Warning,
+                   path_ + " holds none of the program's settings and could not be kept as " +
+                       backupPath() + " (" + reason(error) + "); it will not be replaced");
+    }
+    return 0;
 }
 
 std::int32_t SettingsFile::save(IniStore& store) {
@@ -77,9 +95,12 @@ std::int32_t SettingsFile::save(IniStore& store, AtomicFileSystem& fs) {
     if (store.isEmpty()) {
         return 1;
     }
-    if (backupPending_ && !keepBackup(fs)) {
-        message_ += " " + recover(store);
-        return 0;
+    if (backupPending_) {
+        if (int error = keepBackup(fs); error != 0) {
+            message_ = "Unable to keep the unrecognised INI file " + path_ + " as " + backupPath() +
+                       " (" + reason(error) + "), so it was not replaced. " + recover(store);
+            return 0;
+        }
     }
     if (store.save(path_, fs) == 0) {
         message_ = "Unable to write the INI file " + path_ + " (" + reason(store.saveError()) +
@@ -89,22 +110,20 @@ std::int32_t SettingsFile::save(IniStore& store, AtomicFileSystem& fs) {
     return 1;
 }
 
-bool SettingsFile::keepBackup(AtomicFileSystem& fs) {
+int SettingsFile::keepBackup(AtomicFileSystem& fs) {
     std::ifstream in(path_, std::ios::binary);
     if (!in) {
         backupPending_ = false;  // gone: nothing left to lose
-        return true;
+        return 0;
     }
     std::vector<std::uint8_t> bytes{std::istreambuf_iterator<char>(in),
                                     std::istreambuf_iterator<char>()};
     AtomicFile backup(backupPath());
     if (backup.write(bytes, fs) == 0) {
-        message_ = "Unable to keep the unrecognised INI file " + path_ + " as " + backupPath() +
-                   " (" + reason(backup.lastError()) + "), so it was not replaced.";
-        return false;
+        return backup.lastError();
     }
     backupPending_ = false;
-    return true;
+    return 0;
 }
 
 std::string SettingsFile::recover(const IniStore& store) {

@@ -18,6 +18,11 @@ std::ostream& operator<<(std::ostream& out, const ParseCase& c) {
 
 class IniParse : public ::testing::TestWithParam<ParseCase> {};
 
+Bytes withoutMark(Bytes file) {
+    file.erase(file.begin(), file.begin() + 2);
+    return file;
+}
+
 TEST_P(IniParse, GivesTheseSectionsAndEntries) {
     IniStore store;
     ASSERT_EQ(store.loadBytes(GetParam().file.data(), GetParam().file.size()), 1);
@@ -64,6 +69,13 @@ const ParseCase kParseCases[] = {
      "[s] k=1"},
     {"UTF-16 units above 0x7FFF are not blanks", utf16File(u"[s]\r\nk=\uFF10a\uFF10 \r\n"),
      "[s] k=\\u{FF10}a\\u{FF10}"},
+    // Editors and scripts often leave the byte-order mark out.
+    {"UTF-16 without its byte-order mark",
+     withoutMark(utf16File(u"[General]\r\nprefixStr=\u4E2D\u6587\r\nlockScreen=1\r\n")),
+     "[general] prefixstr=\\u{4E2D}\\u{6587} lockscreen=1"},
+    {"UTF-16 without mark, one Latin unit only", withoutMark(utf16File(u"[")), "[]"},
+    {"UTF-8 byte-order mark is not part of the first header",
+     bytesOf("\xEF\xBB\xBF[General]\r\nk=1\r\n"), "[general] k=1"},
 };
 
 INSTANTIATE_TEST_SUITE_P(Cases, IniParse, ::testing::ValuesIn(kParseCases));

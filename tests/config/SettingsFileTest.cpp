@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "config/IniTestUtil.h"
+#include "platform/Log.h"
 
 namespace vandora::testing {
 namespace {
@@ -71,7 +72,7 @@ TEST_F(SettingsFileTest, ARecoveryFolderThatCannotBeMadeIsSaidToo) {
         << settingsFile.message();
 }
 
-TEST_F(SettingsFileTest, AnUnrecognisedFileIsKeptAsBakBeforeTheFirstSave) {
+TEST_F(SettingsFileTest, AnUnrecognisedFileIsKeptAsBakAtLoadAndNothingOfItIsSavedAgain) {
     struct Case {
         const char* label;
         Bytes contents;  // empty: no file
@@ -95,12 +96,31 @@ TEST_F(SettingsFileTest, AnUnrecognisedFileIsKeptAsBakBeforeTheFirstSave) {
         }
         SettingsFile settingsFile(path, folder.path("state/"));
         IniStore store;
-        settingsFile.load(store);
+        CaptureLogSink log;
+        {
+            ScopedLogSink capture(log);
+            settingsFile.load(store);
+        }
+        EXPECT_EQ(settingsFile.recognised(), !c.kept);
+        if (c.kept) {
+            // Said at once, naming both files; the store starts clean.
+            EXPECT_EQ(folder.read("VandoraINI.txt.bak"), c.contents);
+            EXPECT_TRUE(store.isEmpty()) << render(store);
+            ASSERT_EQ(log.entries().size(), 1u);
+            EXPECT_EQ(log.entries()[0].level, LogLevel::Warning);
+            EXPECT_NE(log.entries()[0].text.find(path + " holds none"), std::string::npos)
+                << log.entries()[0].text;
+            EXPECT_NE(log.entries()[0].text.find("kept as " + path + ".bak"), std::string::npos)
+                << log.entries()[0].text;
+        } else {
+            EXPECT_TRUE(log.entries().empty());
+        }
         store.setInt(store.findOrAddSection("General"), "windowEvent", 1);
         ASSERT_EQ(settingsFile.save(store), 1) << settingsFile.message();
         EXPECT_EQ(folder.read("VandoraINI.txt"), store.fileBytes());
         if (c.kept) {
-            EXPECT_EQ(folder.read("VandoraINI.txt.bak"), c.contents);
+            EXPECT_EQ(folder.read("VandoraINI.txt"),
+                      utf16File(u"\r\n[General]\r\nwindowevent=1\r\n"));
             // Only the first save keeps it: the file is the program's own from then on.
             folder.write("VandoraINI.txt.bak", bytesOf("marker"));
             ASSERT_EQ(settingsFile.save(store), 1);
@@ -114,12 +134,21 @@ TEST_F(SettingsFileTest, AnUnrecognisedFileIsKeptAsBakBeforeTheFirstSave) {
 TEST_F(SettingsFileTest, AnUnrecognisedFileThatCannotBeKeptIsNotReplaced) {
     const Bytes foreign = bytesOf("[Other]\r\nkey=1\r\n");
     folder_.write("VandoraINI.txt", foreign);
+    // A folder where the copy would go: it cannot be written, at load or later.
+    ASSERT_EQ(::mkdir(folder_.path("VandoraINI.txt.bak").c_str(), 0700), 0);
     SettingsFile settingsFile = file();
     IniStore store;
-    settingsFile.load(store);
+    CaptureLogSink log;
+    {
+        ScopedLogSink capture(log);
+        settingsFile.load(store);
+    }
+    ASSERT_EQ(log.entries().size(), 1u);
+    EXPECT_NE(log.entries()[0].text.find("could not be kept as " + path() + ".bak"),
+              std::string::npos)
+        << log.entries()[0].text;
     store = settings();
-    ReadOnlyFileSystem readOnly;
-    EXPECT_EQ(settingsFile.save(store, readOnly), 0);
+    EXPECT_EQ(settingsFile.save(store), 0);
     EXPECT_EQ(folder_.read("VandoraINI.txt"), foreign);
     EXPECT_EQ(folder_.read("state/vandora/VandoraINI.txt"), store.fileBytes());
     EXPECT_NE(settingsFile.message().find(path() + ".bak"), std::string::npos)

@@ -147,21 +147,30 @@ std::int32_t readCommand(ReaderChannel& channel, ParamCache& cache, PacketComman
     }
     std::array<std::int32_t, kPacketMaxArgs> values{};
     std::array<bool, kPacketMaxArgs> found{};
+    // A byte after a prefix is matched with its prefix first: on type 8 qualityValue (F0 31) and
+    // jpgSizeValue (F1 31) end in the same byte, and a match on that byte alone gave both the
+    // first one's value. Any other byte matches the last byte of a parameter number.
     std::size_t pos = 5;
+    std::uint16_t prefix = 0;
     while (pos < reply.length()) {
         std::uint8_t b = reply.byteAt(pos);
-        bool matched = false;
-        for (std::size_t i = 0; i < cmd.count; ++i) {
-            const Arg& a = cmd.args[i];
-            if (!applies(a, type) || a.form == Form::AimTime || (paramFor(a, type) & 0xFF) != b ||
-                pos + 1 >= reply.length()) {
-                continue;
+        auto take = [&](auto sameNumber) {
+            for (std::size_t i = 0; i < cmd.count; ++i) {
+                const Arg& a = cmd.args[i];
+                if (!applies(a, type) || a.form == Form::AimTime ||
+                    !sameNumber(paramFor(a, type)) || pos + 1 >= reply.length()) {
+                    continue;
+                }
+                values[i] = reply.byteAt(pos + 1);
+                found[i] = true;
+                return true;
             }
-            values[i] = reply.byteAt(pos + 1);
-            found[i] = true;
-            matched = true;
-            break;
-        }
+            return false;
+        };
+        std::uint16_t whole = static_cast<std::uint16_t>((prefix << 8) | b);
+        bool matched = (prefix != 0 && take([&](std::uint16_t p) { return p == whole; })) ||
+                       take([&](std::uint16_t p) { return (p & 0xFF) == b; });
+        prefix = !matched && (b == 0xF0 || b == 0xF1) ? b : 0;
         pos += matched ? 2 : 1;
     }
     for (std::size_t i = 0; i < cmd.count && i < args.size(); ++i) {

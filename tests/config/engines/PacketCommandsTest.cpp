@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "config/EngineSettings.h"
+#include "engines/EngineModels.h"
 #include "support/SimRig.h"
 
 namespace vandora::testing {
@@ -165,6 +167,36 @@ TEST_F(PacketCommandTest, ReadWalksThePairsOfTheReply) {
     EXPECT_EQ(l1, -5) << "not in the reply: left as it was";
     EXPECT_EQ(l2, 0x30) << "a prefix byte is passed alone";
     EXPECT_EQ(cache_.slot(PacketCommand::Code93, 2), 0x30);
+}
+
+// On type 8 two parameters of the imager options end in the same byte: JPEG quality F0 31 and
+// JPEG size F1 31. Each must read its own value back from the engine.
+TEST(PacketCommandRead, ParametersEndingInTheSameByteKeepTheirOwnValues) {
+    SimRig rig;
+    rig.ports.faultsFor(1).noModemLines = true;
+    auto model = sim::makeEngineModel(toNumber(EngineType::Imager2D4507));
+    rig.ports.attach(1, model);
+    EngineSettings engine;
+    ReaderManager manager(rig.platform, &engine);
+    ASSERT_EQ(manager.openReader(1, EngineType::Imager2D4507), 1);
+    auto& packet = static_cast<sim::PacketEngineModel&>(*model);
+    packet.params[0xF031] = 65;
+    packet.params[0xF131] = 40;
+
+    std::vector<std::int32_t> values(packetArguments(PacketCommand::ImagerOptions).size(), -1);
+    std::vector<std::int32_t*> args;
+    for (std::int32_t& value : values) {
+        args.push_back(&value);
+    }
+    ParamCache cache;
+    ASSERT_EQ(packetCommand(manager, manager.barcode, cache, PacketCommand::ImagerOptions, 'r',
+                            std::span<std::int32_t* const>(args)),
+              1);
+    auto value = [&](const char* name) {
+        return values[packetArgumentIndex(PacketCommand::ImagerOptions, name)];
+    };
+    EXPECT_EQ(value("qualityValue"), 65);
+    EXPECT_EQ(value("jpgSizeValue"), 40);
 }
 
 TEST_F(PacketCommandTest, ReadOfTheWrongShapeFailsAndTouchesNothing) {
