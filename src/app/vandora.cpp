@@ -5,8 +5,8 @@
 //
 // With a display it shows its window and tray icon (the windows are a module loaded only then).
 // Without a display, or with --headless, it runs without windows: status texts go to standard
-// error and "Do you want to quit?" is answered OK. SIGTERM and SIGINT quit as a confirmed quit
-// does, so the settings are read back from the engines and the INI file is written; when that
+// error and "Do you want to quit?" is answered OK. SIGTERM, SIGINT and SIGHUP quit as a confirmed
+// quit does, so the settings are read back from the engines and the INI file is written; when that
 // write fails the status text says where the settings were kept instead and the exit status
 // is 1.
 #include <poll.h>
@@ -88,13 +88,20 @@ const char* const kUsage =
     "is closed and said so on the status line; it is opened, identified and sent its settings\n"
     "again when its device comes back.\n";
 
-// The view of a service without windows. Under systemd, where standard error is a stream into
-// the journal, it says nothing: the status line would put every read into the journal, and the
-// failures it shows are logged with their priorities and error numbers already.
+// The view of a service without windows: the status line goes to standard error, each text
+// once. Under systemd, where standard error is a stream into the journal, it says nothing: the
+// status line would put every read into the journal, and the failures it shows are logged with
+// their priorities and error numbers already. Where the log writes standard error too, the texts
+// it has said are not repeated; where decodes are echoed on standard output, their status line
+// is not either.
 class HeadlessView final : public MainView {
   public:
-    void setStatusText(const ByteString& text) override {
-        if (text.empty() || quiet_) {
+    explicit HeadlessView(bool decodesEchoed) : decodesEchoed_(decodesEchoed) {}
+    void setStatusText(const ByteString& text) override { showStatus(text, StatusOrigin::Plain); }
+    void showStatus(const ByteString& text, StatusOrigin origin) override {
+        if (text.empty() || quiet_ ||
+            (origin == StatusOrigin::Logged && logWritesStandardError()) ||
+            (origin == StatusOrigin::Decode && decodesEchoed_)) {
             return;
         }
         std::string line = text.narrow();
@@ -114,6 +121,7 @@ class HeadlessView final : public MainView {
 
   private:
     bool quiet_ = stderrIsJournal();
+    bool decodesEchoed_;
 };
 
 struct Options {
@@ -290,15 +298,18 @@ int main(int argc, char** argv) {
         return drawScreenshots(options, platform);
     }
 
-    // SIGTERM and SIGINT arrive through the event loop, as a confirmed quit.
+    // SIGTERM, SIGINT and SIGHUP (the terminal closed) arrive through the event loop, as a
+    // confirmed quit: the settings are read back and saved.
     sigset_t signals;
     sigemptyset(&signals);
     sigaddset(&signals, SIGTERM);
     sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGHUP);
     sigprocmask(SIG_BLOCK, &signals, nullptr);
     int signalFd = signalfd(-1, &signals, SFD_CLOEXEC | SFD_NONBLOCK);
 
-    HeadlessView headless;
+    // Simulation echoes each decode on standard output.
+    HeadlessView headless(options.simulate);
     // The windows, when there is a display to show them on; the view outlives the service.
     const WindowModule* windows = !options.headless && displayAvailable() ? loadWindows() : nullptr;
     std::unique_ptr<MainView, ViewDeleter> windowView(nullptr, ViewDeleter{windows});

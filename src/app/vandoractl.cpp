@@ -196,6 +196,23 @@ int failed(const std::string& what, int r, const std::string& name, const std::s
     return kExitFailed;
 }
 
+// A value on one line: a line break (CR LF, LF or CR, as status texts have them) is written as
+// the two characters "\n", so that every property stays one Name=value line.
+std::string oneLine(const std::string& value) {
+    std::string out;
+    for (std::size_t i = 0; i < value.size(); ++i) {
+        if (value[i] == '\r' || value[i] == '\n') {
+            if (value[i] == '\r' && i + 1 < value.size() && value[i + 1] == '\n') {
+                ++i;
+            }
+            out += "\\n";
+        } else {
+            out += value[i];
+        }
+    }
+    return out;
+}
+
 // status and config: calls to the running service's management interface.
 int manage(bool systemBus, const std::vector<std::string>& args) {
     const std::string& command = args[0];
@@ -238,7 +255,7 @@ int manage(bool systemBus, const std::vector<std::string>& args) {
             return failed("status", r, name, message);
         }
         for (const auto& [property, value] : properties) {
-            std::printf("%s=%s\n", property.c_str(), value.c_str());
+            std::printf("%s=%s\n", property.c_str(), oneLine(value).c_str());
         }
         return kExitOk;
     }

@@ -113,6 +113,10 @@ void logMessage(LogLevel level, const std::string& text, std::initializer_list<L
     toStderr(level, text);
 }
 
+bool logWritesStandardError() {
+    return gSink.load() == nullptr && !useJournal();
+}
+
 void setLogSink(LogSink* sink) {
     gSink.store(sink);
 }

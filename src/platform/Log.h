@@ -34,6 +34,8 @@ class LogSink {
 
 void logMessage(LogLevel level, const std::string& text,
                 std::initializer_list<LogField> fields = {});
+// Whether messages go to standard error now (no journal, no sink of a test).
+bool logWritesStandardError();
 // Where messages go from now on; null: back to the journal or standard error. For tests.
 void setLogSink(LogSink* sink);
 

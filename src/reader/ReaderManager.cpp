@@ -148,10 +148,14 @@ std::int32_t ReaderManager::startReaders(EngineType barcodeHint, EngineType rfid
             }
         }
     }
+    rfidNotFound = false;
     if (!rfid.isOpen() && engineInfo(rfidHint).hint != HintRole::NoEngine) {
         rfidResult = openReader(kRfidPort, rfidHint);
         rfidReady = rfidResult != 0 ? 1 : 0;
-        if (rfidResult == 0) {
+        // Most terminals have no RFID module: detection finding none is no failure. A module the
+        // settings name that fails is one.
+        rfidNotFound = rfidResult == 0 && engineInfo(rfidHint).hint == HintRole::Detect;
+        if (rfidResult == 0 && !rfidNotFound) {
             if (rfid.lastError != 0) {
                 ByteString text;
                 text.format("The RFID scanner fails, error code = %d",

@@ -161,6 +161,9 @@ class ReaderManager {
 
   public:
     ByteString statusText;
+    // The last start looked for an RFID module (no type was stored) and none answered: the
+    // terminal has none, which is not a failure and adds nothing to statusText.
+    bool rfidNotFound = false;
     ReaderChannel barcode;
     ReaderChannel rfid;
     // Read by the scan threads, switched by the main window.

@@ -7,6 +7,13 @@
 
 namespace vandora {
 
+// Where a status text comes from, for a view that says some of them in other ways already.
+enum class StatusOrigin {
+    Plain,
+    Logged,  // the service logged the same (a failure, an engine lost or back)
+    Decode,  // a read's text
+};
+
 class MainView {
   public:
     static constexpr int kOk = 1;
@@ -14,6 +21,10 @@ class MainView {
 
     virtual ~MainView() = default;
     virtual void setStatusText(const ByteString& text) = 0;
+    // The status text with its origin; a window shows every one alike.
+    virtual void showStatus(const ByteString& text, StatusOrigin /*origin*/) {
+        setStatusText(text);
+    }
     // A message box; returns kOk or kCancel.
     virtual int messageBox(const std::string& text, const std::string& caption) = 0;
     virtual void showMaximized() {}

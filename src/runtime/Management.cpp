@@ -268,7 +268,12 @@ SettingAnswer Management::setSetting(const std::string& section, const std::stri
     if (!checked.error.empty() || change.section == nullptr) {
         return checked;
     }
-    return apply(service_, *change.section, {change});
+    SettingAnswer applied = apply(service_, *change.section, {change});
+    if (applied.error.empty()) {
+        // Kept at once: a crash or a power loss before quit must not lose it.
+        service_.saveSettings();
+    }
+    return applied;
 }
 
 SettingAnswer Management::exportSettings() {
@@ -335,16 +340,23 @@ SettingAnswer Management::importSettings(const std::string& ini) {
         }
         plan.back().second.push_back(change);
     }
+    SettingAnswer answer;
+    bool changed = false;
     for (const auto& [section, changes] : plan) {
         if (changes.empty()) {
             continue;
         }
-        SettingAnswer applied = apply(service_, *section, changes);
-        if (!applied.error.empty()) {
-            return applied;
+        answer = apply(service_, *section, changes);
+        if (!answer.error.empty()) {
+            break;
         }
+        changed = true;
     }
-    return {};
+    // What reached the engine is kept at once, also when a later section was refused.
+    if (changed) {
+        service_.saveSettings();
+    }
+    return answer;
 }
 
 }  // namespace vandora

@@ -8,6 +8,7 @@
 #include <memory>
 #include <utility>
 
+#include "config/SettingLimits.h"
 #include "config/SettingSections.h"
 #include "config/SettingsTransfer.h"
 #include "platform/Folders.h"
@@ -65,12 +66,12 @@ ReaderService::ReaderService(const ReaderServiceParts& parts)
     loop_.setHandler([this](const Message& m) { handle(m); });
 }
 
-void ReaderService::ViewTap::setStatusText(const ByteString& text) {
+void ReaderService::ViewTap::showStatus(const ByteString& text, StatusOrigin origin) {
     // Kept first: a window redraws its page from the service's status.
     bool differs = text != lastStatus;
     lastStatus = text;
     if (inner != nullptr) {
-        inner->setStatusText(text);
+        inner->showStatus(text, origin);
     }
     if (differs && changed) {
         changed();
@@ -100,8 +101,17 @@ void ReaderService::startUpInBackground() {
 }
 
 void ReaderService::loadFile() {
-    if (store_.isEmpty()) {
-        file_.load(store_);
+    if (!store_.isEmpty()) {
+        return;
+    }
+    file_.load(store_);
+    // A file an earlier save wrote holds every section save-all writes; anything else gets them
+    // from the engines before the first save that does not wait for quit.
+    storeWhole_ = file_.recognised() && !store_.isEmpty();
+    // Values the pages would never have let through are said, so that a hand edit that went
+    // wrong is not silently taken.
+    for (const std::string& problem : invalidStoredValues(store_)) {
+        logMessage(LogLevel::Warning, "bad value in " + iniPath_ + ": " + problem);
     }
 }
 
@@ -134,6 +144,7 @@ void ReaderService::startReadersAndSettings() {
     if (parts_.detect) {
         // What detection found is stored at once, not only at the next quit.
         saveAll(manager_, engine_, store_, settings_);
+        storeWhole_ = true;
         saveFailed_ = file_.save(store_) == 0;
     }
 }
@@ -163,6 +174,9 @@ void ReaderService::logReaders() {
                    {{"ENGINE_TYPE", std::to_string(toNumber(rfid.engineType))},
                     {"PORT", port(kRfidPort)},
                     {"RFID_VARIANT", std::to_string(rfid.rfidVariant)}});
+    }
+    if (manager_.rfidNotFound) {
+        logMessage(LogLevel::Info, "no RFID module found on " + port(kRfidPort));
     }
     // The start-up status text holds one line per reader that failed.
     std::string failures = manager_.statusText.narrow();
@@ -197,7 +211,7 @@ void ReaderService::finishStart() {
         status = ByteString(file_.message().c_str());
     }
     if (!status.empty() && parts_.view != nullptr) {
-        parts_.view->setStatusText(status);
+        parts_.view->showStatus(status, StatusOrigin::Logged);
     }
     watchBarcodeHangUp();
     // The readers' types, rates and readiness are known now.
@@ -274,10 +288,11 @@ void ReaderService::onBarcodeLost() {
     std::string path =
         parts_.platform.ports != nullptr ? parts_.platform.ports->devicePath(kBarcodePort) : "";
     logMessage(LogLevel::Warning,
-               "the barcode engine" + (path.empty() ? std::string() : " at " + path) + " went away",
+               std::string(kEngineLostText) + ": the engine" +
+                   (path.empty() ? std::string() : " at " + path) + " went away",
                {{"PORT", path}});
     if (parts_.view != nullptr) {
-        parts_.view->setStatusText(ByteString(kEngineLostText));
+        parts_.view->showStatus(ByteString(kEngineLostText), StatusOrigin::Logged);
     }
     if (path.empty() || !deviceWatch_.start(path)) {
         return;
@@ -323,9 +338,9 @@ void ReaderService::reconnectBarcode() {
             barcodeLost_ = false;
             manager_.barcodeReady = 1;
             settings_.enableBarcode = 1;
-            logMessage(LogLevel::Notice, "the barcode engine is back");
+            logMessage(LogLevel::Notice, kEngineBackText);
             if (parts_.view != nullptr) {
-                parts_.view->setStatusText(ByteString(kEngineBackText));
+                parts_.view->showStatus(ByteString(kEngineBackText), StatusOrigin::Logged);
             }
             watchBarcodeHangUp();
         });
@@ -450,7 +465,7 @@ void ReaderService::writeTagOnTrigger() {
         return;
     }
     if (written == 0) {
-        parts_.view->setStatusText(ByteString(kCannotWriteText));
+        parts_.view->showStatus(ByteString(kCannotWriteText), StatusOrigin::Logged);
         return;
     }
     TagRead tag;
@@ -767,13 +782,31 @@ void ReaderService::handle(const Message& message) {
     }
 }
 
+bool ReaderService::saveSettings() {
+    if (!storeWhole_) {
+        // A first start's store holds only what was changed: a file of that alone would name
+        // no engine at the next start.
+        saveAll(manager_, engine_, store_, settings_);
+        storeWhole_ = true;
+    }
+    if (file_.save(store_) != 0) {
+        return true;
+    }
+    logMessage(LogLevel::Error, file_.message());
+    if (parts_.view != nullptr) {
+        parts_.view->showStatus(ByteString(file_.message().c_str()), StatusOrigin::Logged);
+    }
+    return false;
+}
+
 void ReaderService::saveEverything() {
     saveAll(manager_, engine_, store_, settings_);
+    storeWhole_ = true;
     if (file_.save(store_) == 0) {
         saveFailed_ = true;
         if (parts_.view != nullptr) {
             logMessage(LogLevel::Error, file_.message());
-            parts_.view->setStatusText(ByteString(file_.message().c_str()));
+            parts_.view->showStatus(ByteString(file_.message().c_str()), StatusOrigin::Logged);
         }
     }
 }

@@ -84,6 +84,11 @@ class ReaderService {
     void quitNow();
     // The save at quit failed; the status text said why and where the settings were kept.
     bool saveFailed() const { return saveFailed_; }
+    // Writes the settings file now, replacing it whole as the save at quit does, so that a
+    // change made through the bus or a page survives a crash or a power loss. The first such
+    // save of a store that did not come whole from the file reads the engines back first. A
+    // failure is logged and shown, and the settings are kept in the recovery folder.
+    bool saveSettings();
 
     ReaderManager& readers() { return manager_; }
     AppSettings& settings() { return settings_; }
@@ -167,7 +172,10 @@ class ReaderService {
         ByteString lastStatus;
         std::function<void()> changed;
 
-        void setStatusText(const ByteString& text) override;
+        void setStatusText(const ByteString& text) override {
+            showStatus(text, StatusOrigin::Plain);
+        }
+        void showStatus(const ByteString& text, StatusOrigin origin) override;
         int messageBox(const std::string& text, const std::string& caption) override {
             return inner != nullptr ? inner->messageBox(text, caption) : kOk;
         }
@@ -221,6 +229,8 @@ class ReaderService {
     ReaderManager manager_;
     std::string iniPath_;
     SettingsFile file_;
+    // The store holds every section save-all writes (a recognised file, or a save-all since).
+    bool storeWhole_ = false;
     bool saveFailed_ = false;
     StatusSink status_;
     GoodReadSink goodRead_;

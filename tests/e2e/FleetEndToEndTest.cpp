@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -54,6 +55,8 @@ class Fleet : public ::testing::Test {
         setenv("VANDORA_KEYBOARD", "none", 1);
         setenv("VANDORA_IPC_SUFFIX", suffix.c_str(), 1);
         setenv("VANDORA_REGISTRY", "/nonexistent", 1);
+        // The log on the service's standard error, where the tests read it.
+        setenv("VANDORA_LOG", "stderr", 1);
     }
     void TearDown() override {
         stopService();
@@ -66,16 +69,26 @@ class Fleet : public ::testing::Test {
         unsetenv("VANDORA_KEYBOARD");
         unsetenv("VANDORA_IPC_SUFFIX");
         unsetenv("VANDORA_REGISTRY");
+        unsetenv("VANDORA_LOG");
         std::error_code ec;
         fs::remove_all(root, ec);
     }
 
-    // Starts a terminal with its own home and INI file; true once it answers on the bus.
-    bool startService(const std::string& name, const std::string& spec, const std::string& ini) {
+    // Starts a terminal with its own home and INI file (no file for nullptr); true once it
+    // answers on the bus with its barcode engine ready.
+    bool startService(const std::string& name, const std::string& spec,
+                      const std::optional<std::string>& ini) {
+        launchService(name, spec, ini);
+        return waitFor([&] { return statusValue("BarcodeReady") == "true"; });
+    }
+    void launchService(const std::string& name, const std::string& spec,
+                       const std::optional<std::string>& ini) {
         home = root / name;
         fs::create_directories(home);
         setenv("VANDORA_HOME", home.c_str(), 1);
-        std::ofstream(home / "VandoraINI.txt", std::ios::binary) << ini;
+        if (ini) {
+            std::ofstream(home / "VandoraINI.txt", std::ios::binary) << *ini;
+        }
         service = fork();
         if (service == 0) {
             int out = ::open((home / "service.out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
@@ -86,14 +99,27 @@ class Fleet : public ::testing::Test {
             execl(program.c_str(), program.c_str(), simulate.c_str(), "--headless", nullptr);
             _exit(127);
         }
-        for (int i = 0; i < 200; ++i) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-            if (ctl({"status"}).code == 0 &&
-                ctl({"status"}).out.find("BarcodeReady=true") != std::string::npos) {
-                return true;
+    }
+    // Polls until the condition holds; gives up after a minute (a loaded machine is slow, a
+    // hung service never gets there).
+    template <typename Condition>
+    bool waitFor(Condition condition) {
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        while (!condition()) {
+            if (std::chrono::steady_clock::now() > deadline) {
+                return false;
             }
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
-        return false;
+        return true;
+    }
+    // Sends sig and waits for the service to end; its exit code (-1 when a signal ended it).
+    int endService(int sig) {
+        kill(service, sig);
+        int status = 0;
+        waitpid(service, &status, 0);
+        service = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
     // Stops the service as the system stops it; its exit code.
     int stopService() {
@@ -137,21 +163,18 @@ class Fleet : public ::testing::Test {
         return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, slurp(out), slurp(err)};
     }
 
-    // The value of one status line, waiting up to 5 s for it to become want (empty: no wait).
+    // The value of one status line, waiting for it to become want (empty: no wait).
     std::string statusValue(const std::string& name, const std::string& want = {}) {
         std::string value;
-        for (int i = 0; i < 100; ++i) {
+        waitFor([&] {
             std::istringstream lines(ctl({"status"}).out);
             for (std::string line; std::getline(lines, line);) {
                 if (line.rfind(name + "=", 0) == 0) {
                     value = line.substr(name.size() + 1);
                 }
             }
-            if (want.empty() || value == want) {
-                break;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
+            return want.empty() || value == want;
+        });
         return value;
     }
 
@@ -294,6 +317,143 @@ TEST_F(Fleet, CountersAnnounceTheirChange) {
     }
     EXPECT_TRUE(seen.goodReads);
     sd_bus_flush_close_unref(bus);
+}
+
+// The settings file as text: UTF-16 little-endian after its FF FE, every unit below 128.
+std::string iniText(const fs::path& path) {
+    std::string bytes = slurp(path);
+    std::string text;
+    for (std::size_t i = 2; i + 1 < bytes.size(); i += 2) {
+        text.push_back(bytes[i + 1] == 0 ? bytes[i] : '?');
+    }
+    return text;
+}
+
+std::size_t occurrences(const std::string& text, const std::string& what) {
+    std::size_t count = 0;
+    for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) {
+        ++count;
+    }
+    return count;
+}
+
+// A change made over the bus is in the file before the call returns: a hang-up saves it as a
+// quit does, and a kill right after the call cannot lose it, also on a first start whose file
+// the engines have not filled yet (the next start must still find the engine).
+TEST_F(Fleet, ASettingChangedOverTheBusSurvivesHangUpAndKill) {
+    struct Case {
+        const char* label;
+        int signal;
+        std::optional<std::string> ini;  // none: a first start
+        int exitCode;                    // -1: ended by the signal
+    };
+    const Case cases[] = {
+        {"hang-up", SIGHUP, kCcdIni, 0},
+        {"kill", SIGKILL, kCcdIni, -1},
+        {"kill on a first start", SIGKILL, std::nullopt, -1},
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        ASSERT_TRUE(startService("t" + std::to_string(n++), kCcdTerminal, c.ini))
+            << slurp(home / "service.out");
+        ASSERT_EQ(ctl({"config", "set", "General", "keyboardEmu", "2"}).code, 0);
+        EXPECT_EQ(endService(c.signal), c.exitCode) << slurp(home / "service.out");
+        std::string saved = iniText(home / "VandoraINI.txt");
+        EXPECT_NE(saved.find("keyboardemu=2"), std::string::npos) << saved;
+        EXPECT_NE(saved.find("hasccd=1"), std::string::npos) << saved;
+    }
+}
+
+// A file as editors write it, UTF-16 without a byte-order mark, is read; one that holds none of
+// the program's sections is kept beside it and said, and nothing of it comes back.
+TEST_F(Fleet, ASettingsFileIsReadAsWrittenOrKeptAsideAndNamed) {
+    std::string bomless;
+    for (char c : std::string(kCcdIni) + "[General]\r\nkeyboardEmu=2\r\n") {
+        bomless.push_back(c);
+        bomless.push_back('\0');
+    }
+    ASSERT_TRUE(startService("utf16", kCcdTerminal, bomless)) << slurp(home / "service.out");
+    CtlRun get = ctl({"config", "get", "General", "keyboardEmu"});
+    EXPECT_EQ(get.out, "2\n") << get.err;
+    EXPECT_EQ(stopService(), 0);
+
+    const std::string garbage("\x01\x02\0\xFE[\x7F\x05\0\0xyz\x10", 14);
+    ASSERT_TRUE(startService("garbage", kCcdTerminal, garbage)) << slurp(home / "service.out");
+    EXPECT_EQ(stopService(), 0);
+    std::string file = (home / "VandoraINI.txt").string();
+    std::string said = slurp(home / "service.out");
+    EXPECT_NE(said.find("vandora: warning: " + file +
+                        " holds none of the program's settings; "
+                        "it was kept as " +
+                        file + ".bak"),
+              std::string::npos)
+        << said;
+    EXPECT_EQ(slurp(home / "VandoraINI.txt.bak"), garbage);
+    std::string saved = iniText(home / "VandoraINI.txt");
+    EXPECT_EQ(saved.find('?'), std::string::npos) << saved;
+    for (char c : saved) {
+        EXPECT_TRUE(c == '\r' || c == '\n' || (c >= 32 && c < 127)) << saved;
+    }
+    EXPECT_NE(saved.find("[General]"), std::string::npos) << saved;
+}
+
+TEST_F(Fleet, ValuesOutsideTheirLimitsAreReportedAtStart) {
+    std::string ini = std::string(kCcdIni) +
+                      "laserOnTime=abc\r\n[General]\r\nkeyboardEmu=99\r\nwindowEvent=1\r\n";
+    ASSERT_TRUE(startService("limits", kCcdTerminal, ini)) << slurp(home / "service.out");
+    std::string file = (home / "VandoraINI.txt").string();
+    std::string said = slurp(home / "service.out");
+    for (const char* problem :
+         {"[Barcode Reader CCD/Laser] laserOnTime=abc: not a number (allowed: 1 to 9)",
+          "[General] keyboardEmu=99: outside 0 to 2 (allowed: 0 to 2)"}) {
+        EXPECT_NE(said.find("vandora: warning: bad value in " + file + ": " + problem),
+                  std::string::npos)
+            << said;
+    }
+    EXPECT_EQ(said.find("windowEvent"), std::string::npos) << said;
+}
+
+// A terminal without an RFID module is not a failure, and every decode and status line is said
+// once: the decode on standard output, nothing of it repeated on standard error.
+TEST_F(Fleet, APlainSimulatedStartSaysNoErrorAndEachReadOnce) {
+    for (const char* spec : {"", "model=0"}) {
+        SCOPED_TRACE(spec);
+        ASSERT_TRUE(startService(std::string("plain") + spec, spec, std::nullopt))
+            << slurp(home / "service.out");
+        ASSERT_EQ(ctl({"post", "WM_USER1DOWN"}).code, 0);
+        ASSERT_TRUE(waitFor([&] { return statusValue("GoodReads") == "1"; }));
+        // The status line ends with the data: "type : Code 39  code : VANDORA-39".
+        std::string status = statusValue("Status");
+        std::string decode = status.substr(status.rfind(": ") + 2);
+        EXPECT_EQ(stopService(), 0);
+        std::string said = slurp(home / "service.out");
+        EXPECT_EQ(said.find("error"), std::string::npos) << said;
+        EXPECT_EQ(said.find("RFID scanner"), std::string::npos) << said;
+        EXPECT_NE(said.find("no RFID module found"), std::string::npos) << said;
+        ASSERT_FALSE(decode.empty()) << status;
+        EXPECT_EQ(occurrences(said, decode), 1u) << said;
+    }
+}
+
+// A status text with line breaks (two readers failing at start) stays one Name=value line.
+TEST_F(Fleet, StatusKeepsOneLinePerProperty) {
+    // The file names a 2D imager and a letter-command RFID module; neither answers.
+    launchService("broken", kCcdTerminal,
+                  "[Barcode Reader 2D]\r\nhas2D=1\r\n[RFID]\r\nhasRfid=5\r\n");
+    ASSERT_TRUE(waitFor([&] { return statusValue("Status").find("RFID") != std::string::npos; }))
+        << slurp(home / "service.out");
+    CtlRun status = ctl({"status"});
+    std::istringstream lines(status.out);
+    int count = 0;
+    for (std::string line; std::getline(lines, line); ++count) {
+        EXPECT_NE(line.find('='), std::string::npos) << line;
+        EXPECT_EQ(line.find('\r'), std::string::npos) << line;
+    }
+    EXPECT_EQ(count, 12) << status.out;
+    std::string text = statusValue("Status");
+    EXPECT_NE(text.find("\\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("RFID"), std::string::npos) << text;
 }
 
 }  // namespace

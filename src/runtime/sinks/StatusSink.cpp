@@ -8,7 +8,9 @@ namespace {
 class ViewStatus final : public StatusView {
   public:
     explicit ViewStatus(MainView& view) : view_(view) {}
-    void setStatusText(const ByteString& text) override { view_.setStatusText(text); }
+    void setStatusText(const ByteString& text) override {
+        view_.showStatus(text, StatusOrigin::Decode);
+    }
 
   private:
     MainView& view_;

@@ -432,6 +432,10 @@ Action FieldPage::accept() {
         }
     }
     applied();
+    if (service_.storeUpdate != 0) {
+        // What OK stored is kept at once, not only at quit.
+        service_.saveSettings();
+    }
     if (refused) {
         return {Action::Kind::Message, 0, "The reader did not take every setting."};
     }

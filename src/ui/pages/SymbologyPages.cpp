@@ -445,6 +445,9 @@ class SymbologiesTab final : public Page {
                 control.value = control.value != 0 ? 0 : 1;
                 return {Action::Kind::Message, 0, "The reader did not take the setting."};
             }
+            if (service_.storeUpdate != 0) {
+                service_.saveSettings();
+            }
             if (line.button != 0) {
                 findMutable(line.button)->enabled = control.value != 0;
             }
