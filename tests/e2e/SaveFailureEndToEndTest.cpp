@@ -69,6 +69,7 @@ class SaveFailureEndToEnd : public ::testing::Test {
             setenv("XDG_STATE_HOME", state().c_str(), 1);
             setenv("VANDORA_IPC_SUFFIX", suffix_.c_str(), 1);
             setenv("VANDORA_KEYBOARD", "none", 1);
+            setenv("VANDORA_LOG", "stderr", 1);
             // No bus: the bus name may belong to another test's service on the test's bus.
             setenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/bus", 1);
             std::string program = std::string(VANDORA_BIN_DIR) + "/vandora";
@@ -111,8 +112,8 @@ TEST_F(SaveFailureEndToEnd, TheSettingsGoToTheStateFolderAndTheExitStatusIs1) {
     std::ofstream(home() / "VandoraINI.txt", std::ios::binary)
         << "[Barcode Reader 2D]\r\nhas2D=1\r\n[General]\r\nwindowEvent=1\r\n";
     start();
-    // Signals are taken by the event loop from before the bus is tried.
-    ASSERT_TRUE(waitForOutput("bus")) << slurp(out());
+    // The engine found is logged once the file was read: only then may the folder go.
+    ASSERT_TRUE(waitForOutput("barcode engine 3 at")) << slurp(out());
     // The program folder becomes unwritable: it goes away and a plain file takes its place.
     fs::rename(home(), root_ / "gone");
     std::ofstream(home()) << "not a folder";
