@@ -50,6 +50,13 @@ std::string fileBytes(const std::string& path) {
     return {std::istreambuf_iterator<char>(in), {}};
 }
 
+// A number as the settings file on disk holds it now.
+std::int32_t onDisk(const std::string& path, const SectionDef& section, const char* key) {
+    IniStore file;
+    EXPECT_EQ(file.load(path), 1) << path;
+    return sectionInt(file, section, key, -12345);
+}
+
 // Every terminal kind the simulators offer: the tab pages' lines, and every dialog page opening
 // loaded and closing on OK.
 struct KindCase {
@@ -180,15 +187,21 @@ TEST(SymbologiesTab, ABoxSwitchesTheEngineAtOnceAndTheStoreOnlyWhileUpdating) {
     auto tab = catalog.symbologies();
     ASSERT_EQ(tab->find(16)->value, 1) << "Code 39 on by default";
     t.service->storeUpdate = 0;
+    std::string before = fileBytes(t.iniPath);
     tab->setChecked(16, false);
     EXPECT_EQ(current(*t.service, kCode39Ccd, "enable"), 0);
     EXPECT_FALSE(enabled(*tab, 67)) << "its button follows the box";
     EXPECT_NE(stored(*t.service, kCode39Ccd, "enable"), 0);
+    EXPECT_EQ(fileBytes(t.iniPath), before);
     t.service->storeUpdate = 1;
     tab->setChecked(16, true);
     EXPECT_EQ(current(*t.service, kCode39Ccd, "enable"), 1);
     EXPECT_EQ(stored(*t.service, kCode39Ccd, "enable"), 1);
     EXPECT_TRUE(enabled(*tab, 67));
+    // A stored switch is in the file at once.
+    tab->setChecked(16, false);
+    EXPECT_EQ(onDisk(t.iniPath, kCode39Ccd, "enable"), 0);
+    tab->setChecked(16, true);
     EXPECT_EQ(tab->press(67).kind, Action::Kind::OpenSymbologyPage);
 }
 
@@ -288,6 +301,8 @@ TEST(OutputPages, ModelsAndModulesDecideTheLinesAndOkStoresTheSettings) {
     EXPECT_EQ(s.delimiter, 44);
     EXPECT_EQ(s.displayCodeType, 1);
     EXPECT_EQ(stored(*t.service, kGeneral, "delimiter"), 44);
+    // What OK stored is in the file at once, not only at quit.
+    EXPECT_EQ(onDisk(t.iniPath, kGeneral, "delimiter"), 44);
 
     UiTerminal plain("model=1,barcode=2,rfid=0");
     auto rfidLess = makeReaderPage(*plain.service, 3);
