@@ -14,6 +14,10 @@ namespace vandora {
 
 namespace {
 
+// The file itself is made IniStore::kIniFileMode; the copies, which nobody else needs to read,
+// are the user's alone.
+constexpr mode_t kCopyMode = 0600;
+
 // The sections that make a file the program's own: every save writes General, and the reader
 // and RFID sections carry what the terminal has.
 bool hasOwnSection(const IniStore& store) {
@@ -97,7 +101,7 @@ bool SettingsFile::keepBackup(AtomicFileSystem& fs) {
     }
     std::vector<std::uint8_t> bytes{std::istreambuf_iterator<char>(in),
                                     std::istreambuf_iterator<char>()};
-    AtomicFile backup(backupPath());
+    AtomicFile backup(backupPath(), kCopyMode);
     if (backup.write(bytes, fs) == 0) {
         message_ = "Unable to keep the unrecognised INI file " + path_ + " as " + backupPath() +
                    " (" + reason(backup.lastError()) + "), so it was not replaced.";
@@ -110,7 +114,7 @@ bool SettingsFile::keepBackup(AtomicFileSystem& fs) {
 std::string SettingsFile::recover(const IniStore& store) {
     int error = makeFolders(recoveryFolder_);
     if (error == 0) {
-        AtomicFile copy(recoveryPath());
+        AtomicFile copy(recoveryPath(), kCopyMode);
         if (copy.write(store.fileBytes()) != 0) {
             return "The settings were kept in " + recoveryPath() + ".";
         }
