@@ -16,11 +16,18 @@ enum class Form : std::uint8_t {
     HexKey,  // exactly 12 hexadecimal digits
 };
 
+// Who may read a value back.
+enum class Reading : std::uint8_t {
+    Open,    // every caller allowed to call the service
+    Secret,  // only callers who may change settings; masked on screen
+};
+
 struct Limit {
     KeyRef key;
     Form form = Form::Range;
     std::int32_t low = 0;
     std::int32_t high = 0;
+    Reading reading = Reading::Open;
 };
 
 // clang-format off
@@ -57,7 +64,7 @@ constexpr Limit kLimits[] = {
     {key(kRfid, "rfidWriteStartByte"), Form::Range, -1, 4095},
     {key(kRfid, "rfidWriteContent"), Form::Text, 0, 4095},
     {key(kRfid, "isHexContent"), Form::Range, 0, 1},
-    {key(kRfid, "mifareLoginKeyA"), Form::HexKey, 12, 12},
+    {key(kRfid, "mifareLoginKeyA"), Form::HexKey, 12, 12, Reading::Secret},
     {key(kRfid, "m_rfidSecurityKeyType"), Form::Range, 0, 1},
     {key(kRfid, "timeOfPowerOn"), Form::Range, 0, 600},
     {key(kReaderCcd, "redundancy"), Form::Range, 0, 3},
@@ -106,7 +113,29 @@ bool inRange(std::string_view value, std::int32_t low, std::int32_t high, std::s
     return true;
 }
 
+bool sameName(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) {
+        return false;
+    }
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (std::tolower(static_cast<unsigned char>(a[i])) !=
+            std::tolower(static_cast<unsigned char>(b[i]))) {
+            return false;
+        }
+    }
+    return true;
+}
+
 }  // namespace
+
+bool settingIsSecret(const SectionDef& section, std::string_view key) {
+    for (const Limit& limit : kLimits) {
+        if (limit.key.in(section) && sameName(limit.key.name(), key)) {
+            return limit.reading == Reading::Secret;
+        }
+    }
+    return false;
+}
 
 bool settingValueValid(const SectionDef& section, const SectionKey& key, std::string_view value,
                        std::string& why) {

@@ -1,6 +1,8 @@
 // SettingLimits: what a value must be before a management tool may store it, key by key. The
 // limits are those the settings pages let a user choose; a key without a row of its own takes its
-// section's kind of value (a switch, a byte, or any text).
+// section's kind of value (a switch, a byte, or any text). The same rows say which keys are
+// secrets (the Mifare login key): those are given out only to callers who may change settings,
+// shown masked on screen, and never echoed back in a refusal.
 #pragma once
 
 #include <string>
@@ -14,5 +16,8 @@ namespace vandora {
 // reason for a refusal goes into why.
 bool settingValueValid(const SectionDef& section, const SectionKey& key, std::string_view value,
                        std::string& why);
+
+// Whether the key (any case) of section holds a secret.
+bool settingIsSecret(const SectionDef& section, std::string_view key);
 
 }  // namespace vandora
