@@ -414,17 +414,17 @@ std::vector<std::uint8_t> IniStore::fileBytes() const {
     return out;
 }
 
-std::int32_t IniStore::save(const std::string& path) {
+std::int32_t IniStore::save(const std::string& path, mode_t newFileMode) {
     AtomicFileSystem fs;
-    return save(path, fs);
+    return save(path, fs, newFileMode);
 }
 
-std::int32_t IniStore::save(const std::string& path, AtomicFileSystem& fs) {
+std::int32_t IniStore::save(const std::string& path, AtomicFileSystem& fs, mode_t newFileMode) {
     saveError_ = 0;
     if (sections_.empty()) {
         return 1;
     }
-    AtomicFile file(path);
+    AtomicFile file(path, newFileMode);
     if (file.write(fileBytes(), fs) == 0) {
         saveError_ = file.lastError();
         lastError_ = kWriteError;

@@ -16,6 +16,8 @@
 // Not thread-safe: the main window's thread is the only user.
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -68,6 +70,8 @@ class IniSection {
 
 class IniStore {
   public:
+    // A new INI file is for its user and group only: it may hold the Mifare login key.
+    static constexpr mode_t kIniFileMode = 0640;
     static constexpr const char* kNothingError = "The INI file contains nothing.";
     static constexpr const char* kWriteError =
         "Unable to write the INI file.\r\nPlease make sure it is not opened by WordPad.";
@@ -81,9 +85,11 @@ class IniStore {
 
     // Writes the whole store as one AtomicFile write, so a failure at any step leaves the old
     // file whole. A store without sections succeeds without touching the file. A failure sets
-    // kWriteError, and saveError() to the errno of the step that failed.
-    std::int32_t save(const std::string& path);
-    std::int32_t save(const std::string& path, AtomicFileSystem& fs);
+    // kWriteError, and saveError() to the errno of the step that failed. A file that did not
+    // exist gets newFileMode (less the umask); an existing one keeps its mode.
+    std::int32_t save(const std::string& path, mode_t newFileMode = kIniFileMode);
+    std::int32_t save(const std::string& path, AtomicFileSystem& fs,
+                      mode_t newFileMode = kIniFileMode);
     // The bytes that save writes: FF FE, then every section as UTF-16 little-endian text.
     std::vector<std::uint8_t> fileBytes() const;
 

@@ -17,11 +17,18 @@ enum class Form : std::uint8_t {
     HexKey,  // exactly 12 hexadecimal digits
 };
 
+// Who may read a value back.
+enum class Reading : std::uint8_t {
+    Open,    // every caller allowed to call the service
+    Secret,  // only callers who may change settings; masked on screen
+};
+
 struct Limit {
     KeyRef key;
     Form form = Form::Range;
     std::int32_t low = 0;
     std::int32_t high = 0;
+    Reading reading = Reading::Open;
 };
 
 // clang-format off
@@ -58,7 +65,7 @@ constexpr Limit kLimits[] = {
     {key(kRfid, "rfidWriteStartByte"), Form::Range, -1, 4095},
     {key(kRfid, "rfidWriteContent"), Form::Text, 0, 4095},
     {key(kRfid, "isHexContent"), Form::Range, 0, 1},
-    {key(kRfid, "mifareLoginKeyA"), Form::HexKey, 12, 12},
+    {key(kRfid, "mifareLoginKeyA"), Form::HexKey, 12, 12, Reading::Secret},
     {key(kRfid, "m_rfidSecurityKeyType"), Form::Range, 0, 1},
     {key(kRfid, "timeOfPowerOn"), Form::Range, 0, 600},
     {key(kReaderCcd, "redundancy"), Form::Range, 0, 3},
@@ -126,6 +133,15 @@ const Limit* limitOf(const SectionDef& section, const SectionKey& key) {
 }
 
 }  // namespace
+
+bool settingIsSecret(const SectionDef& section, std::string_view key) {
+    for (const Limit& limit : kLimits) {
+        if (limit.key.in(section) && sameName(limit.key.name(), key)) {
+            return limit.reading == Reading::Secret;
+        }
+    }
+    return false;
+}
 
 bool settingValueValid(const SectionDef& section, const SectionKey& key, std::string_view value,
                        std::string& why) {
@@ -203,8 +219,10 @@ std::vector<std::string> invalidStoredValues(const IniStore& store) {
                 if (key == nullptr || settingValueValid(*section, *key, value, why)) {
                     continue;
                 }
+                // The log must never hold a key, not even a mistyped one.
+                std::string shown = settingIsSecret(*section, key->name) ? "(hidden)" : value;
                 found.push_back("[" + std::string(section->name) + "] " + std::string(key->name) +
-                                "=" + value + ": " + why +
+                                "=" + shown + ": " + why +
                                 " (allowed: " + settingAllowed(*section, *key) + ")");
                 break;  // sections sharing a name report a value once
             }

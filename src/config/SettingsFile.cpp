@@ -15,6 +15,10 @@ namespace vandora {
 
 namespace {
 
+// The file itself is made IniStore::kIniFileMode; the copies, which nobody else needs to read,
+// are the user's alone.
+constexpr mode_t kCopyMode = 0600;
+
 // The sections that make a file the program's own: every save writes General, and the reader
 // and RFID sections carry what the terminal has.
 bool hasOwnSection(const IniStore& store) {
@@ -118,7 +122,7 @@ int SettingsFile::keepBackup(AtomicFileSystem& fs) {
     }
     std::vector<std::uint8_t> bytes{std::istreambuf_iterator<char>(in),
                                     std::istreambuf_iterator<char>()};
-    AtomicFile backup(backupPath());
+    AtomicFile backup(backupPath(), kCopyMode);
     if (backup.write(bytes, fs) == 0) {
         return backup.lastError();
     }
@@ -129,7 +133,7 @@ int SettingsFile::keepBackup(AtomicFileSystem& fs) {
 std::string SettingsFile::recover(const IniStore& store) {
     int error = makeFolders(recoveryFolder_);
     if (error == 0) {
-        AtomicFile copy(recoveryPath());
+        AtomicFile copy(recoveryPath(), kCopyMode);
         if (copy.write(store.fileBytes()) != 0) {
             return "The settings were kept in " + recoveryPath() + ".";
         }

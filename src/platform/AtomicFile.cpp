@@ -65,13 +65,14 @@ bool writeAll(AtomicFileSystem& fs, int fd, const std::vector<std::uint8_t>& byt
 }
 
 // Opens a new, unique temporary file in the folder of target, with the mode of the file it will
-// replace (or the usual mode for a new file).
-int openTemporary(const std::string& target, std::string& tempPath) {
+// replace (or newFileMode for a new file). Nothing is written before the mode is set.
+int openTemporary(const std::string& target, mode_t newFileMode, std::string& tempPath) {
     static std::atomic<unsigned> counter{0};
     const std::string stem = folderOf(target) + "/" + temporaryPrefix(target);
     for (int attempt = 0; attempt < 100; ++attempt) {
         tempPath = stem + std::to_string(::getpid()) + "-" + std::to_string(counter.fetch_add(1));
-        int fd = ::open(tempPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        int fd =
+            ::open(tempPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, newFileMode & 07777);
         if (fd >= 0) {
             struct stat old {};
             if (::stat(target.c_str(), &old) == 0) {
@@ -147,7 +148,7 @@ std::int32_t AtomicFile::write(const std::vector<std::uint8_t>& bytes, AtomicFil
     lastError_ = 0;
     std::string target = writeTarget(path_);
     std::string tempPath;
-    int fd = openTemporary(target, tempPath);
+    int fd = openTemporary(target, newFileMode_, tempPath);
     if (fd < 0) {
         lastError_ = errno;
         return 0;

@@ -4,7 +4,9 @@
 // then renamed over the target, and the folder is flushed, so that a failure or a power loss at
 // any step leaves either the old file or the new one, never a mix. A target that is a symbolic
 // link is written through: the link stays and its target gets the new contents. The new file
-// keeps the old one's mode (a new file gets 0666 less the umask).
+// keeps the old one's mode; a file that did not exist gets the mode the caller gave (0666 unless
+// told otherwise) less the umask, from its creation on, so that its contents are never readable
+// by more than that.
 //
 // A write cut short by the end of the process leaves its temporary file; removeLeftovers clears
 // those of processes that no longer run.
@@ -33,7 +35,9 @@ class AtomicFileSystem {
 
 class AtomicFile {
   public:
-    explicit AtomicFile(std::string path) : path_(std::move(path)) {}
+    // newFileMode: the mode of the file when it does not exist yet (the umask still applies).
+    explicit AtomicFile(std::string path, mode_t newFileMode = 0666)
+        : path_(std::move(path)), newFileMode_(newFileMode) {}
 
     // Replaces the file with `bytes`; a failure at any step removes the temporary file and
     // leaves the old file as it was.
@@ -51,6 +55,7 @@ class AtomicFile {
 
   private:
     std::string path_;
+    mode_t newFileMode_ = 0666;
     int lastError_ = 0;
 };
 

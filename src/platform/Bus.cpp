@@ -7,9 +7,11 @@
 
 #include <cerrno>
 #include <cstdarg>
+#include <cstdint>
 #include <cstring>
 #include <iterator>
 #include <string>
+#include <string_view>
 
 namespace vandora {
 
@@ -83,7 +85,8 @@ int onGetSetting(sd_bus_message* m, void* userdata, sd_bus_error* error) {
     if (management == nullptr) {
         return -EOPNOTSUPP;
     }
-    return replySetting(m, error, management->getSetting(section, key), true);
+    bool mayChange = static_cast<Bus*>(userdata)->senderMayWrite(m);
+    return replySetting(m, error, management->getSetting(section, key, mayChange), true);
 }
 
 int onSetSetting(sd_bus_message* m, void* userdata, sd_bus_error* error) {
@@ -109,7 +112,8 @@ int onExportSettings(sd_bus_message* m, void* userdata, sd_bus_error* error) {
     if (management == nullptr) {
         return -EOPNOTSUPP;
     }
-    return replySetting(m, error, management->exportSettings(), true);
+    bool mayChange = static_cast<Bus*>(userdata)->senderMayWrite(m);
+    return replySetting(m, error, management->exportSettings(mayChange), true);
 }
 
 int onImportSettings(sd_bus_message* m, void* userdata, sd_bus_error* error) {
@@ -332,24 +336,61 @@ int Bus::publishStatus(const ReaderStatus& status) {
     return r < 0 ? r : 0;
 }
 
+namespace {
+
+// The groups the bus daemon knows a connection by (UnixGroupIDs of GetConnectionCredentials,
+// taken from its socket when it connected); empty when the daemon does not say. sd-bus does not
+// pass these on for a daemon bus, and the process's /proc entry may be hidden from the service.
+std::vector<gid_t> daemonGroupsOf(sd_bus* bus, const char* sender) {
+    std::vector<gid_t> groups;
+    sd_bus_message* reply = nullptr;
+    sd_bus_error error{};
+    if (sender == nullptr ||
+        sd_bus_call_method(bus, "org.freedesktop.DBus", "/org/freedesktop/DBus",
+                           "org.freedesktop.DBus", "GetConnectionCredentials", &error, &reply, "s",
+                           sender) < 0) {
+        sd_bus_error_free(&error);
+        return groups;
+    }
+    if (sd_bus_message_enter_container(reply, 'a', "{sv}") > 0) {
+        while (sd_bus_message_enter_container(reply, 'e', "sv") > 0) {
+            const char* name = nullptr;
+            if (sd_bus_message_read(reply, "s", &name) >= 0 && name != nullptr &&
+                std::string_view(name) == "UnixGroupIDs" &&
+                sd_bus_message_enter_container(reply, 'v', "au") > 0) {
+                const void* data = nullptr;
+                std::size_t size = 0;
+                if (sd_bus_message_read_array(reply, 'u', &data, &size) >= 0) {
+                    const auto* ids = static_cast<const std::uint32_t*>(data);
+                    groups.assign(ids, ids + size / sizeof(std::uint32_t));
+                }
+                sd_bus_message_exit_container(reply);
+            } else {
+                sd_bus_message_skip(reply, "v");
+            }
+            sd_bus_message_exit_container(reply);
+        }
+    }
+    sd_bus_message_unref(reply);
+    return groups;
+}
+
+}  // namespace
+
 bool Bus::senderMayWrite(sd_bus_message* message) const {
     sd_bus_creds* creds = nullptr;
-    if (sd_bus_query_sender_creds(message, SD_BUS_CREDS_EUID | SD_BUS_CREDS_SUPPLEMENTARY_GIDS,
-                                  &creds) < 0) {
+    if (sd_bus_query_sender_creds(message, SD_BUS_CREDS_EUID, &creds) < 0) {
         return false;
     }
-    bool allowed = false;
     uid_t euid = 0;
-    if (sd_bus_creds_get_euid(creds, &euid) >= 0 && (euid == 0 || euid == geteuid())) {
-        allowed = true;
-    }
-    const gid_t* gids = nullptr;
-    int count = sd_bus_creds_get_supplementary_gids(creds, &gids);
-    const group* admins = systemBus_ ? getgrnam("vandora-admin") : nullptr;
-    for (int i = 0; !allowed && admins != nullptr && i < count; ++i) {
-        allowed = gids[i] == admins->gr_gid;
-    }
+    bool allowed = sd_bus_creds_get_euid(creds, &euid) >= 0 && (euid == 0 || euid == geteuid());
     sd_bus_creds_unref(creds);
+    const group* admins = systemBus_ && !allowed ? getgrnam("vandora-admin") : nullptr;
+    if (admins != nullptr) {
+        for (gid_t gid : daemonGroupsOf(bus_, sd_bus_message_get_sender(message))) {
+            allowed = allowed || gid == admins->gr_gid;
+        }
+    }
     return allowed;
 }
 

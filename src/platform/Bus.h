@@ -63,13 +63,16 @@ struct SettingAnswer {
 };
 
 // What the service answers to management tools. Called on the connection's thread.
+// mayChange says whether the caller may change settings (Bus::senderMayWrite): only such a
+// caller is given secret values (GetSetting refuses them, ExportSettings leaves them out).
 class ManagementHandler {
   public:
     virtual ~ManagementHandler() = default;
-    virtual SettingAnswer getSetting(const std::string& section, const std::string& key) = 0;
+    virtual SettingAnswer getSetting(const std::string& section, const std::string& key,
+                                     bool mayChange) = 0;
     virtual SettingAnswer setSetting(const std::string& section, const std::string& key,
                                      const std::string& value) = 0;
-    virtual SettingAnswer exportSettings() = 0;
+    virtual SettingAnswer exportSettings(bool mayChange) = 0;
     virtual SettingAnswer importSettings(const std::string& ini) = 0;
 };
 

@@ -16,6 +16,7 @@
 // Threading: one caller at a time (the typing thread, or a tool).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -104,7 +105,7 @@ class UinputKeyboardSink final : public KeyboardSink {
     int fd_ = -1;
     bool ownsFd_ = false;
     bool unicodeEntry_ = false;
-    std::vector<char32_t> dropped_;
+    std::size_t dropped_ = 0;             // characters of this decode the layout lacks
     std::vector<unsigned char> pending_;  // input events not yet written
 };
 

@@ -72,8 +72,10 @@ SettingAnswer check(ReaderService& service, const std::string& sectionName,
     }
     std::string why;
     if (!settingValueValid(*section, *key, value, why)) {
+        // A refused key is not repeated: the message may end up in a tool's log.
+        std::string shown = settingIsSecret(*section, key->name) ? std::string() : "=" + value;
         return refusal(kInvalidValueError, "[" + std::string(section->name) + "] " +
-                                               std::string(key->name) + "=" + value + ": " + why);
+                                               std::string(key->name) + shown + ": " + why);
     }
     change = {section, key, value};
     return {};
@@ -240,11 +242,18 @@ void Management::refresh() {
     bus_.publishStatus(now);
 }
 
-SettingAnswer Management::getSetting(const std::string& section, const std::string& key) {
+SettingAnswer Management::getSetting(const std::string& section, const std::string& key,
+                                     bool mayChange) {
     const SectionDef* def = findPresentSection(service_.readers(), section);
     const SectionKey* found = def != nullptr ? findKey(*def, key) : nullptr;
     if (found == nullptr) {
         return refusal(kUnknownSettingError, "no setting [" + section + "] " + key);
+    }
+    if (!mayChange && settingIsSecret(*def, found->name)) {
+        return refusal(kAccessDeniedError, "[" + std::string(def->name) + "] " +
+                                               std::string(found->name) +
+                                               " is a secret: only for callers who may change "
+                                               "settings");
     }
     SettingsContext context = service_.settingsContext();
     IniStore values;
@@ -276,7 +285,7 @@ SettingAnswer Management::setSetting(const std::string& section, const std::stri
     return applied;
 }
 
-SettingAnswer Management::exportSettings() {
+SettingAnswer Management::exportSettings(bool mayChange) {
     std::string text;
     SettingsContext context = service_.settingsContext();
     for (const SectionDef* section : presentSections(service_.readers())) {
@@ -287,6 +296,9 @@ SettingAnswer Management::exportSettings() {
         const IniSection* stored = values.findSection(ByteString::fromBytes(section->name));
         text += "[" + std::string(section->name) + "]\n";
         for (const SectionKey& key : section->keys) {
+            if (!mayChange && settingIsSecret(*section, key.name)) {
+                continue;
+            }
             ByteString value;
             if (values.getString(stored, ByteString::fromBytes(key.name), value) != 0) {
                 text += std::string(key.name) + "=" + utf8Of(value) + "\n";

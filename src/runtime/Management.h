@@ -4,7 +4,9 @@
 // counters go out at most once a second, the rest at once. Settings are read and written one key
 // at a time, or as a whole INI text: a value is checked against its limits, sent to the engine
 // with the commands load-all uses, and written into the store. An import is checked whole before
-// anything is applied, so that a refused import changes nothing.
+// anything is applied, so that a refused import changes nothing. Secret keys (SettingLimits) go
+// only to callers who may change settings: others get AccessDenied for one, and an export
+// without them; an import that lacks them leaves them as they are.
 //
 // Threading: the service's loop thread (the bus is served there).
 #pragma once
@@ -29,10 +31,11 @@ class Management final : public ManagementHandler {
     // Publishes the state: counters wait until a second has passed since they were last sent.
     void refresh();
 
-    SettingAnswer getSetting(const std::string& section, const std::string& key) override;
+    SettingAnswer getSetting(const std::string& section, const std::string& key,
+                             bool mayChange) override;
     SettingAnswer setSetting(const std::string& section, const std::string& key,
                              const std::string& value) override;
-    SettingAnswer exportSettings() override;
+    SettingAnswer exportSettings(bool mayChange) override;
     SettingAnswer importSettings(const std::string& ini) override;
 
   private:

@@ -23,8 +23,25 @@ Control* Page::findMutable(int id) {
 }
 
 Control& Page::add(Control control) {
+    if (control.secret) {
+        const Control* show = find(kShowKeysId);
+        control.masked = show == nullptr || show->value == 0;
+    }
     controls_.push_back(std::move(control));
     return controls_.back();
+}
+
+Rect Page::besideShowKeys(Rect edit) {
+    constexpr int kBoxWidth = 56;
+    constexpr int kGap = 4;
+    if (find(kShowKeysId) == nullptr) {
+        edit.w -= kBoxWidth + kGap;
+        add({kShowKeysId,
+             ControlKind::Check,
+             "Show",
+             {edit.x + edit.w + kGap, edit.y, kBoxWidth, edit.h}});
+    }
+    return edit;
 }
 
 Action Page::setChecked(int id, bool checked) {
@@ -33,6 +50,11 @@ Action Page::setChecked(int id, bool checked) {
         return {};
     }
     control->value = checked ? 1 : 0;
+    if (id == kShowKeysId) {
+        for (Control& key : controls_) {
+            key.masked = key.secret && !checked;
+        }
+    }
     return changed(*control);
 }
 

@@ -56,7 +56,14 @@ struct Control {
     int maxLength = 0;      // edits
     int buddy = 0;          // spin: the edit it steps
     bool readOnly = false;  // edits that only show text
+    // Edits holding a key: masked (drawn as dots; the text is still the key) until the page's
+    // "Show" box is checked, and again when the page opens the next time.
+    bool secret = false;
+    bool masked = false;
 };
+
+// The "Show" check box of a page with key edits.
+inline constexpr int kShowKeysId = 125;
 
 // What the window must do after an input: nothing, or open another page or dialog. The toolkit
 // carries it out and, where a result comes back (a chosen folder), hands it to the page.
@@ -104,8 +111,12 @@ class Page {
   protected:
     explicit Page(std::string title) : title_(std::move(title)) {}
 
+    // A secret control starts masked unless the page's "Show" box is checked.
     Control& add(Control control);
     Control* findMutable(int id);
+    // Adds the page's "Show" box at the right end of a key edit's place, which it narrows; a
+    // page has one box, added with its first key edit. Returns where the edit goes.
+    Rect besideShowKeys(Rect edit);
 
     // Called after the control's value or text changed through the user's input; the default
     // does nothing.

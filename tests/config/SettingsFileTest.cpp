@@ -1,5 +1,6 @@
 #include "config/SettingsFile.h"
 
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -153,6 +154,57 @@ TEST_F(SettingsFileTest, AnUnrecognisedFileThatCannotBeKeptIsNotReplaced) {
     EXPECT_EQ(folder_.read("state/vandora/VandoraINI.txt"), store.fileBytes());
     EXPECT_NE(settingsFile.message().find(path() + ".bak"), std::string::npos)
         << settingsFile.message();
+}
+
+mode_t modeOf(const std::string& path) {
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 ? info.st_mode & 07777 : 0;
+}
+
+// The file may hold the Mifare login key: one the service makes is for its user and group only,
+// whatever the umask lets through, and the copies it keeps (the unrecognised file's .bak, the
+// recovery copy) for its user alone. A file that exists keeps the mode it was given.
+TEST_F(SettingsFileTest, NewFilesAreClosedToOthersAndAnExistingFileKeepsItsMode) {
+    struct Case {
+        const char* label;
+        Bytes contents;    // of the file there before; empty: none
+        int existingMode;  // its mode
+        bool failingSave;  // the save fails, so the recovery copy is made
+        const char* made;  // the file whose mode is checked, in the scratch folder
+        mode_t want;
+    };
+    const Bytes own = bytesOf("[General]\r\nwindowEvent=0\r\n");
+    const Bytes foreign = bytesOf("[Other]\r\nkey=1\r\n");
+    const Case cases[] = {
+        {"a new settings file", {}, 0, false, "VandoraINI.txt", 0640},
+        {"an existing file open to all", own, 0644, false, "VandoraINI.txt", 0644},
+        {"an existing private file", own, 0600, false, "VandoraINI.txt", 0600},
+        {"the kept unrecognised file", foreign, 0644, false, "VandoraINI.txt.bak", 0600},
+        {"the unrecognised file replaced", foreign, 0644, false, "VandoraINI.txt", 0644},
+        {"the recovery copy", {}, 0, true, "state/vandora/VandoraINI.txt", 0600},
+    };
+    mode_t oldMask = ::umask(0);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        ScratchFolder folder;
+        std::string path = folder.path("VandoraINI.txt");
+        if (!c.contents.empty()) {
+            folder.write("VandoraINI.txt", c.contents);
+            ASSERT_EQ(::chmod(path.c_str(), static_cast<mode_t>(c.existingMode)), 0);
+        }
+        SettingsFile settingsFile(path, folder.path("state/vandora/"));
+        IniStore store;
+        settingsFile.load(store);
+        store = settings();
+        ReadOnlyFileSystem readOnly;
+        AtomicFileSystem plain;
+        EXPECT_EQ(settingsFile.save(
+                      store, c.failingSave ? static_cast<AtomicFileSystem&>(readOnly) : plain),
+                  c.failingSave ? 0 : 1)
+            << settingsFile.message();
+        EXPECT_EQ(modeOf(folder.path(c.made)), c.want);
+    }
+    ::umask(oldMask);
 }
 
 TEST_F(SettingsFileTest, LoadRemovesWhatAnInterruptedSaveLeft) {

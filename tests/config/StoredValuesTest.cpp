@@ -30,9 +30,9 @@ TEST(StoredValues, OutOfLimitsValuesAreNamedWithWhatTheyAllow) {
         {"a key without a row of its own is a byte",
          "[Code39 CCD/Laser]\r\nenable=300\r\n",
          {"[Code39 CCD/Laser] enable=300: outside 0 to 255 (allowed: 0 to 255)"}},
-        {"a Mifare key",
+        {"a Mifare key is a secret: its value is not repeated",
          "[RFID]\r\nmifareLoginKeyA=12345\r\n",
-         {"[RFID] mifareLoginKeyA=12345: not 12 hexadecimal digits (allowed: 12 hexadecimal "
+         {"[RFID] mifareLoginKeyA=(hidden): not 12 hexadecimal digits (allowed: 12 hexadecimal "
           "digits)"}},
         {"several, in file order",
          "[General]\r\nvibrationTime=-1\r\nwindowEvent=1\r\n[RFID]\r\nrfidRW=2\r\n",

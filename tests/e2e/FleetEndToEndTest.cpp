@@ -279,6 +279,37 @@ TEST_F(Fleet, AnExportImportedElsewhereConfiguresTheSameAndABadImportChangesNoth
     EXPECT_EQ(ctl({"config", "export"}).out, slurp(exported));
 }
 
+// The Mifare login key on a terminal with the binary-link RFID module: the service's own user may
+// change settings, so it reads the key back and finds it in an export; a refused key is not
+// repeated in the error; an import without the key (a profile exported by a caller that may only
+// read, for example) leaves the key in force, and it is what the file keeps at quit.
+TEST_F(Fleet, AnImportWithoutTheMifareKeyKeepsItAndARefusedKeyIsNotRepeated) {
+    ASSERT_TRUE(startService("a", "model=4,barcode=3,rfid=7",
+                             "[Barcode Reader 2D]\r\nhas2D=1\r\n[RFID]\r\nhasRfid=7\r\n"))
+        << slurp(home / "service.out");
+    ASSERT_EQ(statusValue("RfidReady", "true"), "true");
+    ASSERT_EQ(ctl({"config", "set", "RFID", "mifareLoginKeyA", "A1B2C3D4E5F6"}).code, 0);
+    CtlRun refused = ctl({"config", "set", "RFID", "mifareLoginKeyA", "A1B2C3D4E5FZ"});
+    EXPECT_EQ(refused.code, 1);
+    EXPECT_NE(refused.err.find("Error.InvalidValue"), std::string::npos) << refused.err;
+    EXPECT_EQ(refused.err.find("A1B2C3D4E5F"), std::string::npos) << refused.err;
+
+    std::ofstream(root / "no-key.ini") << "[RFID]\nrfidReadLength=20\nm_rfidSecurityKeyType=0\n";
+    CtlRun imported = ctl({"config", "import", (root / "no-key.ini").string()});
+    ASSERT_EQ(imported.code, 0) << imported.err;
+    EXPECT_EQ(ctl({"config", "get", "RFID", "rfidReadLength"}).out, "20\n");
+    EXPECT_EQ(ctl({"config", "get", "RFID", "mifareLoginKeyA"}).out, "A1B2C3D4E5F6\n");
+    EXPECT_NE(ctl({"config", "export"}).out.find("mifareLoginKeyA=A1B2C3D4E5F6\n"),
+              std::string::npos);
+    EXPECT_EQ(stopService(), 0);
+    std::string file = slurp(home / "VandoraINI.txt");
+    std::string narrow;
+    for (std::size_t i = 0; i + 1 < file.size(); i += 2) {
+        narrow += static_cast<char>(std::tolower(static_cast<unsigned char>(file[i])));
+    }
+    EXPECT_NE(narrow.find("mifareloginkeya=a1b2c3d4e5f6"), std::string::npos) << narrow;
+}
+
 // A management tool follows the counters through PropertiesChanged, not by polling.
 TEST_F(Fleet, CountersAnnounceTheirChange) {
     ASSERT_TRUE(startService("a", kCcdTerminal, kCcdIni)) << slurp(home / "service.out");

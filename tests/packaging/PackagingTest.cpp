@@ -1,19 +1,30 @@
 // The files of packaging/ as systemd and the bus daemon read them. Where a tool is missing the
 // test says so and skips.
+#include <fcntl.h>
+#include <grp.h>
+#include <mqueue.h>
 #include <poll.h>
+#include <pwd.h>
+#include <sched.h>
+#include <semaphore.h>
 #include <signal.h>
+#include <sys/mount.h>
 #include <sys/wait.h>
 #include <systemd/sd-bus.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -290,6 +301,293 @@ TEST_F(BusPolicy, OnlyTheGroupCallsAndOnlyTheServiceUserOwns) {
     sd_bus_close(owner);
     serving.join();
     sd_bus_flush_close_unref(owner);
+}
+
+// The service itself, as built, on a bus daemon with the packaged policy as it is, with the users
+// and groups it names made up: the test runs in a mount namespace of its own where /etc/passwd
+// and /etc/group are copies with the user vandora and the groups vandora and vandora-admin added.
+// A member of the group vandora reads decodes and ordinary settings, but the Mifare login key is
+// refused to it and left out of its export; a member of vandora-admin gets both.
+class ServiceOnPolicyBus : public BusPolicy {
+  protected:
+    void TearDown() override {
+        if (service_ > 0) {
+            ::kill(service_, SIGTERM);
+            ::waitpid(service_, nullptr, 0);
+            ::mq_unlink(("/VandoraQueue" + suffix_).c_str());
+            ::sem_unlink(("/DecodeEvent" + suffix_).c_str());
+        }
+        for (const char* file : {"/etc/group", "/etc/passwd"}) {
+            if (mounted_) {
+                ::umount2(file, MNT_DETACH);
+            }
+        }
+        BusPolicy::TearDown();
+    }
+
+    // A user id and two group ids that nobody has.
+    static void freeIds(uid_t& user, gid_t& group, gid_t& admins) {
+        std::vector<unsigned> free;
+        for (unsigned id = 64000; free.size() < 3; ++id) {
+            if (::getpwuid(id) == nullptr && ::getgrgid(id) == nullptr) {
+                free.push_back(id);
+            }
+        }
+        user = free[0];
+        group = free[1];
+        admins = free[2];
+    }
+
+    // The made-up users and groups, seen by this process and everything it starts.
+    bool makeUsers(std::string& error) {
+        freeIds(user_, group_, admins_);
+        if (::unshare(CLONE_NEWNS) != 0 ||
+            ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
+            error = std::string("no mount namespace: ") + std::strerror(errno);
+            return false;
+        }
+        fs::path passwd = scratch_ / "passwd";
+        fs::path group = scratch_ / "group";
+        std::ofstream(passwd) << readFile("/etc/passwd") << "vandora:x:" << user_ << ":" << group_
+                              << "::/nonexistent:/usr/sbin/nologin\n";
+        std::ofstream(group) << readFile("/etc/group") << "vandora:x:" << group_
+                             << ":\nvandora-admin:x:" << admins_ << ":\n";
+        fs::permissions(passwd, fs::perms::owner_read | fs::perms::owner_write |
+                                    fs::perms::group_read | fs::perms::others_read);
+        fs::permissions(group, fs::perms::owner_read | fs::perms::owner_write |
+                                   fs::perms::group_read | fs::perms::others_read);
+        mounted_ = ::mount(passwd.c_str(), "/etc/passwd", nullptr, MS_BIND, nullptr) == 0 &&
+                   ::mount(group.c_str(), "/etc/group", nullptr, MS_BIND, nullptr) == 0;
+        if (!mounted_ || ::getgrnam("vandora-admin") == nullptr) {
+            error = "the made-up users and groups are not seen";
+            return false;
+        }
+        return true;
+    }
+
+    // Starts `vandora --simulate=SPEC --headless --system-bus` as the user vandora, with a
+    // settings file of its own.
+    void startService(const std::string& spec, const std::string& ini) {
+        home_ = scratch_ / "home";
+        fs::create_directory(home_);
+        std::ofstream(home_ / "VandoraINI.txt", std::ios::binary) << ini;
+        for (const fs::path& path : {home_, home_ / "VandoraINI.txt"}) {
+            ASSERT_EQ(::chown(path.c_str(), user_, group_), 0);
+        }
+        suffix_ = ".secrets" + std::to_string(::getpid());
+        service_ = ::fork();
+        if (service_ == 0) {
+            int out =
+                ::open((scratch_ / "service.out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            ::dup2(out, STDOUT_FILENO);
+            ::dup2(out, STDERR_FILENO);
+            ::setenv("DBUS_SYSTEM_BUS_ADDRESS", address_.c_str(), 1);
+            ::setenv("VANDORA_HOME", home_.c_str(), 1);
+            ::setenv("XDG_STATE_HOME", (home_ / "state").c_str(), 1);
+            ::setenv("HOME", home_.c_str(), 1);
+            ::setenv("VANDORA_KEYBOARD", "none", 1);
+            ::setenv("VANDORA_REGISTRY", "/nonexistent", 1);
+            ::setenv("VANDORA_IPC_SUFFIX", suffix_.c_str(), 1);
+            if (::setgroups(0, nullptr) != 0 || ::setresgid(group_, group_, group_) != 0 ||
+                ::setresuid(user_, user_, user_) != 0) {
+                ::_exit(126);
+            }
+            std::string program = std::string(VANDORA_BIN_DIR) + "/vandora";
+            std::string simulate = "--simulate=" + spec;
+            ::execl(program.c_str(), program.c_str(), simulate.c_str(), "--headless",
+                    "--system-bus", static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+    }
+
+    sd_bus* connect() const {
+        sd_bus* bus = nullptr;
+        if (sd_bus_new(&bus) < 0 || sd_bus_set_address(bus, address_.c_str()) < 0 ||
+            sd_bus_set_bus_client(bus, 1) < 0 || sd_bus_start(bus) < 0) {
+            sd_bus_unref(bus);
+            return nullptr;
+        }
+        return bus;
+    }
+
+    // Waits until the service has both readers up (it answers root, who may call it).
+    bool serviceReady() const {
+        sd_bus* bus = connect();
+        bool ready = false;
+        for (int i = 0; bus != nullptr && !ready && i < 400; ++i) {
+            int barcode = 0;
+            int rfid = 0;
+            ready = sd_bus_get_property_trivial(bus, "org.vandora.Reader", "/org/vandora/Reader",
+                                                "org.vandora.Reader1", "BarcodeReady", nullptr, 'b',
+                                                &barcode) >= 0 &&
+                    sd_bus_get_property_trivial(bus, "org.vandora.Reader", "/org/vandora/Reader",
+                                                "org.vandora.Reader1", "RfidReady", nullptr, 'b',
+                                                &rfid) >= 0 &&
+                    barcode != 0 && rfid != 0;
+            if (!ready) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            }
+        }
+        sd_bus_flush_close_unref(bus);
+        return ready;
+    }
+
+    // Runs body as another user (nobody) in the one group given, on a connection of its own;
+    // what body returns, or why it could not run.
+    std::string asCaller(gid_t group, const std::function<std::string(sd_bus*)>& body) const {
+        int pipeFds[2];
+        if (::pipe(pipeFds) != 0) {
+            return "no pipe";
+        }
+        pid_t caller = ::fork();
+        if (caller == 0) {
+            ::close(pipeFds[0]);
+            std::string answer;
+            const uid_t nobody = 65534;
+            if (::setgroups(1, &group) != 0 || ::setresgid(group, group, group) != 0 ||
+                ::setresuid(nobody, nobody, nobody) != 0) {
+                answer = "cannot become the caller";
+            } else if (sd_bus* bus = connect()) {
+                answer = body(bus);
+                sd_bus_flush_close_unref(bus);
+            } else {
+                answer = "cannot connect";
+            }
+            (void)::write(pipeFds[1], answer.data(), answer.size());
+            ::_exit(0);
+        }
+        ::close(pipeFds[1]);
+        std::string answer;
+        char buffer[4096];
+        for (ssize_t n; (n = ::read(pipeFds[0], buffer, sizeof buffer)) > 0;) {
+            answer.append(buffer, static_cast<std::size_t>(n));
+        }
+        ::close(pipeFds[0]);
+        ::waitpid(caller, nullptr, 0);
+        return answer;
+    }
+
+    // A settings call's answer: "value:" and the text, or "error:" and the error's name.
+    static std::string answerOf(int r, sd_bus_message* reply, const sd_bus_error& error) {
+        if (r < 0) {
+            return std::string("error:") + (error.name != nullptr ? error.name : "?");
+        }
+        const char* text = nullptr;
+        return sd_bus_message_read(reply, "s", &text) >= 0 ? std::string("value:") + text
+                                                           : "unreadable";
+    }
+    static std::string getSetting(sd_bus* bus, const char* section, const char* key) {
+        sd_bus_error error{};
+        sd_bus_message* reply = nullptr;
+        int r = sd_bus_call_method(bus, "org.vandora.Reader", "/org/vandora/Reader",
+                                   "org.vandora.Reader1", "GetSetting", &error, &reply, "ss",
+                                   section, key);
+        std::string answer = answerOf(r, reply, error);
+        sd_bus_error_free(&error);
+        sd_bus_message_unref(reply);
+        return answer;
+    }
+    static std::string exportSettings(sd_bus* bus) {
+        sd_bus_error error{};
+        sd_bus_message* reply = nullptr;
+        int r = sd_bus_call_method(bus, "org.vandora.Reader", "/org/vandora/Reader",
+                                   "org.vandora.Reader1", "ExportSettings", &error, &reply, "");
+        std::string answer = answerOf(r, reply, error);
+        sd_bus_error_free(&error);
+        sd_bus_message_unref(reply);
+        return answer;
+    }
+    // Pulls the trigger and waits for the decode's CopyData broadcast: "decode" once it came.
+    static std::string readDecode(sd_bus* bus) {
+        bool got = false;
+        auto onCopyData = [](sd_bus_message* /*m*/, void* seen, sd_bus_error* /*error*/) -> int {
+            *static_cast<bool*>(seen) = true;
+            return 0;
+        };
+        if (sd_bus_match_signal(bus, nullptr, "org.vandora.Reader", "/org/vandora/Reader",
+                                "org.vandora.Reader1", "CopyData", onCopyData, &got) < 0) {
+            return "no match";
+        }
+        sd_bus_error error{};
+        int r = sd_bus_call_method(bus, "org.vandora.Reader", "/org/vandora/Reader",
+                                   "org.vandora.Reader1", "PostMessage", &error, nullptr, "sux",
+                                   "WM_USER1DOWN", 0u, static_cast<std::int64_t>(0));
+        std::string failed = r < 0 && error.name != nullptr ? error.name : "";
+        sd_bus_error_free(&error);
+        if (r < 0) {
+            return "trigger refused: " + failed;
+        }
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (!got && std::chrono::steady_clock::now() < deadline) {
+            while (!got && sd_bus_process(bus, nullptr) > 0) {
+            }
+            if (!got) {
+                sd_bus_wait(bus, 100000);
+            }
+        }
+        return got ? "decode" : "no decode";
+    }
+
+    uid_t user_ = 0;
+    gid_t group_ = 0;
+    gid_t admins_ = 0;
+    bool mounted_ = false;
+    fs::path home_;
+    std::string suffix_;
+    pid_t service_ = -1;
+};
+
+TEST_F(ServiceOnPolicyBus, TheMifareKeyGoesOnlyToThoseWhoMayChangeSettings) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "not root: users and groups cannot be made up, the service's answers "
+                        "to them were not tried";
+    }
+    if (run("command -v dbus-daemon").status != 0) {
+        GTEST_SKIP() << "dbus-daemon is not installed: the service's answers were not tried";
+    }
+    std::string error;
+    if (!makeUsers(error)) {
+        GTEST_SKIP() << error << ": the service's answers were not tried";
+    }
+    // The callers and the service must reach the socket.
+    fs::permissions(scratch_,
+                    fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec);
+    ASSERT_TRUE(startDaemon(policyText(), error)) << error;
+    const std::string key = "A1B2C3D4E5F6";
+    startService("model=4,barcode=3,rfid=7",
+                 "[General]\r\nwindowMessage=1\r\n[Barcode Reader 2D]\r\nhas2D=1\r\n"
+                 "[RFID]\r\nhasRfid=7\r\nmifareLoginKeyA=" +
+                     key + "\r\n");
+    ASSERT_TRUE(serviceReady()) << readFile(scratch_ / "service.out");
+
+    // A reader: decodes and ordinary settings, but not the key, in any spelling.
+    EXPECT_EQ(asCaller(group_, readDecode), "decode");
+    EXPECT_EQ(
+        asCaller(group_, [](sd_bus* bus) { return getSetting(bus, "General", "windowMessage"); }),
+        "value:1");
+    for (const char* spelling : {"mifareLoginKeyA", "MIFARELOGINKEYA"}) {
+        EXPECT_EQ(
+            asCaller(group_, [spelling](sd_bus* bus) { return getSetting(bus, "rfid", spelling); }),
+            "error:org.vandora.Reader1.Error.AccessDenied")
+            << spelling;
+    }
+    std::string readerExport = asCaller(group_, exportSettings);
+    EXPECT_EQ(readerExport.rfind("value:", 0), 0u) << readerExport;
+    EXPECT_NE(readerExport.find("rfidReadLength="), std::string::npos) << readerExport;
+    EXPECT_EQ(readerExport.find("mifareLoginKeyA"), std::string::npos) << readerExport;
+    EXPECT_EQ(readerExport.find(key), std::string::npos) << readerExport;
+
+    // An administrator: the key and an export with it.
+    EXPECT_EQ(
+        asCaller(admins_, [](sd_bus* bus) { return getSetting(bus, "RFID", "mifareLoginKeyA"); }),
+        "value:" + key);
+    std::string adminExport = asCaller(admins_, exportSettings);
+    EXPECT_NE(adminExport.find("mifareLoginKeyA=" + key + "\n"), std::string::npos) << adminExport;
+    // Apart from the key, both see the same.
+    std::string withoutKey = adminExport;
+    withoutKey.erase(withoutKey.find("mifareLoginKeyA="),
+                     std::string("mifareLoginKeyA=\n").size() + key.size());
+    EXPECT_EQ(withoutKey, readerExport);
 }
 
 }  // namespace

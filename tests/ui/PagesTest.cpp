@@ -386,6 +386,57 @@ TEST(MifareKeysPage, SectorSpinAndKeyLengths) {
     EXPECT_TRUE(makeReaderPage(*hex.service, 5)->controls().empty());
 }
 
+// Key boxes are masked until the page's "Show" box is checked, which reveals them while the page
+// is open; a page opened again starts masked. Masking hides the key on screen only: the box
+// still holds it, and what is typed into a masked box is stored.
+TEST(KeyFields, MaskedUntilShownAndStoredAsTyped) {
+    UiTerminal t("model=4,barcode=3,rfid=7");
+    struct Case {
+        int page;
+        std::set<int> keys;
+    };
+    for (const Case& c : {Case{4, {124}}, Case{5, {124, 114, 119}}}) {
+        SCOPED_TRACE(c.page);
+        for (int opening = 0; opening < 2; ++opening) {
+            auto page = makeReaderPage(*t.service, c.page);
+            const Control* show = page->find(kShowKeysId);
+            ASSERT_NE(show, nullptr);
+            EXPECT_EQ(show->kind, ControlKind::Check);
+            EXPECT_EQ(show->text, "Show");
+            auto maskedIds = [&page] {
+                std::set<int> ids;
+                for (const Control& control : page->controls()) {
+                    if (control.masked) {
+                        ids.insert(control.id);
+                    }
+                }
+                return ids;
+            };
+            EXPECT_EQ(maskedIds(), c.keys) << "opening " << opening;
+            EXPECT_EQ(page->find(124)->text, "3C5A9E71B2D4");
+            page->setChecked(kShowKeysId, true);
+            EXPECT_EQ(maskedIds(), std::set<int>{});
+            if (opening == 0) {
+                page->setChecked(kShowKeysId, false);
+                EXPECT_EQ(maskedIds(), c.keys);
+            }
+        }
+    }
+    auto rfid = makeReaderPage(*t.service, 4);
+    rfid->typeText(124, "A1B2C3D4E5F6");
+    ASSERT_EQ(rfid->accept().kind, Action::Kind::Close);
+    EXPECT_EQ(t.service->settings().mifareLoginKeyA.narrow(), "A1B2C3D4E5F6");
+
+    // Pages without keys have no box and nothing masked, the prefix and suffix texts included.
+    for (int other : {1, 2, 3}) {
+        auto page = makeReaderPage(*t.service, other);
+        EXPECT_EQ(page->find(kShowKeysId), nullptr) << other;
+        for (const Control& control : page->controls()) {
+            EXPECT_FALSE(control.masked) << other << " " << control.id;
+        }
+    }
+}
+
 TEST(SymbologyPages, ImagerPageLimitsListsAndFolder) {
     UiTerminal t("model=4,barcode=3,rfid=0");
     PageCatalog catalog(*t.service);

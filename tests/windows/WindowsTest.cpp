@@ -8,11 +8,13 @@
 #include <QCheckBox>
 #include <QDialogButtonBox>
 #include <QElapsedTimer>
+#include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTabWidget>
 #include <cstdlib>
 #include <set>
+#include <vector>
 
 #include "../ui/UiTerminal.h"
 #include "config/SettingAccess.h"
@@ -164,6 +166,39 @@ TEST_F(Code39Dialog, CancelLeavesTheEngineAlone) {
     }
     press(QDialogButtonBox::Cancel);
     EXPECT_EQ(engineValue(*t.service, kCode39Ccd, "fullASCII"), before);
+}
+
+// The key boxes of the RFID and Mifare Keys pages are drawn as dots (and cannot be copied out)
+// until the page's Show box is clicked.
+TEST(KeyBoxes, DrawnMaskedUntilShowIsClicked) {
+    UiTerminal t("model=4,barcode=3,rfid=7");
+    MainWindow window{1};
+    window.attach(*t.service);
+    struct Case {
+        int page;
+        std::vector<int> keys;
+    };
+    for (const Case& c : {Case{4, {124}}, Case{5, {124, 114, 119}}}) {
+        SCOPED_TRACE(c.page);
+        std::unique_ptr<OptionDialog> dialog =
+            window.makeDialog({Action::Kind::OpenReaderPage, c.page, {}});
+        ASSERT_NE(dialog, nullptr);
+        auto echoOf = [&dialog](int id) {
+            auto* edit = dialog->findChild<QLineEdit*>(QStringLiteral("control%1").arg(id));
+            return edit != nullptr ? edit->echoMode() : QLineEdit::NoEcho;
+        };
+        for (int id : c.keys) {
+            EXPECT_EQ(echoOf(id), QLineEdit::Password) << id;
+        }
+        auto* show = dialog->findChild<QCheckBox*>(QStringLiteral("control%1").arg(kShowKeysId));
+        ASSERT_NE(show, nullptr);
+        EXPECT_EQ(show->text(), QStringLiteral("Show"));
+        show->click();
+        for (int id : c.keys) {
+            EXPECT_EQ(echoOf(id), QLineEdit::Normal) << id;
+        }
+    }
+    window.detach();
 }
 
 // Not a "Threaded" suite: the sanitizer for threads cannot see the toolkit's own locks.

@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "config/SettingAccess.h"
+#include "config/SettingLimits.h"
 #include "runtime/Management.h"
 
 namespace vandora::ui {
@@ -193,9 +194,14 @@ void FieldPage::build() {
                 if (f.spinId != 0) {
                     where.w -= 20;
                 }
+                bool secret = f.kind == FieldKind::Text && settingIsSecret(sectionOf(f), f.key);
+                if (secret) {
+                    where = besideShowKeys(where);
+                }
                 Control edit{placed.control, ControlKind::Edit, {}, where};
                 edit.maxLength =
                     f.kind == FieldKind::Char ? 1 : (f.kind == FieldKind::Text ? f.lo : 0);
+                edit.secret = secret;
                 add(edit);
                 if (f.spinId != 0) {
                     Control spin{f.spinId,

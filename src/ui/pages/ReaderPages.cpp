@@ -393,8 +393,10 @@ class MifareKeysPage final : public Page {
         keyType.items = {"Key A", "Key B"};
         add(keyType);
         rows.next();
-        Control login{124, ControlKind::Edit, "3C5A9E71B2D4", rows.full()};
+        // The three keys are masked like the settings' login key.
+        Control login{124, ControlKind::Edit, "3C5A9E71B2D4", besideShowKeys(rows.full())};
         login.maxLength = 12;
+        login.secret = true;
         add(login);
         rows.next();
         for (auto [labelId, editId, text] :
@@ -402,6 +404,7 @@ class MifareKeysPage final : public Page {
             add({labelId, ControlKind::Label, text, rows.label()});
             Control edit{editId, ControlKind::Edit, {}, rows.control()};
             edit.maxLength = 12;
+            edit.secret = true;
             add(edit);
             rows.next();
         }

@@ -248,6 +248,11 @@ void PageWidget::sync() {
                 if (edit->text() != qs(c.text)) {
                     edit->setText(qs(c.text));
                 }
+                // Password echo also keeps a masked key from being copied out of the box.
+                QLineEdit::EchoMode echo = c.masked ? QLineEdit::Password : QLineEdit::Normal;
+                if (edit->echoMode() != echo) {
+                    edit->setEchoMode(echo);
+                }
                 break;
             }
             case ControlKind::MultiEdit: {
