@@ -37,7 +37,7 @@ struct ModelEngines {
     const char* label;         // for the usage text
     std::array<std::int32_t, 3> barcode;
     std::array<std::int32_t, 2> rfid;
-    std::int32_t defaultBarcode;  // when the spec names the model but no barcode engine
+    std::int32_t defaultBarcode;  // when the model is named without a barcode engine
 };
 extern const std::array<ModelEngines, 6> kModelEngines;
 

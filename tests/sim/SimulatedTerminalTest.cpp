@@ -1,5 +1,6 @@
-// The simulated terminal's spec: it takes only what a terminal model carries, says why it refuses
-// the rest, and every terminal it takes finds its engines at a first start, in virtual time.
+// The simulated terminal's description (--simulate): it takes only what a terminal model carries,
+// says why it refuses the rest, and every terminal it takes finds its engines at a first start,
+// in virtual time.
 #include "SimulatedTerminal.h"
 
 #include <gtest/gtest.h>
@@ -65,7 +66,7 @@ TEST(TerminalSpec, TakesWhatTheModelCarriesAndRefusesTheRestWithTheReason) {
     }
 }
 
-// Every terminal the spec takes starts as a first start does (no settings file: both engines
+// Every terminal taken starts as a first start does (no settings file: both engines
 // looked for in the model's detection order) and finds exactly the engines it was given.
 TEST(TerminalSpec, EveryTerminalTakenFindsItsEnginesAtAFirstStart) {
     for (std::int32_t model = 0; model <= 5; ++model) {
