@@ -201,6 +201,29 @@ int SimulatedPort::write(const std::uint8_t* data, std::size_t n, std::size_t& w
     return 0;
 }
 
+int SimulatedPort::drain(std::uint32_t timeoutMs) {
+    std::uint64_t lineFreeUs = 0;
+    bool stuck = false;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (!open_) {
+            return EBADF;
+        }
+        lineFreeUs = hostLineFreeUs_;
+        stuck = faults_.outputStuck;
+    }
+    const std::uint64_t deadlineUs = clock_->deadlineAfterMs(timeoutMs);
+    if (stuck && deadlineUs == Clock::kForever) {
+        return ETIMEDOUT;
+    }
+    const std::uint64_t untilUs = stuck ? deadlineUs : std::min(lineFreeUs, deadlineUs);
+    const std::uint64_t now = clock_->nowUs();
+    if (untilUs > now) {
+        clock_->sleepUs(untilUs - now);
+    }
+    return stuck || lineFreeUs > deadlineUs ? ETIMEDOUT : 0;
+}
+
 int SimulatedPort::getModemStatus(std::uint32_t& bits) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (!open_) {

@@ -76,6 +76,7 @@ struct SimPortFaults {
     int writeError = 0;                    // errno returned by write()
     bool noModemLines = false;             // getModemStatus() answers ENOTTY
     std::set<std::uint32_t> refusedBauds;  // setSettings() answers EINVAL
+    bool outputStuck = false;              // written bytes never leave: drain() runs out its time
 };
 
 struct SimPortCounters {
@@ -105,6 +106,9 @@ class SimulatedPort final : public SerialPort, private SimLink {
     int read(std::uint8_t* buffer, std::size_t n, std::size_t& got) override;
     int write(const std::uint8_t* data, std::size_t n, std::size_t& written) override;
     int getModemStatus(std::uint32_t& bits) override;
+    // Waits on the port's clock until the host's last written byte has left the line at the
+    // port's rate (the model has heard it already), at most timeoutMs.
+    int drain(std::uint32_t timeoutMs) override;
 
     // Test access. Each takes the port's lock.
     // Unlocked: only while no other thread uses the port.

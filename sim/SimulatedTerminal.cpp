@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -12,23 +13,52 @@
 
 namespace vandora::sim {
 
+// clang-format off
+// The engines each model's start-up detection finds: models 1 and 2 probe the CCD/Laser engine,
+// the 2D imager and the long-range laser, model 5 the 1D laser and the newer imager, the others
+// the CCD/Laser engine and both imagers. Their RFID module: the hexadecimal one on model 1, the
+// letter one on models 2 and 3, the binary link's on model 4 (its port 2 is that link), the
+// letter or hexadecimal one on an unknown model, none on model 5.
+const std::array<ModelEngines, 6> kModelEngines = {{
+    {DeviceModel::Unknown,  "",          "unknown",   {2, 3, 8}, {5, 6}, 3},
+    {DeviceModel::HRT200CE, "HRT200CE",  "HRT200CE",  {2, 3, 4}, {6, 0}, 3},
+    {DeviceModel::HRT300CE, "HRT300CE",  "HRT300CE",  {2, 3, 4}, {5, 0}, 3},
+    {DeviceModel::PocketPC, "Pocket_PC", "Pocket PC", {2, 3, 8}, {5, 0}, 3},
+    {DeviceModel::HRT400CE, "HRT400CE",  "HRT400CE",  {2, 3, 8}, {7, 0}, 3},
+    {DeviceModel::HRT100CE, "HRT100CE",  "HRT100CE",  {8, 9, 0}, {0, 0}, 8},
+}};
+// clang-format on
+
 namespace {
 
-const char* modelName(std::int32_t model) {
-    switch (model) {
-        case DeviceModel::HRT200CE:
-            return "HRT200CE";
-        case DeviceModel::HRT300CE:
-            return "HRT300CE";
-        case DeviceModel::PocketPC:
-            return "Pocket_PC";
-        case DeviceModel::HRT400CE:
-            return "HRT400CE";
-        case DeviceModel::HRT100CE:
-            return "HRT100CE";
-        default:
-            return "";
+const ModelEngines& enginesOf(std::int32_t model) {
+    for (const ModelEngines& row : kModelEngines) {
+        if (row.model == model) {
+            return row;
+        }
     }
+    return kModelEngines[0];
+}
+
+template <std::size_t N>
+bool carries(const std::array<std::int32_t, N>& types, std::int32_t type) {
+    return std::find(types.begin(), types.end(), type) != types.end();
+}
+
+// "2, 3 or 8", from a list ended by 0.
+template <std::size_t N>
+std::string typeList(const std::array<std::int32_t, N>& types) {
+    std::vector<std::string> names;
+    for (std::int32_t type : types) {
+        if (type != 0) {
+            names.push_back(std::to_string(type));
+        }
+    }
+    std::string text;
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        text += (i == 0 ? "" : i + 1 == names.size() ? " or " : ", ") + names[i];
+    }
+    return text;
 }
 
 std::vector<std::uint8_t> bytes(const std::string& text) {
@@ -69,6 +99,7 @@ bool parseNumber(const std::string& text, std::int32_t& out) {
 bool parseTerminalSpec(const std::string& text, TerminalSpec& spec, std::string& error) {
     std::stringstream fields(text);
     std::string field;
+    bool barcodeNamed = false;
     while (std::getline(fields, field, ',')) {
         if (field.empty()) {
             continue;
@@ -85,6 +116,7 @@ bool parseTerminalSpec(const std::string& text, TerminalSpec& spec, std::string&
         } else if (key == "barcode" && (value == 0 || value == 2 || value == 3 || value == 4 ||
                                         value == 8 || value == 9)) {
             spec.barcode = value;
+            barcodeNamed = true;
         } else if (key == "rfid" && (value == 0 || value == 5 || value == 6 || value == 7)) {
             spec.rfid = value;
         } else {
@@ -92,16 +124,42 @@ bool parseTerminalSpec(const std::string& text, TerminalSpec& spec, std::string&
             return false;
         }
     }
-    // Only that terminal model reaches its RFID module through the binary link.
-    if (spec.rfid == toNumber(EngineType::RfidBinaryLink) && spec.model != DeviceModel::HRT400CE) {
-        error = "rfid=7 needs model=4";
+    // A terminal with an engine its model never has would start and then find nothing.
+    const ModelEngines& row = enginesOf(spec.model);
+    const std::string model = "model=" + std::to_string(spec.model);
+    if (!barcodeNamed) {
+        spec.barcode = row.defaultBarcode;
+    }
+    if (spec.barcode != 0 && !carries(row.barcode, spec.barcode)) {
+        error = model + " has no barcode engine " + std::to_string(spec.barcode) +
+                ": its barcode engine is " + typeList(row.barcode) + " (or barcode=0)";
+        return false;
+    }
+    if (spec.rfid != 0 && !carries(row.rfid, spec.rfid)) {
+        error = row.rfid[0] == 0
+                    ? model + " has no RFID module (rfid=0 only)"
+                    : model + " has no RFID module " + std::to_string(spec.rfid) +
+                          ": its RFID module is " + typeList(row.rfid) + " (or rfid=0)";
         return false;
     }
     return true;
 }
 
-SimulatedTerminal::SimulatedTerminal(const TerminalSpec& spec)
-    : spec_(spec), ports_(RealClock::instance()), readyLine_(ports_, kBarcodePort) {
+std::string terminalCombinations() {
+    std::string text;
+    for (const ModelEngines& row : kModelEngines) {
+        std::string line = "model=" + std::to_string(row.model) + " (" + row.label + ")";
+        line.resize(std::max<std::size_t>(line.size(), 21), ' ');
+        line += "barcode=" + typeList(row.barcode);
+        line.resize(std::max<std::size_t>(line.size(), 40), ' ');
+        line += row.rfid[0] == 0 ? "no RFID module" : "rfid=" + typeList(row.rfid);
+        text += line + "\n";
+    }
+    return text;
+}
+
+SimulatedTerminal::SimulatedTerminal(const TerminalSpec& spec, Clock& clock)
+    : spec_(spec), clock_(&clock), ports_(clock), readyLine_(ports_, kBarcodePort) {
     if (spec.barcode != 0) {
         SimOptions options;
         options.decodes = samples(spec.barcode);
@@ -126,7 +184,7 @@ SimulatedTerminal::SimulatedTerminal(const TerminalSpec& spec)
                      ("vandora-sim-registry-" + std::to_string(getpid()) + ".ini"))
                         .string();
     std::ofstream(registryPath_) << "[HKEY_LOCAL_MACHINE\\Ident]\nDeviceModel="
-                                 << modelName(spec.model) << "\n";
+                                 << enginesOf(spec.model).registryName << "\n";
 }
 
 SimulatedTerminal::~SimulatedTerminal() {
@@ -136,7 +194,7 @@ SimulatedTerminal::~SimulatedTerminal() {
 
 ReaderPlatform SimulatedTerminal::platform() {
     ReaderPlatform platform;
-    platform.clock = &RealClock::instance();
+    platform.clock = clock_;
     platform.ports = &ports_;
     platform.readyLine = &readyLine_;
     platform.rfidLink = &link_;

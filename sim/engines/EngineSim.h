@@ -121,6 +121,9 @@ struct SimCounters {
     unsigned packets = 0;          // decode and image packets sent
     unsigned acks = 0;             // acknowledgements heard from the host
     unsigned resends = 0;          // packets sent again on the host's request
+    // Commands other than an acknowledgement or a refusal heard while a picture packet still
+    // waited for its acknowledgement (the imager takes nothing else before it).
+    unsigned pictureInterruptions = 0;
     unsigned rateChanges = 0;
 };
 

@@ -145,6 +145,10 @@ void PacketEngineModel::consume(const std::uint8_t* data, std::size_t size, bool
 }
 
 void PacketEngineModel::respond(const Frame& frame, SimLink& link) {
+    bool pictureWaits = !lastAcked_ && lastSent_.size() > 1 && lastSent_[1] == kImage;
+    if (pictureWaits && frame[1] != kAck && frame[1] != kRefusal) {
+        ++counters.pictureInterruptions;
+    }
     bool known = false;
     for (const OpcodeRow& row : kOpcodes) {
         if (row.opcode == frame[1]) {

@@ -10,7 +10,9 @@
 // the host's acknowledgement 04 D0 04 03; a host refusal 05 D1 04 00 01 asks for the last
 // unacknowledged packet again. In snapshot mode (F7) a 2D imager sends its picture as B1 packets
 // the same way instead: the test's picture, or a generated one (simPicturePixels, turned upside
-// down as the imager sees the scene, as JPEG or, with parameter F0 30 = 3, as BMP).
+// down as the imager sees the scene, as JPEG or, with parameter F0 30 = 3, as BMP). Every picture
+// packet, the last one too, must be acknowledged before the host sends anything else; any other
+// command meanwhile is counted in counters.pictureInterruptions.
 //
 // Firmware (the newer 2D imager): after the download start (EE) the engine listens for loader
 // frames (02, N, N - 1 bytes, the checksum of the last N bytes). The loader request is answered

@@ -64,9 +64,11 @@ const char* const kUsage =
     "--headless         run without windows (also the case without a display)\n"
     "--simulate[=SPEC]  simulated engines behind the ports instead of devices. SPEC is a\n"
     "                   comma-separated list of model=N (terminal model 0-5), barcode=T (engine\n"
-    "                   type 2, 3, 4, 8, 9 or 0) and rfid=T (RFID module 5 letter commands,\n"
-    "                   6 hexadecimal frames, 7 binary link on model 4 only, or 0); the\n"
-    "                   default is model=4,barcode=3,rfid=0, a terminal with a 2D imager. The\n"
+    "                   type 2 CCD/Laser, 3 or 8 2D imager, 4 long-range laser, 9 1D laser, 0\n"
+    "                   none) and rfid=T (RFID module 5 letter commands, 6 hexadecimal frames,\n"
+    "                   7 binary link, 0 none), as each model carries them (below; any other\n"
+    "                   combination is refused). The default is model=4,barcode=3,rfid=0, a\n"
+    "                   terminal with a 2D imager; a model named alone gets its 2D imager. The\n"
     "                   engine decodes a list of sample barcodes; the RFID module has sample\n"
     "                   tags in its field (Mifare 1K with the default key, Ultralight, SR176,\n"
     "                   SRIX4K, Tag-it, ISO 15693). With a terminal on standard input,\n"
@@ -87,6 +89,12 @@ const char* const kUsage =
     "and handled in order as soon as the readers are up. A barcode engine whose device goes away\n"
     "is closed and said so on the status line; it is opened, identified and sent its settings\n"
     "again when its device comes back.\n";
+
+// The usage text with the simulated terminals' combinations at its end.
+std::string usage() {
+    return std::string(kUsage) + "\nWhat each terminal model carries (--simulate):\n" +
+           sim::terminalCombinations();
+}
 
 // The view of a service without windows: the status line goes to standard error, each text
 // once. Under systemd, where standard error is a stream into the journal, it says nothing: the
@@ -196,7 +204,7 @@ struct ViewDeleter {
 };
 
 int usageError(const std::string& message) {
-    std::fprintf(stderr, "vandora: %s\n%s", message.c_str(), kUsage);
+    std::fprintf(stderr, "vandora: %s\n%s", message.c_str(), usage().c_str());
     return kExitUsage;
 }
 
@@ -246,7 +254,7 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
         if (a == "--help" || a == "-h") {
-            std::fputs(kUsage, stdout);
+            std::fputs(usage().c_str(), stdout);
             return kExitOk;
         } else if (a == "--headless") {
             options.headless = true;

@@ -8,6 +8,9 @@
 //   not an error: it returns 0 with got = 0. It never blocks longer than the time-out in force.
 //   A device that disappears returns EIO (or the errno the kernel gives).
 // - write() writes all n bytes or as many as the write total constant allows; written tells.
+// - drain() waits until every written byte has left the port, for at most timeoutMs: 0 when
+//   they have, ETIMEDOUT when some are still queued then (a line that takes nothing), or the
+//   errno of a device that went away. A port without a queue of its own has nothing to wait for.
 // - getModemStatus() returns ENOTTY on a port without modem lines (a pseudo-terminal).
 // - setSettings() applies baud rate, framing and the RTS/DTR lines together; an unsupported rate
 //   fails with EINVAL and leaves the previous settings in force.
@@ -79,6 +82,7 @@ class SerialPort {
     virtual int read(std::uint8_t* buffer, std::size_t n, std::size_t& got) = 0;
     virtual int write(const std::uint8_t* data, std::size_t n, std::size_t& written) = 0;
     virtual int getModemStatus(std::uint32_t& bits) = 0;
+    virtual int drain(std::uint32_t /*timeoutMs*/) { return 0; }
     // A descriptor that an event loop may watch (with no events asked for) to learn at once that
     // the device hung up; -1 when the port has none. Never read from it.
     virtual int hangUpFd() const { return -1; }

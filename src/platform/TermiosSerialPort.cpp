@@ -54,6 +54,8 @@ std::uint32_t baudOf(speed_t speed) {
 }
 
 constexpr tcflag_t kSizes[] = {CS5, CS6, CS7, CS8};
+// How often a drain looks at the output queue: a few characters' time at the slowest rate used.
+constexpr std::uint64_t kDrainPollUs = 2000;
 
 // Waits for events on fd until deadlineUs (Clock::kForever: no limit). Returns the revents, 0 on
 // a time-out, or -errno.
@@ -183,6 +185,36 @@ int TermiosSerialPort::purge(unsigned flags) {
     }
     int queue = rx && tx ? TCIOFLUSH : (rx ? TCIFLUSH : TCOFLUSH);
     return ::tcflush(fd_, queue) == 0 ? 0 : errno;
+}
+
+int TermiosSerialPort::drain(std::uint32_t timeoutMs) {
+    if (fd_ < 0) {
+        return EBADF;
+    }
+    // tcdrain() alone has no time limit: the queue is watched until it is empty, and only then is
+    // the driver asked to wait out the character still in the transmitter.
+    Clock& clock = RealClock::instance();
+    const std::uint64_t deadlineUs = clock.deadlineAfterMs(timeoutMs);
+    for (;;) {
+        int queued = 0;
+        if (::ioctl(fd_, TIOCOUTQ, &queued) != 0) {
+            return errno;
+        }
+        if (queued <= 0) {
+            break;
+        }
+        std::uint64_t now = clock.nowUs();
+        if (now >= deadlineUs) {
+            return ETIMEDOUT;
+        }
+        clock.sleepUs(std::min(deadlineUs - now, kDrainPollUs));
+    }
+    while (::tcdrain(fd_) != 0) {
+        if (errno != EINTR) {
+            return errno;
+        }
+    }
+    return 0;
 }
 
 int TermiosSerialPort::getSettings(PortSettings& out) {

@@ -14,7 +14,10 @@
 // - write() writes all bytes, or as many as fit within writeConstantMs (0: no limit); a time-out
 //   is not an error, written tells how many left.
 // - purge() flushes the directions asked in the driver; a receive purge also drops the internal
-//   buffer.
+//   buffer. On a pseudo-terminal a transmit purge also drops what the other end has not read yet.
+// - drain() watches the driver's output queue (TIOCOUTQ) until it is empty or the time is up,
+//   then lets the driver send the last character (tcdrain); it never blocks on a queue that does
+//   not move.
 // - setSettings() maps the rate to a standard termios speed (50 to 4000000); any other rate, or a
 //   rate the driver does not keep, fails with EINVAL and the previous settings stay in force.
 //   RTS and DTR are driven through TIOCMBIS/TIOCMBIC; a device without modem lines (a
@@ -61,6 +64,7 @@ class TermiosSerialPort final : public SerialPort {
     int read(std::uint8_t* buffer, std::size_t n, std::size_t& got) override;
     int write(const std::uint8_t* data, std::size_t n, std::size_t& written) override;
     int getModemStatus(std::uint32_t& bits) override;
+    int drain(std::uint32_t timeoutMs) override;
 
     const std::string& path() const { return path_; }
 

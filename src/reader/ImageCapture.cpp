@@ -32,11 +32,16 @@ PictureHandling handlingFor(std::int32_t model) {
 
 }  // namespace
 
+bool pictureHandlingKnown(std::int32_t model) {
+    return handlingFor(model) != PictureHandling::Fail;
+}
+
 std::int32_t captureImage(ReaderManager& manager, std::vector<std::uint8_t>& picture,
                           std::uint32_t timeoutMs, PictureFormat format,
                           const std::function<void(int)>& progress) {
     picture.clear();
-    if (manager.deviceModel() == DeviceModel::PocketPC || manager.barcodeReady == 0) {
+    // Nothing is taken that could not be kept: the generic model and a model without a rule.
+    if (!pictureHandlingKnown(manager.deviceModel()) || manager.barcodeReady == 0) {
         return 0;
     }
     ReaderChannel& channel = manager.barcode;

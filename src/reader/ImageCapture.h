@@ -15,12 +15,16 @@
 
 namespace vandora {
 
+// Whether the terminal model has a rule for the imager's picture bytes (kept as they are, or
+// turned and encoded); a model without one cannot store a picture.
+bool pictureHandlingKnown(std::int32_t model);
+
 // Takes one picture into `picture` (the file's bytes). format is the image file format the
 // picture is stored in (the imager's parameter, as the settings hold it). progress, when given,
-// receives 0, the reception's percentages up to 90, then 100. Fails on the generic terminal
-// model, while the barcode reader is switched off, when the trigger does not start, when the
-// picture does not arrive whole, and on a terminal model that neither keeps the engine's bytes nor
-// converts them. On failure `picture` is left empty.
+// receives 0, the reception's percentages up to 90, then 100. Fails at once on a terminal model
+// without picture handling (the generic one included) and while the barcode reader is switched
+// off; fails when the trigger does not start and when the picture does not arrive whole. On
+// failure `picture` is left empty.
 std::int32_t captureImage(ReaderManager& manager, std::vector<std::uint8_t>& picture,
                           std::uint32_t timeoutMs, PictureFormat format,
                           const std::function<void(int)>& progress);

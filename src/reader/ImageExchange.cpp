@@ -116,6 +116,9 @@ std::int32_t receiveImage(ReaderChannel& channel, const std::function<void(int)>
             }
         }
     }
+    // The imager waits for the last packet's acknowledgement too before it takes another
+    // command; nothing more follows it, so no reply is read.
+    exchange(channel, ack, kImageExchangeMs, nullptr, 1);
     return 1;
 }
 

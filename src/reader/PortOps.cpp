@@ -14,6 +14,8 @@ constexpr std::uint32_t kLinkRetryPauseMs = 2000;
 constexpr std::uint8_t kLinkStateAfterOpen = 8;
 constexpr int kWakePolls = 10;
 constexpr std::uint32_t kWakePollMs = 10;
+// The longest a close waits for written bytes to leave: a frame at 9600 baud takes far less.
+constexpr std::uint32_t kCloseDrainMs = 1000;
 
 std::int32_t fail(ReaderChannel& channel, int error) {
     channel.lastError = static_cast<std::uint32_t>(error);
@@ -114,7 +116,15 @@ std::int32_t openPort(ReaderChannel& channel) {
 
 void closePort(ReaderChannel& channel) {
     if (channel.handle) {
-        channel.handle->purge(kPurgeAll);
+        // The last command written (the engine's "OFF" after a read, say) leaves before the port
+        // closes: a transmit purge would cut it short, and on a pseudo-terminal drop it whole.
+        // A line that does not take it within the bound has it dropped, so that a close never
+        // hangs; what was received is always dropped.
+        unsigned purge = kPurgeRxAbort | kPurgeRxClear;
+        if (channel.handle->drain(kCloseDrainMs) != 0) {
+            purge = kPurgeAll;
+        }
+        channel.handle->purge(purge);
         channel.handle->close();
         channel.handle.reset();
     }

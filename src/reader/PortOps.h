@@ -20,6 +20,7 @@ namespace vandora {
 constexpr std::size_t kPortBufferBytes = 4096;
 
 std::int32_t openPort(ReaderChannel& channel);
+// Lets what was written leave the port (for a bounded time), drops what was received, closes.
 void closePort(ReaderChannel& channel);
 // Purges the port, then writes the bytes (each unit's low byte).
 std::int32_t writeFrame(ReaderChannel& channel, const ByteString& bytes);

@@ -130,6 +130,13 @@ std::int32_t awaitDecode(ReaderChannel& channel, const CcdHostOptions& options) 
                 }
                 return 0;
             }
+            // The UID after the family letter is whole bytes; an odd digit means the answer was
+            // cut or garbled on the line, and naming a tag from it would deliver a wrong UID.
+            if ((d.length() - 1) % 2 != 0) {
+                channel.decodeData.clear();
+                channel.lastError = EngineError::RfidOther;
+                return 0;
+            }
             nameCodeType(channel, options);
             readUserData(channel);
             return 1;

@@ -49,6 +49,16 @@ bool isImager(EngineType type) {
     return engineInfo(type).imager;
 }
 
+// A picture asked for on a terminal model that has no way to keep one: said, not taken.
+void refusePicture(MainView* view, std::int32_t model) {
+    std::string text =
+        "no picture taken: terminal model " + std::to_string(model) + " has no picture handling";
+    logMessage(LogLevel::Warning, text, {{"DEVICE_MODEL", std::to_string(model)}});
+    if (view != nullptr) {
+        view->setStatusText(ByteString(text.c_str()));
+    }
+}
+
 }  // namespace
 
 ReaderService::ReaderService(const ReaderServiceParts& parts)
@@ -629,7 +639,11 @@ void ReaderService::triggerDown() {
                 setContinuousScan(false);
             }
         } else if (engine.imager && settings_.imageEnable != 0) {
-            pictureRequest_.release();
+            if (pictureHandlingKnown(manager_.deviceModel())) {
+                pictureRequest_.release();
+            } else {
+                refusePicture(parts_.view, manager_.deviceModel());
+            }
         } else if (!engine.selfScanModes.has(mode)) {
             singleScan();
         }

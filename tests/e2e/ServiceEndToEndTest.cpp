@@ -187,7 +187,7 @@ TEST_F(ServiceEndToEnd, ReadImageFromVandoractlStoresAnUprightPicture) {
     std::ofstream(home / "VandoraINI.txt", std::ios::binary)
         << "[Barcode Reader 2D]\r\nhas2D=1\r\n[Image 2D]\r\nenable=1\r\n";
     pid_t service =
-        spawn({bin("vandora"), "--simulate=model=5,barcode=3", "--headless"}, "service.out");
+        spawn({bin("vandora"), "--simulate=model=2,barcode=3", "--headless"}, "service.out");
     ASSERT_TRUE(serviceAnswers()) << slurp(home / "service.out");
     pid_t post = spawn({bin("vandoractl"), "post", "WM_READIMAGE"}, "post.out");
     EXPECT_EQ(waitExit(post, 10), 0) << slurp(home / "post.out");
@@ -218,6 +218,30 @@ TEST_F(ServiceEndToEnd, ReadImageFromVandoractlStoresAnUprightPicture) {
     }
     kill(service, SIGTERM);
     EXPECT_EQ(waitExit(service, 30), 0);
+}
+
+// A simulated terminal its model cannot be is refused before anything starts, with the reason,
+// and the usage that follows says what each model carries. No bus is needed for that.
+TEST(ServiceArguments, ATerminalItsModelCannotBeIsRefusedWithTheReason) {
+    struct Case {
+        const char* spec;
+        const char* reason;
+    };
+    const Case cases[] = {
+        {"--simulate=model=5,barcode=3", "vandora: --simulate: model=5 has no barcode engine 3"},
+        {"--simulate=model=4,rfid=5", "vandora: --simulate: model=4 has no RFID module 5"},
+    };
+    fs::path out = fs::temp_directory_path() / ("vandora-e2e-args-" + std::to_string(getpid()));
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.spec);
+        Children children;
+        pid_t pid = children.spawn({bin("vandora"), c.spec, "--headless"}, out.string());
+        EXPECT_EQ(children.waitExit(pid, 20), 2);
+        std::string text = slurp(out);
+        EXPECT_NE(text.find(c.reason), std::string::npos) << text;
+        EXPECT_NE(text.find("What each terminal model carries"), std::string::npos) << text;
+    }
+    fs::remove(out);
 }
 
 // An RFID tag read on a trigger reaches the queue reader with its UID, beside the barcode read

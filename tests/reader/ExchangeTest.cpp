@@ -386,11 +386,12 @@ TEST(ReceiveImage, EndsWhenTheAnnouncedSizeIsInAndFailsWhenCutShort) {
         std::vector<Bytes> frames;
     };
     const Case cases[] = {
-        // Whole after one acknowledgement: no refusal time-outs are waited out.
+        // Whole after one acknowledgement: no refusal time-outs are waited out, and the last
+        // packet is acknowledged as well.
         {"Complete",
          withChecksum({0x08, 0xB1, 0, 0, 'c', 'd', 'e', 'f'}),
          1,
-         {bytesOf("go"), kAck}},
+         {bytesOf("go"), kAck, kAck}},
         // The engine stops: five refusals go unanswered and the picture is no picture.
         {"CutShort",
          withChecksum({0x06, 0xB1, 0, 0, 'c', 'd'}),

@@ -51,6 +51,14 @@ void expectUpright(const std::vector<std::uint8_t>& file) {
     }
 }
 
+// The imager takes nothing before a picture packet's acknowledgement, the last packet's
+// included: stop decoding sent ahead of it would reach an imager still waiting.
+void expectEveryPacketAcknowledged(const sim::PacketEngineModel& model) {
+    EXPECT_EQ(model.counters.acks, model.counters.packets);
+    EXPECT_EQ(model.counters.resends, 0u);
+    EXPECT_EQ(model.counters.pictureInterruptions, 0u);
+}
+
 TEST(CaptureImage, ComesOutUprightInTheFormatAskedFor) {
     struct Case {
         std::int32_t type;
@@ -81,6 +89,7 @@ TEST(CaptureImage, ComesOutUprightInTheFormatAskedFor) {
         EXPECT_EQ(progress.front(), 0);
         EXPECT_EQ(progress.back(), 100);
         EXPECT_FALSE(imager.model->scanning) << "the trigger is released after the picture";
+        expectEveryPacketAcknowledged(*imager.model);
     }
 }
 
@@ -102,6 +111,7 @@ TEST(CaptureImage, LargePictureArrivesWhole) {
     std::vector<std::uint8_t> picture;
     ASSERT_EQ(captureImage(*imager.rig.manager, picture, 3000, PictureFormat::Jpeg, nullptr), 1);
     EXPECT_EQ(picture, options.image);
+    expectEveryPacketAcknowledged(*imager.model);
 }
 
 TEST(CaptureImage, FailsWithoutARealPicture) {

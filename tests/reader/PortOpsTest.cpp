@@ -4,6 +4,8 @@
 
 #include <cerrno>
 
+#include "platform/PlatformTestUtil.h"
+#include "platform/TermiosSerialPort.h"
 #include "reader/Exchange.h"
 #include "support/SimRig.h"
 
@@ -139,6 +141,73 @@ TEST(PortWrite, RawWriteKeepsWhatIsWaiting) {
     std::uint8_t out = 0;
     ASSERT_EQ(readByte(ch, out), 1);
     EXPECT_EQ(out, 0x7E);
+}
+
+// A close lets the bytes just written leave the line first, for at most a second: a line that
+// takes nothing (output stuck) does not hold the close up any longer.
+TEST(PortClose, WaitsForTheWrittenBytesToLeaveAtMostASecond) {
+    struct Case {
+        const char* name;
+        bool stuck;
+        std::uint64_t waitedUs;
+    };
+    const Case cases[] = {
+        {"a live line: the 100 bytes' time at 9600 baud", false,
+         100 * sim::SimulatedPort::byteTimeUs(9600)},
+        {"a stuck line: the bound", true, 1'000'000},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        SimRig rig;
+        rig.script(1);
+        ReaderChannel& ch = rig.openChannel(1, EngineType::CcdLaser);
+        rig.port(1).faults().outputStuck = c.stuck;
+        ASSERT_EQ(writeRaw(ch, ByteString(std::string(100, 'x').c_str())), 1);
+        std::uint64_t start = rig.clock.nowUs();
+        closePort(ch);
+        EXPECT_EQ(rig.clock.nowUs() - start, c.waitedUs);
+        EXPECT_FALSE(ch.isOpen());
+    }
+}
+
+// Over a real pseudo-terminal whose other end reads only after the close: everything written
+// just before the close is there. The other end's line discipline takes 4 KB unread; the rest of
+// a longer write still waits in the pseudo-terminal's buffer at the close, where a transmit purge
+// drops it every time (and on a real line cuts the last command short).
+TEST(PortClose, BytesWrittenJustBeforeTheCloseReachTheOtherEnd) {
+    PtyPair pty;
+    ASSERT_TRUE(pty.ok()) << "no pseudo-terminal available";
+    class PtyPorts final : public SerialPortProvider {
+      public:
+        explicit PtyPorts(std::string path) : path_(std::move(path)) {}
+        std::unique_ptr<SerialPort> create(int) override {
+            return std::make_unique<TermiosSerialPort>(path_);
+        }
+
+      private:
+        std::string path_;
+    };
+    PtyPorts ports(pty.slavePath());
+    ReaderPlatform platform;
+    platform.clock = &RealClock::instance();
+    platform.ports = &ports;
+    platform.registryPath = "/nonexistent/registry.ini";
+    ReaderManager manager(platform);
+    ReaderChannel& ch = manager.barcode;
+    ch.port = 1;
+    ch.engineType = EngineType::CcdLaser;
+    ASSERT_EQ(openPort(ch), 1) << ch.lastError;
+    ASSERT_EQ(setBaudRate(ch, 115200), 1);
+    std::vector<std::uint8_t> sent(6000);
+    for (std::size_t i = 0; i < sent.size(); ++i) {
+        sent[i] = static_cast<std::uint8_t>('a' + i % 26);
+    }
+    const std::vector<std::uint8_t> off = ccdFrame("OFF");
+    sent.insert(sent.end(), off.begin(), off.end());
+    ASSERT_EQ(writeRaw(ch, ByteString::fromBytes(sent.data(), sent.size())), 1);
+    closePort(ch);
+    ASSERT_FALSE(ch.isOpen());
+    EXPECT_EQ(pty.receive(sent.size()), sent);
 }
 
 TEST(PortWrite, FailureKeepsTheError) {

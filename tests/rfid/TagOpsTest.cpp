@@ -391,6 +391,8 @@ TEST(LetterWire, ErrorAnswersAndAnswerForms) {
          "E0070000AABBCCDD", "ISO15693, Texas Instrument"},
         {"ISO answer too short to name", isoTag(0x04), "s", "VE0\r\n", 1, 0, 0, "VE0", ""},
         {"unknown family letter", isoTag(0x04), "s", "Q1234\r\n", 1, 0, 0, "1234", "unkonwn"},
+        {"UID of an odd number of digits", isoTag(0x04), "s", "MA1B2C3D\r\n", 0, 30011, 0, "", ""},
+        {"odd ISO UID", isoTag(0x04), "s", "VE004015012345678A\r\n", 0, 30011, 0, "", ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

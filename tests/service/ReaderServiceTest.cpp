@@ -713,6 +713,52 @@ TEST(ReaderServiceThreaded, PicturesOnTriggerAndRequestAreSavedUprightAndAnnounc
     EXPECT_EQ(rig.view.progress.back(), std::make_pair(100, 100));
 }
 
+// A terminal model with no rule for the imager's pictures cannot keep one: a press in image mode
+// and another program's request say so on the status line and in the log, and the imager is
+// left alone.
+TEST(ReaderServiceThreaded, PictureOnAModelWithoutPictureHandlingIsRefusedAndSaid) {
+    struct Case {
+        const char* registryName;  // null: no registry, the unknown model
+        const char* status;
+    };
+    const Case cases[] = {
+        {nullptr, "no picture taken: terminal model 0 has no picture handling"},
+        {"Pocket_PC", "no picture taken: terminal model 3 has no picture handling"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.status);
+        CaptureLogSink capture;
+        ScopedLogSink logTo(capture);
+        ServiceRig rig(EngineType::Imager2D, "[Barcode Reader 2D]\r\nhas2D=1\r\n");
+        if (c.registryName != nullptr) {
+            rig.registryModel(c.registryName);
+        }
+        ReaderService service(rig.parts);
+        service.startUp();
+        ASSERT_EQ(service.readers().barcodeReady, 1);
+        service.handle({Msg::ImageCaptureOn, 0, 0});
+        const unsigned heard = rig.model->counters.commands;
+        service.handle({Msg::User1Down, 0, 0});
+        EXPECT_TRUE(rig.view.saw(c.status));
+        auto said = [&] {
+            std::lock_guard<std::mutex> lock(rig.view.mutex);
+            return std::count(rig.view.statusTexts.begin(), rig.view.statusTexts.end(),
+                              std::string(c.status));
+        };
+        service.handle({Msg::User1Up, 0, 0});
+        service.handle({Msg::ReadImage, 0, 0});
+        ASSERT_TRUE(rig.runUntil(service, [&] { return said() == 2; }));
+        std::vector<CaptureLogSink::Entry> entries = capture.entries();
+        EXPECT_EQ(std::count_if(entries.begin(), entries.end(),
+                                [&](const CaptureLogSink::Entry& e) {
+                                    return e.level == LogLevel::Warning && e.text == c.status;
+                                }),
+                  2);
+        EXPECT_EQ(rig.model->counters.commands, heard) << "no snapshot, no trigger";
+        EXPECT_TRUE(rig.view.pictures.empty());
+    }
+}
+
 // The log says at start which engine was found at which rate on which port, and every start-up
 // failure with the error number of the reader that failed, at a priority that matches.
 TEST(ReaderServiceThreaded, StartUpLogsTheEnginesFoundAndTheFailures) {

@@ -390,12 +390,16 @@ TEST(HostAgainstModels, ReceivesAPictureWithTheAcknowledgementFlow) {
     ASSERT_EQ(setTrigger(host.channel(), 1), 1);
     host.channel().scanTimeout = 3000;
     std::vector<int> progress;
+    const unsigned acksBefore = host.model->counters.acks;
     ASSERT_EQ(receiveImage(host.channel(), [&](int p) { progress.push_back(p); }), 1);
     EXPECT_EQ(host.channel().decodeData.bytes(), options.image);
     EXPECT_FALSE(progress.empty());
-    // The last packet is followed by silence: five requests to send it again go unanswered.
+    // The picture ends when the announced size is in: nothing is asked for again.
     EXPECT_EQ(host.model->counters.resends, 0u);
     EXPECT_EQ(host.model->counters.packets, 3u);
+    EXPECT_EQ(host.model->counters.acks - acksBefore, 3u) << "the last packet is acknowledged too";
+    ASSERT_EQ(setTrigger(host.channel(), 0), 1);
+    EXPECT_EQ(host.model->counters.pictureInterruptions, 0u);
 }
 
 }  // namespace

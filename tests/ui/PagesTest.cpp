@@ -72,6 +72,8 @@ void PrintTo(const KindCase& kind, std::ostream* out) {
 
 class EveryKind : public ::testing::TestWithParam<KindCase> {};
 
+constexpr int kRestoreDefaults = 85;
+
 TEST_P(EveryKind, TabsListTheLinesAndEveryPageOpensLoadedAndCloses) {
     UiTerminal t(GetParam().spec);
     PageCatalog catalog(*t.service);
@@ -94,6 +96,16 @@ TEST_P(EveryKind, TabsListTheLinesAndEveryPageOpensLoadedAndCloses) {
         EXPECT_EQ(ok.kind, Action::Kind::Close) << page->title() << ": " << ok.text;
     }
     EXPECT_EQ(titles.size(), pages.size()) << "each page once";
+    // Each page button of the General tab that can be pressed opens one of those pages.
+    for (const Control& c : general->controls()) {
+        if (c.kind != ControlKind::Button || !c.enabled || c.id == kRestoreDefaults) {
+            continue;
+        }
+        Action open = general->press(c.id);
+        EXPECT_TRUE(std::any_of(pages.begin(), pages.end(), [&](const Action& listed) {
+            return listed.kind == open.kind && listed.arg == open.arg;
+        })) << c.text;
+    }
 }
 
 constexpr int kStatus = kStatusBoxId;
@@ -122,7 +134,19 @@ INSTANTIATE_TEST_SUITE_P(Pages, EveryKind, ::testing::Values(
     KindCase{"model=5,barcode=9,rfid=0",
              {14, 65, 66, 67, 85, 18, kStatus, kPicture},
              {14, 65, 15, 66, 16, 67, 17, 68, 20, 71, 70, 69, 22, 73, 23, 74, 80, 78, 21, 72, 110},
-             3 + 12}),
+             3 + 12},
+    // A model with an RFID line but no module behind it: no RFID Reader Settings page, and no
+    // barcode page without a barcode engine.
+    KindCase{"model=4,barcode=3,rfid=0",
+             {14, 65, 17, 68, 66, 67, 85, 18, kStatus, kPicture},
+             {14, 65, 15, 66, 16, 67, 17, 68, 20, 71, 70, 69, 21, 72, 22, 73, 23, 74, 78, 76, 77, 75, 79, 80,
+              87, 81},
+             3 + 17},
+    KindCase{"model=1,barcode=0,rfid=6",
+             {14, 65, 17, 68, 66, 67, 85, 18, kStatus, kPicture},
+             {14, 65, 15, 16, 67, 17, 18, 69, 19, 70, 20, 71, 21, 72, 22, 73, 23, 74, 24, 76, 26, 77, 87, 81,
+              28, 79, 29, 80, 78, 107},
+             3}),
     [](const auto& test) { return "case" + std::to_string(test.index); });
 // clang-format on
 

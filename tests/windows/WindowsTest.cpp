@@ -54,6 +54,38 @@ TEST_P(EveryKindDrawn, EveryTabAndPageIsDrawnOnceWithItsTitle) {
 INSTANTIATE_TEST_SUITE_P(Windows, EveryKindDrawn, ::testing::ValuesIn(kSpecs),
                          [](const auto& test) { return "kind" + std::to_string(test.index); });
 
+// The pictures of --screenshots hold no page for a reader the terminal lacks: such a page would
+// be drawn empty.
+TEST(Screenshots, NoPageForAReaderTheTerminalLacks) {
+    struct Case {
+        const char* spec;
+        std::set<std::string> absent;
+        std::set<std::string> present;
+    };
+    const Case cases[] = {
+        {"model=4,barcode=3,rfid=0",
+         {"rfid-reader-settings", "mifare-keys"},
+         {"barcode-reader-settings"}},
+        {"model=1,barcode=0,rfid=6",
+         {"barcode-reader-settings", "mifare-keys"},
+         {"rfid-reader-settings"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.spec);
+        UiTerminal t(c.spec);
+        std::set<std::string> names;
+        for (const PagePicture& picture : drawPages(*t.service, 1)) {
+            names.insert(pictureName(picture.title));
+        }
+        for (const std::string& name : c.absent) {
+            EXPECT_EQ(names.count(name), 0u) << name;
+        }
+        for (const std::string& name : c.present) {
+            EXPECT_EQ(names.count(name), 1u) << name;
+        }
+    }
+}
+
 TEST(PictureNames, FollowTheTitle) {
     EXPECT_EQ(pictureName("General"), "general");
     EXPECT_EQ(pictureName("Barcode Reader Settings"), "barcode-reader-settings");

@@ -172,10 +172,14 @@ std::unique_ptr<Page> PageCatalog::open(const Action& action) {
 std::vector<Action> PageCatalog::dialogPages() const {
     std::vector<Action> actions;
     ReaderManager& readers = service_.readers();
-    actions.push_back({Action::Kind::OpenReaderPage, 1, {}});
-    if (readers.deviceModel() != kModelWithoutRfid) {
+    // A reader page only for a reader the terminal has: without it the page would stand empty.
+    if (kAnyBarcode.has(readers.barcodeEngineType())) {
+        actions.push_back({Action::Kind::OpenReaderPage, 1, {}});
+    }
+    EngineType rfid = readers.rfidEngineType();
+    if (readers.deviceModel() != kModelWithoutRfid && kAnyRfid.has(rfid)) {
         actions.push_back({Action::Kind::OpenReaderPage, 4, {}});
-        if (kMifareKeysRfid.has(readers.rfidEngineType())) {
+        if (kMifareKeysRfid.has(rfid)) {
             actions.push_back({Action::Kind::OpenReaderPage, 5, {}});
         }
     }

@@ -32,7 +32,8 @@ class PageCatalog {
     // action or a page this terminal does not have.
     std::unique_ptr<Page> open(const Action& action);
     // The actions that open every dialog page this terminal has, whether or not its button is
-    // enabled at the moment, in the order the tab pages list them.
+    // enabled at the moment, in the order the tab pages list them: a reader's page only when the
+    // terminal has that reader (the Mifare Keys page only with the module that changes keys).
     std::vector<Action> dialogPages() const;
 
   private:
