@@ -86,8 +86,10 @@ class SimProcess {
             execv(argv[0], argv.data());
             _exit(127);
         }
-        for (int i = 0; i < 100 && !fs::exists(link_); ++i) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        // The link appears once the simulator runs; a bound only for one that never starts.
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        while (!fs::exists(link_) && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
     }
     ~SimProcess() {

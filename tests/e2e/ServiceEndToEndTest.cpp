@@ -27,6 +27,23 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// How long a program may take before it counts as hung: a bound only, never a wait (a loaded
+// machine is slow, and a working program ends long before).
+constexpr int kHangSeconds = 120;
+
+// Polls until cond holds; false only when it never did within kHangSeconds.
+template <typename Cond>
+bool eventually(Cond cond) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(kHangSeconds);
+    while (!cond()) {
+        if (std::chrono::steady_clock::now() >= deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return true;
+}
+
 std::string bin(const char* name) {
     return std::string(VANDORA_BIN_DIR) + "/" + name;
 }
@@ -134,11 +151,12 @@ class ServiceEndToEnd : public ::testing::Test {
     int waitExit(pid_t pid, int seconds) { return children->waitExit(pid, seconds); }
     // The service is up once its bus name answers.
     bool serviceAnswers() {
-        for (int i = 0; i < 200; ++i) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-            if (waitExit(spawn({bin("vandoractl"), "show"}, "show.out"), 10) == 0) {
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(kHangSeconds);
+        while (std::chrono::steady_clock::now() < deadline) {
+            if (waitExit(spawn({bin("vandoractl"), "show"}, "show.out"), kHangSeconds) == 0) {
                 return true;
             }
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
         }
         return false;
     }
@@ -160,21 +178,21 @@ TEST_F(ServiceEndToEnd, TriggerFromVandoractlReachesListenAndTheKeyboardLog) {
     pid_t listen = spawn({bin("vandoractl"), "listen", "--count", "1"}, "listen.out");
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     pid_t post = spawn({bin("vandoractl"), "post", "WM_USER1DOWN"}, "post.out");
-    EXPECT_EQ(waitExit(post, 10), 0) << slurp(home / "post.out");
-    EXPECT_EQ(waitExit(listen, 20), 0);
+    EXPECT_EQ(waitExit(post, kHangSeconds), 0) << slurp(home / "post.out");
+    EXPECT_EQ(waitExit(listen, kHangSeconds), 0);
     EXPECT_EQ(slurp(home / "listen.out"), "kind=7 type=1 length=10 data=56414E444F52412D3339\n");
 
     pid_t unknown = spawn({bin("vandoractl"), "post", "WM_NOTHING"}, "bad.out");
-    EXPECT_EQ(waitExit(unknown, 10), 1);
+    EXPECT_EQ(waitExit(unknown, kHangSeconds), 1);
     EXPECT_NE(slurp(home / "bad.out").find("org.vandora.Reader1.Error.UnknownMessage"),
               std::string::npos);
 
     // A second instance hands over to the first and ends.
     pid_t second = spawn({bin("vandora"), "--simulate", "--headless"}, "second.out");
-    EXPECT_EQ(waitExit(second, 20), 0);
+    EXPECT_EQ(waitExit(second, kHangSeconds), 0);
 
     kill(service, SIGTERM);
-    EXPECT_EQ(waitExit(service, 30), 0);
+    EXPECT_EQ(waitExit(service, kHangSeconds), 0);
     EXPECT_EQ(slurp(keys), "post 10 56 41 4E 44 4F 52 41 2D 33 39\nkey 13 0 0\nkey 13 0 2\n");
     // A normal stop writes the settings back.
     EXPECT_NE(slurp(home / "VandoraINI.txt").size(), 0u);
@@ -190,18 +208,18 @@ TEST_F(ServiceEndToEnd, ReadImageFromVandoractlStoresAnUprightPicture) {
         spawn({bin("vandora"), "--simulate=model=2,barcode=3", "--headless"}, "service.out");
     ASSERT_TRUE(serviceAnswers()) << slurp(home / "service.out");
     pid_t post = spawn({bin("vandoractl"), "post", "WM_READIMAGE"}, "post.out");
-    EXPECT_EQ(waitExit(post, 10), 0) << slurp(home / "post.out");
+    EXPECT_EQ(waitExit(post, kHangSeconds), 0) << slurp(home / "post.out");
     fs::path images = home / "images";
     std::vector<fs::path> pictures;
-    for (int i = 0; i < 200 && pictures.empty(); ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    eventually([&] {
         std::error_code ec;
         for (const auto& entry : fs::directory_iterator(images, ec)) {
             if (entry.path().extension() == ".jpg") {
                 pictures.push_back(entry.path());
             }
         }
-    }
+        return !pictures.empty();
+    });
     ASSERT_EQ(pictures.size(), 1u) << slurp(home / "service.out");
     std::string name = pictures[0].filename().string();
     EXPECT_EQ(name.size(), std::string("yyMMddhhmmss.jpg").size()) << name;
@@ -217,7 +235,7 @@ TEST_F(ServiceEndToEnd, ReadImageFromVandoractlStoresAnUprightPicture) {
         EXPECT_NEAR(got[k], want[k], 40);
     }
     kill(service, SIGTERM);
-    EXPECT_EQ(waitExit(service, 30), 0);
+    EXPECT_EQ(waitExit(service, kHangSeconds), 0);
 }
 
 // A simulated terminal its model cannot be is refused before anything starts, with the reason,
@@ -236,7 +254,7 @@ TEST(ServiceArguments, ATerminalItsModelCannotBeIsRefusedWithTheReason) {
         SCOPED_TRACE(c.spec);
         Children children;
         pid_t pid = children.spawn({bin("vandora"), c.spec, "--headless"}, out.string());
-        EXPECT_EQ(children.waitExit(pid, 20), 2);
+        EXPECT_EQ(children.waitExit(pid, kHangSeconds), 2);
         std::string text = slurp(out);
         EXPECT_NE(text.find(c.reason), std::string::npos) << text;
         EXPECT_NE(text.find("What each terminal model carries"), std::string::npos) << text;
@@ -257,8 +275,8 @@ TEST_F(ServiceEndToEnd, RfidTagReadOnATriggerReachesListenWithItsUid) {
     pid_t listen = spawn({bin("vandoractl"), "listen", "--count", "2"}, "listen.out");
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     pid_t post = spawn({bin("vandoractl"), "post", "WM_USER1DOWN"}, "post.out");
-    EXPECT_EQ(waitExit(post, 10), 0) << slurp(home / "post.out");
-    EXPECT_EQ(waitExit(listen, 30), 0) << slurp(home / "service.out");
+    EXPECT_EQ(waitExit(post, kHangSeconds), 0) << slurp(home / "post.out");
+    EXPECT_EQ(waitExit(listen, kHangSeconds), 0) << slurp(home / "service.out");
     std::string lines = slurp(home / "listen.out");
     // The first family looked for is ISO 15693: the sample tag of that family is read.
     EXPECT_NE(lines.find("kind=32 "), std::string::npos) << lines;
@@ -266,7 +284,7 @@ TEST_F(ServiceEndToEnd, RfidTagReadOnATriggerReachesListenWithItsUid) {
     EXPECT_NE(lines.find("kind=7 type=1 length=10 data=56414E444F52412D3339\n"), std::string::npos)
         << lines;
     kill(service, SIGTERM);
-    EXPECT_EQ(waitExit(service, 30), 0);
+    EXPECT_EQ(waitExit(service, kHangSeconds), 0);
 }
 
 // An engine on a pseudo-terminal that goes away and comes back at the same path: the service
@@ -283,13 +301,12 @@ TEST_F(ServiceEndToEnd, AnUnpluggedEngineIsReopenedWhenItComesBack) {
         pid_t pid = spawn({bin("vandora-sim"), "--engine", "3", "--link", link.string(), "--decode",
                            "1B:48656C6C6F"},
                           out);
-        for (int i = 0; i < 200 && !fs::exists(link); ++i) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
+        eventually([&] { return fs::exists(link); });
         return pid;
     };
     auto serviceSaid = [&](const std::string& text) {
-        for (int i = 0; i < 500; ++i) {
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(kHangSeconds);
+        while (std::chrono::steady_clock::now() < deadline) {
             if (slurp(home / "service.out").find(text) != std::string::npos) {
                 return true;
             }
@@ -301,8 +318,8 @@ TEST_F(ServiceEndToEnd, AnUnpluggedEngineIsReopenedWhenItComesBack) {
         pid_t listen = spawn({bin("vandoractl"), "listen", "--count", "1"}, name);
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
         pid_t post = spawn({bin("vandoractl"), "post", "WM_USER1DOWN"}, "post.out");
-        EXPECT_EQ(waitExit(post, 10), 0) << slurp(home / "post.out");
-        EXPECT_EQ(waitExit(listen, 20), 0) << slurp(home / "service.out");
+        EXPECT_EQ(waitExit(post, kHangSeconds), 0) << slurp(home / "post.out");
+        EXPECT_EQ(waitExit(listen, kHangSeconds), 0) << slurp(home / "service.out");
         return slurp(home / name);
     };
 
@@ -314,7 +331,7 @@ TEST_F(ServiceEndToEnd, AnUnpluggedEngineIsReopenedWhenItComesBack) {
     EXPECT_EQ(readOnce("listen1.out"), decode);
 
     kill(first, SIGTERM);
-    EXPECT_EQ(waitExit(first, 10), 0);
+    EXPECT_EQ(waitExit(first, kHangSeconds), 0);
     ASSERT_TRUE(serviceSaid("barcode engine disconnected")) << slurp(home / "service.out");
 
     pid_t second = engine("engine2.out");
@@ -322,11 +339,11 @@ TEST_F(ServiceEndToEnd, AnUnpluggedEngineIsReopenedWhenItComesBack) {
     EXPECT_EQ(readOnce("listen2.out"), decode);
 
     kill(second, SIGTERM);
-    EXPECT_EQ(waitExit(second, 10), 0);
+    EXPECT_EQ(waitExit(second, kHangSeconds), 0);
     ASSERT_TRUE(serviceSaid("barcode engine disconnected"));
     auto start = std::chrono::steady_clock::now();
     kill(service, SIGTERM);
-    EXPECT_EQ(waitExit(service, 20), 0) << slurp(home / "service.out");
+    EXPECT_EQ(waitExit(service, kHangSeconds), 0) << slurp(home / "service.out");
     std::printf("quit with the engine gone: %lld ms\n",
                 static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(
                                            std::chrono::steady_clock::now() - start)
@@ -350,12 +367,12 @@ TEST_F(ServiceEndToEnd, WindowedServiceShowsOnRequestAndShowsTheDecode) {
     pid_t service = spawn({bin("vandora"), "--simulate=model=0,barcode=3"}, "service.out");
     auto status = [&] {
         pid_t asked = spawn({bin("vandoractl"), "status"}, "status.out");
-        return waitExit(asked, 10) == 0 ? slurp(home / "status.out") : std::string();
+        return waitExit(asked, kHangSeconds) == 0 ? slurp(home / "status.out") : std::string();
     };
     // "IsViewable", "IsUnMapped", or empty while the window has never been shown.
     auto mapState = [&] {
         pid_t info = spawn({"/usr/bin/xwininfo", "-name", "Vandora"}, "xwininfo.out");
-        if (waitExit(info, 10) != 0) {
+        if (waitExit(info, kHangSeconds) != 0) {
             return std::string();
         }
         std::string out = slurp(home / "xwininfo.out");
@@ -363,31 +380,23 @@ TEST_F(ServiceEndToEnd, WindowedServiceShowsOnRequestAndShowsTheDecode) {
         return at == std::string::npos ? std::string()
                                        : out.substr(at + 11, out.find('\n', at) - at - 11);
     };
-    bool up = false;
-    for (int i = 0; i < 400 && !up; ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        up = status().find("BarcodeReady=true") != std::string::npos;
-    }
-    ASSERT_TRUE(up) << slurp(home / "service.out");
+    ASSERT_TRUE(eventually([&] { return status().find("BarcodeReady=true") != std::string::npos; }))
+        << slurp(home / "service.out");
     EXPECT_NE(mapState(), "IsViewable") << "wantMaxWindow=0 starts hidden";
 
-    EXPECT_EQ(waitExit(spawn({bin("vandoractl"), "show"}, "show.out"), 10), 0);
+    EXPECT_EQ(waitExit(spawn({bin("vandoractl"), "show"}, "show.out"), kHangSeconds), 0);
     std::string state;
-    for (int i = 0; i < 100 && state != "IsViewable"; ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        state = mapState();
-    }
+    eventually([&] { return (state = mapState()) == "IsViewable"; });
     EXPECT_EQ(state, "IsViewable");
 
-    EXPECT_EQ(waitExit(spawn({bin("vandoractl"), "post", "WM_USER1DOWN"}, "post.out"), 10), 0);
-    EXPECT_EQ(waitExit(spawn({bin("vandoractl"), "post", "WM_USER1UP"}, "post.out"), 10), 0);
+    EXPECT_EQ(
+        waitExit(spawn({bin("vandoractl"), "post", "WM_USER1DOWN"}, "post.out"), kHangSeconds), 0);
+    EXPECT_EQ(waitExit(spawn({bin("vandoractl"), "post", "WM_USER1UP"}, "post.out"), kHangSeconds),
+              0);
     std::string said;
-    for (int i = 0; i < 200 && said.find("VANDORA-39") == std::string::npos; ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        said = status();
-    }
+    eventually([&] { return (said = status()).find("VANDORA-39") != std::string::npos; });
     EXPECT_NE(said.find("VANDORA-39"), std::string::npos) << said;
 
     kill(service, SIGTERM);
-    EXPECT_EQ(waitExit(service, 30), 0) << slurp(home / "service.out");
+    EXPECT_EQ(waitExit(service, kHangSeconds), 0) << slurp(home / "service.out");
 }

@@ -211,7 +211,7 @@ class ServiceRig {
     // only ends a run that would otherwise hang.
     template <typename Cond>
     bool runUntil(ReaderService& service, Cond cond,
-                  std::chrono::milliseconds limit = std::chrono::seconds(10)) {
+                  std::chrono::milliseconds limit = std::chrono::seconds(60)) {
         EventLoop& loop = service.loop();
         auto deadline = std::chrono::steady_clock::now() + limit;
         while (!cond()) {
@@ -865,7 +865,7 @@ TEST(ReaderServiceThreaded, FullDiskSavesNothingAndSaysSo) {
     service.handle({Msg::ImageCaptureOn, 0, 0});
     service.handle({Msg::User1Down, 0, 0});
     ASSERT_TRUE(rig.runUntil(
-        service, [&] { return !rig.view.askedNow().empty(); }, std::chrono::seconds(20)));
+        service, [&] { return !rig.view.askedNow().empty(); }, std::chrono::seconds(60)));
     EXPECT_EQ(rig.view.askedNow(), std::vector<std::string>{"Not enough disk space"});
     EXPECT_TRUE(filesIn(folder).empty());
     EXPECT_TRUE(signals.messages.empty());
