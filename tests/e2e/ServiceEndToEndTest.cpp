@@ -157,7 +157,7 @@ TEST_F(ServiceEndToEnd, TriggerFromVandoractlReachesListenAndTheKeyboardLog) {
         spawn({bin("vandora"), "--simulate=model=0,barcode=3", "--headless"}, "service.out");
     ASSERT_TRUE(serviceAnswers()) << slurp(home / "service.out");
 
-    pid_t listen = spawn({bin("vandoractl"), "listen", "--count", "1"}, "listen.out");
+    pid_t listen = spawn({bin("vandoractl"), "listen", "--raw", "--count", "1"}, "listen.out");
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     pid_t post = spawn({bin("vandoractl"), "post", "WM_USER1DOWN"}, "post.out");
     EXPECT_EQ(waitExit(post, 10), 0) << slurp(home / "post.out");
@@ -230,7 +230,7 @@ TEST_F(ServiceEndToEnd, RfidTagReadOnATriggerReachesListenWithItsUid) {
         spawn({bin("vandora"), "--simulate=model=4,barcode=3,rfid=7", "--headless"}, "service.out");
     ASSERT_TRUE(serviceAnswers()) << slurp(home / "service.out");
 
-    pid_t listen = spawn({bin("vandoractl"), "listen", "--count", "2"}, "listen.out");
+    pid_t listen = spawn({bin("vandoractl"), "listen", "--raw", "--count", "2"}, "listen.out");
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     pid_t post = spawn({bin("vandoractl"), "post", "WM_USER1DOWN"}, "post.out");
     EXPECT_EQ(waitExit(post, 10), 0) << slurp(home / "post.out");
@@ -274,7 +274,7 @@ TEST_F(ServiceEndToEnd, AnUnpluggedEngineIsReopenedWhenItComesBack) {
         return false;
     };
     auto readOnce = [&](const char* name) {
-        pid_t listen = spawn({bin("vandoractl"), "listen", "--count", "1"}, name);
+        pid_t listen = spawn({bin("vandoractl"), "listen", "--raw", "--count", "1"}, name);
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
         pid_t post = spawn({bin("vandoractl"), "post", "WM_USER1DOWN"}, "post.out");
         EXPECT_EQ(waitExit(post, 10), 0) << slurp(home / "post.out");
