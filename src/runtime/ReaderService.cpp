@@ -99,6 +99,13 @@ void ReaderService::startUp() {
 
 void ReaderService::startUpInBackground() {
     loadFile();
+    // The program's own settings are known from the file at once: a tool that asks for one
+    // while the engines are still being found (vandoractl listen, for windowEvent) gets the
+    // file's value, not the default. The start reads them again with the rest.
+    if (!store_.isEmpty()) {
+        auto general = settings_.generalFields();
+        accessSection(store_, kGeneral, kDirectionRead, std::span<const FieldRef>(general));
+    }
     // A start without a known engine takes seconds: it is said, not left silent.
     ReaderHints hints = readerHints(store_);
     lookingForEngines_ = parts_.detect || engineInfo(hints.barcode).hint == HintRole::Detect;
