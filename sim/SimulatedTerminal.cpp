@@ -120,7 +120,11 @@ bool parseTerminalSpec(const std::string& text, TerminalSpec& spec, std::string&
         } else if (key == "rfid" && (value == 0 || value == 5 || value == 6 || value == 7)) {
             spec.rfid = value;
         } else {
-            error = "bad field '" + field + "'";
+            error = "bad field '" + field + "': " +
+                    (key == "model"     ? "model is 0 to 5"
+                     : key == "barcode" ? "barcode is 0, 2, 3, 4, 8 or 9"
+                     : key == "rfid"    ? "rfid is 0, 5, 6 or 7"
+                                        : "the fields are model, barcode and rfid");
             return false;
         }
     }

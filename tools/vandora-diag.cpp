@@ -14,17 +14,24 @@
 //
 // Results go to standard output, errors to standard error. Exit codes: 0 success, 1 the
 // operation failed, 2 bad arguments.
+#include <fcntl.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "config/AppSettings.h"
@@ -93,7 +100,8 @@ const char* const kUsage =
     "firmware   opens the barcode channel, prints 'version=<text>', uploads the decoder\n"
     "           firmware FILE (.shx for the CCD/Laser engine, .dat for the newer 2D imager)\n"
     "           and prints the result on one line; exit 0 on success, 1 on failure.\n"
-    "capture and firmware show a progress bar on standard error while it is a terminal.\n";
+    "identify, capture and firmware show their progress on standard error while it is a\n"
+    "terminal. A port that cannot be opened is named on standard error with the reason.\n";
 
 // Every port number of the channel opens the one device given on the command line.
 class SinglePathProvider final : public SerialPortProvider {
@@ -131,41 +139,104 @@ struct Options {
     std::string file;
 };
 
-// A one-line progress bar on standard error, drawn only while it is a terminal.
-class ProgressBar {
+// One line of progress on standard error, drawn only while it is a terminal: what is being done
+// and for how long, or a bar once the work can say how far it is. A thread of its own redraws it
+// every quarter second, so that a long identification shows that it is alive.
+class ProgressLine {
   public:
-    explicit ProgressBar(int range) : range_(range), shown_(isatty(STDERR_FILENO) != 0) {}
-    ~ProgressBar() {
-        if (drawn_) {
-            std::fputc('\n', stderr);
+    explicit ProgressLine(std::string phase)
+        : shown_(isatty(STDERR_FILENO) != 0),
+          phase_(std::move(phase)),
+          started_(std::chrono::steady_clock::now()) {
+        if (shown_) {
+            thread_ = std::thread([this] { run(); });
         }
     }
-    ProgressBar(const ProgressBar&) = delete;
-    ProgressBar& operator=(const ProgressBar&) = delete;
-    void set(int position) {
-        if (!shown_ || range_ <= 0) {
+    ~ProgressLine() {
+        if (!shown_) {
             return;
         }
-        int percent = std::clamp(position * 100 / range_, 0, 100);
-        if (drawn_ && percent == last_) {
-            return;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            stop_ = true;
         }
-        constexpr int kWidth = 40;
-        int filled = percent * kWidth / 100;
-        std::fprintf(stderr, "\r[%s%s] %3d%%",
-                     std::string(static_cast<std::size_t>(filled), '#').c_str(),
-                     std::string(static_cast<std::size_t>(kWidth - filled), ' ').c_str(), percent);
+        wake_.notify_one();
+        thread_.join();
+        // The line is wiped, so that the result lines stand alone.
+        std::fputs("\r\033[K", stderr);
         std::fflush(stderr);
-        drawn_ = true;
-        last_ = percent;
+    }
+    ProgressLine(const ProgressLine&) = delete;
+    ProgressLine& operator=(const ProgressLine&) = delete;
+
+    void phase(std::string text) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        phase_ = std::move(text);
+        percent_ = -1;
+    }
+    void set(int position, int range) {
+        if (range <= 0) {
+            return;
+        }
+        std::lock_guard<std::mutex> lock(mutex_);
+        percent_ = std::clamp(position * 100 / range, 0, 100);
     }
 
   private:
-    int range_;
+    void run() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        while (!stop_) {
+            draw();
+            wake_.wait_for(lock, std::chrono::milliseconds(250));
+        }
+    }
+    void draw() const {
+        auto seconds = std::chrono::duration_cast<std::chrono::seconds>(
+                           std::chrono::steady_clock::now() - started_)
+                           .count();
+        if (percent_ < 0) {
+            std::fprintf(stderr, "\r\033[K%s... %llds", phase_.c_str(),
+                         static_cast<long long>(seconds));
+        } else {
+            constexpr int kWidth = 40;
+            int filled = percent_ * kWidth / 100;
+            std::fprintf(stderr, "\r\033[K[%s%s] %3d%% %s",
+                         std::string(static_cast<std::size_t>(filled), '#').c_str(),
+                         std::string(static_cast<std::size_t>(kWidth - filled), ' ').c_str(),
+                         percent_, phase_.c_str());
+        }
+        std::fflush(stderr);
+    }
+
     bool shown_;
-    bool drawn_ = false;
-    int last_ = -1;
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::thread thread_;
+    bool stop_ = false;
+    std::string phase_;
+    int percent_ = -1;
+    std::chrono::steady_clock::time_point started_;
 };
+
+// Whether PATH opens as a serial port; else says why on standard error (naming the path and the
+// system's text for the error) and returns the error number for the result line.
+int portProblem(const std::string& path) {
+    int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        int error = errno;
+        std::fprintf(stderr, "vandora-diag: cannot open %s: %s\n", path.c_str(),
+                     std::strerror(error));
+        return error;
+    }
+    termios attributes{};
+    int error = ::tcgetattr(fd, &attributes) == 0 ? 0 : errno;
+    ::close(fd);
+    if (error != 0) {
+        std::fprintf(stderr, "vandora-diag: %s is not a serial port: %s\n", path.c_str(),
+                     std::strerror(error));
+    }
+    return error;
+}
 
 // The port of the command line behind a reader manager, as the service would have it; the
 // manager applies the engine's default set on open (its engine setup), or nothing for identify.
@@ -206,8 +277,23 @@ bool parseInt(const char* text, std::int32_t low, std::int32_t high, std::int32_
 }
 
 int usageError(const std::string& message) {
-    std::fprintf(stderr, "vandora-diag: %s\n%s", message.c_str(), kUsage);
+    std::fprintf(stderr, "vandora-diag: %s\nTry 'vandora-diag --help'.\n", message.c_str());
     return kExitUsage;
+}
+
+// The result line of a command whose port did not open, as when the engine's channel fails.
+int portFailed(const Options& options, int error) {
+    if (options.command == "identify") {
+        std::printf("engine=0 error=%d\n", error);
+    } else if (options.command == "scan" ||
+               (options.command == "rfid" && options.action == "read")) {
+        std::printf("noread error=%d\n", error);
+    } else if (options.command == "capture") {
+        std::printf("nopicture error=%d\n", error);
+    } else if (options.command == "rfid") {
+        std::printf("error=%d\n", error);
+    }
+    return kExitFailed;
 }
 
 int identify(const Options& options) {
@@ -216,8 +302,13 @@ int identify(const Options& options) {
     std::int32_t which = options.rfid ? kRfidPort : kBarcodePort;
     ReaderChannel& channel = manager.channel(which);
     channel.port = which;
-    if (openPort(channel) == 0 ||
-        identifyEngine(channel, engineTypeFromNumber(options.hint)) == 0) {
+    std::int32_t found = 0;
+    {
+        ProgressLine progress("identifying the engine on " + options.port);
+        found = openPort(channel) != 0 &&
+                identifyEngine(channel, engineTypeFromNumber(options.hint)) != 0;
+    }
+    if (found == 0) {
         std::printf("engine=0 error=%u\n", channel.lastError);
         return kExitFailed;
     }
@@ -365,18 +456,17 @@ int rfid(const Options& options) {
 int capture(const Options& options) {
     PortSession session(options, true);
     ReaderManager& manager = session.manager;
-    if (manager.openReader(kBarcodePort, engineTypeFromNumber(options.hint)) == 0) {
-        std::printf("nopicture error=%u\n", manager.barcode.lastError);
-        return kExitFailed;
-    }
-    manager.barcodeReady = 1;
-    PictureFormat format = imagerPictureFormat(manager, session.settings);
     std::vector<std::uint8_t> picture;
     std::int32_t taken = 0;
     {
-        ProgressBar bar(100);
-        taken = captureImage(manager, picture, static_cast<std::uint32_t>(options.timeoutMs),
-                             format, [&bar](int percent) { bar.set(percent); });
+        ProgressLine progress("opening the engine on " + options.port);
+        if (manager.openReader(kBarcodePort, engineTypeFromNumber(options.hint)) != 0) {
+            manager.barcodeReady = 1;
+            PictureFormat format = imagerPictureFormat(manager, session.settings);
+            progress.phase("taking the picture");
+            taken = captureImage(manager, picture, static_cast<std::uint32_t>(options.timeoutMs),
+                                 format, [&progress](int percent) { progress.set(percent, 100); });
+        }
     }
     if (taken == 0) {
         std::printf("nopicture error=%u\n", manager.barcode.lastError);
@@ -393,10 +483,26 @@ int capture(const Options& options) {
 }
 
 int firmware(const Options& options) {
+    // The file is checked before the port: a misspelt name fails at once, not after the
+    // engine's identification.
+    if (FILE* file = std::fopen(options.file.c_str(), "rb")) {
+        std::fclose(file);
+    } else {
+        std::fprintf(stderr, "vandora-diag: cannot read %s: %s\n", options.file.c_str(),
+                     std::strerror(errno));
+        std::printf("%s\n", kUploadFailsText);
+        return kExitFailed;
+    }
+    if (portProblem(options.port) != 0) {
+        std::printf("%s\n", kUploadFailsText);
+        return kExitFailed;
+    }
     PortSession session(options, true);
     ReaderManager& manager = session.manager;
+    ProgressLine progress("opening the engine on " + options.port);
     if (manager.openReader(kBarcodePort, engineTypeFromNumber(options.hint)) == 0) {
-        std::fprintf(stderr, "vandora-diag: no barcode engine, error %u\n",
+        progress.phase("");
+        std::fprintf(stderr, "\r\033[Kvandora-diag: no barcode engine, error %u\n",
                      manager.barcode.lastError);
         std::printf("%s\n", kUploadFailsText);
         return kExitFailed;
@@ -408,8 +514,11 @@ int firmware(const Options& options) {
     std::fflush(stdout);
     std::int32_t ok = 0;
     if (takesFirmware(type)) {
-        ProgressBar bar(engineInfo(type).firmware == FirmwareFile::Dat ? 1000 : 100);
-        ok = uploadDecoder(manager, options.file, [&bar](int position) { bar.set(position); });
+        int range = engineInfo(type).firmware == FirmwareFile::Dat ? 1000 : 100;
+        progress.phase("uploading " + options.file);
+        progress.set(0, range);
+        ok = uploadDecoder(manager, options.file,
+                           [&progress, range](int position) { progress.set(position, range); });
     }
     std::string result = ok != 0 ? uploadSucceedsText(type) : kUploadFailsText;
     for (std::size_t at = result.find("\r\n"); at != std::string::npos; at = result.find("\r\n")) {
@@ -537,13 +646,10 @@ int main(int argc, char** argv) {
         }
     }
     if (options.port.empty()) {
-        return usageError("--port is required");
+        return usageError(options.command + " needs --port PATH");
     }
-    if (options.command == "settings") {
-        if (options.ini.empty() || options.action.empty()) {
-            return usageError("settings needs --ini FILE and save or load");
-        }
-        return settingsCommand(options);
+    if (options.command == "settings" && (options.ini.empty() || options.action.empty())) {
+        return usageError("settings needs --ini FILE and save or load");
     }
     if (options.command == "rfid") {
         if (options.action.empty()) {
@@ -556,19 +662,27 @@ int main(int argc, char** argv) {
             (options.sector < 0 || options.newKeyA.empty() || options.newKeyB.empty())) {
             return usageError("rfid keys needs --sector S, --new-a HEX12 and --new-b HEX12");
         }
-        return rfid(options);
     }
-    if (options.command == "capture") {
-        if (options.out.empty()) {
-            return usageError("capture needs --out FILE");
-        }
-        return capture(options);
+    if (options.command == "capture" && options.out.empty()) {
+        return usageError("capture needs --out FILE");
     }
     if (options.command == "firmware") {
         if (options.file.empty()) {
             return usageError("firmware needs a FILE");
         }
         return firmware(options);
+    }
+    if (int error = portProblem(options.port); error != 0) {
+        return portFailed(options, error);
+    }
+    if (options.command == "settings") {
+        return settingsCommand(options);
+    }
+    if (options.command == "rfid") {
+        return rfid(options);
+    }
+    if (options.command == "capture") {
+        return capture(options);
     }
     return options.command == "scan" ? scan(options) : identify(options);
 }

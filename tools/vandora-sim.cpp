@@ -59,7 +59,7 @@ const char* const kUsage =
     "                the option flag); without --tag one of each\n";
 
 int usageError(const std::string& message) {
-    std::fprintf(stderr, "vandora-sim: %s\n%s", message.c_str(), kUsage);
+    std::fprintf(stderr, "vandora-sim: %s\nTry 'vandora-sim --help'.\n", message.c_str());
     return kExitUsage;
 }
 

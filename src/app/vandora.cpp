@@ -14,9 +14,11 @@
 #include <sys/signalfd.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
@@ -28,6 +30,7 @@
 #include "platform/Display.h"
 #include "platform/EngineReadyLine.h"
 #include "platform/KeyboardSink.h"
+#include "platform/KeyboardSinkName.h"
 #include "platform/Log.h"
 #include "platform/ProgramModule.h"
 #include "platform/SoundPlayer.h"
@@ -204,8 +207,22 @@ struct ViewDeleter {
 };
 
 int usageError(const std::string& message) {
-    std::fprintf(stderr, "vandora: %s\n%s", message.c_str(), usage().c_str());
+    std::fprintf(stderr, "vandora: %s\nTry 'vandora --help'.\n", message.c_str());
     return kExitUsage;
+}
+
+// The pictures' folder is made and tried before the engines are looked for (which takes
+// seconds), so that a folder that cannot be written fails at once.
+bool screenshotFolderWritable(const std::string& folder) {
+    std::error_code ec;
+    std::filesystem::create_directories(folder, ec);
+    int error = ec ? ec.value() : (access(folder.c_str(), W_OK | X_OK) == 0 ? 0 : errno);
+    if (error != 0) {
+        std::fprintf(stderr, "vandora: --screenshots: cannot write into %s: %s\n", folder.c_str(),
+                     std::strerror(error));
+        return false;
+    }
+    return true;
 }
 
 std::string printable(const ByteString& data) {
@@ -251,6 +268,7 @@ struct Outputs {
 
 int main(int argc, char** argv) {
     Options options;
+    bool scaleGiven = false;
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
         if (a == "--help" || a == "-h") {
@@ -267,19 +285,38 @@ int main(int argc, char** argv) {
             options.systemBus = true;
         } else if (a == "--detect") {
             options.detect = true;
-        } else if (a == "--keyboard" && i + 1 < argc) {
-            options.keyboard = argv[++i];
-        } else if (a == "--screenshots" && i + 1 < argc) {
-            options.screenshots = argv[++i];
-        } else if (a == "--scale" && i + 1 < argc) {
-            std::string n = argv[++i];
-            if (n != "1" && n != "2") {
-                return usageError("--scale: 1 or 2, not '" + n + "'");
+        } else if (a == "--keyboard" || a == "--screenshots" || a == "--scale") {
+            if (i + 1 == argc) {
+                return usageError(a + " needs " +
+                                  (a == "--keyboard" ? "a sink: uinput, xtest, log:PATH or none"
+                                   : a == "--screenshots" ? "a folder"
+                                                          : "1 or 2"));
             }
-            options.scale = n == "2" ? 2 : 1;
+            std::string value = argv[++i];
+            if (a == "--keyboard") {
+                if (!isKeyboardSinkName(value)) {
+                    return usageError("--keyboard: unknown sink '" + value +
+                                      "' (uinput, xtest, log:PATH or none)");
+                }
+                options.keyboard = value;
+            } else if (a == "--screenshots") {
+                if (value.empty()) {
+                    return usageError("--screenshots needs a folder");
+                }
+                options.screenshots = value;
+            } else {
+                if (value != "1" && value != "2") {
+                    return usageError("--scale: 1 or 2, not '" + value + "'");
+                }
+                options.scale = value == "2" ? 2 : 1;
+                scaleGiven = true;
+            }
         } else {
             return usageError("unknown argument '" + a + "'");
         }
+    }
+    if (scaleGiven && options.screenshots.empty()) {
+        return usageError("--scale needs --screenshots DIR");
     }
 
     std::unique_ptr<sim::SimulatedTerminal> terminal;
@@ -303,6 +340,9 @@ int main(int argc, char** argv) {
     link = std::make_unique<RfidLink>(*platform.ports, *platform.clock);
     platform.rfidLink = link.get();
     if (!options.screenshots.empty()) {
+        if (!screenshotFolderWritable(options.screenshots)) {
+            return kExitFailed;
+        }
         return drawScreenshots(options, platform);
     }
 
@@ -370,7 +410,12 @@ int main(int argc, char** argv) {
                 return;
             }
             for (ssize_t i = 0; i < n; ++i) {
-                if (buffer[i] == '\n') {
+                if (buffer[i] == '\n' && service.lookingForEngines()) {
+                    // The press would wait for the engines: it is answered instead.
+                    std::fprintf(stderr,
+                                 "vandora: still looking for the engines; press Enter again "
+                                 "once they are found\n");
+                } else if (buffer[i] == '\n') {
                     loop.post({Msg::User1Down, 0, 0});
                     loop.addTimer(kReleaseAfterMs, [&] { loop.post({Msg::User1Up, 0, 0}); });
                 }

@@ -134,6 +134,17 @@ int vandora_parse_record(const uint8_t* record, size_t size, vandora_decode* out
     return 0;
 }
 
+int vandora_client_pending(vandora_client* client) {
+    if (client == nullptr) {
+        return -1;
+    }
+    mq_attr attr{};
+    if (mq_getattr(client->queue, &attr) != 0) {
+        return -1;
+    }
+    return attr.mq_curmsgs > 0 ? 1 : 0;
+}
+
 int vandora_client_wait(vandora_client* client, int timeout_ms, vandora_decode* out) {
     if (client == nullptr || out == nullptr) {
         return -1;

@@ -50,6 +50,10 @@ void vandora_client_close(vandora_client* client);
  * takes it. One client per thread. Link with the flags of `pkg-config --libs vandora-client`. */
 int vandora_client_wait(vandora_client* client, int timeout_ms, vandora_decode* out);
 
+/* 1 when a record is waiting in the queue now (published before this call and not yet taken,
+ * for example before the reader started), 0 when none, -1 on error. */
+int vandora_client_pending(vandora_client* client);
+
 /* Parses a 4232-byte record. 0 on success, -1 when the record is malformed. */
 int vandora_parse_record(const uint8_t* record, size_t size, vandora_decode* out);
 

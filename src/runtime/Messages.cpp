@@ -44,6 +44,14 @@ std::optional<std::uint32_t> messageByName(std::string_view name) {
     return std::nullopt;
 }
 
+std::vector<std::string_view> messageNames() {
+    std::vector<std::string_view> names;
+    for (const Named& n : kIncoming) {
+        names.push_back(n.name);
+    }
+    return names;
+}
+
 std::optional<Message> postedMessage(std::string_view name, std::uint32_t wParam,
                                      std::int64_t lParam) {
     std::optional<std::uint32_t> id = messageByName(name);

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 #include <string_view>
+#include <vector>
 
 #include "runtime/EventLoop.h"
 
@@ -39,6 +40,8 @@ constexpr std::uint32_t ReadFailed = 0xC104;
 // A message name as other programs post it ("WM_USER1DOWN", or a number written "0x8205");
 // empty for a name that is not one of ours.
 std::optional<std::uint32_t> messageByName(std::string_view name);
+// The registered names other programs may post, in the order they are listed to people.
+std::vector<std::string_view> messageNames();
 
 // The message a PostMessage call over the bus posts to the main window: the name looked up as
 // above, wParam and lParam passed on as they came. Empty for a name that is not one of ours; the

@@ -33,6 +33,8 @@ constexpr std::uint32_t kGateTakeBackMs = 10;
 constexpr std::uint32_t kReinitPauseMs = 5000;
 constexpr std::uint32_t kReconnectRetryMs = 1000;
 constexpr const char* kNoEngineText = "no barcode engine configured";
+// Shown while a start looks for the engines the slow way (every type at every rate).
+constexpr const char* kLookingText = "looking for the barcode engine...";
 constexpr const char* kEngineLostText = "barcode engine disconnected";
 constexpr const char* kEngineBackText = "barcode engine reconnected";
 constexpr const char* kCannotWriteText = "Cannot write data to tag.";
@@ -107,6 +109,19 @@ void ReaderService::startUp() {
 
 void ReaderService::startUpInBackground() {
     loadFile();
+    // The program's own settings are known from the file at once: a tool that asks for one
+    // while the engines are still being found (vandoractl listen, for windowEvent) gets the
+    // file's value, not the default. The start reads them again with the rest.
+    if (!store_.isEmpty()) {
+        auto general = settings_.generalFields();
+        accessSection(store_, kGeneral, kDirectionRead, std::span<const FieldRef>(general));
+    }
+    // A start without a known engine takes seconds: it is said, not left silent.
+    ReaderHints hints = readerHints(store_);
+    lookingForEngines_ = parts_.detect || engineInfo(hints.barcode).hint == HintRole::Detect;
+    if (lookingForEngines_ && parts_.view != nullptr) {
+        parts_.view->showStatus(ByteString(kLookingText), StatusOrigin::Plain);
+    }
     runInBackground([this] { startReadersAndSettings(); }, [this] { finishStart(); });
 }
 
@@ -222,7 +237,11 @@ void ReaderService::finishStart() {
     }
     if (!status.empty() && parts_.view != nullptr) {
         parts_.view->showStatus(status, StatusOrigin::Logged);
+    } else if (lookingForEngines_ && parts_.view != nullptr) {
+        // The search is over and nothing failed: the status line no longer says it searches.
+        parts_.view->showStatus(ByteString(), StatusOrigin::Plain);
     }
+    lookingForEngines_ = false;
     watchBarcodeHangUp();
     // The readers' types, rates and readiness are known now.
     stateChanged();

@@ -76,6 +76,8 @@ class ReaderService {
     void startUpInBackground();
     // A start or a reconnection is still working (loop thread only).
     bool busy() const { return busy_; }
+    // A start is still looking for the engines (a first start, or --detect).
+    bool lookingForEngines() const { return lookingForEngines_; }
     // The window procedure: every message of the main window comes here.
     void handle(const Message& message);
     // Asks "Do you want to quit?"; on OK saves everything and ends the loop. True when quitting.
@@ -296,6 +298,8 @@ class ReaderService {
     std::thread background_;
     std::function<void()> backgroundThen_;
     bool busy_ = false;
+    // The start under way looks for the engines instead of taking them from the file.
+    bool lookingForEngines_ = false;
     bool quitWhenDone_ = false;
     std::deque<Message> kept_;
     bool noEngineConfigured_ = false;

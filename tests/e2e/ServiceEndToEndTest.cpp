@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <fstream>
 #include <optional>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -175,7 +176,7 @@ TEST_F(ServiceEndToEnd, TriggerFromVandoractlReachesListenAndTheKeyboardLog) {
         spawn({bin("vandora"), "--simulate=model=0,barcode=3", "--headless"}, "service.out");
     ASSERT_TRUE(serviceAnswers()) << slurp(home / "service.out");
 
-    pid_t listen = spawn({bin("vandoractl"), "listen", "--count", "1"}, "listen.out");
+    pid_t listen = spawn({bin("vandoractl"), "listen", "--raw", "--count", "1"}, "listen.out");
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     pid_t post = spawn({bin("vandoractl"), "post", "WM_USER1DOWN"}, "post.out");
     EXPECT_EQ(waitExit(post, kHangSeconds), 0) << slurp(home / "post.out");
@@ -184,8 +185,11 @@ TEST_F(ServiceEndToEnd, TriggerFromVandoractlReachesListenAndTheKeyboardLog) {
 
     pid_t unknown = spawn({bin("vandoractl"), "post", "WM_NOTHING"}, "bad.out");
     EXPECT_EQ(waitExit(unknown, kHangSeconds), 1);
-    EXPECT_NE(slurp(home / "bad.out").find("org.vandora.Reader1.Error.UnknownMessage"),
-              std::string::npos);
+    // Said in words, with the names the service knows and the bus error's name after them.
+    std::string bad = slurp(home / "bad.out");
+    EXPECT_NE(bad.find("does not know the message 'WM_NOTHING'"), std::string::npos) << bad;
+    EXPECT_NE(bad.find("WM_USER1DOWN, WM_USER1UP"), std::string::npos) << bad;
+    EXPECT_NE(bad.find("(org.vandora.Reader1.Error.UnknownMessage)"), std::string::npos) << bad;
 
     // A second instance hands over to the first and ends.
     pid_t second = spawn({bin("vandora"), "--simulate", "--headless"}, "second.out");
@@ -272,7 +276,7 @@ TEST_F(ServiceEndToEnd, RfidTagReadOnATriggerReachesListenWithItsUid) {
         spawn({bin("vandora"), "--simulate=model=4,barcode=3,rfid=7", "--headless"}, "service.out");
     ASSERT_TRUE(serviceAnswers()) << slurp(home / "service.out");
 
-    pid_t listen = spawn({bin("vandoractl"), "listen", "--count", "2"}, "listen.out");
+    pid_t listen = spawn({bin("vandoractl"), "listen", "--raw", "--count", "2"}, "listen.out");
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     pid_t post = spawn({bin("vandoractl"), "post", "WM_USER1DOWN"}, "post.out");
     EXPECT_EQ(waitExit(post, kHangSeconds), 0) << slurp(home / "post.out");
@@ -315,7 +319,7 @@ TEST_F(ServiceEndToEnd, AnUnpluggedEngineIsReopenedWhenItComesBack) {
         return false;
     };
     auto readOnce = [&](const char* name) {
-        pid_t listen = spawn({bin("vandoractl"), "listen", "--count", "1"}, name);
+        pid_t listen = spawn({bin("vandoractl"), "listen", "--raw", "--count", "1"}, name);
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
         pid_t post = spawn({bin("vandoractl"), "post", "WM_USER1DOWN"}, "post.out");
         EXPECT_EQ(waitExit(post, kHangSeconds), 0) << slurp(home / "post.out");
@@ -399,4 +403,109 @@ TEST_F(ServiceEndToEnd, WindowedServiceShowsOnRequestAndShowsTheDecode) {
 
     kill(service, SIGTERM);
     EXPECT_EQ(waitExit(service, kHangSeconds), 0) << slurp(home / "service.out");
+}
+
+// listen in its three forms. A decode nobody waited for stays in the queue: listen takes it at
+// once and marks it as left from before it started, and the decodes after it are not marked.
+TEST_F(ServiceEndToEnd, ListenPrintsDecodesForPeopleRawOrJsonAndMarksOneLeftWaiting) {
+    std::ofstream(home / "VandoraINI.txt", std::ios::binary)
+        << "[Barcode Reader 2D]\r\nhas2D=1\r\n[General]\r\nwindowEvent=1\r\n";
+    pid_t service =
+        spawn({bin("vandora"), "--simulate=model=0,barcode=3", "--headless"}, "service.out");
+    ASSERT_TRUE(serviceAnswers()) << slurp(home / "service.out");
+    auto waitFor = [&](const fs::path& file, const std::string& text, std::size_t times = 1) {
+        return eventually([&] {
+            std::string now = slurp(file);
+            std::size_t found = 0;
+            for (std::size_t at = now.find(text); at != std::string::npos;
+                 at = now.find(text, at + 1)) {
+                ++found;
+            }
+            return found >= times;
+        });
+    };
+    // One trigger press; its record is in the queue once its keystrokes were typed.
+    int reads = 0;
+    auto read = [&] {
+        ++reads;
+        EXPECT_EQ(
+            waitExit(spawn({bin("vandoractl"), "post", "WM_USER1DOWN"}, "post.out"), kHangSeconds),
+            0);
+        EXPECT_TRUE(waitFor(keys, "post ", static_cast<std::size_t>(reads)))
+            << slurp(home / "service.out");
+        EXPECT_EQ(
+            waitExit(spawn({bin("vandoractl"), "post", "WM_USER1UP"}, "post.out"), kHangSeconds),
+            0);
+    };
+    const std::string earlier =
+        "vandoractl: listen: this record was waiting from before listen started\n";
+
+    read();
+    pid_t text = spawn({bin("vandoractl"), "listen", "--count", "2"}, "text.out");
+    ASSERT_TRUE(waitFor(home / "text.out", "VANDORA-39\n")) << slurp(home / "text.out");
+    read();
+    EXPECT_EQ(waitExit(text, kHangSeconds), 0);
+    EXPECT_EQ(slurp(home / "text.out"), earlier + "Code 39: VANDORA-39\nEAN13: 4006381333931\n");
+
+    read();
+    pid_t raw = spawn({bin("vandoractl"), "listen", "--raw", "--count", "1"}, "raw.out");
+    EXPECT_EQ(waitExit(raw, kHangSeconds), 0);
+    EXPECT_EQ(slurp(home / "raw.out"),
+              earlier + "kind=7 type=3 length=9 data=534849502030303432\n");
+
+    read();
+    pid_t json = spawn({bin("vandoractl"), "listen", "--json", "--count", "1"}, "json.out");
+    EXPECT_EQ(waitExit(json, kHangSeconds), 0);
+    std::string line = slurp(home / "json.out");
+    ASSERT_EQ(line.rfind(earlier, 0), 0u) << line;
+    line = line.substr(earlier.size());
+    EXPECT_EQ(line.rfind("{\"kind\":7,\"type\":28,\"name\":\"QR Code\","
+                         "\"text\":\"https://example.invalid/parcel/7731\",\"hex\":\"68747470",
+                         0),
+              0u)
+        << line;
+    EXPECT_TRUE(std::regex_search(
+        line, std::regex(R"("time":"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z","earlier":true\}\n$)")))
+        << line;
+
+    kill(service, SIGTERM);
+    EXPECT_EQ(waitExit(service, kHangSeconds), 0);
+}
+
+// With the event switched off no record would ever come: listen says so at once, and how to
+// switch it on, instead of waiting silently.
+TEST_F(ServiceEndToEnd, ListenSaysAtOnceThatTheEventIsOff) {
+    std::ofstream(home / "VandoraINI.txt", std::ios::binary)
+        << "[Barcode Reader 2D]\r\nhas2D=1\r\n[General]\r\nwindowEvent=0\r\n";
+    pid_t service =
+        spawn({bin("vandora"), "--simulate=model=0,barcode=3", "--headless"}, "service.out");
+    ASSERT_TRUE(serviceAnswers()) << slurp(home / "service.out");
+    spawn({bin("vandoractl"), "listen"}, "listen.out");
+    std::string said;
+    eventually([&] { return (said = slurp(home / "listen.out")).find('\n') != std::string::npos; });
+    EXPECT_NE(said.find("windowEvent setting is off"), std::string::npos) << said;
+    EXPECT_NE(said.find("vandoractl config set General windowEvent 1"), std::string::npos) << said;
+    kill(service, SIGTERM);
+    EXPECT_EQ(waitExit(service, kHangSeconds), 0);
+}
+
+// A first start looks for the engine the slow way: it says so at once, and the status no longer
+// says it once the engine is found.
+TEST_F(ServiceEndToEnd, AFirstStartSaysItLooksForTheEngine) {
+    pid_t service =
+        spawn({bin("vandora"), "--simulate=model=0,barcode=3", "--headless"}, "service.out");
+    std::string said;
+    eventually(
+        [&] { return (said = slurp(home / "service.out")).find('\n') != std::string::npos; });
+    EXPECT_NE(said.find("looking for the barcode engine"), std::string::npos) << said;
+    std::string status;
+    eventually([&] {
+        pid_t asked = spawn({bin("vandoractl"), "status"}, "status.out");
+        status = waitExit(asked, kHangSeconds) == 0 ? slurp(home / "status.out") : std::string();
+        return status.find("BarcodeReady=true") != std::string::npos;
+    });
+    ASSERT_NE(status.find("BarcodeReady=true"), std::string::npos) << slurp(home / "service.out");
+    EXPECT_EQ(status.find("looking for"), std::string::npos) << status;
+    kill(service, SIGTERM);
+    EXPECT_EQ(waitExit(service, kHangSeconds), 0);
 }

@@ -605,6 +605,27 @@ TEST(ReaderServiceThreaded, StartInTheBackgroundAnswersShowAndKeepsAPressForLate
     service.quitNow();
 }
 
+// While a slow start still waits for the engine, the program's own settings are already the
+// file's (a tool asking for windowEvent meanwhile must not be told the default), and a start
+// that has to look for the engine says so until it is found.
+TEST(ReaderServiceThreaded, StartInTheBackgroundKnowsTheFilesGeneralSettingsAtOnce) {
+    ServiceRig rig(EngineType::Imager2D,
+                   "[Barcode Reader 2D]\r\nhas2D=1\r\n[General]\r\n"
+                   "windowEvent=1\r\nkeyboardEmu=2\r\n");
+    rig.gated.hold();
+    ReaderService service(rig.parts);
+    rig.addOutputs(service);
+    service.startUpInBackground();
+    EXPECT_TRUE(service.busy());
+    EXPECT_EQ(service.settings().windowEvent, 1);
+    EXPECT_EQ(service.settings().keyboardEmu, 2);
+    EXPECT_FALSE(service.lookingForEngines()) << "the file names the engine";
+    EXPECT_FALSE(rig.view.saw("looking for the barcode engine"));
+    rig.gated.letGo();
+    ASSERT_TRUE(rig.runUntil(service, [&] { return !service.busy(); }));
+    service.quitNow();
+}
+
 // The engine's device goes away: the port is closed and it is said; nothing waits on the dead
 // device any more (the quit's read-back sends nothing). When the device is back, the engine is
 // identified again, sent its settings and reads.
