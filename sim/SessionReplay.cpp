@@ -317,10 +317,9 @@ ReplayResult SessionReplay::run() {
             case ReplayStep::Kind::Host: {
                 ++result.exchanges;
                 std::size_t want = step.bytes.size();
+                // The host's pause since the last bytes either way is kept, and a second more:
+                // after a silent engine it waited out its own time-out before going on.
                 std::uint64_t waitUs = first ? kFirstBytesUs : gapUs + kSecondUs;
-                if (step.mayBeDropped && !first) {
-                    waitUs = std::min(waitUs, kSecondUs);
-                }
                 // A host that already said something else is not waited for.
                 receive(want, nowUs() + waitUs, &step, expectedRate);
                 std::size_t have = std::min(pending_.size(), want);
@@ -351,8 +350,11 @@ ReplayResult SessionReplay::run() {
                 break;
             }
         }
-        prevTimeUs = step.timeUs;
-        prevRealUs = nowUs();
+        // Pauses run from the last bytes that passed, not from purges and rate changes.
+        if (step.kind == ReplayStep::Kind::Host || step.kind == ReplayStep::Kind::Engine) {
+            prevTimeUs = step.timeUs;
+            prevRealUs = nowUs();
+        }
     }
     // The host reads the last answer and closes the port, or a second passes.
     std::uint64_t endUs = (lastSentUs != 0 ? lastSentUs : nowUs()) + kSecondUs;

@@ -3,10 +3,11 @@
 // real engine said.
 //
 // The host's bytes are checked against each `>` line and answered with the `<` lines that
-// followed them, after the recorded pause (at most 1 s). A rate line is checked against the
-// rate the host's side of the terminal is set to when its next bytes arrive. Host bytes written
-// just before a purge with no answer between may have been dropped by that purge: they are
-// waited for at most 1 s (beyond the recorded pause) and passed over when other bytes come.
+// followed them, after the recorded pause since the last bytes (at most 1 s). The host is given
+// its recorded pause and 1 s more for each `>` line. A rate line is checked against the rate the
+// host's side of the terminal is set to when its next bytes arrive. Host bytes written just
+// before a purge with no answer between may have been dropped by that purge: when other bytes
+// come in their place, or none within 1 s beyond the recorded pause, they are passed over.
 // The first bytes or rate that differ stop the replay with the line number and both values.
 //
 // Threading: one thread; run() blocks until the replay ends.
