@@ -1,6 +1,8 @@
 #include "platform/SerialTrace.h"
 
 #include <fcntl.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -64,7 +66,14 @@ int SerialTrace::open(const std::string& path, const std::string& program,
         buffer_ = "# " + program + " " + version() + "\n# " + terminal + "\n";
     }
     flush();
+    // The flusher takes no signals: a program that blocks SIGTERM later to take it through a
+    // descriptor must not have it delivered (and acted on by default) here.
+    sigset_t all;
+    sigset_t old;
+    sigfillset(&all);
+    pthread_sigmask(SIG_BLOCK, &all, &old);
     flusher_ = std::thread([this] { runFlusher(); });
+    pthread_sigmask(SIG_SETMASK, &old, nullptr);
     return 0;
 }
 
