@@ -167,6 +167,9 @@ void PtyBridge::flushDue() {
             // A full or closed line: the rest is lost, as on a wire nobody listens to.
             return;
         }
+        if (trace_ != nullptr) {
+            trace_->bytes(tracePort_, false, due.data() + at, static_cast<std::size_t>(n));
+        }
         at += static_cast<std::size_t>(n);
     }
 }
@@ -207,6 +210,13 @@ void PtyBridge::run() {
             }
             if (got > 0) {
                 std::uint32_t baud = hostBaud();
+                if (trace_ != nullptr) {
+                    if (baud != tracedBaud_) {
+                        tracedBaud_ = baud;
+                        trace_->rate(tracePort_, baud);
+                    }
+                    trace_->bytes(tracePort_, true, buffer.data(), got);
+                }
                 std::lock_guard<std::mutex> lock(mutex_);
                 link_->baud_ = baud;
                 if (model_) {

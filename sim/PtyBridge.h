@@ -21,6 +21,7 @@
 
 #include "SimulatedPort.h"
 #include "platform/Clock.h"
+#include "platform/SerialTrace.h"
 
 namespace vandora::sim {
 
@@ -37,6 +38,13 @@ class PtyBridge {
     // Stops serving and closes the master side (the slave path goes away). Idempotent.
     void stop();
     const std::string& slavePath() const { return slavePath_; }
+    // Records what passes the line, as the engine sees it, under the port name given (before
+    // start()). Purges are the host's and are not seen here; a rate is traced when the host's
+    // first bytes at it arrive.
+    void setTrace(SerialTrace* trace, std::string port) {
+        trace_ = trace;
+        tracePort_ = std::move(port);
+    }
 
     template <class F>
     auto withModel(F&& f) {
@@ -65,6 +73,9 @@ class PtyBridge {
     int wake_[2] = {-1, -1};
     std::string slavePath_;
     std::thread thread_;
+    SerialTrace* trace_ = nullptr;
+    std::string tracePort_;
+    std::uint32_t tracedBaud_ = 0;  // on the bridge's thread only
 };
 
 }  // namespace vandora::sim

@@ -40,6 +40,7 @@
 #include "config/SettingsTransfer.h"
 #include "platform/AtomicFile.h"
 #include "platform/EngineReadyLine.h"
+#include "platform/SerialTrace.h"
 #include "platform/TermiosSerialPort.h"
 #include "reader/Firmware.h"
 #include "reader/Identify.h"
@@ -101,7 +102,9 @@ const char* const kUsage =
     "           firmware FILE (.shx for the CCD/Laser engine, .dat for the newer 2D imager)\n"
     "           and prints the result on one line; exit 0 on success, 1 on failure.\n"
     "identify, capture and firmware show their progress on standard error while it is a\n"
-    "terminal. A port that cannot be opened is named on standard error with the reason.\n";
+    "terminal. A port that cannot be opened is named on standard error with the reason.\n"
+    "--trace FILE records every byte that passes the port, with its time and direction, rate\n"
+    "           changes and purges, in FILE (mode 0600; it can hold decoded data).\n";
 
 // Every port number of the channel opens the one device given on the command line.
 class SinglePathProvider final : public SerialPortProvider {
@@ -137,6 +140,7 @@ struct Options {
     // capture and firmware
     std::string out;
     std::string file;
+    std::string trace;
 };
 
 // One line of progress on standard error, drawn only while it is a terminal: what is being done
@@ -242,22 +246,41 @@ int portProblem(const std::string& path) {
 // manager applies the engine's default set on open (its engine setup), or nothing for identify.
 struct PortSession {
     PortSession(const Options& options, bool withSettings)
-        : ports(options.port),
+        : traced(!options.trace.empty()),
+          ports(options.port),
           platform(makePlatform()),
           manager(platform, withSettings ? &settings : nullptr) {
         manager.setDeviceModel(options.model ? *options.model : manager.detectDeviceModel());
+        if (traced) {
+            bool rfidChannel = options.rfid || options.command == "rfid";
+            int rc =
+                trace.open(options.trace, "vandora-diag",
+                           traceTerminalLine(manager.deviceModel(), rfidChannel ? 0 : options.hint,
+                                             rfidChannel ? options.hint : 0));
+            if (rc != 0) {
+                std::fprintf(stderr, "vandora-diag: cannot write %s: %s\n", options.trace.c_str(),
+                             std::strerror(rc));
+                std::exit(kExitFailed);
+            }
+        }
+    }
+    SerialPortProvider& portsInUse() {
+        return traced ? static_cast<SerialPortProvider&>(tracedPorts) : ports;
     }
     ReaderPlatform makePlatform() {
         ReaderPlatform p;
-        p.ports = &ports;
+        p.ports = &portsInUse();
         p.readyLine = &readyLine;
         p.rfidLink = &link;
         return p;
     }
 
+    bool traced;
     SinglePathProvider ports;
+    SerialTrace trace;
+    TracingPortProvider tracedPorts{ports, trace};
     FileEngineReadyLine readyLine;
-    RfidLink link{ports, RealClock::instance()};
+    RfidLink link{portsInUse(), RealClock::instance()};
     ReaderPlatform platform;
     EngineSettings settings;
     ReaderManager manager;
@@ -571,6 +594,12 @@ int main(int argc, char** argv) {
                 return usageError("--port needs a path");
             }
             options.port = v;
+        } else if (a == "--trace") {
+            const char* v = value();
+            if (v == nullptr || *v == '\0') {
+                return usageError("--trace needs a file");
+            }
+            options.trace = v;
         } else if (a == "--rfid" && options.command == "identify") {
             options.rfid = true;
         } else if (a == "--ini" && options.command == "settings") {

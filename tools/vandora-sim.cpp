@@ -5,6 +5,10 @@
 // serves until SIGTERM or SIGINT, or until standard input closes when it is a pipe, socket or
 // terminal (a job started in the background with /dev/null as input keeps serving).
 // Exit codes: 0 stopped, 1 the pseudo-terminal could not be set up, 2 bad arguments.
+//
+// With --replay it plays the engine's side of one port of a serial trace instead, and exits
+// after the last answer: 0 when the host said what the recording says, 1 at the first
+// divergence (printed with its line number).
 #include <poll.h>
 #include <signal.h>
 #include <sys/signalfd.h>
@@ -15,10 +19,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "PtyBridge.h"
+#include "SessionReplay.h"
 #include "engines/EngineModels.h"
 
 namespace {
@@ -34,7 +41,8 @@ const char* const kUsage =
     "                   [--decode TYPE:HEXDATA[:wrapped][:split=N] | --decode noread]...\n"
     "                   [--repeat] [--decode-delay MS] [--reply-delay MS]\n"
     "                   [--silent] [--refuse] [--garbage] [--cut K] [--stall K:MS]\n"
-    "                   [--tag KIND]...\n"
+    "                   [--tag KIND]... [--trace FILE]\n"
+    "       vandora-sim --replay FILE --link PATH [--port COMn]\n"
     "\n"
     "--engine N      engine type: 2 CCD/Laser, 3 2D imager, 4 1D long-range laser, 8 2D\n"
     "                imager (newer), 9 1D laser, 5 RFID letter-command module, 6 RFID\n"
@@ -56,7 +64,12 @@ const char* const kUsage =
     "--stall K:MS    pause MS milliseconds after the first K bytes of each answer\n"
     "--tag KIND      RFID: a sample tag in the module's field, in order: mifare, ultralight,\n"
     "                sr176, srix4k, tagit, iso15693 or iso15693-option (a maker that needs\n"
-    "                the option flag); without --tag one of each\n";
+    "                the option flag); without --tag one of each\n"
+    "--trace FILE    record every byte that passes the line, with its time, direction and the\n"
+    "                host's rate, in FILE (mode 0600)\n"
+    "--replay FILE   play the engine's side of port COMn (default COM1) of a trace to the host\n"
+    "                on the pseudo-terminal; prints 'replayed <n> exchanges' (exit 0) or\n"
+    "                'diverged at line <n>: want <bytes> got <bytes>' (exit 1)\n";
 
 int usageError(const std::string& message) {
     std::fprintf(stderr, "vandora-sim: %s\nTry 'vandora-sim --help'.\n", message.c_str());
@@ -121,8 +134,53 @@ bool watchStdin() {
     return S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode) || ::isatty(STDIN_FILENO) != 0;
 }
 
+// Makes linkPath a symbolic link to target (replacing an old link); false after saying why.
+bool makeLink(const std::string& target, const std::string& linkPath) {
+    struct stat st {};
+    if (::lstat(linkPath.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+        ::unlink(linkPath.c_str());
+    }
+    if (::symlink(target.c_str(), linkPath.c_str()) != 0) {
+        std::fprintf(stderr, "vandora-sim: cannot link %s: %s\n", linkPath.c_str(),
+                     std::strerror(errno));
+        return false;
+    }
+    return true;
+}
+
+int replay(const std::string& file, const std::string& port, const std::string& linkPath) {
+    std::ifstream in(file, std::ios::binary);
+    if (!in) {
+        std::fprintf(stderr, "vandora-sim: cannot read %s: %s\n", file.c_str(),
+                     std::strerror(errno));
+        return kExitFailed;
+    }
+    std::ostringstream text;
+    text << in.rdbuf();
+    SessionReplay session;
+    std::string error;
+    if (!session.parse(text.str(), port, error)) {
+        std::fprintf(stderr, "vandora-sim: %s: %s\n", file.c_str(), error.c_str());
+        return kExitFailed;
+    }
+    int rc = session.start();
+    if (rc != 0) {
+        std::fprintf(stderr, "vandora-sim: cannot open a pseudo-terminal: %s\n", std::strerror(rc));
+        return kExitFailed;
+    }
+    if (!makeLink(session.slavePath(), linkPath)) {
+        return kExitFailed;
+    }
+    std::printf("%s\n", session.slavePath().c_str());
+    std::fflush(stdout);
+    ReplayResult result = session.run();
+    ::unlink(linkPath.c_str());
+    std::printf("%s\n", result.message.c_str());
+    return result.diverged ? kExitFailed : kExitOk;
+}
+
 int serve(int engineType, const SimOptions& options, const std::vector<std::string>& tags,
-          const std::string& linkPath) {
+          const std::string& linkPath, const std::string& tracePath) {
     std::shared_ptr<EngineSim> model = makeEngineModel(engineType, options);
     if (TagField* field = model->tagField()) {
         field->clear();
@@ -144,6 +202,23 @@ int serve(int engineType, const SimOptions& options, const std::vector<std::stri
     int signalFd = ::signalfd(-1, &signals, SFD_CLOEXEC);
 
     PtyBridge bridge(model);
+    vandora::SerialTrace trace;
+    if (!tracePath.empty()) {
+        const EngineFacts& facts = *engineFacts(engineType);
+        bool rfid = facts.framing == WireFraming::AsciiText ||
+                    facts.framing == WireFraming::HexText ||
+                    facts.framing == WireFraming::BinaryLink;
+        // The simulator does not know the terminal it is fitted to.
+        int rc = trace.open(
+            tracePath, "vandora-sim",
+            vandora::traceTerminalLine(-1, rfid ? 0 : engineType, rfid ? engineType : 0));
+        if (rc != 0) {
+            std::fprintf(stderr, "vandora-sim: cannot write %s: %s\n", tracePath.c_str(),
+                         std::strerror(rc));
+            return kExitFailed;
+        }
+        bridge.setTrace(&trace, rfid ? "COM2" : "COM1");
+    }
     int rc = bridge.start();
     if (rc != 0) {
         std::fprintf(stderr, "vandora-sim: cannot open a pseudo-terminal: %s\n", std::strerror(rc));
@@ -151,13 +226,7 @@ int serve(int engineType, const SimOptions& options, const std::vector<std::stri
     }
     bool linked = false;
     if (!linkPath.empty()) {
-        struct stat st {};
-        if (::lstat(linkPath.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
-            ::unlink(linkPath.c_str());
-        }
-        if (::symlink(bridge.slavePath().c_str(), linkPath.c_str()) != 0) {
-            std::fprintf(stderr, "vandora-sim: cannot link %s: %s\n", linkPath.c_str(),
-                         std::strerror(errno));
+        if (!makeLink(bridge.slavePath(), linkPath)) {
             return kExitFailed;
         }
         linked = true;
@@ -183,6 +252,7 @@ int serve(int engineType, const SimOptions& options, const std::vector<std::stri
         }
     }
     bridge.stop();
+    trace.close();
     if (linked) {
         ::unlink(linkPath.c_str());
     }
@@ -200,6 +270,9 @@ int main(int argc, char** argv) {
     std::string linkPath;
     SimOptions options;
     std::vector<std::string> tags;
+    std::string tracePath;
+    std::string replayPath;
+    std::string replayPort = "COM1";
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
         auto value = [&]() -> const char* {
@@ -253,6 +326,19 @@ int main(int argc, char** argv) {
                     "iso15693 or iso15693-option");
             }
             tags.emplace_back(v);
+        } else if (a == "--trace" || a == "--replay") {
+            const char* v = value();
+            if (v == nullptr || *v == '\0') {
+                return usageError(a + " needs a file");
+            }
+            (a == "--trace" ? tracePath : replayPath) = v;
+        } else if (a == "--port") {
+            const char* v = value();
+            std::string name = v != nullptr ? v : "";
+            if (name.rfind("COM", 0) != 0 || !parseNumber(name.c_str() + 3, 9, n) || n == 0) {
+                return usageError("--port needs COM1 to COM9");
+            }
+            replayPort = name;
         } else if (a == "--silent") {
             options.faults.silent = true;
         } else if (a == "--refuse") {
@@ -280,8 +366,14 @@ int main(int argc, char** argv) {
             return usageError("unknown argument '" + a + "'");
         }
     }
+    if (!replayPath.empty()) {
+        if (linkPath.empty()) {
+            return usageError("--replay needs --link PATH");
+        }
+        return replay(replayPath, replayPort, linkPath);
+    }
     if (engineType == 0) {
         return usageError("--engine is required");
     }
-    return serve(engineType, options, tags, linkPath);
+    return serve(engineType, options, tags, linkPath, tracePath);
 }

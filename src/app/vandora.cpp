@@ -33,8 +33,10 @@
 #include "platform/KeyboardSinkName.h"
 #include "platform/Log.h"
 #include "platform/ProgramModule.h"
+#include "platform/SerialTrace.h"
 #include "platform/SoundPlayer.h"
 #include "platform/TermiosSerialPort.h"
+#include "reader/ReaderManager.h"
 #include "rfid/link/RfidLink.h"
 #include "runtime/BusService.h"
 #include "runtime/Management.h"
@@ -81,6 +83,9 @@ const char* const kUsage =
     "--keyboard SINK    keystroke sink: uinput, xtest, log:PATH or none\n"
     "--detect           look for both engines whatever the settings file says, and store what\n"
     "                   is found in it\n"
+    "--trace FILE       record every byte that passes the serial ports, with its time, port and\n"
+    "                   direction, rate changes and purges, in FILE (mode 0600; it can hold\n"
+    "                   decoded data); also VANDORA_TRACE=FILE\n"
     "--screenshots DIR  draws, without a display, the window's tabs and every option and\n"
     "                   symbology page of the terminal into DIR as PNG files named after the\n"
     "                   page's title (general.png, code-128.png, ...), then exits\n"
@@ -144,6 +149,7 @@ struct Options {
     std::string keyboard;
     std::string screenshots;  // the folder; empty: a service
     int scale = 1;
+    std::string trace;  // --trace FILE, else $VANDORA_TRACE
 };
 
 const WindowModule* loadWindows() {
@@ -285,6 +291,11 @@ int main(int argc, char** argv) {
             options.systemBus = true;
         } else if (a == "--detect") {
             options.detect = true;
+        } else if (a == "--trace") {
+            if (i + 1 == argc) {
+                return usageError("--trace needs a file");
+            }
+            options.trace = argv[++i];
         } else if (a == "--keyboard" || a == "--screenshots" || a == "--scale") {
             if (i + 1 == argc) {
                 return usageError(a + " needs " +
@@ -335,6 +346,34 @@ int main(int argc, char** argv) {
     } else {
         platform.ports = &ports;
         platform.readyLine = &readyLine;
+    }
+    // Tracing wraps whatever ports there are, before anything opens one; off, nothing is wrapped.
+    if (options.trace.empty() && std::getenv("VANDORA_TRACE") != nullptr) {
+        options.trace = std::getenv("VANDORA_TRACE");
+    }
+    SerialTrace trace;
+    std::unique_ptr<TracingPortProvider> tracedPorts;
+    if (!options.trace.empty()) {
+        std::string terminalLine;
+        if (terminal) {
+            sim::TerminalSpec spec;
+            std::string error;
+            (void)sim::parseTerminalSpec(options.spec, spec, error);
+            terminalLine = traceTerminalLine(spec.model, spec.barcode, spec.rfid);
+        } else {
+            // Devices: the engines are found by detection or from the settings' hints.
+            terminalLine =
+                traceTerminalLine(ReaderManager(platform, nullptr).detectDeviceModel(),
+                                  toNumber(EngineType::Detect), toNumber(EngineType::Detect));
+        }
+        int rc = trace.open(options.trace, "vandora", terminalLine);
+        if (rc != 0) {
+            std::fprintf(stderr, "vandora: cannot write %s: %s\n", options.trace.c_str(),
+                         std::strerror(rc));
+            return kExitFailed;
+        }
+        tracedPorts = std::make_unique<TracingPortProvider>(*platform.ports, trace);
+        platform.ports = tracedPorts.get();
     }
     // The binary link opens the RFID port itself, through the same ports (simulated or not).
     link = std::make_unique<RfidLink>(*platform.ports, *platform.clock);
