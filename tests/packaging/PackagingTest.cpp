@@ -588,78 +588,79 @@ TEST_F(ServiceOnPolicyBus, TheMifareKeyGoesOnlyToThoseWhoMayChangeSettings) {
     withoutKey.erase(withoutKey.find("mifareLoginKeyA="),
                      std::string("mifareLoginKeyA=\n").size() + key.size());
     EXPECT_EQ(withoutKey, readerExport);
-    // The manual pages and completions as cmake --install puts them (its "doc" part), into a
-    // scratch prefix of their own.
-    class InstalledDocs : public Packaging {
-      protected:
-        void SetUp() override {
-            Packaging::SetUp();
-            std::string build = fs::path(VANDORA_BIN_DIR).parent_path().string();
-            Result install =
-                run("cmake --install " + build + " --component doc --prefix " + scratch_.string());
-            ASSERT_EQ(install.status, 0) << install.output;
+}
+
+// The manual pages and completions as cmake --install puts them (its "doc" part), into a scratch
+// prefix of their own.
+class InstalledDocs : public Packaging {
+  protected:
+    void SetUp() override {
+        Packaging::SetUp();
+        std::string build = fs::path(VANDORA_BIN_DIR).parent_path().string();
+        Result install =
+            run("cmake --install " + build + " --component doc --prefix " + scratch_.string());
+        ASSERT_EQ(install.status, 0) << install.output;
+    }
+};
+
+// Each page renders without a warning from man and has the sections a reader looks for.
+TEST_F(InstalledDocs, ManualPagesRenderWithTheirSections) {
+    if (::access("/usr/bin/man", X_OK) != 0) {
+        GTEST_SKIP() << "man is not installed (scripts/install-deps brings man-db)";
+    }
+    for (const char* page : {"vandora", "vandoractl", "vandora-diag", "vandora-sim"}) {
+        SCOPED_TRACE(page);
+        fs::path file = scratch_ / "share/man/man1" / (std::string(page) + ".1");
+        ASSERT_TRUE(fs::exists(file));
+        Result warnings = run(
+            "man --warnings -E UTF-8 -l -Tutf8 -Z " + file.string() + " 2>&1 >/dev/null", false);
+        EXPECT_EQ(warnings.output, "");
+        // man takes the formatting off when its output is not a terminal.
+        Result shown = run("MANWIDTH=80 man -l " + file.string(), false);
+        ASSERT_EQ(shown.status, 0);
+        EXPECT_NE(shown.output.find(page), std::string::npos);
+        for (const char* section : {"NAME", "SYNOPSIS", "DESCRIPTION", "OPTIONS", "FILES",
+                                    "ENVIRONMENT", "EXIT STATUS", "EXAMPLES"}) {
+            EXPECT_NE(shown.output.find(std::string("\n") + section + "\n"), std::string::npos)
+                << section << " in:\n"
+                << shown.output;
         }
+    }
+}
+
+// The completion script loaded into bash and asked as a person's Tab asks it. Without a service
+// the sections and keys are the program's own.
+TEST_F(InstalledDocs, CompletionOffersCommandsMessagesSectionsAndKeys) {
+    fs::path script = scratch_ / "share/bash-completion/completions/vandoractl";
+    ASSERT_TRUE(fs::exists(script));
+    struct Case {
+        const char* line;  // the words before the cursor, the last one being completed
+        std::vector<std::string> offered;
     };
-
-    // Each page renders without a warning from man and has the sections a reader looks for.
-    TEST_F(InstalledDocs, ManualPagesRenderWithTheirSections) {
-        if (::access("/usr/bin/man", X_OK) != 0) {
-            GTEST_SKIP() << "man is not installed (scripts/install-deps brings man-db)";
-        }
-        for (const char* page : {"vandora", "vandoractl", "vandora-diag", "vandora-sim"}) {
-            SCOPED_TRACE(page);
-            fs::path file = scratch_ / "share/man/man1" / (std::string(page) + ".1");
-            ASSERT_TRUE(fs::exists(file));
-            Result warnings =
-                run("man --warnings -E UTF-8 -l -Tutf8 -Z " + file.string() + " 2>&1 >/dev/null",
-                    false);
-            EXPECT_EQ(warnings.output, "");
-            // man takes the formatting off when its output is not a terminal.
-            Result shown = run("MANWIDTH=80 man -l " + file.string(), false);
-            ASSERT_EQ(shown.status, 0);
-            EXPECT_NE(shown.output.find(page), std::string::npos);
-            for (const char* section : {"NAME", "SYNOPSIS", "DESCRIPTION", "OPTIONS", "FILES",
-                                        "ENVIRONMENT", "EXIT STATUS", "EXAMPLES"}) {
-                EXPECT_NE(shown.output.find(std::string("\n") + section + "\n"), std::string::npos)
-                    << section << " in:\n"
-                    << shown.output;
-            }
+    const Case cases[] = {
+        {"vandoractl ''", {"post", "listen", "config", "status"}},
+        {"vandoractl post WM_U", {"WM_USER1DOWN", "WM_USER2UP"}},
+        {"vandoractl config set ''", {"General", "Barcode\\ Reader\\ 2D"}},
+        {"vandoractl config set General window", {"windowEvent", "windowMessage"}},
+        {"vandoractl listen --", {"--raw", "--json", "--count"}},
+    };
+    // Loads the script and completes the words given as arguments, the last one at the cursor.
+    fs::path driver = scratch_ / "complete.sh";
+    std::ofstream(driver) << ". \"$1\"; shift; COMP_WORDS=(\"$@\"); COMP_CWORD=$(($# - 1)); "
+                             "_vandoractl; printf '%s\\n' \"${COMPREPLY[@]}\"\n";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.line);
+        // No bus: the export the script tries first fails at once.
+        std::string quoted =
+            "env -u DBUS_SESSION_BUS_ADDRESS PATH=" + std::string(VANDORA_BIN_DIR) +
+            ":/usr/bin:/bin bash " + driver.string() + " " + script.string() + " " + c.line;
+        Result offered = run(quoted);
+        EXPECT_EQ(offered.status, 0) << offered.output;
+        for (const std::string& word : c.offered) {
+            EXPECT_NE(offered.output.find(word + "\n"), std::string::npos) << word << " in:\n"
+                                                                           << offered.output;
         }
     }
-
-    // The completion script loaded into bash and asked as a person's Tab asks it. Without a service
-    // the sections and keys are the program's own.
-    TEST_F(InstalledDocs, CompletionOffersCommandsMessagesSectionsAndKeys) {
-        fs::path script = scratch_ / "share/bash-completion/completions/vandoractl";
-        ASSERT_TRUE(fs::exists(script));
-        struct Case {
-            const char* line;  // the words before the cursor, the last one being completed
-            std::vector<std::string> offered;
-        };
-        const Case cases[] = {
-            {"vandoractl ''", {"post", "listen", "config", "status"}},
-            {"vandoractl post WM_U", {"WM_USER1DOWN", "WM_USER2UP"}},
-            {"vandoractl config set ''", {"General", "Barcode\\ Reader\\ 2D"}},
-            {"vandoractl config set General window", {"windowEvent", "windowMessage"}},
-            {"vandoractl listen --", {"--raw", "--json", "--count"}},
-        };
-        // Loads the script and completes the words given as arguments, the last one at the cursor.
-        fs::path driver = scratch_ / "complete.sh";
-        std::ofstream(driver) << ". \"$1\"; shift; COMP_WORDS=(\"$@\"); COMP_CWORD=$(($# - 1)); "
-                                 "_vandoractl; printf '%s\\n' \"${COMPREPLY[@]}\"\n";
-        for (const Case& c : cases) {
-            SCOPED_TRACE(c.line);
-            // No bus: the export the script tries first fails at once.
-            std::string quoted =
-                "env -u DBUS_SESSION_BUS_ADDRESS PATH=" + std::string(VANDORA_BIN_DIR) +
-                ":/usr/bin:/bin bash " + driver.string() + " " + script.string() + " " + c.line;
-            Result offered = run(quoted);
-            EXPECT_EQ(offered.status, 0) << offered.output;
-            for (const std::string& word : c.offered) {
-                EXPECT_NE(offered.output.find(word + "\n"), std::string::npos) << word << " in:\n"
-                                                                               << offered.output;
-            }
-        }
-    }
+}
 
 }  // namespace
