@@ -242,8 +242,8 @@ TEST_F(ServiceEndToEnd, ReadImageFromVandoractlStoresAnUprightPicture) {
     EXPECT_EQ(waitExit(service, kHangSeconds), 0);
 }
 
-// A simulated terminal its model cannot be is refused before anything starts, with the reason,
-// and the usage that follows says what each model carries. No bus is needed for that.
+// A simulated terminal its model cannot be is refused before anything starts, with the reason in
+// one line and where to look, and --help says what each model carries. No bus is needed for that.
 TEST(ServiceArguments, ATerminalItsModelCannotBeIsRefusedWithTheReason) {
     struct Case {
         const char* spec;
@@ -261,8 +261,13 @@ TEST(ServiceArguments, ATerminalItsModelCannotBeIsRefusedWithTheReason) {
         EXPECT_EQ(children.waitExit(pid, kHangSeconds), 2);
         std::string text = slurp(out);
         EXPECT_NE(text.find(c.reason), std::string::npos) << text;
-        EXPECT_NE(text.find("What each terminal model carries"), std::string::npos) << text;
+        EXPECT_NE(text.find("Try 'vandora --help'."), std::string::npos) << text;
     }
+    Children children;
+    pid_t help = children.spawn({bin("vandora"), "--help"}, out.string());
+    EXPECT_EQ(children.waitExit(help, kHangSeconds), 0);
+    std::string text = slurp(out);
+    EXPECT_NE(text.find("What each terminal model carries"), std::string::npos) << text;
     fs::remove(out);
 }
 

@@ -120,7 +120,7 @@ TEST(DecodeChannel, VandoractlListenPrintsPublishedRecords) {
     DecodeChannelWriter writer;
     ASSERT_TRUE(writer.ready());
     std::string command =
-        std::string("timeout 20 ") + VANDORA_BIN_DIR + "/vandoractl listen --count 2";
+        std::string("timeout 20 ") + VANDORA_BIN_DIR + "/vandoractl listen --raw --count 2";
     FILE* out = popen(command.c_str(), "r");
     ASSERT_NE(out, nullptr);
     auto nextLine = [&] {

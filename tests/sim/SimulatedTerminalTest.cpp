@@ -45,8 +45,8 @@ TEST(TerminalSpec, TakesWhatTheModelCarriesAndRefusesTheRestWithTheReason) {
          "model=4 has no barcode engine 4: its barcode engine is 2, 3 or 8 (or barcode=0)"},
         {"model=1,barcode=9",
          "model=1 has no barcode engine 9: its barcode engine is 2, 3 or 4 (or barcode=0)"},
-        {"barcode=7", "bad field 'barcode=7'"},
-        {"model=6", "bad field 'model=6'"},
+        {"barcode=7", "bad field 'barcode=7': barcode is 0, 2, 3, 4, 8 or 9"},
+        {"model=6", "bad field 'model=6': model is 0 to 5"},
         {"rfid", "bad field 'rfid'"},
     };
     for (const Case& c : cases) {
