@@ -46,6 +46,7 @@ std::optional<std::uint32_t> messageByName(std::string_view name) {
 
 std::vector<std::string_view> messageNames() {
     std::vector<std::string_view> names;
+    names.reserve(std::size(kIncoming));
     for (const Named& n : kIncoming) {
         names.push_back(n.name);
     }
