@@ -429,23 +429,29 @@ OptionDialog::OptionDialog(std::unique_ptr<Page> page, int pixelRatio,
     layout->addWidget(scroll, 1);
     auto* bar = new QHBoxLayout;
     bar->setContentsMargins(8, 0, 4, 0);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     QString footnote = QString::fromStdString(page_->footnote());
     if (!footnote.isEmpty()) {
         auto* line = new QLabel(footnote, this);
         line->setWordWrap(true);
         line->setObjectName(QStringLiteral("footnote"));
-        bar->addWidget(line, 1);
-    } else {
-        bar->addStretch(1);
+        // The line wraps in the room the buttons leave; the bar is as tall as its lines.
+        buttons->ensurePolished();
+        int width = kScreenWidth - 12 - bar->spacing() - buttons->sizeHint().width();
+        line->setFixedWidth(width);
+        line->setMinimumHeight(line->heightForWidth(width));
+        bar->addWidget(line);
     }
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+    bar->addStretch(1);
     bar->addWidget(buttons);
     layout->addLayout(bar);
-    // As tall as the page and the buttons, at most the screen; the page scrolls inside.
+    // As tall as the page and the buttons, at most the screen; the page scrolls inside. The
+    // buttons' height is known once the style has seen them.
+    ensurePolished();
     const int barHeight = bar->sizeHint().height();
     const int pageHeight = widget_->contentSize().height();
-    const int height = std::min(kScreenHeight, pageHeight + barHeight + 8);
-    scroll->setMinimumSize(kScreenWidth, height - barHeight - 8);
+    const int height = std::min(kScreenHeight, pageHeight + barHeight + 12);
+    scroll->setMinimumSize(kScreenWidth, std::min(pageHeight, height - barHeight - 12));
     setFixedSize(kScreenWidth, height);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     connect(buttons, &QDialogButtonBox::accepted, this, [this, onAction] {
