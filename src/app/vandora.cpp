@@ -90,7 +90,7 @@ const char* const kUsage =
     "                   symbology page of the terminal into DIR as PNG files named after the\n"
     "                   page's title (general.png, code-128.png, ...), then exits\n"
     "--scale N          with --screenshots: 1 for the 320 x 300 layout (the default), 2 for the\n"
-    "                   640 x 480 one\n"
+    "                   640 x 600 one\n"
     "\n"
     "The bus is answered from the start: while the engines are being found (which can take\n"
     "several seconds) Show is handled at once, and trigger presses and other messages are kept\n"

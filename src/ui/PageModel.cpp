@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include "ui/TextFit.h"
+
 namespace vandora::ui {
 
 const Control* Page::find(int id) const {
@@ -11,6 +13,21 @@ const Control* Page::find(int id) const {
         }
     }
     return nullptr;
+}
+
+void Page::fitText(const TextMetrics& metrics) {
+    fitControls(controls_, metrics);
+}
+
+std::string Page::footnote() const {
+    for (const Control& control : controls_) {
+        for (const std::string& item : control.items) {
+            if (item.starts_with('*')) {
+                return "* marks the factory default";
+            }
+        }
+    }
+    return {};
 }
 
 Control* Page::findMutable(int id) {

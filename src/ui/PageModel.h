@@ -18,6 +18,8 @@
 
 namespace vandora::ui {
 
+class TextMetrics;
+
 enum class ControlKind : std::uint8_t {
     Label,      // static text
     Note,       // static text that explains the control above it
@@ -89,6 +91,13 @@ class Page {
     const std::string& title() const { return title_; }
     std::span<const Control> controls() const { return controls_; }
     const Control* find(int id) const;
+
+    // Lays the rows out again so that every text fits its control in the window's font (see
+    // TextFit.h); the window calls it once before drawing the page.
+    void fitText(const TextMetrics& metrics);
+    // The line the dialog shows beside OK and Cancel: what the "*" before a list entry means,
+    // on pages that have such entries; empty otherwise.
+    std::string footnote() const;
 
     // The user's input. Each returns what the window must do next; an identifier the page does
     // not have, or a control of another kind, is ignored (Action::None).

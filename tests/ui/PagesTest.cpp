@@ -530,17 +530,20 @@ TEST(SymbologyPages, PreamblesAndLengthsOfAPacketEngine) {
     auto code93 = catalog.open(tab->press(68));
     ASSERT_EQ(code93->title(), "Code 93");
     const auto controls = code93->controls();
-    const Control& list = controls[0];
+    // The list says what it chooses.
+    ASSERT_EQ(controls[0].kind, ControlKind::Label);
+    EXPECT_EQ(controls[0].text, "Lengths:");
+    const Control& list = controls[1];
     ASSERT_EQ(list.kind, ControlKind::Choice);
     EXPECT_EQ(list.value, 1) << "4..55 is a range";
     code93->choose(list.id, 0);  // two discrete lengths
-    code93->typeText(controls[1].id, "8");
-    code93->typeText(controls[3].id, "12");
+    code93->typeText(controls[2].id, "8");
+    code93->typeText(controls[4].id, "12");
     code93->accept();
     EXPECT_EQ(current(*t.service, kCode93Lr, "length1"), 12);
     EXPECT_EQ(current(*t.service, kCode93Lr, "length2"), 8);
     code93 = catalog.open(tab->press(68));
-    EXPECT_EQ(code93->controls()[0].value, 0);
+    EXPECT_EQ(code93->controls()[1].value, 0);
 }
 
 TEST(SymbologyPages, CancelChangesNothing) {

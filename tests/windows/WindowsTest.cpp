@@ -6,11 +6,17 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDialogButtonBox>
 #include <QElapsedTimer>
+#include <QLabel>
+#include <QLayout>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QStyleOptionComboBox>
+#include <QSystemTrayIcon>
 #include <QTabWidget>
 #include <cstdlib>
 #include <set>
@@ -91,6 +97,7 @@ TEST(PictureNames, FollowTheTitle) {
     EXPECT_EQ(pictureName("Barcode Reader Settings"), "barcode-reader-settings");
     EXPECT_EQ(pictureName("EAN-13/UPC-A"), "ean-13-upc-a");
     EXPECT_EQ(pictureName("Code 128"), "code-128");
+    EXPECT_EQ(pictureName("I/F Pharma."), "i-f-pharma");
 }
 
 // Share of pixels that differ clearly; font rendering may move a few.
@@ -110,6 +117,145 @@ double differingShare(const QImage& a, const QImage& b) {
         }
     }
     return static_cast<double>(differing) / (x.width() * x.height());
+}
+
+// Share of pixels of a that no pixel of b at most one pixel away matches: the type of a large
+// picture shrunk lands a pixel aside here and there, a box or an arrow drawn at another size
+// does not.
+double differingShareNear(const QImage& a, const QImage& b) {
+    QImage x = a.convertToFormat(QImage::Format_RGB32);
+    QImage y = b.convertToFormat(QImage::Format_RGB32);
+    long differing = 0;
+    for (int row = 0; row < x.height(); ++row) {
+        for (int col = 0; col < x.width(); ++col) {
+            QRgb p = x.pixel(col, row);
+            bool matched = false;
+            for (int dy = -1; dy <= 1 && !matched; ++dy) {
+                for (int dx = -1; dx <= 1 && !matched; ++dx) {
+                    int r = row + dy;
+                    int c = col + dx;
+                    if (r < 0 || c < 0 || r >= y.height() || c >= y.width()) {
+                        continue;
+                    }
+                    QRgb q = y.pixel(c, r);
+                    matched =
+                        std::max({std::abs(qRed(p) - qRed(q)), std::abs(qGreen(p) - qGreen(q)),
+                                  std::abs(qBlue(p) - qBlue(q))}) <= 64;
+                }
+            }
+            differing += matched ? 0 : 1;
+        }
+    }
+    return static_cast<double>(differing) / (x.width() * x.height());
+}
+
+// Every text of a widget that the font cuts off: a label wider (or, wrapped, taller) than its
+// place, a check box or button narrower than its text needs, a list entry wider than the list's
+// field. Empty when every text shows whole.
+std::vector<std::string> cutTexts(QWidget& root) {
+    std::vector<std::string> cut;
+    auto name = [](const QWidget* w, const QString& text) {
+        return w->objectName().toStdString() + " \"" + text.toStdString() + "\"";
+    };
+    for (QLabel* label : root.findChildren<QLabel*>()) {
+        if (label->text().isEmpty() || !label->pixmap().isNull()) {
+            continue;
+        }
+        QRect needs = label->fontMetrics().boundingRect(
+            QRect(0, 0, label->width(), 100000),
+            label->wordWrap() ? Qt::TextWordWrap : Qt::TextSingleLine, label->text());
+        if (needs.width() > label->width() || needs.height() > label->height()) {
+            cut.push_back(name(label, label->text()));
+        }
+    }
+    for (QCheckBox* box : root.findChildren<QCheckBox*>()) {
+        if (box->sizeHint().width() > box->width()) {
+            cut.push_back(name(box, box->text()));
+        }
+    }
+    for (QPushButton* button : root.findChildren<QPushButton*>()) {
+        int margin = button->style()->pixelMetric(QStyle::PM_ButtonMargin);
+        int icon = button->icon().isNull() ? 0 : button->iconSize().width() + 4;
+        if (button->fontMetrics().horizontalAdvance(button->text()) + 2 * margin + icon >
+            button->width()) {
+            cut.push_back(name(button, button->text()));
+        }
+    }
+    for (QComboBox* list : root.findChildren<QComboBox*>()) {
+        QStyleOptionComboBox option;
+        option.initFrom(list);
+        option.editable = false;
+        QRect field = list->style()->subControlRect(QStyle::CC_ComboBox, &option,
+                                                    QStyle::SC_ComboBoxEditField, list);
+        for (int i = 0; i < list->count(); ++i) {
+            if (list->fontMetrics().horizontalAdvance(list->itemText(i)) > field.width()) {
+                cut.push_back(name(list, list->itemText(i)));
+            }
+        }
+    }
+    return cut;
+}
+
+// Every page of every terminal kind, at both scales: no text cut off, the page within the
+// screen's width, and the dialog with its OK and Cancel within the screen.
+TEST_P(EveryKindDrawn, EveryTextFitsAndOkAndCancelLieOnTheScreen) {
+    UiTerminal t(GetParam());
+    for (int scale : {1, 2}) {
+        SCOPED_TRACE(scale);
+        MainWindow window(scale);
+        window.attach(*t.service);
+        for (int tab = 0; tab < 3; ++tab) {
+            for (const std::string& text : cutTexts(*window.tabPage(tab))) {
+                ADD_FAILURE() << "tab " << tab << ": " << text;
+            }
+        }
+        PageCatalog catalog(*t.service);
+        for (const Action& open : catalog.dialogPages()) {
+            std::unique_ptr<OptionDialog> dialog = window.makeDialog(open);
+            ASSERT_NE(dialog, nullptr);
+            // Shown, so that every layout inside has placed its widgets.
+            dialog->show();
+            QApplication::processEvents();
+            const std::string title = dialog->windowTitle().toStdString();
+            for (const std::string& text : cutTexts(*dialog)) {
+                ADD_FAILURE() << title << ": " << text;
+            }
+            const QRect screen(0, 0, 320, 300);
+            EXPECT_TRUE(screen.contains(dialog->rect())) << title;
+            auto* buttons = dialog->findChild<QDialogButtonBox*>();
+            for (auto which : {QDialogButtonBox::Ok, QDialogButtonBox::Cancel}) {
+                QPushButton* button = buttons->button(which);
+                QRect at(button->mapTo(dialog.get(), QPoint(0, 0)), button->size());
+                EXPECT_TRUE(screen.contains(at))
+                    << title << " button " << which << " at " << at.x() << "," << at.y() << " "
+                    << at.width() << "x" << at.height() << " dialog " << dialog->height();
+            }
+            QWidget* page = dialog->findChild<QScrollArea*>()->widget();
+            for (QWidget* control : page->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+                EXPECT_LE(control->geometry().right(), 320)
+                    << title << " " << control->objectName().toStdString();
+            }
+            EXPECT_EQ(drawWidget(*dialog, scale).size(), dialog->size() * scale) << title;
+        }
+        window.detach();
+    }
+}
+
+// The large layout is the small one at twice the size: every picture twice as wide and high, and
+// shrunk back to the small size it matches the small picture but for a few pixels of type.
+TEST_P(EveryKindDrawn, TheLargePictureIsTheSmallOneAtTwiceTheSize) {
+    UiTerminal t(GetParam());
+    std::vector<PagePicture> small = drawPages(*t.service, 1);
+    std::vector<PagePicture> large = drawPages(*t.service, 2);
+    ASSERT_EQ(small.size(), large.size());
+    for (std::size_t i = 0; i < small.size(); ++i) {
+        SCOPED_TRACE(small[i].title);
+        ASSERT_EQ(large[i].title, small[i].title);
+        ASSERT_EQ(large[i].image.size(), small[i].image.size() * 2);
+        QImage shrunk = large[i].image.scaled(small[i].image.size(), Qt::IgnoreAspectRatio,
+                                              Qt::SmoothTransformation);
+        EXPECT_LT(differingShareNear(shrunk, small[i].image), 0.01);
+    }
 }
 
 // The reference pictures are in tests/windows/reference; VANDORA_UPDATE_REFERENCES=1 writes them
@@ -255,7 +401,10 @@ TEST(MainWindowService, ATriggerPutsTheDecodeInTheGeneralPagesStatusText) {
     window.detach();
 }
 
-TEST(MainWindow, EnterHidesTheWindowAndShowBringsItBack) {
+// The offscreen platform has no tray: Enter minimises the window instead of hiding it, so that
+// the desktop can bring it back; the bus's Show brings it back too.
+TEST(MainWindow, EnterWithoutATrayMinimisesTheWindowAndShowBringsItBack) {
+    ASSERT_FALSE(QSystemTrayIcon::isSystemTrayAvailable());
     MainWindow window(1);
     UiTerminal t("model=1,barcode=2,rfid=0", {}, &window);
     window.attach(*t.service);
@@ -264,11 +413,37 @@ TEST(MainWindow, EnterHidesTheWindowAndShowBringsItBack) {
     QWidget* focus = QApplication::focusWidget();
     QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
     QApplication::sendEvent(focus != nullptr ? focus : &window, &enter);
-    EXPECT_FALSE(window.isVisible());
+    EXPECT_TRUE(window.isVisible());
+    EXPECT_TRUE(window.isMinimized());
     // The bus's Show reaches the service as a message.
     t.service->handle({Msg::Show, 0, 0});
     QApplication::processEvents();
     EXPECT_TRUE(window.isVisible());
+    EXPECT_FALSE(window.isMinimized());
+    window.detach();
+}
+
+// What "*" marks is said beside OK and Cancel, on the pages whose lists carry it.
+TEST(OptionDialogs, SayWhatTheStarMarksWhereAListCarriesIt) {
+    UiTerminal t("model=4,barcode=3,rfid=7");
+    MainWindow window{1};
+    window.attach(*t.service);
+    struct Case {
+        Action open;
+        bool marked;
+    };
+    const Case cases[] = {{{Action::Kind::OpenReaderPage, 1, {}}, true},      // "*1", "*Far focus"
+                          {{Action::Kind::OpenReaderPage, 3, {}}, false},     // "Data output"
+                          {{Action::Kind::OpenSymbologyPage, 2, {}}, true}};  // Code 39
+    for (const Case& c : cases) {
+        std::unique_ptr<OptionDialog> dialog = window.makeDialog(c.open);
+        ASSERT_NE(dialog, nullptr);
+        auto* line = dialog->findChild<QLabel*>(QStringLiteral("footnote"));
+        EXPECT_EQ(line != nullptr, c.marked) << dialog->windowTitle().toStdString();
+        if (line != nullptr) {
+            EXPECT_EQ(line->text(), QStringLiteral("* marks the factory default"));
+        }
+    }
     window.detach();
 }
 

@@ -223,8 +223,9 @@ void FieldPage::build() {
             }
             case FieldKind::Lengths: {
                 placed.control = idFor(f.id);
-                Control list{
-                    placed.control, ControlKind::Choice, {}, rows.at(RowLayout::kLeft, 144)};
+                // The list alone would not say what it chooses.
+                add({0, ControlKind::Label, "Lengths:", rows.at(RowLayout::kLeft, 52)});
+                Control list{placed.control, ControlKind::Choice, {}, rows.at(64, 88)};
                 list.items = {"discrete", "*min/max"};
                 add(list);
                 int x = RowLayout::kSplit;
@@ -241,7 +242,8 @@ void FieldPage::build() {
             }
             case FieldKind::Preamble: {
                 placed.control = idFor(f.id);
-                Control list{placed.control, ControlKind::Choice, {}, rows.full()};
+                add({0, ControlKind::Label, "Preamble:", rows.label()});
+                Control list{placed.control, ControlKind::Choice, {}, rows.control()};
                 for (const std::string& heading : f.items) {
                     list.items.push_back(heading);
                     list.itemDisabled.push_back(true);

@@ -25,21 +25,21 @@ class GeneralTab final : public Page {
     explicit GeneralTab(ReaderService& service) : Page("General"), service_(service) {
         ReaderManager& readers = service.readers();
         rfidLine_ = readers.deviceModel() != kModelWithoutRfid;
-        add({14, ControlKind::Check, {}, {8, 8, 18, 20}});
-        add({65, ControlKind::Button, "Barcode Reader", {28, 8, 130, 20}});
+        add({14, ControlKind::Check, {}, {8, 8, 26, 20}});
+        add({65, ControlKind::Button, "Barcode Reader", {36, 8, 130, 20}});
         int y = 32;
         if (rfidLine_) {
-            add({17, ControlKind::Check, {}, {8, y, 18, 20}});
-            add({68, ControlKind::Button, "RFID Reader", {28, y, 130, 20}});
+            add({17, ControlKind::Check, {}, {8, y, 26, 20}});
+            add({68, ControlKind::Button, "RFID Reader", {36, y, 130, 20}});
             if (kMifareKeysRfid.has(readers.rfidEngineType())) {
-                add({69, ControlKind::Button, "Mifare Keys", {164, y, 130, 20}});
+                add({69, ControlKind::Button, "Mifare Keys", {172, y, 130, 20}});
             }
             y += 24;
         }
-        add({66, ControlKind::Button, "Data Output", {28, y, 130, 20}});
-        add({67, ControlKind::Button, "Notifications", {164, y, 130, 20}});
+        add({66, ControlKind::Button, "Data Output", {36, y, 130, 20}});
+        add({67, ControlKind::Button, "Notifications", {172, y, 130, 20}});
         y += 24;
-        add({85, ControlKind::Button, "Restore Defaults", {28, y, 130, 20}});
+        add({85, ControlKind::Button, "Restore Defaults", {36, y, 130, 20}});
         y += 24;
         add({18, ControlKind::Check, "Maximize me on the next start", {8, y, 304, 20}});
         y += 24;

@@ -408,14 +408,18 @@ class MifareKeysPage final : public Page {
             add(edit);
             rows.next();
         }
-        add({116, ControlKind::Label, "Sector:", rows.label()});
-        Rect sector = rows.control();
-        sector.w = 60;
+        // The blocks' label grows to "(256, 257, 258 blocks)": the row leaves it the rest.
+        add({116, ControlKind::Label, "Sector:", rows.at(RowLayout::kLeft, 60)});
+        Rect sector = rows.at(72, 40);
         add({117, ControlKind::Edit, "1", sector});
-        Control spin{118, ControlKind::Spin, {}, {sector.x + 62, sector.y, 18, sector.h}};
+        Control spin{118, ControlKind::Spin, {}, {sector.x + 42, sector.y, 18, sector.h}};
         spin.buddy = 117;
         add(spin);
-        add({10, ControlKind::Label, "(4, 5, 6 blocks)", {sector.x + 84, sector.y, 100, sector.h}});
+        int blocks = sector.x + 64;
+        add({10,
+             ControlKind::Label,
+             "(4, 5, 6 blocks)",
+             {blocks, sector.y, RowLayout::kRight - blocks, sector.h}});
         rows.next();
         add({113, ControlKind::Button, "Write", rows.at(RowLayout::kLeft, 80)});
     }

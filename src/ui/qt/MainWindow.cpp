@@ -28,9 +28,6 @@ namespace vandora::ui::qt {
 
 namespace {
 
-constexpr int kTabWidth = 320;
-constexpr int kTabHeight = 300;
-
 // The tray and window icon: a few barcode bars.
 QIcon barcodeIcon() {
     QPixmap pixmap(32, 32);
@@ -64,14 +61,15 @@ std::int32_t storedWantMaxWindow(const std::string& iniPath) {
 }  // namespace
 
 MainWindow::MainWindow(int scale) {
-    QScreen* screen = QGuiApplication::primaryScreen();
-    scale_ = scale != 0 ? scale : screenScale(screen != nullptr ? screen->size().width() : 0);
+    // The large layout is the small one at a device pixel ratio of 2 (see the module).
+    scale_ = scale != 0 ? scale : std::max(1, qRound(devicePixelRatioF()));
+    useWindowStyle();
     setWindowTitle(QStringLiteral("Vandora"));
     setWindowIcon(barcodeIcon());
-    setFont(pageFont(scale_));
+    setFont(pageFont());
     tabs_ = new QTabWidget(this);
-    tabs_->setGeometry(0, 0, kTabWidth * scale_, kTabHeight * scale_);
-    setFixedSize(kTabWidth * scale_, kTabHeight * scale_);
+    tabs_->setGeometry(0, 0, kScreenWidth, kScreenHeight);
+    setFixedSize(kScreenWidth, kScreenHeight);
     clock_.start();
     qApp->installEventFilter(this);
 }
@@ -236,7 +234,12 @@ void MainWindow::openDialogPage(const Action& action) {
 }
 
 void MainWindow::hideToTray() {
-    hide();
+    if (tray_ != nullptr) {
+        hide();
+    } else {
+        // Without a tray icon to bring it back, the window stays within reach on the task bar.
+        showMinimized();
+    }
     if (trayMenu_) {
         trayMenu_->setWindowHidden(true);
     }
@@ -341,6 +344,7 @@ int MainWindow::messageBox(const std::string& text, const std::string& caption) 
 
 void MainWindow::showMaximized() {
     QMetaObject::invokeMethod(this, [this] {
+        setWindowState(windowState() & ~Qt::WindowMinimized);
         show();
         raise();
         activateWindow();
@@ -360,7 +364,7 @@ void MainWindow::showWaitMessage(bool show) {
             return;
         }
         auto* box = new QWidget(this, Qt::Dialog);
-        box->setGeometry(20 * scale_, 100 * scale_, 200 * scale_, 70 * scale_);
+        box->setGeometry(20, 100, 200, 70);
         auto* layout = new QVBoxLayout(box);
         auto* label =
             new QLabel(QStringLiteral("Please wait for initializing the 2D reader."), box);

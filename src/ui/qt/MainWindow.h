@@ -1,6 +1,7 @@
 // MainWindow: the windowed view of the service. The three tabs ("General", "Symbologies",
-// "About") in the 320 x 300 layout or, on a 480-pixel wide screen, twice as large; the tray icon
-// with its reader switches; hiding on Enter and showing on "Maximize" or the bus's Show; the
+// "About") in the 320 x 300 layout or, on a 480-pixel wide screen, twice as large (640 x 600, the
+// same layout at a device pixel ratio of 2); the tray icon with its reader switches; hiding on
+// Enter (minimising where there is no tray) and showing on "Maximize" or the bus's Show; the
 // hidden F4/F7 key sequence; the message, please-wait and progress boxes; the picture of the last
 // capture on the General page.
 //
@@ -36,7 +37,8 @@ namespace vandora::ui::qt {
 
 class MainWindow final : public QWidget, public MainView {
   public:
-    // scale 0: chosen from the screen's width.
+    // scale: the device pixels per layout unit that pictures of the window are drawn with; 0:
+    // the screen's own ratio.
     explicit MainWindow(int scale = 0);
     ~MainWindow() override;
 

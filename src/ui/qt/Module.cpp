@@ -1,9 +1,11 @@
 // The windows as a loadable module: the program finds vandora_window_module() and gets the
 // functions that create the view, run it over the service and draw the pages' pictures.
 #include <QApplication>
+#include <QScreen>
 #include <cstdlib>
 #include <memory>
 
+#include "ui/TrayMenu.h"
 #include "ui/WindowModule.h"
 #include "ui/qt/MainWindow.h"
 #include "ui/qt/Screenshots.h"
@@ -18,6 +20,15 @@ std::unique_ptr<QApplication> gApp;
 
 MainView* createView(int* argc, char** argv) {
     gApp = std::make_unique<QApplication>(*argc, argv);
+    // A 480-pixel wide screen gets the large layout: the toolkit starts again drawing everything
+    // at twice the size, unless the session chose its own scale factor.
+    QScreen* screen = QGuiApplication::primaryScreen();
+    if (screen != nullptr && vandora::ui::screenScale(screen->size().width()) == 2 &&
+        std::getenv("QT_SCALE_FACTOR") == nullptr) {
+        gApp.reset();
+        setenv("QT_SCALE_FACTOR", "2", 1);
+        gApp = std::make_unique<QApplication>(*argc, argv);
+    }
     return new MainWindow();
 }
 

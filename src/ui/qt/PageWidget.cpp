@@ -1,5 +1,6 @@
 #include "ui/qt/PageWidget.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialogButtonBox>
@@ -10,9 +11,13 @@
 #include <QMessageBox>
 #include <QPainter>
 #include <QPlainTextEdit>
+#include <QProxyStyle>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QStandardItemModel>
+#include <QStyleFactory>
+#include <QStyleOption>
 #include <QToolButton>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -78,16 +83,132 @@ QPixmap picturePixmap(const std::string& source, QSize size) {
 
 }  // namespace
 
-QFont pageFont(int scale) {
+QFont pageFont() {
     QFont font(QStringLiteral("DejaVu Sans"));
-    font.setPixelSize(kFontPixels * scale);
+    font.setPixelSize(kFontPixels);
     font.setHintingPreference(QFont::PreferFullHinting);
     return font;
 }
 
-PageWidget::PageWidget(Page& page, int scale, ActionHandler onAction, QWidget* parent)
-    : QWidget(parent), page_(page), scale_(scale), onAction_(std::move(onAction)) {
-    setFont(pageFont(scale));
+namespace {
+
+// Fusion on every desktop; the dialog buttons carry the toolkit's own OK and Cancel icons
+// rather than the theme's, so pictures made without a desktop show what a user sees.
+class WindowStyle final : public QProxyStyle {
+  public:
+    WindowStyle() : QProxyStyle(QStyleFactory::create(QStringLiteral("Fusion"))) {
+        setObjectName(QStringLiteral("vandora"));
+    }
+
+    int styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
+                  QStyleHintReturn* returnData) const override {
+        if (hint == SH_DialogButtonBox_ButtonsHaveIcons) {
+            return 1;
+        }
+        return QProxyStyle::styleHint(hint, option, widget, returnData);
+    }
+
+    int pixelMetric(PixelMetric metric, const QStyleOption* option,
+                    const QWidget* widget) const override {
+        // A page that scrolls keeps its controls clear of the bar: it lies in the right margin.
+        if (metric == PM_ScrollBarExtent) {
+            return kScrollBarWidth;
+        }
+        return QProxyStyle::pixelMetric(metric, option, widget);
+    }
+
+    QIcon standardIcon(StandardPixmap icon, const QStyleOption* option,
+                       const QWidget* widget) const override {
+        const char* name = icon == SP_DialogOkButton       ? "ok"
+                           : icon == SP_DialogCancelButton ? "cancel"
+                                                           : nullptr;
+        if (name == nullptr) {
+            return QProxyStyle::standardIcon(icon, option, widget);
+        }
+        QIcon result;
+        for (int size : {16, 32, 128}) {
+            result.addFile(
+                QStringLiteral(
+                    ":/qt-project.org/styles/commonstyle/images/standardbutton-%1-%2.png")
+                    .arg(QLatin1String(name))
+                    .arg(size),
+                QSize(size, size));
+        }
+        return result;
+    }
+
+    static constexpr int kScrollBarWidth = 8;
+};
+
+}  // namespace
+
+void useWindowStyle() {
+    if (qApp->style()->objectName() != QStringLiteral("vandora")) {
+        QApplication::setStyle(new WindowStyle);
+    }
+}
+
+QtTextMetrics::QtTextMetrics() : font_(pageFont()) {
+    QFontMetrics fm(font_);
+    const QString sample = QStringLiteral("Sample");
+    int sampleWidth = fm.horizontalAdvance(sample);
+    QCheckBox box(sample);
+    box.setFont(font_);
+    checkChrome_ = box.sizeHint().width() - sampleWidth;
+    QComboBox list;
+    list.setFont(font_);
+    list.setSizeAdjustPolicy(QComboBox::AdjustToContents);
+    list.addItem(sample);
+    choiceChrome_ = list.sizeHint().width() - sampleWidth;
+    QPushButton button(sample);
+    button.setFont(font_);
+    buttonChrome_ = button.sizeHint().width() - sampleWidth;
+    button.setText(QStringLiteral("I"));
+    buttonMinimum_ = button.sizeHint().width();
+    QLineEdit edit(sample);
+    edit.setFont(font_);
+    QStyleOptionFrame frame;
+    frame.initFrom(&edit);
+    editChrome_ = edit.style()->pixelMetric(QStyle::PM_DefaultFrameWidth, &frame, &edit) * 2 + 8;
+}
+
+int QtTextMetrics::needed(ControlKind kind, std::string_view text) const {
+    QString q = withoutCr(std::string(text));
+    QFontMetrics fm(font_);
+    // Several lines: the widest.
+    int width = 0;
+    for (const QString& line : q.split(QLatin1Char('\n'))) {
+        width = std::max(width, fm.horizontalAdvance(line));
+    }
+    switch (kind) {
+        case ControlKind::Label:
+        case ControlKind::Note:
+            return width + 1;
+        case ControlKind::Check:
+            return width + checkChrome_;
+        case ControlKind::Choice:
+            return width + choiceChrome_;
+        case ControlKind::Button:
+            return std::max(buttonMinimum_, width + buttonChrome_);
+        case ControlKind::Edit:
+            return std::max(30, width + editChrome_);
+        default:
+            return 0;
+    }
+}
+
+int QtTextMetrics::wrappedHeight(std::string_view text, int width) const {
+    QFontMetrics fm(font_);
+    return fm
+        .boundingRect(QRect(0, 0, width, 100000), Qt::TextWordWrap, withoutCr(std::string(text)))
+        .height();
+}
+
+PageWidget::PageWidget(Page& page, int pixelRatio, ActionHandler onAction, QWidget* parent)
+    : QWidget(parent), page_(page), pixelRatio_(pixelRatio), onAction_(std::move(onAction)) {
+    useWindowStyle();
+    setFont(pageFont());
+    page_.fitText(QtTextMetrics());
     build();
     sync();
     QSize size = contentSize();
@@ -96,13 +217,12 @@ PageWidget::PageWidget(Page& page, int scale, ActionHandler onAction, QWidget* p
 }
 
 QSize PageWidget::contentSize() const {
-    int right = 0;
     int bottom = 0;
     for (const Control& c : page_.controls()) {
-        right = std::max(right, c.rect.x + c.rect.w);
         bottom = std::max(bottom, c.rect.y + c.rect.h);
     }
-    return {(right + 8) * scale_, (bottom + 8) * scale_};
+    // The pages fill the screen's width; their right margin holds a scroll bar when needed.
+    return {kScreenWidth, bottom + 8};
 }
 
 void PageWidget::handle(const Action& action) {
@@ -120,7 +240,8 @@ void PageWidget::build() {
             case ControlKind::Label:
             case ControlKind::Note: {
                 auto* label = new QLabel(this);
-                label->setWordWrap(c.kind == ControlKind::Note);
+                // A label too long for its row was given the height to wrap.
+                label->setWordWrap(true);
                 label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
                 widget = label;
                 break;
@@ -207,8 +328,7 @@ void PageWidget::build() {
                 break;
             }
         }
-        widget->setGeometry(c.rect.x * scale_, c.rect.y * scale_, c.rect.w * scale_,
-                            c.rect.h * scale_);
+        widget->setGeometry(c.rect.x, c.rect.y, c.rect.w, c.rect.h);
         if (c.kind == ControlKind::Group) {
             widget->lower();
         }
@@ -271,7 +391,9 @@ void PageWidget::sync() {
                 QString source = qs(c.text);
                 if (label->property("source").toString() != source) {
                     label->setProperty("source", source);
-                    label->setPixmap(picturePixmap(c.text, widget->size()));
+                    QPixmap pixmap = picturePixmap(c.text, widget->size() * pixelRatio_);
+                    pixmap.setDevicePixelRatio(pixelRatio_);
+                    label->setPixmap(pixmap);
                 }
                 break;
             }
@@ -284,28 +406,53 @@ void PageWidget::sync() {
     syncing_ = false;
 }
 
-OptionDialog::OptionDialog(std::unique_ptr<Page> page, int scale, const ActionHandler& onAction,
-                           QWidget* parent)
+OptionDialog::OptionDialog(std::unique_ptr<Page> page, int pixelRatio,
+                           const ActionHandler& onAction, QWidget* parent)
     : QDialog(parent), page_(std::move(page)) {
+    useWindowStyle();
     setWindowTitle(QString::fromStdString(page_->title()));
-    setFont(pageFont(scale));
+    setFont(pageFont());
     auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(0, 0, 0, 4 * scale);
+    layout->setContentsMargins(0, 0, 0, 4);
+    layout->setSpacing(4);
     // The page's own requests (a message, a folder) are carried out here; the rest goes on.
     auto dialogActions = [this, onAction](const Action& action) {
         if (!runDialogAction(this, *widget_, action) && onAction) {
             onAction(action);
         }
     };
-    widget_ = new PageWidget(*page_, scale, dialogActions, nullptr);
+    widget_ = new PageWidget(*page_, pixelRatio, dialogActions, nullptr);
     auto* scroll = new QScrollArea(this);
     scroll->setWidget(widget_);
     scroll->setFrameShape(QFrame::NoFrame);
     scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    scroll->setMinimumSize(widget_->contentSize());
-    layout->addWidget(scroll);
+    layout->addWidget(scroll, 1);
+    auto* bar = new QHBoxLayout;
+    bar->setContentsMargins(8, 0, 4, 0);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
-    layout->addWidget(buttons);
+    QString footnote = QString::fromStdString(page_->footnote());
+    if (!footnote.isEmpty()) {
+        auto* line = new QLabel(footnote, this);
+        line->setWordWrap(true);
+        line->setObjectName(QStringLiteral("footnote"));
+        // The line wraps in the room the buttons leave; the bar is as tall as its lines.
+        buttons->ensurePolished();
+        int width = kScreenWidth - 12 - bar->spacing() - buttons->sizeHint().width();
+        line->setFixedWidth(width);
+        line->setMinimumHeight(line->heightForWidth(width));
+        bar->addWidget(line);
+    }
+    bar->addStretch(1);
+    bar->addWidget(buttons);
+    layout->addLayout(bar);
+    // As tall as the page and the buttons, at most the screen; the page scrolls inside. The
+    // buttons' height is known once the style has seen them.
+    ensurePolished();
+    const int barHeight = bar->sizeHint().height();
+    const int pageHeight = widget_->contentSize().height();
+    const int height = std::min(kScreenHeight, pageHeight + barHeight + 12);
+    scroll->setMinimumSize(kScreenWidth, std::min(pageHeight, height - barHeight - 12));
+    setFixedSize(kScreenWidth, height);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     connect(buttons, &QDialogButtonBox::accepted, this, [this, onAction] {
         Action result = page_->accept();

@@ -16,7 +16,21 @@ std::string pictureName(const std::string& title) {
                            ? '-'
                            : static_cast<char>(std::tolower(static_cast<unsigned char>(c))));
     }
+    // "I/F Pharma." would end in two dots before "png".
+    while (!name.empty() && (name.back() == '.' || name.back() == '-')) {
+        name.pop_back();
+    }
     return name;
+}
+
+QImage drawWidget(QWidget& widget, int scale) {
+    // The whole drawing at the scale: texts, boxes, arrows, margins and icons alike.
+    QImage image(widget.size() * scale, QImage::Format_ARGB32_Premultiplied);
+    image.setDevicePixelRatio(scale);
+    image.fill(widget.palette().color(QPalette::Window));
+    widget.render(&image);
+    image.setDevicePixelRatio(1);
+    return image;
 }
 
 std::vector<PagePicture> drawPages(ReaderService& service, int scale) {
@@ -26,7 +40,7 @@ std::vector<PagePicture> drawPages(ReaderService& service, int scale) {
     QTabWidget* tabs = window.tabs();
     for (int i = 0; i < tabs->count(); ++i) {
         tabs->setCurrentIndex(i);
-        pictures.push_back({tabs->tabText(i).toStdString(), window.grab().toImage()});
+        pictures.push_back({tabs->tabText(i).toStdString(), drawWidget(window, scale)});
     }
     PageCatalog catalog(service);
     for (const Action& open : catalog.dialogPages()) {
@@ -35,8 +49,7 @@ std::vector<PagePicture> drawPages(ReaderService& service, int scale) {
             continue;
         }
         dialog->layout()->activate();
-        dialog->resize(dialog->sizeHint());
-        pictures.push_back({dialog->windowTitle().toStdString(), dialog->grab().toImage()});
+        pictures.push_back({dialog->windowTitle().toStdString(), drawWidget(*dialog, scale)});
     }
     return pictures;
 }

@@ -4,6 +4,7 @@
 
 #include <QImage>
 #include <QString>
+#include <QWidget>
 #include <string>
 #include <vector>
 
@@ -16,8 +17,10 @@ struct PagePicture {
     QImage image;
 };
 
-// "EAN-13/UPC-A" -> "ean-13-upc-a".
+// "EAN-13/UPC-A" -> "ean-13-upc-a", "I/F Pharma." -> "i-f-pharma".
 std::string pictureName(const std::string& title);
+// A widget as the screen shows it, at scale device pixels per unit.
+QImage drawWidget(QWidget& widget, int scale);
 // Every tab, then every dialog page the terminal has, drawn at the scale (1 or 2).
 std::vector<PagePicture> drawPages(ReaderService& service, int scale);
 // Writes drawPages into folder; the number of files written, -1 when one could not be written.
