@@ -389,12 +389,20 @@ TEST_F(ServiceEndToEnd, WindowedServiceShowsOnRequestAndShowsTheDecode) {
         return at == std::string::npos ? std::string()
                                        : out.substr(at + 11, out.find('\n', at) - at - 11);
     };
+    // Without a tray (as here) the window is put away minimised, so that it can be found again:
+    // its window-manager state says hidden while it is.
+    auto minimised = [&] {
+        pid_t props = spawn({"/usr/bin/xprop", "-name", "Vandora", "_NET_WM_STATE"}, "xprop.out");
+        return waitExit(props, kHangSeconds) == 0 &&
+               slurp(home / "xprop.out").find("_NET_WM_STATE_HIDDEN") != std::string::npos;
+    };
     ASSERT_TRUE(eventually([&] { return status().find("BarcodeReady=true") != std::string::npos; }))
         << slurp(home / "service.out");
-    EXPECT_NE(mapState(), "IsViewable") << "wantMaxWindow=0 starts hidden";
+    EXPECT_TRUE(mapState() != "IsViewable" || minimised()) << "wantMaxWindow=0 starts put away";
 
     EXPECT_EQ(waitExit(spawn({bin("vandoractl"), "show"}, "show.out"), kHangSeconds), 0);
     std::string state;
+    // Mapped and viewable; without a window manager nobody rewrites its state property.
     eventually([&] { return (state = mapState()) == "IsViewable"; });
     EXPECT_EQ(state, "IsViewable");
 
