@@ -10,6 +10,11 @@ namespace vandora {
 namespace {
 
 constexpr std::uint32_t kDecodeAckTimeoutMs = 3000;
+// The next packet of a decode that said more follow is answered to an acknowledgement: the
+// engine sends it after a turn of its own, which a byte's 20 ms do not always cover (a busy host
+// then cut the decode short and delivered the part as the whole). A silent engine still ends the
+// decode, a little later.
+constexpr std::uint32_t kContinuationMs = 500;
 
 bool sendAck(ReaderChannel& channel) {
     return exchange(channel, acknowledgement(), kDecodeAckTimeoutMs, nullptr, 1) != 0;
@@ -75,7 +80,7 @@ std::int32_t readWrappedContinuations(ReaderChannel& channel, ByteString& out) {
     while (out.length() < kMaxReplyBytes) {
         PacketIn in(channel);
         std::uint8_t length = 0;
-        if (!in.byte(kLaterByteMs, length)) {
+        if (!in.byte(kContinuationMs, length)) {
             return 1;
         }
         std::uint8_t header[4] = {};
@@ -107,7 +112,7 @@ std::int32_t readPlainContinuations(ReaderChannel& channel, ByteString& out) {
     while (out.length() < kMaxReplyBytes) {
         PacketIn in(channel);
         std::uint8_t length = 0;
-        if (!in.byte(kLaterByteMs, length)) {
+        if (!in.byte(kContinuationMs, length)) {
             return 1;
         }
         std::uint8_t opcode = 0;
