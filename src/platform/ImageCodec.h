@@ -21,8 +21,11 @@ constexpr PictureFormat pictureFormatFor(std::int32_t imageFileFormat) {
 // ".bmp" or ".jpg".
 const char* pictureExtension(PictureFormat format);
 
-// Far above the imagers' largest picture (752 x 480), far below what would exhaust memory.
-constexpr std::size_t kMaxPicturePixels = std::size_t{4096} * 4096;
+// Room for the imagers' largest picture (752 x 480) almost three times over. A picture comes off
+// the serial link and is held decoded and turned at once, so a larger header is refused rather
+// than given tens of megabytes on a handheld.
+constexpr std::size_t kMaxPicturePixels = std::size_t{1024} * 1024;
+static_assert(kMaxPicturePixels >= std::size_t{752} * 480);
 
 // Red, green, blue per pixel, rows from the top.
 struct Pixels {

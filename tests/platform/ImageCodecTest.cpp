@@ -75,5 +75,22 @@ TEST(ImageCodec, RefusesWhatIsNotAWholePicture) {
     }
 }
 
+TEST(ImageCodec, TheLargestImagerPictureTurnsAndOneBeyondTheLimitIsRefused) {
+    struct Case {
+        int width;
+        int height;
+        bool turns;
+    };
+    const Case cases[] = {{752, 480, true}, {1024, 1024, true}, {1025, 1024, false}};
+    for (const Case& c : cases) {
+        for (bool bmp : {false, true}) {
+            std::vector<std::uint8_t> file = sim::simPicture(bmp, c.width, c.height);
+            std::vector<std::uint8_t> out;
+            EXPECT_EQ(rotatePicture180(file.data(), file.size(), PictureFormat::Jpeg, out), c.turns)
+                << c.width << "x" << c.height << (bmp ? " BMP" : " JPEG");
+        }
+    }
+}
+
 }  // namespace
 }  // namespace vandora::testing
