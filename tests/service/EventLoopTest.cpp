@@ -30,13 +30,21 @@ TEST(EventLoop, HandlesPostedMessagesInOrderThenQuits) {
 }
 
 TEST(EventLoop, TimersRunInDueOrderAndCanBeCancelled) {
+    // The later timer is added first; its due time stays a second after the other's however
+    // long this thread is held up between the two calls, and the cancelled one falls due in
+    // between, so it would have run before the loop quits.
     EventLoop loop;
     std::vector<int> order;
-    loop.addTimer(20, [&] { order.push_back(2); });
-    loop.addTimer(0, [&] { order.push_back(1); });
-    int cancelled = loop.addTimer(5, [&] { order.push_back(99); });
+    auto ran = [&](int which) {
+        order.push_back(which);
+        if (order.size() == 2) {
+            loop.quit();
+        }
+    };
+    loop.addTimer(1000, [&] { ran(2); });
+    loop.addTimer(0, [&] { ran(1); });
+    int cancelled = loop.addTimer(5, [&] { ran(99); });
     loop.cancelTimer(cancelled);
-    loop.addTimer(40, [&] { loop.quit(); });
     loop.run();
     EXPECT_EQ(order, (std::vector<int>{1, 2}));
 }
