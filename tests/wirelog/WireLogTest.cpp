@@ -67,6 +67,8 @@ struct Scenario {
     std::int32_t rfid;
     // Press: the settings file the service starts from.
     const char* ini = "";
+    // The rate the engines talk at when the scenario starts; 0: their working rate.
+    std::uint32_t startBaud = 0;
 };
 
 // Each barcode engine reads one code; an RFID module has one tag in its field.
@@ -79,6 +81,12 @@ const Scenario kScenarios[] = {
     {"IdentifyRfidLetters", Action::Identify, DeviceModel::Unknown, 0, 5},
     {"IdentifyRfidHex", Action::Identify, DeviceModel::Unknown, 0, 6},
     {"IdentifyRfidBinaryLink", Action::Identify, DeviceModel::HRT400CE, 0, 7},
+    // Engines still at their power-up rate are moved to their working rate.
+    {"IdentifyImager2DFrom9600", Action::Identify, DeviceModel::Unknown, 3, 0, "", 9600},
+    {"IdentifyLongRange1DFrom9600", Action::Identify, DeviceModel::HRT200CE, 4, 0, "", 9600},
+    {"IdentifyImager2D4507From9600", Action::Identify, DeviceModel::HRT100CE, 8, 0, "", 9600},
+    {"IdentifyLaser1D955From9600", Action::Identify, DeviceModel::HRT100CE, 9, 0, "", 9600},
+    {"IdentifyRfidLettersFrom9600", Action::Identify, DeviceModel::Unknown, 0, 5, "", 9600},
     {"LoadAllCcdLaser", Action::LoadAll, DeviceModel::Unknown, 2, 0},
     {"LoadAllImager2D", Action::LoadAll, DeviceModel::Unknown, 3, 0},
     {"LoadAllLongRange1D", Action::LoadAll, DeviceModel::HRT200CE, 4, 0},
@@ -158,13 +166,16 @@ struct Terminal {
         }
         if (s.barcode != 0) {
             sim::SimOptions options;
+            options.startBaud = s.startBaud;
             std::uint8_t codeType = s.barcode == 2 ? 'A' : 0x1B;
             options.decodes = {{codeType, {'W', 'I', 'R', 'E', 'L', 'O', 'G', '1', '2'}}};
             barcode = sim::makeEngineModel(s.barcode, options);
             ports.attach(kBarcodePort, barcode);
         }
         if (s.rfid != 0) {
-            rfid = sim::makeEngineModel(s.rfid, {});
+            sim::SimOptions options;
+            options.startBaud = s.startBaud;
+            rfid = sim::makeEngineModel(s.rfid, options);
             sim::TagField* field = rfid->tagField();
             field->clear();
             field->place(*sim::sampleTag(s.rfid == 6 ? "iso15693" : "mifare"));
