@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "SimulatedPort.h"
+#include "SimulatedTerminal.h"
 #include "config/AppSettings.h"
 #include "config/EngineSettings.h"
 #include "config/IniStore.h"
@@ -109,7 +110,7 @@ const Scenario kScenarios[] = {
     {"TagWriteRfidLetters", Action::TagWrite, DeviceModel::Unknown, 0, 5},
     {"TagWriteRfidHex", Action::TagWrite, DeviceModel::Unknown, 0, 6},
     {"TagWriteRfidBinaryLink", Action::TagWrite, DeviceModel::HRT400CE, 0, 7},
-    {"PictureImager2D", Action::Picture, DeviceModel::HRT100CE, 3, 0},
+    {"PictureImager2D", Action::Picture, DeviceModel::HRT400CE, 3, 0},
     {"PictureImager2D4507", Action::Picture, DeviceModel::HRT100CE, 8, 0},
     {"FirmwareShxCcdLaser", Action::Firmware, DeviceModel::Unknown, 2, 0},
     {"FirmwareDatImager2D4507", Action::Firmware, DeviceModel::HRT400CE, 8, 0},
@@ -135,21 +136,6 @@ void PrintTo(const Scenario& s, std::ostream* out) {
     *out << s.name;
 }
 
-const char* registryName(std::int32_t model) {
-    switch (model) {
-        case DeviceModel::HRT200CE:
-            return "HRT200CE";
-        case DeviceModel::HRT300CE:
-            return "HRT300CE";
-        case DeviceModel::HRT400CE:
-            return "HRT400CE";
-        case DeviceModel::HRT100CE:
-            return "HRT100CE";
-        default:
-            return nullptr;
-    }
-}
-
 // The terminal of a scenario: its model in a registry file, the engines on their ports, the
 // binary link over the same ports, as the program wires them.
 struct Terminal {
@@ -160,9 +146,11 @@ struct Terminal {
         platform.readyLine = &ready;
         platform.rfidLink = &link;
         platform.registryPath = (dir / "registry.ini").string();
-        if (const char* name = registryName(s.model)) {
-            std::ofstream(platform.registryPath)
-                << "[HKEY_LOCAL_MACHINE\\Ident]\nDeviceModel=" << name << "\n";
+        for (const sim::ModelEngines& row : sim::kModelEngines) {
+            if (row.model == s.model) {
+                std::ofstream(platform.registryPath)
+                    << "[HKEY_LOCAL_MACHINE\\Ident]\nDeviceModel=" << row.registryName << "\n";
+            }
         }
         if (s.barcode != 0) {
             sim::SimOptions options;
@@ -188,10 +176,8 @@ struct Terminal {
         ports.faultsFor(kRfidPort).noModemLines = true;
     }
 
-    // Where each step began in each engine's log.
-    void mark(const char* step) {
-        marks.emplace_back(step, std::make_pair(logSize(barcode), logSize(rfid)));
-    }
+    // Where a step begins in each engine's log.
+    void mark(const char* step) { marks.push_back({step, {logSize(barcode), logSize(rfid)}}); }
     static std::size_t logSize(const std::shared_ptr<sim::EngineSim>& engine) {
         return engine ? engine->log.size() : 0;
     }
@@ -199,24 +185,23 @@ struct Terminal {
     // Every engine's log: a header, then each step's frames.
     std::string render() const {
         std::string text;
-        for (const auto& [engine, port] : {std::pair{barcode, kBarcodePort}, {rfid, kRfidPort}}) {
-            if (!engine) {
+        const std::shared_ptr<sim::EngineSim> engines[] = {barcode, rfid};
+        for (std::size_t e = 0; e < 2; ++e) {
+            const sim::EngineSim* engine = engines[e].get();
+            if (engine == nullptr) {
                 continue;
             }
             text += "engine " + std::to_string(engine->engineType()) + " on port " +
-                    std::to_string(port) + "\n";
+                    std::to_string(e == 0 ? kBarcodePort : kRfidPort) + "\n";
+            // The log keeps the most recent frames only: a scenario must fit.
             if (engine->log.firstKept() != 0) {
                 text += "(log overflowed: " + std::to_string(engine->log.size()) + " frames)\n";
             }
             for (std::size_t m = 0; m < marks.size(); ++m) {
-                std::size_t from =
-                    port == kBarcodePort ? marks[m].second.first : marks[m].second.second;
-                std::size_t to = m + 1 < marks.size()
-                                     ? (port == kBarcodePort ? marks[m + 1].second.first
-                                                             : marks[m + 1].second.second)
-                                     : engine->log.size();
-                text += "-- " + marks[m].first + "\n";
-                for (std::size_t i = std::max(from, engine->log.firstKept()); i < to; ++i) {
+                std::size_t end = m + 1 < marks.size() ? marks[m + 1].at[e] : engine->log.size();
+                text += "-- " + marks[m].step + "\n";
+                for (std::size_t i = std::max(marks[m].at[e], engine->log.firstKept()); i < end;
+                     ++i) {
                     text += frameLine(engine->log[i]) + "\n";
                 }
             }
@@ -240,7 +225,11 @@ struct Terminal {
     ReaderPlatform platform;
     std::shared_ptr<sim::EngineSim> barcode;
     std::shared_ptr<sim::EngineSim> rfid;
-    std::vector<std::pair<std::string, std::pair<std::size_t, std::size_t>>> marks;
+    struct Mark {
+        std::string step;
+        std::size_t at[2];  // barcode engine, RFID module
+    };
+    std::vector<Mark> marks;
 };
 
 EngineType hintFor(std::int32_t type, Action action) {
