@@ -35,6 +35,7 @@
 #include "reader/Firmware.h"
 #include "reader/ImageCapture.h"
 #include "reader/ReaderManager.h"
+#include "reader/Scan.h"
 #include "rfid/TagOps.h"
 #include "rfid/link/RfidLink.h"
 #include "runtime/ReaderService.h"
@@ -120,6 +121,10 @@ const Scenario kScenarios[] = {
      "[Barcode Reader 2D]\r\nhas2D=1\r\nscanMode=8\r\n"},
     {"ServicePressLongRange1D", Action::Press, DeviceModel::HRT200CE, 4, 0,
      "[Barcode Reader 1D_LR]\r\nhas1DLR=1\r\nscanMode=8\r\n"},
+    // The long-range laser aims for half a second before the decode on every other press, the
+    // first one included.
+    {"ServicePressLongRange1DAiming", Action::Press, DeviceModel::HRT200CE, 4, 0,
+     "[Barcode Reader 1D_LR]\r\nhas1DLR=1\r\nscanMode=8\r\naimDurtion=5\r\n"},
     {"ServicePressImager2D4507", Action::Press, DeviceModel::HRT100CE, 8, 0,
      "[Barcode Reader 2D]\r\nhas2D_4507=1\r\nscanMode=8\r\n"},
     {"ServicePressLaser1D955", Action::Press, DeviceModel::HRT100CE, 9, 0,
@@ -390,6 +395,9 @@ void runScenario(const Scenario& s, Clock& clock) {
     fs::path dir = fs::path(::testing::TempDir()) /
                    ("wirelog-" + std::to_string(getpid()) + "-" + std::string(s.name));
     fs::create_directories(dir);
+    // Which press of the long-range laser aims is kept for the whole process: each scenario
+    // starts from the first.
+    setAimAlternationFlag(1);
     {
         Terminal t(s, clock, dir);
         if (s.action == Action::Press) {
