@@ -51,15 +51,20 @@ const fs::path kWireLogDir = fs::path(VANDORA_SOURCE_DIR) / "tests" / "wirelog";
 const char* const kTagKey = "3C5A9E71B2D4";
 
 enum class Action {
-    Identify,  // start with detection
-    LoadAll,   // start with the engine's own hint, then the fixture file's settings
-    SaveAll,   // start, then every setting read back
-    TagRead,   // start, then 16 bytes of the default page
-    TagWrite,  // start, then A1 B2 C3 at byte 20
-    Picture,   // start, then one picture
-    Firmware,  // start, then the engine's firmware file
-    Press,     // the service starts from its file; a trigger press, the decode, the release
+    Identify,    // start with detection
+    LoadAll,     // start with the engine's own hint, then the fixture file's settings
+    SaveAll,     // start, then every setting read back
+    TagRead,     // start, then 16 bytes of the default page
+    TagWrite,    // start, then A1 B2 C3 at byte 20
+    Picture,     // start, then one picture
+    Firmware,    // start, then the engine's firmware file
+    Press,       // the service starts from its file; a trigger press, the decode, the release
+    PressWrite,  // the same with the file's content written to the tag on the press
 };
+
+bool throughService(Action action) {
+    return action == Action::Press || action == Action::PressWrite;
+}
 
 struct Scenario {
     const char* name;
@@ -135,6 +140,15 @@ const Scenario kScenarios[] = {
      "[RFID]\r\nhasRfid=6\r\nrfidReadLength=16\r\n"},
     {"ServicePressRfidBinaryLink", Action::Press, DeviceModel::HRT400CE, 0, 7,
      "[RFID]\r\nhasRfid=7\r\nrfidReadLength=16\r\n"},
+    {"ServiceWriteRfidLetters", Action::PressWrite, DeviceModel::Unknown, 0, 5,
+     "[RFID]\r\nhasRfid=5\r\nrfidRW=1\r\nrfidWriteStartByte=20\r\nrfidWriteContent="
+     "A1B2C3\r\nisHexContent=1\r\n"},
+    {"ServiceWriteRfidHex", Action::PressWrite, DeviceModel::Unknown, 0, 6,
+     "[RFID]\r\nhasRfid=6\r\nrfidRW=1\r\nrfidWriteStartByte=20\r\nrfidWriteContent="
+     "A1B2C3\r\nisHexContent=1\r\n"},
+    {"ServiceWriteRfidBinaryLink", Action::PressWrite, DeviceModel::HRT400CE, 0, 7,
+     "[RFID]\r\nhasRfid=7\r\nrfidRW=1\r\nrfidWriteStartByte=20\r\nrfidWriteContent="
+     "A1B2C3\r\nisHexContent=1\r\n"},
 };
 
 void PrintTo(const Scenario& s, std::ostream* out) {
@@ -161,7 +175,11 @@ struct Terminal {
             sim::SimOptions options;
             options.startBaud = s.startBaud;
             std::uint8_t codeType = s.barcode == 2 ? 'A' : 0x1B;
-            options.decodes = {{codeType, {'W', 'I', 'R', 'E', 'L', 'O', 'G', '1', '2'}}};
+            // A packet engine sends the code in packets of four data bytes, each acknowledged.
+            options.decodes = {{codeType,
+                                {'W', 'I', 'R', 'E', 'L', 'O', 'G', '1', '2'},
+                                sim::DecodeForm::Plain,
+                                s.barcode == 2 ? 0u : 4u}};
             barcode = sim::makeEngineModel(s.barcode, options);
             ports.attach(kBarcodePort, barcode);
         }
@@ -259,6 +277,7 @@ void runDirect(const Scenario& s, Terminal& t) {
     switch (s.action) {
         case Action::Identify:
         case Action::Press:
+        case Action::PressWrite:
             break;
         case Action::LoadAll: {
             t.mark("load-all");
@@ -355,8 +374,11 @@ void runService(const Scenario& s, Terminal& t, const fs::path& dir) {
         ASSERT_EQ(service.readers().barcodeReady, s.barcode != 0 ? 1 : 0);
         ASSERT_EQ(service.readers().rfidReady, s.rfid != 0 ? 1 : 0);
         t.mark("press and release");
+        // A write on the press is done before the press returns; a read delivers its decode.
         service.handle({Msg::User1Down, 0, 0});
-        ASSERT_TRUE(runUntil(service, [&] { return sink.delivered == 1; }));
+        if (s.action == Action::Press) {
+            ASSERT_TRUE(runUntil(service, [&] { return sink.delivered == 1; }));
+        }
         service.handle({Msg::User1Up, 0, 0});
     }
 }
@@ -400,7 +422,7 @@ void runScenario(const Scenario& s, Clock& clock) {
     setAimAlternationFlag(1);
     {
         Terminal t(s, clock, dir);
-        if (s.action == Action::Press) {
+        if (throughService(s.action)) {
             runService(s, t, dir);
         } else {
             runDirect(s, t);
@@ -415,7 +437,7 @@ void runScenario(const Scenario& s, Clock& clock) {
 std::vector<Scenario> scenarios(bool service) {
     std::vector<Scenario> out;
     for (const Scenario& s : kScenarios) {
-        if ((s.action == Action::Press) == service) {
+        if (throughService(s.action) == service) {
             out.push_back(s);
         }
     }
