@@ -72,7 +72,7 @@ struct Scenario {
     std::int32_t model;
     std::int32_t barcode;  // engine type numbers; 0 none
     std::int32_t rfid;
-    // Press: the settings file the service starts from.
+    // Through the service: the settings file it starts from.
     const char* ini = "";
     // The rate the engines talk at when the scenario starts; 0: their working rate.
     std::uint32_t startBaud = 0;
