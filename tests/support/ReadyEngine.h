@@ -3,9 +3,10 @@
 // set-up the manager is given) and the channel's ready flag is raised. Tests then start from the
 // state the program reaches, instead of setting the channel's port, type and rate by hand.
 //
-// Barcode engines and the RFID modules on their own port (types 2, 3, 4, 5, 6, 8, 9); the clock
-// is virtual, and only the test's thread moves it (OwnerClock), so the RFID idle listener stays
-// out of the way.
+// Barcode engines and the RFID modules on their own port (types 2, 3, 4, 5, 6, 8, 9). The clock is
+// virtual and only the test's thread moves it (OwnerClock): the hexadecimal module's idle
+// listener runs as after the start but never closes the port; it does take the activity signal
+// of each tag operation.
 #pragma once
 
 #include <memory>
