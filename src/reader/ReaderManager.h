@@ -169,7 +169,9 @@ class ReaderManager {
     // Read by the scan threads, switched by the main window.
     std::atomic<std::int32_t> barcodeReady{0};
     std::atomic<std::int32_t> rfidReady{0};
-    std::uint32_t rfidIdleSeconds = 20;
+    // Read by the idle listener while the module's set-up (on the start or on a reopening read)
+    // writes it.
+    std::atomic<std::uint32_t> rfidIdleSeconds{20};
     std::atomic<std::int32_t> scanMode{6};
 
   private:

@@ -11,7 +11,7 @@
 #include "engines/PacketEngineModel.h"
 #include "reader/Firmware.h"
 #include "reader/PortOps.h"
-#include "support/SimRig.h"
+#include "support/ReadyEngine.h"
 
 namespace vandora::testing {
 namespace {
@@ -75,14 +75,12 @@ std::string writeTemp(const std::string& name, const std::string& contents) {
     return path;
 }
 
+// The CCD/Laser engine as the start leaves it: identified at its working rate.
 struct CcdEngine {
-    SimRig rig;
-    std::shared_ptr<sim::CcdLaserModel> model;
-    CcdEngine() {
-        model = std::dynamic_pointer_cast<sim::CcdLaserModel>(rig.engine(1, 2));
-        ReaderChannel& ch = rig.openChannel(1, EngineType::CcdLaser);
-        setBaudRate(ch, 115200);
-    }
+    ReadyEngine ready{2};
+    BasicSimRig<OwnerClock>& rig = ready.rig;
+    std::shared_ptr<sim::CcdLaserModel> model =
+        std::dynamic_pointer_cast<sim::CcdLaserModel>(ready.model);
     // The raw download lines the engine heard, in order.
     std::vector<Bytes> lines() const {
         std::vector<Bytes> out;
@@ -127,7 +125,8 @@ TEST(ShxUpload, TwelveContiguousRecordsGoAsThreeLinesAndTheEndRecord) {
     std::vector<Bytes> expected = {Bytes{':', 'E', 'R', 'A', 'S', 'E'}, line(0, 5), line(5, 5),
                                    line(10, 2), Bytes{'S', '7', 5, 0, 0, 0, 0, 0xFA}};
     EXPECT_EQ(engine.lines(), expected);
-    EXPECT_EQ(engine.model->log.front().text(), "DOWNLOAD");
+    EXPECT_EQ(engine.model->log[engine.ready.readyFrames].text(), "DOWNLOAD")
+        << "the first command after the start";
     EXPECT_EQ(engine.model->firmware, file.memory);
     EXPECT_EQ(engine.model->firmwareLoads, 1u);
     EXPECT_EQ(progress.front(), 5);
@@ -236,15 +235,13 @@ struct DatFile {
     std::string text() const { return {bytes.begin(), bytes.end()}; }
 };
 
+// The newer 2D imager as the start leaves it on a terminal model: identified at its working rate.
 struct NewImager {
-    SimRig rig;
-    std::shared_ptr<sim::PacketEngineModel> model;
-    explicit NewImager(std::int32_t terminal) : rig(terminal) {
-        model = std::dynamic_pointer_cast<sim::PacketEngineModel>(rig.engine(1, 8));
-        rig.ports.faultsFor(1).noModemLines = true;
-        ReaderChannel& ch = rig.openChannel(1, EngineType::Imager2D4507);
-        setBaudRate(ch, 115200);
-    }
+    ReadyEngine ready;
+    BasicSimRig<OwnerClock>& rig = ready.rig;
+    std::shared_ptr<sim::PacketEngineModel> model =
+        std::dynamic_pointer_cast<sim::PacketEngineModel>(ready.model);
+    explicit NewImager(std::int32_t terminal) : ready(8, terminal) {}
 };
 
 TEST(DatUpload, EngineMemoryEqualsTheFileAndTheLinkComesBack) {
@@ -291,7 +288,7 @@ TEST(DatUpload, BadFileFailsBeforeAnythingIsSent) {
             uploadDatDecoder(*imager.rig.manager,
                              writeTemp("bad.dat", std::string(bytes.begin(), bytes.end())), {}),
             0);
-        EXPECT_TRUE(imager.model->log.empty()) << imager.model->log.size() << " commands sent";
+        EXPECT_EQ(imager.model->log.size(), imager.ready.readyFrames) << "commands sent";
     }
 }
 
@@ -301,7 +298,7 @@ TEST(DatUpload, OnlyOnTheTerminalsThatLoadIt) {
     file.end();
     NewImager imager(DeviceModel::HRT200CE);
     EXPECT_EQ(uploadDatDecoder(*imager.rig.manager, writeTemp("m.dat", file.text()), {}), 0);
-    EXPECT_TRUE(imager.model->log.empty());
+    EXPECT_EQ(imager.model->log.size(), imager.ready.readyFrames) << "commands sent";
 }
 
 TEST(FirmwareVersion, EachEngineGivesItsVersionText) {

@@ -7,27 +7,22 @@
 #include "engines/SimPicture.h"
 #include "platform/ImageCodec.h"
 #include "reader/ImageCapture.h"
-#include "reader/PortOps.h"
-#include "support/SimRig.h"
+#include "support/ReadyEngine.h"
 
 namespace vandora::testing {
 namespace {
 
 constexpr std::uint16_t kImageFormatParam = 0xF030;
 
+// An imager as the start leaves it: identified at its working rate, its reader switched on.
 struct Imager {
-    SimRig rig;
-    std::shared_ptr<sim::PacketEngineModel> model;
+    ReadyEngine ready;
+    BasicSimRig<OwnerClock>& rig = ready.rig;
+    std::shared_ptr<sim::PacketEngineModel> model =
+        std::dynamic_pointer_cast<sim::PacketEngineModel>(ready.model);
 
     Imager(std::int32_t type, std::int32_t terminalModel, sim::SimOptions options = {})
-        : rig(terminalModel) {
-        model = std::dynamic_pointer_cast<sim::PacketEngineModel>(
-            rig.engine(1, type, std::move(options)));
-        rig.ports.faultsFor(1).noModemLines = true;
-        ReaderChannel& ch = rig.openChannel(1, type);
-        setBaudRate(ch, 115200);
-        rig.manager->barcodeReady = 1;
-    }
+        : ready(type, terminalModel, std::move(options)) {}
 };
 
 // The scene's colour at the quarter points, within what JPEG keeps.
