@@ -11,6 +11,7 @@
 #include "config/SettingLimits.h"
 #include "config/SettingSections.h"
 #include "config/SettingsTransfer.h"
+#include "config/engines/ImagerPictureFormat.h"
 #include "platform/Folders.h"
 #include "platform/Log.h"
 #include "reader/Firmware.h"
@@ -21,7 +22,6 @@
 #include "reader/engines/EngineTable.h"
 #include "rfid/TagOps.h"
 #include "runtime/DecodeFormat.h"
-#include "runtime/PictureFormat.h"
 
 namespace vandora {
 
