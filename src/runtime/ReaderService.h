@@ -9,8 +9,11 @@
 // from the thread that read it to the user-interface thread and handed to the sinks in turn: the
 // outputs added with addSink, then the good-read signals, then the status text.
 //
-// Threading: construct, startUp, handle and destroy on the user-interface thread. Worker threads
-// only scan, signal, and post or send messages back.
+// Threading: construct, startUp, handle and destroy on the user-interface thread; the window's
+// state (status text, settings) changes there. Worker threads only scan, signal, and post or
+// send messages back; of them only the picture, reinitialisation and upload threads touch the
+// window, to show and hide their own dialogs. The threads stop in the window's order: upload,
+// reinitialisation, scan, RFID, continuous scan, good-read signals, pictures.
 #pragma once
 
 #include <atomic>
