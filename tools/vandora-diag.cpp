@@ -38,6 +38,7 @@
 #include "config/EngineSettings.h"
 #include "config/IniStore.h"
 #include "config/SettingsTransfer.h"
+#include "config/engines/ImagerPictureFormat.h"
 #include "platform/AtomicFile.h"
 #include "platform/EngineReadyLine.h"
 #include "platform/SerialTrace.h"
@@ -51,7 +52,6 @@
 #include "reader/engines/EngineTable.h"
 #include "rfid/TagOps.h"
 #include "rfid/link/RfidLink.h"
-#include "runtime/PictureFormat.h"
 
 namespace {
 

@@ -388,19 +388,22 @@ TEST_P(ContinuousScanFromStartUp, DeliversEveryDecodeOnceWithoutAPress) {
     // The decodes as far apart as a real engine reads them: the host purges the CCD/Laser port
     // after each decode, and one that came a few milliseconds after the last (the rig's default)
     // was lost whenever a loaded machine held the reading thread that long.
-    ServiceRig rig(c.type, c.ini, {}, kSelfScanIntervalUs);
+    std::uint8_t type = knownCodeType(c.type);
+    ServiceRig rig(c.type, c.ini,
+                   {{type, bytes("FIRST")}, {type, bytes("SECOND")}, {type, bytes("LAST")}},
+                   kSelfScanIntervalUs);
     ReaderService service(rig.parts);
     rig.addOutputs(service);
     service.startUp();
-    const std::vector<std::string> both{"FIRST", "SECOND"};
-    EXPECT_TRUE(rig.runUntil(service, [&] { return rig.output.shown.size() >= 2; }));
-    // A while longer: nothing comes twice.
-    rig.runUntil(
-        service, [] { return false; }, std::chrono::milliseconds(900));
+    const std::vector<std::string> all{"FIRST", "SECOND", "LAST"};
+    // The engine's last decode closes the run: the reads are handed over in order, so anything
+    // read twice before it has been delivered by then.
+    EXPECT_TRUE(rig.runUntil(
+        service, [&] { return !rig.output.shown.empty() && rig.output.shown.back() == "LAST"; }));
     service.quitNow();
-    EXPECT_EQ(rig.output.shown, both);
-    EXPECT_EQ(rig.output.typed, both);
-    EXPECT_EQ(rig.output.published, both);
+    EXPECT_EQ(rig.output.shown, all);
+    EXPECT_EQ(rig.output.typed, all);
+    EXPECT_EQ(rig.output.published, all);
     bool packetEngine = c.type != EngineType::CcdLaser;
     for (const sim::ReceivedCommand& command : rig.model->log) {
         const std::vector<std::uint8_t>& f = command.frame;
@@ -411,8 +414,8 @@ TEST_P(ContinuousScanFromStartUp, DeliversEveryDecodeOnceWithoutAPress) {
         }
     }
     if (packetEngine) {
-        EXPECT_EQ(rig.model->counters.decodes, 2u);
-        EXPECT_GE(rig.model->counters.acks, 2u) << "each decode is acknowledged";
+        EXPECT_EQ(rig.model->counters.decodes, 3u);
+        EXPECT_GE(rig.model->counters.acks, 3u) << "each decode is acknowledged";
     }
 }
 
@@ -445,10 +448,10 @@ TEST(ReaderServiceThreaded, CcdMode7DropsDecodesOfUnknownCodeType) {
         ReaderService service(rig.parts);
         rig.addOutputs(service);
         service.startUp();
-        std::size_t expected = mode == 7 ? 2 : 3;
-        EXPECT_TRUE(rig.runUntil(service, [&] { return rig.output.shown.size() >= expected; }));
-        rig.runUntil(
-            service, [] { return false; }, std::chrono::milliseconds(600));
+        // The engine's last decode closes the run: a decode dropped is never delivered later.
+        EXPECT_TRUE(rig.runUntil(service, [&] {
+            return !rig.output.shown.empty() && rig.output.shown.back() == "LAST";
+        }));
         service.quitNow();
         std::vector<std::string> want{"FIRST", "LAST"};
         if (mode == 1) {
@@ -481,7 +484,7 @@ TEST(ReaderServiceThreaded, RfidTagReadOnATriggerIsDeliveredLikeADecode) {
     ServiceRig rig(EngineType::Imager2D,
                    "[Barcode Reader 2D]\r\nhas2D=1\r\n[RFID]\r\nhasRfid=5\r\n"
                    "rfidReadLength=4\r\n[General]\r\nwindowEvent=1\r\n");
-    rig.rfidModule(EngineType::RfidAscii, {"mifare"});
+    std::shared_ptr<sim::EngineSim> module = rig.rfidModule(EngineType::RfidAscii, {"mifare"});
     ReaderService service(rig.parts);
     rig.addOutputs(service);
     service.startUp();
@@ -490,16 +493,39 @@ TEST(ReaderServiceThreaded, RfidTagReadOnATriggerIsDeliveredLikeADecode) {
     // The barcode read and the tag read of the same press, in whichever order they finish.
     EXPECT_TRUE(rig.runUntil(service, [&] { return rig.output.shown.size() >= 2; }));
     service.handle({Msg::User1Up, 0, 0});
-    rig.runUntil(
-        service, [] { return false; }, std::chrono::milliseconds(300));
+    // A second press with another tag in the field: each thread hands its reads over in order,
+    // so once both reads of this press are in, a read of the first delivered twice would be too.
+    auto change = [&](sim::SimPortFaults&) {
+        sim::MifareKey key = sim::defaultSampleKey();
+        module->tagField()->clear();
+        module->tagField()->place(sim::mifare1k({0x11, 0x22, 0x33, 0x44}, key, key));
+    };
+    // The module's port is open only while the module is used.
+    if (sim::SimulatedPort* port = rig.ports().lastPort(2)) {
+        port->withLock(change);
+    } else {
+        sim::SimPortFaults unused;
+        change(unused);
+    }
+    auto count = [&](const std::string& data) {
+        return std::count(rig.output.shown.begin(), rig.output.shown.end(), data);
+    };
+    service.handle({Msg::User1Down, 0, 0});
+    EXPECT_TRUE(
+        rig.runUntil(service, [&] { return count("SECOND") == 1 && count("11223344") == 1; }));
+    service.handle({Msg::User1Up, 0, 0});
     service.quitNow();
-    std::vector<std::string> shown = rig.output.shown;
+    EXPECT_EQ(count("FIRST"), 1);
+    EXPECT_EQ(count("5A31C207"), 1);
+    ASSERT_GE(rig.output.shown.size(), 2u);
+    std::vector<std::string> shown(rig.output.shown.begin(), rig.output.shown.begin() + 2);
     std::sort(shown.begin(), shown.end());
     EXPECT_EQ(shown, (std::vector<std::string>{"5A31C207", "FIRST"}));
     // The RFID record: the user data read (its field is as long as the UID's).
-    std::vector<std::string> published = rig.output.published;
+    ASSERT_EQ(rig.output.published.size(), 4u);
+    std::vector<std::string> published(rig.output.published.begin(),
+                                       rig.output.published.begin() + 2);
     std::sort(published.begin(), published.end());
-    ASSERT_EQ(published.size(), 2u);
     EXPECT_EQ(published[0].substr(0, 4), std::string("\x04\x41\x42\x43"));
     EXPECT_EQ(published[1], "FIRST");
     EXPECT_NE(std::find(rig.output.typed.begin(), rig.output.typed.end(), "5A31C207"),
@@ -529,10 +555,9 @@ TEST(ReaderServiceThreaded, RfidWriteOnATriggerShowsTheTagReadBackOrTheFailure) 
         rig.addOutputs(service);
         service.startUp();
         ASSERT_EQ(service.readers().rfidReady, 1);
+        // The write and the read back run on the loop thread, within the press.
         service.handle({Msg::User1Down, 0, 0});
         service.handle({Msg::User1Up, 0, 0});
-        rig.runUntil(
-            service, [] { return false; }, std::chrono::milliseconds(200));
         service.quitNow();
         EXPECT_TRUE(rig.view.saw(c.status))
             << (rig.view.statusTexts.empty() ? std::string("no status")
@@ -922,8 +947,12 @@ TEST(ReaderServiceThreaded, FirmwareWarningThenUploadOrCancelForGood) {
     ASSERT_TRUE(rig.runUntil(service, [&] { return !service.uploadThreadRunning(); }));
     rig.view.chosenFile = path;
     service.firmwareWarning();
-    ASSERT_FALSE(rig.runUntil(
-        service, [&] { return rig.view.askedNow().size() > 4; }, std::chrono::milliseconds(300)));
+    EXPECT_EQ(rig.view.askedNow().size(), 4u) << "the warning is still shown";
+    // The quit waits for the upload thread to finish what it took: after it, no file was asked
+    // for and nothing was sent.
+    service.quitNow();
+    EXPECT_EQ(rig.view.askedNow().size(), 4u);
+    EXPECT_EQ(rig.view.filters.size(), 2u);
     EXPECT_EQ(engine->firmwareLoads, 1u);
 }
 

@@ -173,7 +173,7 @@ TEST(ServiceSoakThreaded, BurstsOfPressesAgainstAFlakyEngine) {
     {
         ReaderService service(parts);
         service.addSink(output);
-        service.decodeTimeoutSeconds = 1;
+        service.setDecodeTimeoutSeconds(1);
         service.startUp();
         ASSERT_EQ(service.readers().barcodeReady, 1);
         auto settle = [&](std::chrono::milliseconds limit) {

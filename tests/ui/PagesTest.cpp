@@ -193,9 +193,9 @@ TEST(GeneralTab, ReaderSwitchesFollowTheBoxesAndRestoreDefaultsLeavesTheFileAlon
     ASSERT_EQ(current(*t.service, kCode93Lr, "enable"), 0);
     t.service->settings().delimiter = 44;
     std::string before = fileBytes(t.iniPath);
-    t.service->storeUpdate = 0;
+    t.service->setStoreUpdate(false);
     EXPECT_EQ(general->press(85).kind, Action::Kind::Refresh);
-    EXPECT_EQ(t.service->storeUpdate, 1);
+    EXPECT_TRUE(t.service->storeUpdate());
     EXPECT_EQ(current(*t.service, kCode93Lr, "enable"), 1);
     EXPECT_EQ(stored(*t.service, kCode93Lr, "enable"), 1);
     EXPECT_EQ(t.service->settings().delimiter, AppSettings().delimiter);
@@ -210,14 +210,14 @@ TEST(SymbologiesTab, ABoxSwitchesTheEngineAtOnceAndTheStoreOnlyWhileUpdating) {
     PageCatalog catalog(*t.service);
     auto tab = catalog.symbologies();
     ASSERT_EQ(tab->find(16)->value, 1) << "Code 39 on by default";
-    t.service->storeUpdate = 0;
+    t.service->setStoreUpdate(false);
     std::string before = fileBytes(t.iniPath);
     tab->setChecked(16, false);
     EXPECT_EQ(current(*t.service, kCode39Ccd, "enable"), 0);
     EXPECT_FALSE(enabled(*tab, 67)) << "its button follows the box";
     EXPECT_NE(stored(*t.service, kCode39Ccd, "enable"), 0);
     EXPECT_EQ(fileBytes(t.iniPath), before);
-    t.service->storeUpdate = 1;
+    t.service->setStoreUpdate(true);
     tab->setChecked(16, true);
     EXPECT_EQ(current(*t.service, kCode39Ccd, "enable"), 1);
     EXPECT_EQ(stored(*t.service, kCode39Ccd, "enable"), 1);

@@ -434,13 +434,13 @@ Action FieldPage::accept() {
     SettingsContext context = service_.settingsContext();
     bool refused = false;
     for (auto& [section, values] : values_) {
-        if (applySection(context, *section, values, service_.storeUpdate != 0) ==
+        if (applySection(context, *section, values, service_.storeUpdate()) ==
             ApplyResult::EngineRefused) {
             refused = true;
         }
     }
     applied();
-    if (service_.storeUpdate != 0) {
+    if (service_.storeUpdate()) {
         // What OK stored is kept at once, not only at quit.
         service_.saveSettings();
     }

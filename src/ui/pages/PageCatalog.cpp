@@ -114,7 +114,7 @@ class GeneralTab final : public Page {
             // symbology enables the engine reports, and the file is written at quit.
             restoreDefaults(service_.readers(), service_.engineSettings(), service_.store(),
                             service_.settings());
-            service_.storeUpdate = 1;
+            service_.setStoreUpdate(true);
             refresh();
             return {Action::Kind::Refresh, 0, {}};
         }

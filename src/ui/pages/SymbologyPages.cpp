@@ -440,12 +440,12 @@ class SymbologiesTab final : public Page {
             }
             IniSection* at = values.findOrAddSection(ByteString::fromBytes(line.section->name));
             values.setInt(at, ByteString::fromBytes(kEnableKey), control.value);
-            if (applySection(context, *line.section, values, service_.storeUpdate != 0) !=
+            if (applySection(context, *line.section, values, service_.storeUpdate()) !=
                 ApplyResult::Applied) {
                 control.value = control.value != 0 ? 0 : 1;
                 return {Action::Kind::Message, 0, "The reader did not take the setting."};
             }
-            if (service_.storeUpdate != 0) {
+            if (service_.storeUpdate()) {
                 service_.saveSettings();
             }
             if (line.button != 0) {

@@ -1,4 +1,4 @@
-#include "runtime/PictureFormat.h"
+#include "config/engines/ImagerPictureFormat.h"
 
 #include <array>
 

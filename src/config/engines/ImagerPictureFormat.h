@@ -1,5 +1,7 @@
 // The format a 2D imager's pictures are stored in: its image file format parameter, as the
-// engine last accepted or reported it, else asked of the engine.
+// engine last accepted or reported it, else asked of the engine with the imager options' parameter
+// request. It sits beside the packet commands, whose parameter table and cache it reads: the
+// service's picture thread only calls it.
 #pragma once
 
 #include "config/EngineSettings.h"

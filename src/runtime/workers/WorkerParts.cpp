@@ -1,0 +1,28 @@
+#include "runtime/workers/WorkerParts.h"
+
+namespace vandora {
+
+void DecodeHandOver::handOver(EventLoop& loop, Decode&& decode, bool wait) {
+    Message message{Msg::Decode, static_cast<std::uint32_t>(decode.kind), 0};
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        decodes_.push_back(std::move(decode));
+    }
+    if (wait) {
+        loop.send(message);
+    } else {
+        loop.post(message);
+    }
+}
+
+std::optional<Decode> DecodeHandOver::take() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (decodes_.empty()) {
+        return std::nullopt;
+    }
+    std::optional<Decode> decode(std::move(decodes_.front()));
+    decodes_.pop_front();
+    return decode;
+}
+
+}  // namespace vandora
