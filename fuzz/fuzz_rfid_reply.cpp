@@ -12,6 +12,7 @@
 #include "ReplyInput.h"
 #include "reader/Scan.h"
 #include "rfid/RfidCommands.h"
+#include "rfid/RfidTag.h"
 #include "rfid/TagChannel.h"
 
 namespace {
@@ -81,16 +82,16 @@ void tagRead(EngineType type, std::int32_t family, std::int32_t start, std::uint
     channel.port = 2;
     channel.engineType = type;
     channel.rfidVariant = 1;
-    channel.tag.tagType = family;
-    channel.tag.readStart = start;
-    channel.tag.readLength = length;
-    channel.tag.loginKey = "AA000000000000";
+    tagState(channel).tagType = family;
+    tagState(channel).readStart = start;
+    tagState(channel).readLength = length;
+    tagState(channel).loginKey = "AA000000000000";
     if (openPort(channel) == 0) {
         return;
     }
     writeFrame(channel, ByteString("s"));
     awaitDecode(channel, manager.ccdHostOptions());
-    check(channel.tag.userData.length() <= length);
+    check(tagState(channel).userData.length() <= length);
 }
 
 }  // namespace

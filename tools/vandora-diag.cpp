@@ -411,27 +411,6 @@ std::array<std::uint8_t, 6> keyBytes(const ByteString& hex) {
     return key;
 }
 
-// The binary link has a command for new keys; on the letter-command module the sector trailer
-// is written like any other block (logging in with the old key).
-std::int32_t changeKeys(ReaderManager& manager, const Options& options,
-                        const std::array<std::uint8_t, 6>& login,
-                        const std::array<std::uint8_t, 6>& newA,
-                        const std::array<std::uint8_t, 6>& newB) {
-    if (engineInfo(manager.rfid.engineType).rfid != RfidCommandSet::Letters) {
-        return writeMifareKeys(manager, options.keyType, options.sector, login, newA, newB);
-    }
-    static constexpr std::uint8_t kAccess[] = {0xFF, 0x07, 0x80, 0x69};
-    ByteString trailer = ByteString::fromBytes(newA.data(), newA.size());
-    trailer.appendBytes(kAccess, sizeof kAccess);
-    trailer.appendBytes(newB.data(), newB.size());
-    constexpr std::int32_t kBlockBytes = 16;
-    std::int32_t trailerByte = (options.sector * 4 + 3) * kBlockBytes;
-    return writeTag(manager, trailerByte, trailer, options.key, options.keyType) ==
-                   static_cast<std::int32_t>(trailer.length())
-               ? 1
-               : 0;
-}
-
 int rfid(const Options& options) {
     PortSession session(options, true);
     ReaderManager& manager = session.manager;
@@ -464,11 +443,15 @@ int rfid(const Options& options) {
     }
     // keys: the tag is found first, so that its UID can be named.
     TagRead tag;
-    std::array<std::uint8_t, 6> login = keyBytes(options.key);
-    std::array<std::uint8_t, 6> newA = keyBytes(options.newKeyA);
-    std::array<std::uint8_t, 6> newB = keyBytes(options.newKeyB);
+    SectorKeys keys;
+    keys.keyType = options.keyType;
+    keys.sector = options.sector;
+    keys.keyText = options.key;
+    keys.loginKey = keyBytes(options.key);
+    keys.newKeyA = keyBytes(options.newKeyA);
+    keys.newKeyB = keyBytes(options.newKeyB);
     if (readTag(manager, -1, 0, options.key, options.keyType, tag) == 0 ||
-        changeKeys(manager, options, login, newA, newB) == 0) {
+        changeSectorKeys(manager, keys) == 0) {
         std::printf("error=%u\n", channel.lastError);
         return kExitFailed;
     }

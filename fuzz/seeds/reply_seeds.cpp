@@ -13,8 +13,8 @@
 
 #include "ReplyInput.h"
 #include "engines/EngineModels.h"
+#include "platform/RfidLinkApi.h"
 #include "reader/engines/EngineTable.h"
-#include "rfid/link/RfidLinkApi.h"
 
 namespace {
 

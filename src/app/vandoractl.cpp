@@ -200,25 +200,6 @@ std::string jsonString(const std::string& text) {
     return out + "\"";
 }
 
-// The tag family a record's type letter stands for (the record keeps the family, not the type).
-const char* tagFamilyName(std::uint8_t letter) {
-    struct Family {
-        std::uint8_t letter;
-        const char* name;
-    };
-    static const Family kFamilies[] = {
-        {'I', vandora::tagTypeInfo(1).name}, {'M', "ISO14443 Type A"},
-        {'Z', "ISO14443, Type B"},           {'S', vandora::tagTypeInfo(6).name},
-        {'T', vandora::tagTypeInfo(8).name}, {'V', "ISO15693"},
-    };
-    for (const Family& f : kFamilies) {
-        if (f.letter == letter) {
-            return f.name;
-        }
-    }
-    return "unknown tag";
-}
-
 // What listen asks the service once: which engine names the code types, and whether it sets
 // the event at all.
 struct ServiceFacts {
@@ -293,8 +274,8 @@ void printDecode(const vandora_decode& decode, ListenForm form, vandora::EngineT
         return;
     }
     vandora::ByteString data = vandora::ByteString::fromBytes(decode.data, decode.data_length);
-    std::string name =
-        rfid ? tagFamilyName(decode.code_type) : barcodeTypeName(engine, decode.code_type);
+    std::string name = rfid ? vandora::tagFamilyName(static_cast<char16_t>(decode.code_type))
+                            : barcodeTypeName(engine, decode.code_type);
     std::string text =
         printableUtf8(rfid ? data : vandora::convertDecodeText(engine, decode.code_type, data));
     if (form == ListenForm::Text) {

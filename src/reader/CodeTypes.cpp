@@ -4,7 +4,6 @@
 
 #include "reader/engines/CcdLayout.h"
 #include "reader/engines/EngineTable.h"
-#include "rfid/TagChannel.h"
 
 namespace vandora {
 
@@ -229,8 +228,8 @@ void nameCodeType(ReaderChannel& channel, const CcdHostOptions& options) {
         nameCcd(channel, options);
     } else if (info.framing == Framing::Packet) {
         namePacket(channel);
-    } else if (info.rfid != RfidCommandSet::None) {
-        nameTag(channel);
+    } else if (info.module != nullptr) {
+        info.module->nameAnswer(channel);
     }
 }
 

@@ -48,10 +48,7 @@ std::string registryText(const RegistryKey& key, const char* name) {
 }  // namespace
 
 ReaderChannel::ReaderChannel(const ReaderPlatform& platform)
-    : channelLock(1, 1, *platform.clock),
-      aimCancel(0, 1, *platform.clock),
-      tag(*platform.clock),
-      platform_(&platform) {}
+    : channelLock(1, 1, *platform.clock), aimCancel(0, 1, *platform.clock), platform_(&platform) {}
 
 ReaderChannel::~ReaderChannel() {
     closePort(*this);
@@ -75,7 +72,9 @@ void ReaderChannel::initialise() {
     channelLock.reset(1);
     aimCancel.reset(0);
     aimTime = 0;
-    tag.clear();
+    if (moduleState) {
+        moduleState->clear();
+    }
 }
 
 ReaderManager::ReaderManager(const ReaderPlatform& platform, EngineSetup* setup)
@@ -192,28 +191,22 @@ std::int32_t ReaderManager::openReader(std::int32_t which, EngineType hint) {
         closePort(channel);
         return 0;
     }
-    switch (engineInfo(channel.engineType).rfidOpen) {
-        case RfidOpen::ReopenEachScan:
-            closePort(channel);
-            setup_->applySettings(*this, channel);
-            return 1;
-        case RfidOpen::IdleListener:
-            if (!rfidListenerThread_.joinable()) {
-                rfidListenerStop_ = 0;
-                rfidListenerThread_ = std::thread([this] { rfidIdleListener(&rfid); });
-            }
-            return setup_->applySettings(*this, channel);
-        case RfidOpen::LinkOnly:
-            return 1;
-        case RfidOpen::None:
-            return 0;
-    }
-    return 0;
+    const EngineModule* module = engineInfo(channel.engineType).module;
+    return module != nullptr ? module->open(*this, channel) : 0;
 }
 
-void ReaderManager::rfidIdleListener(ReaderChannel* channel) {
+void ReaderManager::startRfidListener(Semaphore& activity) {
+    if (rfidListenerThread_.joinable()) {
+        return;
+    }
+    rfidListenerStop_ = 0;
+    rfidActivity_ = &activity;
+    rfidListenerThread_ = std::thread([this, &activity] { rfidIdleListener(&rfid, &activity); });
+}
+
+void ReaderManager::rfidIdleListener(ReaderChannel* channel, Semaphore* activity) {
     while (rfidListenerStop_ == 0) {
-        if (channel->tag.activity.wait(rfidIdleSeconds * 1000)) {
+        if (activity->wait(rfidIdleSeconds * 1000)) {
             continue;
         }
         channel->channelLock.wait();
@@ -228,7 +221,7 @@ void ReaderManager::stopRfidListener() {
         return;
     }
     rfidListenerStop_ = 1;
-    rfid.tag.activity.release();
+    rfidActivity_->release();
     // The listener normally ends at once. One that is still waiting for the channel lock (an RFID
     // exchange in progress) is joined all the same: it uses this manager, so it must not outlive
     // it, and the exchange it waits for is bounded by its own time-outs.

@@ -26,8 +26,6 @@
 #include "platform/SignalDevices.h"
 #include "reader/ReaderPlatform.h"
 #include "reader/ReaderTypes.h"
-#include "rfid/RfidTag.h"
-#include "rfid/link/RfidLinkApi.h"
 
 namespace vandora {
 
@@ -55,6 +53,15 @@ struct CcdHostOptions {
     std::int32_t transmitEan13CheckDigit = 0;
     std::int32_t transmitUpcACheckDigit = 0;
     std::int32_t ean128FieldSeparator = 0;
+};
+
+// What a module above the core keeps per channel (an RFID module: the tag in the field). The
+// module's code makes it on first use; the channel only owns it and clears it with itself.
+class ChannelModuleState {
+  public:
+    virtual ~ChannelModuleState() = default;
+    // Back to nothing kept, as for a freshly opened channel.
+    virtual void clear() = 0;
 };
 
 struct ReaderChannel {
@@ -93,8 +100,8 @@ struct ReaderChannel {
     Semaphore channelLock;
     Semaphore aimCancel;
     std::uint32_t aimTime = 0;
-    // The tag in the field (RFID channel only).
-    RfidTagState tag;
+    // Kept by the module of the channel's row (RFID channel only); null until it is first used.
+    std::unique_ptr<ChannelModuleState> moduleState;
 
   private:
     const ReaderPlatform* platform_;
@@ -132,6 +139,9 @@ class ReaderManager {
     EngineSetup& setup() { return *setup_; }
     Clock& clock() const { return *platform_.clock; }
     bool hasRfidListener() const { return rfidListenerThread_.joinable(); }
+    // Starts the listener that closes the RFID port when activity stays quiet for
+    // rfidIdleSeconds; nothing when it runs already. activity lives as long as the RFID channel.
+    void startRfidListener(Semaphore& activity);
     // The good-read signal hardware: the platform's when it gives one, else the system library's.
     SignalDevices& signals() { return *signals_; }
     LibrarySignalDevices& systemSignals() { return systemSignals_; }
@@ -144,7 +154,7 @@ class ReaderManager {
     void endImageCapture() { imageCapture_ = 0; }
 
   private:
-    void rfidIdleListener(ReaderChannel* channel);
+    void rfidIdleListener(ReaderChannel* channel, Semaphore* activity);
     void stopRfidListener();
 
     ReaderPlatform platform_;
@@ -154,6 +164,7 @@ class ReaderManager {
     std::thread rfidListenerThread_;
     Semaphore rfidListenerEnded_;
     std::atomic<std::int32_t> rfidListenerStop_{0};
+    Semaphore* rfidActivity_ = nullptr;
     std::int32_t deviceModel_ = DeviceModel::Unknown;
     CcdHostOptions ccdHostOptions_;
     LibrarySignalDevices systemSignals_;

@@ -8,9 +8,9 @@
 
 #include "platform/Clock.h"
 #include "platform/EngineReadyLine.h"
+#include "platform/RfidLinkApi.h"
 #include "platform/SerialPort.h"
 #include "platform/SignalDevices.h"
-#include "rfid/link/RfidLinkApi.h"
 
 namespace vandora {
 

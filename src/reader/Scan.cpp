@@ -7,20 +7,16 @@
 #include "reader/engines/CcdLayout.h"
 #include "reader/engines/EngineTable.h"
 #include "reader/engines/PacketProtocol.h"
-#include "rfid/TagChannel.h"
 
 namespace vandora {
 
 namespace {
 
-constexpr std::uint32_t kAsciiFirstByteMs = 3000;
-constexpr std::uint32_t kHexFirstByteMs = 1000;
 constexpr std::uint32_t kDecodeAckMs = 1000;
 constexpr std::uint32_t kCcdRelinkPauseMs = 600;
 constexpr std::uint32_t kCcdRelinkBaud = 115200;
 constexpr std::int32_t kCcdCode128 = 'I';
 constexpr std::int32_t kCcdEan128 = 'U';
-constexpr std::int32_t kIso15693Code = 16;
 
 // CCD/Laser only: Code 128 and EAN-128 decodes count only while the engine has them enabled.
 bool acceptedByCcd(const ReaderChannel& channel) {
@@ -73,7 +69,11 @@ std::int32_t ccdScanMode(const ReaderChannel& channel) {
 }
 
 std::int32_t awaitDecode(ReaderChannel& channel, const CcdHostOptions& options) {
-    switch (engineInfo(channel.engineType).framing) {
+    const EngineInfo& info = engineInfo(channel.engineType);
+    if (info.module != nullptr) {
+        return info.module->awaitAnswer(channel);
+    }
+    switch (info.framing) {
         case Framing::CcdText:
             if (readReply(channel, channel.decodeData, channel.scanTimeout, 0) == 0) {
                 return 0;
@@ -101,68 +101,9 @@ std::int32_t awaitDecode(ReaderChannel& channel, const CcdHostOptions& options) 
             nameCodeType(channel, options);
             return 1;
         }
-        case Framing::AsciiText: {
-            if (readReply(channel, channel.decodeData, kAsciiFirstByteMs, 0) == 0) {
-                return 0;
-            }
-            const ByteString& d = channel.decodeData;
-            if (d.empty()) {
-                channel.lastError = EngineError::RfidNoAnswer;
-                return 0;
-            }
-            if (d.length() == 1) {
-                switch (d.at(0)) {
-                    case u'F':
-                        channel.lastError = EngineError::RfidF;
-                        break;
-                    case u'N':
-                        channel.lastError = EngineError::RfidNoAnswer;
-                        break;
-                    case u'O':
-                        channel.lastError = EngineError::RfidO;
-                        break;
-                    case u'R':
-                        channel.lastError = EngineError::RfidR;
-                        break;
-                    default:
-                        channel.lastError = EngineError::RfidOther;
-                        break;
-                }
-                return 0;
-            }
-            // The UID after the family letter is whole bytes; an odd digit means the answer was
-            // cut or garbled on the line, and naming a tag from it would deliver a wrong UID.
-            if ((d.length() - 1) % 2 != 0) {
-                channel.decodeData.clear();
-                channel.lastError = EngineError::RfidOther;
-                return 0;
-            }
-            nameCodeType(channel, options);
-            readUserData(channel);
-            return 1;
-        }
-        case Framing::HexText: {
-            ByteString reply;
-            if (readReply(channel, reply, kHexFirstByteMs, 0) == 0) {
-                return 0;
-            }
-            if (takeHexTagAnswer(channel, reply) == 0) {
-                channel.lastError = EngineError::RfidNoAnswer;
-                return 0;
-            }
-            nameCodeType(channel, options);
-            // An ISO 15693 UID is 8 bytes.
-            if (channel.codeTypeId == kIso15693Code && channel.decodeData.length() != 16) {
-                return 0;
-            }
-            readUserData(channel);
-            return 1;
-        }
+        case Framing::AsciiText:
+        case Framing::HexText:
         case Framing::Link:
-            // The tag answer came with the detection.
-            nameCodeType(channel, options);
-            readUserData(channel);
-            return 1;
         case Framing::None:
             return 0;
     }

@@ -7,7 +7,6 @@
 #include "reader/Scan.h"
 #include "reader/engines/EngineTable.h"
 #include "reader/engines/PacketProtocol.h"
-#include "rfid/TagChannel.h"
 
 namespace vandora {
 
@@ -21,7 +20,6 @@ constexpr std::uint32_t kLaserCommandMs = 1000;
 constexpr std::uint32_t kLaserAimOffOnStopMs = 3000;
 constexpr std::int32_t kLaserAttempts = 5;
 constexpr std::uint32_t kAimTakeBackMs = 10;
-constexpr std::uint32_t kAsciiSettleMs = 100;
 
 const ByteString& startDecoding() {
     static const ByteString p = hostPacket(packet::kStartDecode);
@@ -82,66 +80,6 @@ std::int32_t triggerLongRange(ReaderChannel& channel, std::int32_t on) {
     return started;
 }
 
-std::int32_t triggerRfidAscii(ReaderChannel& channel, std::int32_t on) {
-    if (channel.triggerOn == on) {
-        return 1;
-    }
-    if (on == 0) {
-        channel.triggerOn = 0;
-        closePort(channel);
-        return 1;
-    }
-    if (openPort(channel) == 0) {
-        return 0;
-    }
-    if (setBaudRate(channel, channel.baudRate) == 0) {
-        closePort(channel);
-        return 0;
-    }
-    channel.clock().sleepMs(kAsciiSettleMs);
-    std::int32_t sent = exchange(channel, ByteString("s"), 1000, nullptr, 1);
-    if (sent != 0) {
-        channel.triggerOn = 1;
-    } else {
-        closePort(channel);
-    }
-    return sent;
-}
-
-const char* hexDetectionFrame(std::int32_t tagType) {
-    switch (tagType) {
-        case 3:
-            return "0109000304A0010000";
-        case 5:
-            return "0109000304B0040000";
-        case 8:
-            return "010B000304340050000000";
-        case 16:
-            return "010B000304140401000000";
-        default:
-            return nullptr;
-    }
-}
-
-std::int32_t triggerRfidHex(ReaderChannel& channel, std::int32_t on) {
-    if (channel.triggerOn == on) {
-        return 1;
-    }
-    if (on == 0) {
-        channel.triggerOn = 0;
-        return 1;
-    }
-    const char* frame = hexDetectionFrame(channel.tag.tagType);
-    if (frame == nullptr) {
-        return 0;
-    }
-    std::int32_t sent = exchange(channel, ByteString(frame), 1000, nullptr, 1);
-    if (sent != 0) {
-        channel.triggerOn = 1;
-    }
-    return sent;
-}
-
 // Start and stop with one command each way; called with the channel lock held.
 std::int32_t triggerByCommand(ReaderChannel& channel, std::int32_t on, const ByteString& start,
                               const ByteString& stop, std::uint32_t timeoutMs, bool wantReply) {
@@ -163,15 +101,20 @@ bool triggerTakesLock(const ReaderChannel& channel) {
         case TriggerStyle::PacketStartStop:
         case TriggerStyle::PacketAiming:
             return true;
-        default:
+        case TriggerStyle::None:
             return false;
     }
+    return false;
 }
 
 }  // namespace
 
 std::int32_t triggerLocked(ReaderChannel& channel, std::int32_t on) {
-    switch (engineInfo(channel.engineType).trigger) {
+    const EngineInfo& info = engineInfo(channel.engineType);
+    if (info.module != nullptr) {
+        return info.module->trigger(channel, on);
+    }
+    switch (info.trigger) {
         case TriggerStyle::CcdOnOff: {
             static const ByteString kOn("ON");
             static const ByteString kOff("OFF");
@@ -182,23 +125,6 @@ std::int32_t triggerLocked(ReaderChannel& channel, std::int32_t on) {
                                     kImagerTriggerTimeoutMs, true);
         case TriggerStyle::PacketAiming:
             return triggerLongRange(channel, on);
-        case TriggerStyle::RfidAsciiOpen:
-            return triggerRfidAscii(channel, on);
-        case TriggerStyle::RfidHexFrame:
-            return triggerRfidHex(channel, on);
-        case TriggerStyle::RfidLink:
-            if (channel.triggerOn == on) {
-                return 1;
-            }
-            if (on == 0) {
-                channel.triggerOn = 0;
-                return 1;
-            }
-            if (detectTagOnLink(channel) == 0) {
-                return 0;
-            }
-            channel.triggerOn = 1;
-            return 1;
         case TriggerStyle::None:
             return 0;
     }

@@ -2,16 +2,12 @@
 
 #include <vector>
 
-#include "reader/Exchange.h"
-#include "reader/engines/EngineTable.h"
+#include "reader/ReaderTypes.h"
 #include "rfid/TagTable.h"
 
 namespace vandora {
 
 namespace {
-
-constexpr std::uint32_t kSelectMs = 3000;
-constexpr std::int32_t kSelectAttempts = 3;
 
 struct ErrorLetter {
     char16_t letter;
@@ -21,18 +17,6 @@ struct ErrorLetter {
 constexpr ErrorLetter kErrorLetters[] = {
     {u'N', EngineError::RfidNoAnswer}, {u'F', EngineError::RfidF},     {u'O', EngineError::RfidO},
     {u'R', EngineError::RfidR},        {u'?', EngineError::RfidOther},
-};
-
-struct FamilyFrame {
-    std::int32_t family;
-    const char* frame;
-};
-
-constexpr FamilyFrame kSelectFrames[] = {
-    {TagFamily::Iso14443A, "010C00030410002101090000"},
-    {TagFamily::Iso14443B, "010C000304100021010C0000"},
-    {TagFamily::TagIt, "010C00030410002101130000"},
-    {TagFamily::Iso15693, "010C00030410002101000000"},
 };
 
 bool fitsTwoDigits(std::int32_t n) {
@@ -252,20 +236,6 @@ bool tagItRealign(const ByteString& field, ByteString& data) {
 bool endsWithOk(const ByteString& reply) {
     std::size_t n = reply.length();
     return n >= 4 && reply.mid(n - 4) == "[00]";
-}
-
-std::int32_t selectTagFamily(ReaderChannel& channel) {
-    const EngineInfo& info = engineInfo(channel.engineType);
-    if (info.rfid != RfidCommandSet::HexFrames) {
-        return 1;
-    }
-    for (const FamilyFrame& f : kSelectFrames) {
-        if (f.family == channel.tag.tagType) {
-            ByteString reply;
-            return exchange(channel, ByteString(f.frame), kSelectMs, &reply, kSelectAttempts);
-        }
-    }
-    return 1;
 }
 
 }  // namespace vandora

@@ -1,14 +1,13 @@
 // The command sets of the two text-driven RFID modules: the letter commands and their error
 // letters, the hexadecimal-text frames, and how the bracketed fields of a hexadecimal reply are cut
-// out. The text helpers are pure (replies are untrusted: every cut is bounded and a field that is
-// missing, empty or too short is "no field"); the channel helpers do one exchange each.
+// out. All pure text helpers (replies are untrusted: every cut is bounded and a field that is
+// missing, empty or too short is "no field"); the modules' own files send them.
 #pragma once
 
 #include <cstdint>
 #include <span>
 
 #include "common/ByteString.h"
-#include "reader/ReaderManager.h"
 
 namespace vandora {
 
@@ -70,9 +69,5 @@ bool tagItRealign(const ByteString& field, ByteString& data);
 
 // Whether a write reply ends with "[00]".
 bool endsWithOk(const ByteString& reply);
-
-// The family selection frame of the channel's tagType on a hexadecimal module; nothing is sent
-// for another family or module kind (success).
-std::int32_t selectTagFamily(ReaderChannel& channel);
 
 }  // namespace vandora

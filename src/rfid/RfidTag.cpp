@@ -1,5 +1,7 @@
 #include "rfid/RfidTag.h"
 
+#include <memory>
+
 namespace vandora {
 
 void RfidTagState::clear() {
@@ -13,6 +15,14 @@ void RfidTagState::clear() {
     tagitBlockCount = 0;
     tagitInfoByte = 0;
     activity.reset(0);
+}
+
+RfidTagState& tagState(ReaderChannel& channel) {
+    if (!channel.moduleState) {
+        channel.moduleState = std::make_unique<RfidTagState>(channel.clock());
+    }
+    // Only the RFID code fills the channel's module state, and always with this type.
+    return static_cast<RfidTagState&>(*channel.moduleState);
 }
 
 }  // namespace vandora

@@ -1,7 +1,8 @@
 // The tag operations on the RFID channel itself, below readTag and writeTag: naming the tag
 // answer, detection through the binary link, the range of blocks a read or write touches, and
-// single block reads, writes and Mifare logins in the channel's module kind. The caller holds the
-// channel lock. Results are nonzero on success; a module's error answer is in lastError.
+// single block reads, writes and Mifare logins in the channel's module kind (RfidModule.h; the
+// kind-bound calls are defined in the kind's file). The caller holds the channel lock. Results are
+// nonzero on success; a module's error answer is in lastError.
 #pragma once
 
 #include <cstdint>
@@ -12,7 +13,8 @@
 namespace vandora {
 
 // Sets codeTypeId and codeTypeName from the tag answer in decodeData and strips the answer's
-// lead (the family letter, or the link's raw byte).
+// lead (the family letter, or the link's raw byte); nothing is named on a channel without an RFID
+// module.
 void nameTag(ReaderChannel& channel);
 
 // Binary link: detects a tag of the channel's tagType (3, 5 or 16) and leaves its answer in
@@ -44,6 +46,7 @@ std::int32_t readBlock(ReaderChannel& channel, std::int32_t block, ByteString& o
 // Writes bytes at offset of a block; with merge the rest of the block is kept as read.
 std::int32_t writeBlock(ReaderChannel& channel, std::int32_t block, std::int32_t blockSize,
                         std::int32_t offset, const ByteString& bytes, bool merge);
+// Letter module: logs in to a Mifare sector with the tag state's loginKey.
 std::int32_t loginSector(ReaderChannel& channel, std::int32_t sector);
 
 }  // namespace vandora

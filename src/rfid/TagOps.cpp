@@ -1,13 +1,11 @@
 #include "rfid/TagOps.h"
 
 #include <algorithm>
-#include <array>
 
-#include "reader/PortOps.h"
 #include "reader/Scan.h"
 #include "reader/Trigger.h"
-#include "reader/engines/EngineTable.h"
-#include "rfid/RfidCommands.h"
+#include "rfid/RfidModule.h"
+#include "rfid/RfidTag.h"
 #include "rfid/TagChannel.h"
 #include "rfid/TagTable.h"
 
@@ -15,23 +13,19 @@ namespace vandora {
 
 namespace {
 
-constexpr std::uint32_t kRetryPauseMs = 100;
-constexpr std::int32_t kHexAttemptsPerFamily = 2;
 constexpr std::size_t kLetterKeyLength = 14;
 
-RfidCommandSet kindOf(const ReaderChannel& channel) {
-    return engineInfo(channel.engineType).rfid;
-}
+}  // namespace
 
-void copyOut(const ReaderChannel& channel, TagRead& out) {
+void copyTagOut(ReaderChannel& channel, TagRead& out) {
+    const RfidTagState& tag = tagState(channel);
     out.codeTypeId = channel.codeTypeId;
     out.codeTypeName = channel.codeTypeName;
     out.uid = channel.decodeData;
-    out.userData = channel.tag.userData;
-    out.blockSize = channel.tag.blockSize;
+    out.userData = tag.userData;
+    out.blockSize = tag.blockSize;
 }
 
-// The letter module takes the whole key part of its login command: "AA" or "BB" and 12 digits.
 void setLetterKey(RfidTagState& tag, const ByteString& keyText, std::int32_t keyType) {
     if (keyText.length() == kLetterKeyLength) {
         tag.loginKey = keyText;
@@ -44,12 +38,11 @@ void setLetterKey(RfidTagState& tag, const ByteString& keyText, std::int32_t key
     }
 }
 
-void setRange(RfidTagState& tag, std::int32_t readStart, std::int32_t readLength) {
+void setTagRange(RfidTagState& tag, std::int32_t readStart, std::int32_t readLength) {
     tag.readStart = readStart;
     tag.readLength = readLength > 0 ? static_cast<std::uint32_t>(readLength) : 0;
 }
 
-// One detection: trigger on, the answer, trigger off.
 std::int32_t detectOnce(ReaderManager& manager, ReaderChannel& channel) {
     if (setTrigger(channel, 1) == 0) {
         return 0;
@@ -59,86 +52,15 @@ std::int32_t detectOnce(ReaderManager& manager, ReaderChannel& channel) {
     return found;
 }
 
-std::int32_t readTagLetters(ReaderManager& manager, ReaderChannel& channel,
-                            const ByteString& keyText, std::int32_t keyType, TagRead& out) {
-    setLetterKey(channel.tag, keyText, keyType);
-    std::int32_t found = detectOnce(manager, channel);
-    if (found != 0) {
-        copyOut(channel, out);
-    }
-    return found;
-}
-
-// The port closes after an idle time; a read opens it again and sets the module up as at start.
-std::int32_t reopenHexPort(ReaderManager& manager, ReaderChannel& channel) {
-    if (channel.isOpen()) {
-        return 1;
-    }
-    return openPort(channel) != 0 && setBaudRate(channel, channel.baudRate) != 0 &&
-                   manager.setup().applySettings(manager, channel) != 0 &&
-                   selectTagFamily(channel) != 0
-               ? 1
-               : 0;
-}
-
-std::int32_t readTagHex(ReaderManager& manager, ReaderChannel& channel, const ByteString& keyText,
-                        TagRead& out) {
-    if (reopenHexPort(manager, channel) == 0) {
-        return 0;
-    }
-    channel.tag.loginKey = keyText;
-    // The family that last found a tag is tried first.
-    const auto* at =
-        std::find(std::begin(kFamilyScanOrder), std::end(kFamilyScanOrder), channel.tag.tagType);
-    std::size_t start =
-        at == std::end(kFamilyScanOrder) ? 0 : static_cast<std::size_t>(at - kFamilyScanOrder);
-    for (std::size_t i = 0; i < std::size(kFamilyScanOrder); ++i) {
-        std::int32_t family = kFamilyScanOrder[(start + i) % std::size(kFamilyScanOrder)];
-        if (family != channel.tag.tagType) {
-            channel.tag.tagType = family;
-            if (selectTagFamily(channel) == 0) {
-                return 0;
-            }
-        }
-        for (std::int32_t attempt = 0; attempt < kHexAttemptsPerFamily; ++attempt) {
-            if (detectOnce(manager, channel) != 0) {
-                copyOut(channel, out);
-                channel.tag.activity.release();
-                return 1;
-            }
-            manager.clock().sleepMs(kRetryPauseMs);
-        }
-    }
-    return 0;
-}
-
-std::int32_t readTagLink(ReaderManager& manager, ReaderChannel& channel, const ByteString& keyText,
-                         std::int32_t keyType, TagRead& out) {
-    channel.tag.loginKey = keyText;
-    channel.tag.keyType = keyType;
-    for (std::int32_t family : kFamilyScanOrder) {
-        channel.tag.tagType = family;
-        if (detectOnce(manager, channel) != 0) {
-            copyOut(channel, out);
-            channel.tag.activity.release();
-            return 1;
-        }
-    }
-    return 0;
-}
-
-// Cuts data into block pieces from range.firstOffset and writes them; the first and last blocks
-// (every block when mergeAll) merge with what the tag holds. Ends at the first failed block and
-// returns the bytes written.
 std::int32_t writePieces(ReaderChannel& channel, const BlockRange& range, std::int32_t startByte,
-                         const ByteString& data, bool mergeAll, bool letters) {
+                         const ByteString& data, bool mergeAll, bool login) {
     const TagTypeInfo& info = tagTypeInfo(channel.codeTypeId);
-    auto blockSize = static_cast<std::int32_t>(channel.tag.blockSize);
+    auto blockSize = static_cast<std::int32_t>(tagState(channel).blockSize);
     std::size_t written = 0;
     std::int32_t sector = -1;
     for (std::int32_t block = range.firstBlock; block <= range.lastBlock && written < data.length();
          ++block) {
-        if (info.sectorTrailers && letters && block / 4 != sector) {
+        if (info.sectorTrailers && login && block / 4 != sector) {
             sector = block / 4;
             if (loginSector(channel, sector) == 0) {
                 break;
@@ -159,59 +81,19 @@ std::int32_t writePieces(ReaderChannel& channel, const BlockRange& range, std::i
     return static_cast<std::int32_t>(written);
 }
 
-std::int32_t writeTagCommon(ReaderManager& manager, ReaderChannel& channel, std::int32_t startByte,
-                            const ByteString& data, const ByteString& keyText,
-                            std::int32_t keyType) {
-    bool letters = kindOf(channel) == RfidCommandSet::Letters;
-    if (!letters) {
-        TagRead found;
-        if (readTag(manager, -1, 0, keyText, keyType, found) == 0) {
-            return 0;
-        }
-    }
-    ChannelHold hold(channel);
-    if (letters) {
-        if (setTrigger(channel, 1) == 0) {
-            return 0;
-        }
-        setRange(channel.tag, -1, 1);
-        setLetterKey(channel.tag, keyText, keyType);
-        if (awaitDecode(channel, manager.ccdHostOptions()) == 0) {
-            setTrigger(channel, 0);
-            return 0;
-        }
-    } else if (tagBlockSize(channel) == 0) {
-        return 0;
-    }
+std::int32_t writeFoundTag(ReaderChannel& channel, const RfidModule& module, std::int32_t startByte,
+                           const ByteString& data, bool login) {
     std::int32_t written = 0;
     BlockRange range;
-    if (tagWritableBy(channel.codeTypeId, kindOf(channel)) &&
-        blockRange(channel.codeTypeId, static_cast<std::int32_t>(channel.tag.blockSize), startByte,
-                   static_cast<std::int64_t>(data.length()), range) != 0) {
+    if (tagWritableBy(channel.codeTypeId, module.commandSet()) &&
+        blockRange(channel.codeTypeId, static_cast<std::int32_t>(tagState(channel).blockSize),
+                   startByte, static_cast<std::int64_t>(data.length()), range) != 0) {
         bool mergeAll = tagTypeInfo(channel.codeTypeId).mergeEveryBlock;
-        written = writePieces(channel, range, startByte, data, mergeAll, letters);
+        written = writePieces(channel, range, startByte, data, mergeAll, login);
     }
     setTrigger(channel, 0);
     return written;
 }
-
-std::int32_t writeTagHex(ReaderManager& manager, ReaderChannel& channel, std::int32_t startByte,
-                         const ByteString& data) {
-    TagRead found;
-    if (readTag(manager, -1, 1, ByteString(), 0, found) == 0) {
-        return 0;
-    }
-    ChannelHold hold(channel);
-    BlockRange range;
-    if (!tagWritableBy(channel.codeTypeId, RfidCommandSet::HexFrames) ||
-        blockRange(channel.codeTypeId, static_cast<std::int32_t>(channel.tag.blockSize), startByte,
-                   static_cast<std::int64_t>(data.length()), range) == 0) {
-        return 0;
-    }
-    return writePieces(channel, range, startByte, data, false, false);
-}
-
-}  // namespace
 
 std::int32_t readTag(ReaderManager& manager, std::int32_t readStart, std::int32_t readLength,
                      const ByteString& keyText, std::int32_t keyType, TagRead& out) {
@@ -220,23 +102,13 @@ std::int32_t readTag(ReaderManager& manager, std::int32_t readStart, std::int32_
         return 0;
     }
     ReaderChannel& channel = manager.rfid;
-    RfidCommandSet kind = kindOf(channel);
-    if (kind == RfidCommandSet::None) {
+    const RfidModule* module = rfidModuleOf(channel);
+    if (module == nullptr) {
         return 0;
     }
     ChannelHold hold(channel);
-    setRange(channel.tag, readStart, readLength);
-    switch (kind) {
-        case RfidCommandSet::Letters:
-            return readTagLetters(manager, channel, keyText, keyType, out);
-        case RfidCommandSet::HexFrames:
-            return readTagHex(manager, channel, keyText, out);
-        case RfidCommandSet::Link:
-            return readTagLink(manager, channel, keyText, keyType, out);
-        case RfidCommandSet::None:
-            return 0;
-    }
-    return 0;
+    setTagRange(tagState(channel), readStart, readLength);
+    return module->readTag(manager, channel, keyText, keyType, out);
 }
 
 std::int32_t writeTag(ReaderManager& manager, std::int32_t startByte, const ByteString& data,
@@ -245,42 +117,24 @@ std::int32_t writeTag(ReaderManager& manager, std::int32_t startByte, const Byte
         return 0;
     }
     ReaderChannel& channel = manager.rfid;
-    switch (kindOf(channel)) {
-        case RfidCommandSet::Letters:
-        case RfidCommandSet::Link:
-            return writeTagCommon(manager, channel, startByte, data, keyText, keyType);
-        case RfidCommandSet::HexFrames:
-            return writeTagHex(manager, channel, startByte, data);
-        case RfidCommandSet::None:
-            return 0;
-    }
-    return 0;
+    const RfidModule* module = rfidModuleOf(channel);
+    return module != nullptr ? module->writeTag(manager, channel, startByte, data, keyText, keyType)
+                             : 0;
 }
 
 std::int32_t writeMifareKeys(ReaderManager& manager, std::int32_t loginKeyType, std::int32_t sector,
                              std::span<const std::uint8_t, 6> loginKey,
                              std::span<const std::uint8_t, 6> newKeyA,
                              std::span<const std::uint8_t, 6> newKeyB) {
-    RfidLinkApi* link = manager.platform().rfidLink;
-    if (kindOf(manager.rfid) != RfidCommandSet::Link || link == nullptr || sector < 0 ||
-        sector > kMaxCommandBlock || (loginKeyType != 0 && loginKeyType != 1)) {
-        return 0;
-    }
-    std::array<std::uint8_t, 16> trailer{};
-    std::copy(newKeyA.begin(), newKeyA.end(), trailer.begin());
-    constexpr std::array<std::uint8_t, 4> kAccessBytes{0xFF, 0x07, 0x80, 0x69};
-    std::copy(kAccessBytes.begin(), kAccessBytes.end(), trailer.begin() + 6);
-    std::copy(newKeyB.begin(), newKeyB.end(), trailer.begin() + 10);
-    std::array<std::uint8_t, 30> uid{};
-    std::uint16_t atqa = 0;
-    std::uint8_t sak = 0;
-    return link->linkSelectProtocol(kRfidPort, 0x41) == 0 &&
-                   link->linkRequestA(kRfidPort, 1, uid, atqa, sak) == 0 &&
-                   link->linkMifareWriteKeys(kRfidPort, static_cast<std::uint8_t>(loginKeyType), 0,
-                                             0, static_cast<std::uint8_t>(sector), loginKey,
-                                             trailer) == 0
-               ? 1
+    const RfidModule* module = rfidModuleOf(manager.rfid);
+    return module != nullptr
+               ? module->writeMifareKeys(manager, loginKeyType, sector, loginKey, newKeyA, newKeyB)
                : 0;
+}
+
+std::int32_t changeSectorKeys(ReaderManager& manager, const SectorKeys& keys) {
+    const RfidModule* module = rfidModuleOf(manager.rfid);
+    return module != nullptr ? module->changeSectorKeys(manager, keys) : 0;
 }
 
 }  // namespace vandora

@@ -4,6 +4,7 @@
 // themselves.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <span>
 
@@ -40,5 +41,20 @@ std::int32_t writeMifareKeys(ReaderManager& manager, std::int32_t loginKeyType, 
                              std::span<const std::uint8_t, 6> loginKey,
                              std::span<const std::uint8_t, 6> newKeyA,
                              std::span<const std::uint8_t, 6> newKeyB);
+
+// New keys for a Mifare sector (access bytes FF 07 80 69), and the key to log in with.
+struct SectorKeys {
+    std::int32_t keyType = 0;  // of the login key: 0 key A, 1 key B
+    std::int32_t sector = 0;
+    ByteString keyText;  // the login key as readTag and writeTag take it
+    std::array<std::uint8_t, 6> loginKey{};
+    std::array<std::uint8_t, 6> newKeyA{};
+    std::array<std::uint8_t, 6> newKeyB{};
+};
+
+// Gives a Mifare sector new keys on whichever module the RFID channel holds: the binary link's own
+// call (writeMifareKeys), or on the letter module the sector trailer written as a block. Nonzero
+// on success.
+std::int32_t changeSectorKeys(ReaderManager& manager, const SectorKeys& keys);
 
 }  // namespace vandora

@@ -115,6 +115,34 @@ const TagTypeInfo& tagTypeInfo(std::int32_t code) {
     return kTagTypes[static_cast<std::size_t>(code)];
 }
 
+const TagLetter* familyOfLetter(char16_t letter) {
+    for (const TagLetter& t : kTagLetters) {
+        if (t.letter == letter) {
+            return &t;
+        }
+    }
+    return nullptr;
+}
+
+std::uint8_t tagFamilyLetter(std::int32_t code) {
+    if (code >= 0 && code < 32) {
+        for (const TagLetter& t : kTagLetters) {
+            if ((t.codes & (1u << static_cast<unsigned>(code))) != 0) {
+                return static_cast<std::uint8_t>(t.letter);
+            }
+        }
+    }
+    return static_cast<std::uint8_t>(code);
+}
+
+const char* tagFamilyName(char16_t letter) {
+    const TagLetter* t = familyOfLetter(letter);
+    if (t == nullptr) {
+        return "unknown tag";
+    }
+    return t->familyName != nullptr ? t->familyName : tagTypeInfo(t->code).name;
+}
+
 std::int32_t iso15693CodeForMaker(char16_t high, char16_t low) {
     for (const MakerCode& m : kMakers) {
         if (m.high == high && m.low == low) {

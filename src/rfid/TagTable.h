@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "reader/engines/EngineTable.h"
+#include "rfid/RfidModule.h"
 
 namespace vandora {
 
@@ -68,6 +68,43 @@ inline bool tagWritableBy(std::int32_t code, RfidCommandSet set) {
 // The family scan order of readTag on the hexadecimal module and the binary link.
 inline constexpr std::int32_t kFamilyScanOrder[4] = {TagFamily::Iso15693, TagFamily::Iso14443A,
                                                      TagFamily::TagIt, TagFamily::Iso14443B};
+
+// A family letter: the lead of a letter module's tag answer, and the mark of an RFID decode
+// record (which keeps the family, not the type).
+struct TagLetter {
+    char16_t letter;
+    // The tag type the letter names by itself (the letter module refines "M" by the UID length
+    // and "V" by the maker byte).
+    std::int32_t code;
+    // The tag types of the family, a bit per code.
+    std::uint32_t codes;
+    // The family's name on a record; null: the table's name of code.
+    const char* familyName;
+};
+
+constexpr std::uint32_t codeBits(std::int32_t first, std::int32_t last) {
+    std::uint32_t bits = 0;
+    for (std::int32_t c = first; c <= last; ++c) {
+        bits |= 1u << static_cast<unsigned>(c);
+    }
+    return bits;
+}
+
+inline constexpr TagLetter kTagLetters[] = {
+    {u'I', 1, codeBits(1, 1), nullptr},
+    {u'M', 3, codeBits(2, 4), "ISO14443 Type A"},
+    {u'Z', 5, codeBits(5, 5) | codeBits(7, 7), nullptr},
+    {u'S', 6, codeBits(6, 6), nullptr},
+    {u'T', 8, codeBits(8, 8), nullptr},
+    {u'V', 16, codeBits(9, 16), nullptr},
+};
+
+// The row of a family letter; null for a letter of no family.
+const TagLetter* familyOfLetter(char16_t letter);
+// The family letter of a tag type; a type of no family is marked by its own number.
+std::uint8_t tagFamilyLetter(std::int32_t code);
+// The family name a record's letter stands for; "unknown tag" for a letter of no family.
+const char* tagFamilyName(char16_t letter);
 
 // ISO 15693 maker byte (two hexadecimal characters of the UID after "E0") to tag type code.
 std::int32_t iso15693CodeForMaker(char16_t high, char16_t low);

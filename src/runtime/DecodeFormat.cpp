@@ -1,6 +1,7 @@
 #include "runtime/DecodeFormat.h"
 
 #include "reader/engines/EngineTable.h"
+#include "rfid/TagTable.h"
 
 #include <iconv.h>
 
@@ -216,26 +217,7 @@ void showDecodeStatus(StatusView& view, const StatusFields& fields, bool hexUser
 }
 
 std::uint8_t tagLetter(std::int32_t tagType) {
-    switch (tagType) {
-        case 1:
-            return 'I';
-        case 2:
-        case 3:
-        case 4:
-            return 'M';
-        case 5:
-        case 7:
-            return 'Z';
-        case 6:
-            return 'S';
-        case 8:
-            return 'T';
-        default:
-            if (tagType >= 9 && tagType <= 16) {
-                return 'V';
-            }
-            return static_cast<std::uint8_t>(tagType);
-    }
+    return tagFamilyLetter(tagType);
 }
 
 namespace {

@@ -5,6 +5,7 @@
 #include <map>
 #include <sstream>
 
+#include "rfid/RfidTag.h"
 #include "support/SimRig.h"
 
 namespace vandora::testing {
@@ -237,7 +238,7 @@ TEST(RfidTagNames, EachModuleKindNamesFromItsAnswer) {
         SimRig rig;
         ReaderChannel& ch = rig.manager->rfid;
         ch.engineType = EngineType(c.engineType);
-        ch.tag.tagType = c.tagType;
+        tagState(ch).tagType = c.tagType;
         ch.decodeData = ByteString::fromBytes(c.raw);
         nameCodeType(ch, rig.manager->ccdHostOptions());
         EXPECT_EQ(ch.codeTypeId, c.id);

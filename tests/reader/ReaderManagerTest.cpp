@@ -8,6 +8,7 @@
 #include <fstream>
 #include <thread>
 
+#include "rfid/RfidTag.h"
 #include "support/SimRig.h"
 
 namespace vandora::testing {
@@ -243,7 +244,7 @@ TEST(RfidIdleListenerThreaded, ClosesTheHexModulePortAfterTheIdleTimeUnlessARead
     };
     // A read within the idle time restarts it.
     std::this_thread::sleep_for(std::chrono::milliseconds(1000));
-    manager.rfid.tag.activity.release();
+    tagState(manager.rfid).activity.release();
     std::this_thread::sleep_for(std::chrono::milliseconds(1000));
     EXPECT_TRUE(portOpen()) << "closed although a read came " << clock.nowMs() - opened;
     for (int i = 0; i < 500 && portOpen(); ++i) {

@@ -9,6 +9,7 @@
 
 #include "engines/EngineModels.h"
 #include "reader/PortOps.h"
+#include "rfid/RfidTag.h"
 #include "support/SimRig.h"
 
 namespace vandora::testing {
@@ -336,7 +337,7 @@ TEST(RfidHexTrigger, SendsTheDetectionFrameOfTheTagFamily) {
         SimRig rig;
         auto model = rig.script(2);
         ReaderChannel& ch = rig.openChannel(2, EngineType::RfidHex);
-        ch.tag.tagType = c.tagType;
+        tagState(ch).tagType = c.tagType;
         EXPECT_EQ(setTrigger(ch, 1), c.frame != nullptr ? 1 : 0);
         if (c.frame != nullptr) {
             EXPECT_EQ(model->frames, std::vector<Bytes>{bytesOf(c.frame)});

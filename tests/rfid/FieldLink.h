@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "engines/SimTags.h"
-#include "rfid/link/RfidLinkApi.h"
+#include "platform/RfidLinkApi.h"
 
 namespace vandora::testing {
 

@@ -12,6 +12,7 @@
 #include "engines/RfidModels.h"
 #include "reader/PortOps.h"
 #include "reader/Scan.h"
+#include "rfid/RfidTag.h"
 #include "rfid/TagChannel.h"
 #include "rfid/TagOps.h"
 #include "support/ReadyEngine.h"
@@ -452,7 +453,7 @@ TEST(HexWire, FamiliesAreTriedInOrderAndTheLastFoundComesFirst) {
     EXPECT_EQ(read.codeTypeName.narrow(), "ISO14443, Type B");
     EXPECT_EQ(read.uid.narrow(), "D0023344");
     EXPECT_TRUE(read.userData.empty()) << "type B is not read on this module";
-    EXPECT_EQ(manager.rfid.tag.activity.count(), 1u);
+    EXPECT_EQ(tagState(manager.rfid).activity.count(), 1u);
 
     ASSERT_EQ(readTag(manager, -1, 4, "", 0, read), 1);
     EXPECT_EQ(bench.heard(), std::vector<std::string>{kDetect5});
@@ -466,7 +467,7 @@ TEST(HexWire, FamiliesAreTriedInOrderAndTheLastFoundComesFirst) {
 TEST(HexWire, TagItReadsStopAtTheTagsBlockCount) {
     HexBench bench;
     bench.model->field.place(sim::tagIt({0x81, 0x22, 0x33, 0x44}, 4));
-    bench.rig.manager->rfid.tag.tagType = 8;
+    tagState(bench.rig.manager->rfid).tagType = 8;
     TagRead read;
     ASSERT_EQ(readTag(*bench.rig.manager, 8, 16, "", 0, read), 1);
     EXPECT_EQ(bench.heard(), (std::vector<std::string>{kDetect8, "010B000304180008020000",
@@ -521,13 +522,13 @@ TEST(HexWire, UnusableDetectionAnswersAreNoTag) {
         auto model = rig.script(2);
         model->onAny(Bytes(c.answer, c.answer + std::char_traits<char>::length(c.answer)));
         ReaderChannel& ch = rig.openChannel(2, EngineType::RfidHex);
-        ch.tag.tagType = c.tagType;
-        ch.tag.readLength = 4;
+        tagState(ch).tagType = c.tagType;
+        tagState(ch).readLength = 4;
         ch.lastError = 0;
         ASSERT_EQ(setTrigger(ch, 1), 1);
         EXPECT_EQ(awaitDecode(ch, rig.manager->ccdHostOptions()), 0);
         EXPECT_EQ(ch.lastError, c.error);
-        EXPECT_TRUE(ch.tag.userData.empty());
+        EXPECT_TRUE(tagState(ch).userData.empty());
     }
 }
 
@@ -572,7 +573,7 @@ TEST(LinkDetection, TypeBFallsBackToTheSrix4kUidAfterOneRetry) {
     LinkBench bench;
     bench.link.field.place(sim::srix4k({0xD0, 2, 0x1A, 0x2B, 0x3C, 0x4D, 5, 6}));
     ReaderChannel& ch = bench.rig.manager->rfid;
-    ch.tag.tagType = 5;
+    tagState(ch).tagType = 5;
     std::uint64_t start = bench.rig.clock.nowMs();
     ASSERT_EQ(setTrigger(ch, 1), 1);
     EXPECT_EQ(bench.rig.elapsedMs(start), 100u);
@@ -600,7 +601,7 @@ TEST(LinkDetection, AZeroDataFormatByteIsKept) {
         bench.link.dsfid = dsfid;
         bench.link.field.place(isoTag(0x16));
         ReaderChannel& ch = bench.rig.manager->rfid;
-        ch.tag.tagType = 16;
+        tagState(ch).tagType = 16;
         ASSERT_EQ(setTrigger(ch, 1), 1);
         ASSERT_EQ(ch.decodeData.length(), 17u);
         EXPECT_EQ(ch.decodeData.byteAt(0), dsfid);

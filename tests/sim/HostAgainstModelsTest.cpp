@@ -3,12 +3,12 @@
 #include <gtest/gtest.h>
 
 #include "SimWire.h"
+#include "platform/RfidLinkApi.h"
 #include "reader/Exchange.h"
 #include "reader/Identify.h"
 #include "reader/PortOps.h"
 #include "reader/ReaderManager.h"
 #include "reader/Scan.h"
-#include "rfid/link/RfidLinkApi.h"
 #include "support/SimRig.h"
 
 namespace vandora::sim::testing {

@@ -11,7 +11,8 @@ using namespace std::string_view_literals;
 // Request revision: 04 A3 04 00.
 constexpr std::string_view kRevisionQuery = "\x04\xA3\x04\x00"sv;
 
-constexpr std::array<EngineInfo, kEngineTypeCount> kEngines{{
+// The rows as the core knows them; the module slots are filled at start (setEngineModule).
+constexpr std::array<EngineInfo, kEngineTypeCount> kCoreRows{{
     {.type = EngineType::None, .name = "none", .hint = HintRole::NoEngine},
     {.type = EngineType::Detect, .name = "detect", .hint = HintRole::Detect},
     {.type = EngineType::CcdLaser,
@@ -82,10 +83,7 @@ constexpr std::array<EngineInfo, kEngineTypeCount> kEngines{{
      .rule = IdentifyRule::RfidAsciiBanner,
      .workingBaud = 57600,
      .alsoAt9600 = true,
-     .baudCommand = BaudCommand::AsciiWp,
-     .trigger = TriggerStyle::RfidAsciiOpen,
-     .rfidOpen = RfidOpen::ReopenEachScan,
-     .rfid = RfidCommandSet::Letters},
+     .baudCommand = BaudCommand::AsciiWp},
     {.type = EngineType::RfidHex,
      .name = "RfidHex",
      .port = kRfidPort,
@@ -95,20 +93,14 @@ constexpr std::array<EngineInfo, kEngineTypeCount> kEngines{{
      .rule = IdentifyRule::AnyReply,
      .workingBaud = 115200,
      .baudCommand = BaudCommand::NotNeeded,
-     .laterByteMs = 40,
-     .trigger = TriggerStyle::RfidHexFrame,
-     .rfidOpen = RfidOpen::IdleListener,
-     .rfid = RfidCommandSet::HexFrames},
+     .laterByteMs = 40},
     {.type = EngineType::RfidBinaryLink,
      .name = "RfidBinaryLink",
      .port = kRfidPort,
      // A module that does not answer through the link may be a letter-command module.
      .hintFallback = EngineType::RfidAscii,
      .framing = Framing::Link,
-     .rule = IdentifyRule::LinkModuleInfo,
-     .trigger = TriggerStyle::RfidLink,
-     .rfidOpen = RfidOpen::LinkOnly,
-     .rfid = RfidCommandSet::Link},
+     .rule = IdentifyRule::LinkModuleInfo},
     {.type = EngineType::Imager2D4507,
      .name = "Imager2D4507",
      .port = kBarcodePort,
@@ -158,8 +150,8 @@ constexpr std::array<EngineInfo, kEngineTypeCount> kEngines{{
 }};
 
 static_assert([] {
-    for (std::size_t i = 0; i < kEngines.size(); ++i) {
-        if (toNumber(kEngines[i].type) != static_cast<std::int32_t>(i)) {
+    for (std::size_t i = 0; i < kCoreRows.size(); ++i) {
+        if (toNumber(kCoreRows[i].type) != static_cast<std::int32_t>(i)) {
             return false;
         }
     }
@@ -180,18 +172,28 @@ constexpr std::array<DetectStep, 1> kRfidHrt400{{{EngineType::RfidBinaryLink, 0}
 constexpr std::array<DetectStep, 3> kRfidDefault{
     {{EngineType::RfidBinaryLink, 0}, {EngineType::RfidAscii, 0}, {EngineType::RfidHex, 0}}};
 
+// Written only by setEngineModule, once at start, before any channel opens.
+constinit std::array<EngineInfo, kEngineTypeCount> gEngines = kCoreRows;
+
 }  // namespace
 
 const EngineInfo& engineInfo(EngineType type) {
     std::int32_t n = toNumber(type);
     if (n < 0 || n >= kEngineTypeCount) {
-        return kEngines[toNumber(EngineType::Detect)];
+        return gEngines[toNumber(EngineType::Detect)];
     }
-    return kEngines[static_cast<std::size_t>(n)];
+    return gEngines[static_cast<std::size_t>(n)];
 }
 
 std::span<const EngineInfo> engineRows() {
-    return kEngines;
+    return gEngines;
+}
+
+void setEngineModule(EngineType type, const EngineModule* module) {
+    std::int32_t n = toNumber(type);
+    if (n >= 0 && n < kEngineTypeCount) {
+        gEngines[static_cast<std::size_t>(n)].module = module;
+    }
 }
 
 std::span<const DetectStep> detectOrder(std::int32_t port, std::int32_t model) {

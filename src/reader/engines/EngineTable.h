@@ -3,6 +3,11 @@
 // pictures, and what the window does around it. Identification, exchange, scanning, the settings
 // and the window look the differences up here instead of switching on the type in many places:
 // a new engine type is a new row (plus its settings plan and its simulator).
+//
+// The RFID modules are driven from above the reader core: their rows here hold what the core
+// itself does with them (framing, identification, rates), and a module slot that the RFID code
+// fills once at start (setEngineModule) with how the module is triggered, how its answer is awaited
+// and named, and what opening its channel does. A row with an empty slot has no such module.
 #pragma once
 
 #include <cstddef>
@@ -15,6 +20,9 @@
 #include "reader/ReaderTypes.h"
 
 namespace vandora {
+
+class ReaderManager;
+struct ReaderChannel;
 
 enum class Framing : std::uint8_t {
     None,       // no traffic of its own (none, detect)
@@ -50,37 +58,40 @@ enum class HintRole : std::uint8_t {
     Detect,    // walk the terminal model's detection order
 };
 
-// How a trigger press and release reach the engine.
+// How a trigger press and release reach a barcode engine (the modules of the slot trigger
+// themselves).
 enum class TriggerStyle : std::uint8_t {
     None,
     CcdOnOff,         // "ON" / "OFF" under the channel lock
     PacketStartStop,  // start / stop decoding packets under the channel lock
     PacketAiming,     // aim first on every other press, then start decoding
-    RfidAsciiOpen,    // open the port, set its rate and send "s"; release closes the port
-    RfidHexFrame,     // the detection frame of the tag family
-    RfidLink,         // tag detection through the binary link
 };
 
 // Where the engine's scan mode is read when choosing between a triggered and a waiting read.
 enum class ScanModeSource : std::uint8_t { Setting, CcdBlock };
 
-// What opening the RFID channel does once the module is identified.
-enum class RfidOpen : std::uint8_t {
-    None,
-    ReopenEachScan,  // settings sent, port closed: each scan opens it again
-    IdleListener,    // settings sent; a listener closes the port after an idle time
-    LinkOnly,        // the binary link keeps its own port
-};
+// What the core asks of a module it does not drive itself (an RFID module kind), without knowing
+// which kind it is. The module's code lives above the core and fills the slot of its row.
+class EngineModule {
+  public:
+    // A trigger press (on 1) or release (0). The module manages its port itself: called without
+    // the channel lock. Nothing is sent when triggerOn already equals on.
+    virtual std::int32_t trigger(ReaderChannel& channel, std::int32_t on) const = 0;
+    // Waits for the answer to a press, names it and reads what the press asked for; nonzero when
+    // an answer came, else the cause in lastError.
+    virtual std::int32_t awaitAnswer(ReaderChannel& channel) const = 0;
+    // Names the answer in decodeData: codeTypeId and codeTypeName, the answer's lead stripped.
+    virtual void nameAnswer(ReaderChannel& channel) const = 0;
+    // Once the module is identified on its freshly opened channel: sends its settings and leaves
+    // the port as the module needs it between reads. Nonzero when the channel is ready.
+    virtual std::int32_t open(ReaderManager& manager, ReaderChannel& channel) const = 0;
 
-// Which RFID command set the module speaks; the tag operations look up their per-kind columns
-// (block sizes, readable and writable tag types) by it.
-enum class RfidCommandSet : std::uint8_t {
-    None,       // not an RFID module
-    Letters,    // letter commands ("s", "l", "r"/"rb", "w"/"wb")
-    HexFrames,  // frames written as hexadecimal text
-    Link,       // the binary link's tag calls
+  protected:
+    constexpr EngineModule() = default;
+    ~EngineModule() = default;
+    EngineModule(const EngineModule&) = default;
+    EngineModule& operator=(const EngineModule&) = default;
 };
-constexpr std::size_t kRfidCommandSets = 4;
 
 // The decoder firmware file an engine takes.
 enum class FirmwareFile : std::uint8_t {
@@ -169,8 +180,9 @@ struct EngineInfo {
     ContinuousPause continuousPause{};
     // The settings are sent again after a pause when the engine re-initialises.
     bool reinitThread = false;
-    RfidOpen rfidOpen = RfidOpen::None;
-    RfidCommandSet rfid = RfidCommandSet::None;
+    // The module code above the core that triggers, awaits, names and opens this type; null for
+    // the engines the core drives itself, and until the module code is installed.
+    const EngineModule* module = nullptr;
     VersionText version = VersionText::None;
     std::uint8_t versionCells = 0;
     FirmwareFile firmware = FirmwareFile::None;
@@ -188,6 +200,8 @@ struct EngineInfo {
 const EngineInfo& engineInfo(EngineType type);
 // Every row, in type order.
 std::span<const EngineInfo> engineRows();
+// Fills the module slot of a type's row. Called once at start, before any channel opens.
+void setEngineModule(EngineType type, const EngineModule* module);
 
 inline bool isPacketEngine(EngineType type) {
     return engineInfo(type).framing == Framing::Packet;

@@ -27,9 +27,9 @@
 #include <string>
 
 #include "platform/Clock.h"
+#include "platform/RfidLinkApi.h"
 #include "platform/SerialPort.h"
 #include "rfid/link/LinkFrame.h"
-#include "rfid/link/RfidLinkApi.h"
 
 namespace vandora {
 

@@ -1,4 +1,6 @@
-// The calls the RFID code makes on the binary link of the terminal model that has one (port 2).
+// The calls the reader and the RFID code make on the binary link of the terminal model that has
+// one (port 2). The link is a service of the terminal, like its serial ports: the reader opens and
+// identifies through it, the RFID module kind above the reader reads and writes tags through it.
 //
 // Every call returns a status byte: 0 is success; 240 no valid answer, 239 a wrong answer, 241 no
 // open port or device, and the other codes of the link. Output buffers are spans of the size the
