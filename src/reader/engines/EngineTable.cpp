@@ -166,20 +166,6 @@ static_assert([] {
     return true;
 }());
 
-// Detection orders by terminal model. The pauses give an engine that is still powering up time to
-// answer the later candidates.
-constexpr std::array<DetectStep, 3> kBarcodeHrt200{
-    {{EngineType::CcdLaser, 0}, {EngineType::Imager2D, 0}, {EngineType::LongRange1D, 0}}};
-constexpr std::array<DetectStep, 2> kBarcodeHrt100{
-    {{EngineType::Laser1D955, 0}, {EngineType::Imager2D4507, 1000}}};
-constexpr std::array<DetectStep, 3> kBarcodeDefault{
-    {{EngineType::CcdLaser, 0}, {EngineType::Imager2D4507, 4000}, {EngineType::Imager2D, 0}}};
-constexpr std::array<DetectStep, 1> kRfidHrt200{{{EngineType::RfidHex, 0}}};
-constexpr std::array<DetectStep, 1> kRfidPocket{{{EngineType::RfidAscii, 0}}};
-constexpr std::array<DetectStep, 1> kRfidHrt400{{{EngineType::RfidBinaryLink, 0}}};
-constexpr std::array<DetectStep, 3> kRfidDefault{
-    {{EngineType::RfidBinaryLink, 0}, {EngineType::RfidAscii, 0}, {EngineType::RfidHex, 0}}};
-
 }  // namespace
 
 const EngineInfo& engineInfo(EngineType type) {
@@ -192,31 +178,6 @@ const EngineInfo& engineInfo(EngineType type) {
 
 std::span<const EngineInfo> engineRows() {
     return kEngines;
-}
-
-std::span<const DetectStep> detectOrder(std::int32_t port, std::int32_t model) {
-    if (port == kBarcodePort) {
-        switch (model) {
-            case DeviceModel::HRT200CE:
-            case DeviceModel::HRT300CE:
-                return kBarcodeHrt200;
-            case DeviceModel::HRT100CE:
-                return kBarcodeHrt100;
-            default:
-                return kBarcodeDefault;
-        }
-    }
-    switch (model) {
-        case DeviceModel::HRT200CE:
-            return kRfidHrt200;
-        case DeviceModel::HRT300CE:
-        case DeviceModel::PocketPC:
-            return kRfidPocket;
-        case DeviceModel::HRT400CE:
-            return kRfidHrt400;
-        default:
-            return kRfidDefault;
-    }
 }
 
 }  // namespace vandora

@@ -200,7 +200,4 @@ struct DetectStep {
     std::uint32_t sleepBeforeMs;
 };
 
-// The candidates tried when detecting on a port, by terminal model.
-std::span<const DetectStep> detectOrder(std::int32_t port, std::int32_t model);
-
 }  // namespace vandora

@@ -8,6 +8,7 @@
 
 #include "config/SettingAccess.h"
 #include "config/SettingLimits.h"
+#include "reader/TerminalModels.h"
 #include "runtime/Management.h"
 
 namespace vandora::ui {
@@ -47,6 +48,18 @@ int clampTo(long value, const Field& field) {
         value = std::clamp<long>(value, field.lo, field.hi);
     }
     return static_cast<int>(std::clamp<long>(value, INT32_MIN, INT32_MAX));
+}
+
+bool modelHas(const TerminalModel& model, ModelNeed need) {
+    switch (need) {
+        case ModelNeed::SignalFields:
+            return model.signalFields;
+        case ModelNeed::RfidInWindow:
+            return model.rfidInWindow;
+        case ModelNeed::Nothing:
+            break;
+    }
+    return true;
 }
 
 }  // namespace
@@ -114,11 +127,9 @@ FieldPage::FieldPage(ReaderService& service, const PageTable& table)
     : Page(table.title), service_(service), section_(table.section) {
     ReaderManager& readers = service.readers();
     EngineType engine = table.rfidFields ? readers.rfidEngineType() : readers.barcodeEngineType();
-    std::int32_t model = readers.deviceModel();
+    const TerminalModel& model = terminalModel(readers.deviceModel());
     for (const Field& field : table.fields) {
-        bool modelHas =
-            field.models == 0 || (model >= 0 && model < 8 && (field.models & (1u << model)) != 0);
-        if (field.types.has(engine) && modelHas) {
+        if (field.types.has(engine) && modelHas(model, field.needs)) {
             fields_.push_back(field);
         }
     }

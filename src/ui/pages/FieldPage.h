@@ -66,6 +66,13 @@ using ToValue = int (*)(int index);
 int sameIndex(int value, int count);
 int sameValue(int index);
 
+// What a field asks of the terminal model's row.
+enum class ModelNeed : std::uint8_t {
+    Nothing,
+    SignalFields,  // the LED and buzzer settings
+    RfidInWindow,  // the RFID display settings
+};
+
 struct Field {
     Field() = default;
     Field(FieldKind kind_, std::string text_ = {}, std::string_view key_ = {},
@@ -89,22 +96,14 @@ struct Field {
     const SectionDef* section = nullptr;  // null: the page's section
     int id = 0;                           // 0: numbered by the page
     int labelId = 0;
-    TypeSet types = TypeSet::every();  // the engine types that have this field
-    std::uint8_t models = 0;           // bit per terminal model that has it (0: every model)
-    bool needsRfid = false;            // disabled without an RFID module
-    bool emptyIsMinusOne = false;      // Number: an empty box stores -1
-    int spinId = 0;                    // Number: its spin button's identifier (0: none)
+    TypeSet types = TypeSet::every();      // the engine types that have this field
+    ModelNeed needs = ModelNeed::Nothing;  // what the terminal model must offer for it
+    bool needsRfid = false;                // disabled without an RFID module
+    bool emptyIsMinusOne = false;          // Number: an empty box stores -1
+    int spinId = 0;                        // Number: its spin button's identifier (0: none)
     std::string_view key2;
     std::string_view key3;
 };
-
-constexpr std::uint8_t modelBits(std::initializer_list<int> models) {
-    std::uint8_t bits = 0;
-    for (int m : models) {
-        bits = static_cast<std::uint8_t>(bits | (1u << static_cast<unsigned>(m)));
-    }
-    return bits;
-}
 
 struct PageTable {
     PageTable(std::string title_, const SectionDef* section_, std::vector<Field> fields_,

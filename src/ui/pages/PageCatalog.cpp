@@ -2,6 +2,7 @@
 
 #include "config/SettingsTransfer.h"
 #include "config/engines/SettingRow.h"
+#include "reader/TerminalModels.h"
 #include "runtime/Management.h"
 #include "ui/pages/FieldPage.h"
 #include "ui/pages/ReaderPages.h"
@@ -11,7 +12,6 @@ namespace vandora::ui {
 
 namespace {
 
-constexpr std::int32_t kModelWithoutRfid = 5;
 constexpr TypeSet kAlwaysOpenRfid{EngineType::RfidHex};
 
 struct PageButton {
@@ -24,7 +24,7 @@ class GeneralTab final : public Page {
   public:
     explicit GeneralTab(ReaderService& service) : Page("General"), service_(service) {
         ReaderManager& readers = service.readers();
-        rfidLine_ = readers.deviceModel() != kModelWithoutRfid;
+        rfidLine_ = terminalModel(readers.deviceModel()).rfidInWindow;
         add({14, ControlKind::Check, {}, {8, 8, 26, 20}});
         add({65, ControlKind::Button, "Barcode Reader", {36, 8, 130, 20}});
         int y = 32;
@@ -177,7 +177,7 @@ std::vector<Action> PageCatalog::dialogPages() const {
         actions.push_back({Action::Kind::OpenReaderPage, 1, {}});
     }
     EngineType rfid = readers.rfidEngineType();
-    if (readers.deviceModel() != kModelWithoutRfid && kAnyRfid.has(rfid)) {
+    if (terminalModel(readers.deviceModel()).rfidInWindow && kAnyRfid.has(rfid)) {
         actions.push_back({Action::Kind::OpenReaderPage, 4, {}});
         if (kMifareKeysRfid.has(rfid)) {
             actions.push_back({Action::Kind::OpenReaderPage, 5, {}});

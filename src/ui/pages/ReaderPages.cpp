@@ -19,8 +19,6 @@ namespace {
 using T = EngineType;
 constexpr TypeSet k2D = kImagers2D;
 constexpr TypeSet kLr = kLongRange;
-constexpr std::uint8_t kSignalModels = modelBits({1, 4, 5});
-constexpr std::uint8_t kRfidModels = modelBits({0, 1, 2, 3, 4, 6, 7});
 
 std::string format(const char* pattern, double value) {
     std::array<char, 32> text{};
@@ -173,8 +171,8 @@ Field withIds(Field field, int labelId, int id) {
     field.id = id;
     return field;
 }
-Field forModels(Field field, std::uint8_t models) {
-    field.models = models;
+Field forModels(Field field, ModelNeed need) {
+    field.needs = need;
     return field;
 }
 
@@ -218,15 +216,15 @@ const std::vector<PageTable>& readerTables() {
             withIds(group("Good read via speaker", 2), 0, 91),
             withIds(choice("Select a sound:", "goodReadBeepFileIdx", sounds()), 5, 55),
             withIds(choice("Vibration duration:", "vibrationTime", vibrations()), 7, 38),
-            forModels(check("Enable LED when good read", "enableLed", 14), kSignalModels),
-            forModels(withIds(group("Good read via buzzer", 2), 0, 92), kSignalModels),
+            forModels(check("Enable LED when good read", "enableLed", 14), ModelNeed::SignalFields),
+            forModels(withIds(group("Good read via buzzer", 2), 0, 92), ModelNeed::SignalFields),
             forModels([] {
                 Field f = withIds(number("Select duration(0.1 sec):", "buzzerDuration", 0, 255), 8, 89);
                 f.spinId = 63;
                 return f;
-            }(), kSignalModels),
+            }(), ModelNeed::SignalFields),
             forModels(withIds(choice("Select a frequency:", "buzzerFreq", frequencies(), fromOneIndex, fromOneValue),
-                              9, 88), kSignalModels)}},
+                              9, 88), ModelNeed::SignalFields)}},
         {"Data output", &kGeneral, {
             withIds(choice("Keyboard emulation:", "keyboardEmu", {"None", "Local machine", "RDP server"}), 10, 41),
             check("Windows Message", "windowMessage", 15), check("Windows Event", "windowEvent", 16),
@@ -237,9 +235,9 @@ const std::vector<PageTable>& readerTables() {
             withIds(Field{FieldKind::Text, "Suffix string:", "suffixStr"}, 8, 48),
             check("Display code type", "displayCodeType", 17), check("Display code length", "displayCodeLength", 18),
             forModels([] { Field f = check("Display RFID UID", "displayUid", 19); f.needsRfid = true; return f; }(),
-                      kRfidModels),
+                      ModelNeed::RfidInWindow),
             forModels([] { Field f = check("Display RFID user data", "displayUserData", 20); f.needsRfid = true;
-                           return f; }(), kRfidModels),
+                           return f; }(), ModelNeed::RfidInWindow),
             withIds(choice("Field delimiter:", "delimiter", delimiters()), 9, 40)}},
     };
     return tables;
