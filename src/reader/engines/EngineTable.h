@@ -97,6 +97,10 @@ enum class VersionText : std::uint8_t {
     RevisionCells,  // versionCells bytes of the revision answer's data
 };
 
+// Which of the window's settings the engine shows: the reader page's table and the Symbologies
+// tab's lines.
+enum class PageFamily : std::uint8_t { None, CcdLaser, Imager2D, Laser1D };
+
 // A set of scan-mode values, one bit per value.
 struct ModeSet {
     std::uint16_t bits = 0;
@@ -181,6 +185,12 @@ struct EngineInfo {
     const char* configKey = "";
     // Name in the tray menu ("" when not shown).
     const char* trayName = "";
+    // The window's settings for this engine (barcode engines).
+    PageFamily pages = PageFamily::None;
+    // The module keeps Mifare keys the window can change (the "Mifare Keys" page).
+    bool mifareKeysPage = false;
+    // The "RFID Reader" button opens the module's page even while RFID reading is off.
+    bool rfidPageWhileOff = false;
 };
 
 // The row of a type; a number that names no type gets the detect row (no engine of its own,

@@ -50,6 +50,18 @@ int clampTo(long value, const Field& field) {
     return static_cast<int>(std::clamp<long>(value, INT32_MIN, INT32_MAX));
 }
 
+template <typename Test>
+TypeSet typesWhere(Test test) {
+    TypeSet types;
+    for (const EngineInfo& row : engineRows()) {
+        if (test(row)) {
+            types.bits = static_cast<std::uint16_t>(
+                types.bits | (1u << static_cast<unsigned>(toNumber(row.type))));
+        }
+    }
+    return types;
+}
+
 bool modelHas(const TerminalModel& model, ModelNeed need) {
     switch (need) {
         case ModelNeed::SignalFields:
@@ -110,6 +122,18 @@ std::int32_t sectionInt(const IniStore& store, const SectionDef& section, std::s
     std::int32_t value = fallback;
     store.getInt(store.findSection(keyName(section.name)), keyName(key), value);
     return value;
+}
+
+TypeSet barcodeEngines() {
+    return typesWhere([](const EngineInfo& row) { return row.port == kBarcodePort; });
+}
+TypeSet rfidModules() {
+    return typesWhere([](const EngineInfo& row) { return row.port == kRfidPort; });
+}
+TypeSet pageFamily(PageFamily family) {
+    return typesWhere([family](const EngineInfo& row) {
+        return family != PageFamily::None && row.pages == family;
+    });
 }
 
 int sameIndex(int value, int count) {
@@ -294,7 +318,7 @@ void FieldPage::build() {
             }
         }
         load(i);
-        if (!loaded_ || (f.needsRfid && !kAnyRfid.has(service_.readers().rfidEngineType()))) {
+        if (!loaded_ || (f.needsRfid && !rfidModules().has(service_.readers().rfidEngineType()))) {
             for (int id : {placed.control, placed.box1, placed.box2}) {
                 if (Control* c = findMutable(id)) {
                     c->enabled = false;

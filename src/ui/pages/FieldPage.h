@@ -23,21 +23,17 @@
 #include "config/IniStore.h"
 #include "config/SectionDef.h"
 #include "config/engines/SettingRow.h"
+#include "reader/engines/EngineTable.h"
 #include "runtime/ReaderService.h"
 #include "ui/PageModel.h"
 
 namespace vandora::ui {
 
-// The engines a terminal may have on each channel.
-inline constexpr TypeSet kAnyBarcode{EngineType::CcdLaser, EngineType::Imager2D,
-                                     EngineType::LongRange1D, EngineType::Imager2D4507,
-                                     EngineType::Laser1D955};
-inline constexpr TypeSet kAnyRfid{EngineType::RfidAscii, EngineType::RfidHex,
-                                  EngineType::RfidBinaryLink};
-// The engine kinds whose pages differ in places, and the module that holds Mifare keys.
-inline constexpr TypeSet kImagers2D{EngineType::Imager2D, EngineType::Imager2D4507};
-inline constexpr TypeSet kLongRange{EngineType::LongRange1D, EngineType::Laser1D955};
-inline constexpr TypeSet kMifareKeysRfid{EngineType::RfidBinaryLink};
+// The engine kinds the pages tell apart, read from the engine rows: every engine of the barcode
+// port, every module of the RFID port, and the engines that share a family of settings pages.
+TypeSet barcodeEngines();
+TypeSet rfidModules();
+TypeSet pageFamily(PageFamily family);
 
 // One number of a section held in a store; fallback when the section or the key is missing.
 std::int32_t sectionInt(const IniStore& store, const SectionDef& section, std::string_view key,

@@ -12,8 +12,6 @@ namespace vandora::ui {
 
 namespace {
 
-constexpr TypeSet kAlwaysOpenRfid{EngineType::RfidHex};
-
 struct PageButton {
     int id;
     int page;
@@ -31,7 +29,7 @@ class GeneralTab final : public Page {
         if (rfidLine_) {
             add({17, ControlKind::Check, {}, {8, y, 26, 20}});
             add({68, ControlKind::Button, "RFID Reader", {36, y, 130, 20}});
-            if (kMifareKeysRfid.has(readers.rfidEngineType())) {
+            if (engineInfo(readers.rfidEngineType()).mifareKeysPage) {
                 add({69, ControlKind::Button, "Mifare Keys", {172, y, 130, 20}});
             }
             y += 24;
@@ -52,7 +50,7 @@ class GeneralTab final : public Page {
 
     void refresh() override {
         ReaderManager& readers = service_.readers();
-        bool hasBarcode = kAnyBarcode.has(readers.barcodeEngineType());
+        bool hasBarcode = barcodeEngines().has(readers.barcodeEngineType());
         Control* barcode = findMutable(14);
         barcode->value = readers.barcodeReady != 0 ? 1 : 0;
         barcode->enabled = hasBarcode;
@@ -61,9 +59,9 @@ class GeneralTab final : public Page {
             EngineType rfid = readers.rfidEngineType();
             Control* box = findMutable(17);
             box->value = readers.rfidReady != 0 ? 1 : 0;
-            box->enabled = kAnyRfid.has(rfid);
+            box->enabled = rfidModules().has(rfid);
             bool on = box->value != 0;
-            findMutable(68)->enabled = box->enabled && (on || kAlwaysOpenRfid.has(rfid));
+            findMutable(68)->enabled = box->enabled && (on || engineInfo(rfid).rfidPageWhileOff);
             if (Control* keys = findMutable(69)) {
                 keys->enabled = on;
             }
@@ -87,7 +85,7 @@ class GeneralTab final : public Page {
                 readers.barcodeReady = control.value;
                 return {Action::Kind::Refresh, 0, {}};
             case 17:
-                if (kAnyRfid.has(readers.rfidEngineType())) {
+                if (rfidModules().has(readers.rfidEngineType())) {
                     settings.enableRfid = control.value;
                     readers.rfidReady = control.value;
                 } else {
@@ -173,13 +171,13 @@ std::vector<Action> PageCatalog::dialogPages() const {
     std::vector<Action> actions;
     ReaderManager& readers = service_.readers();
     // A reader page only for a reader the terminal has: without it the page would stand empty.
-    if (kAnyBarcode.has(readers.barcodeEngineType())) {
+    if (barcodeEngines().has(readers.barcodeEngineType())) {
         actions.push_back({Action::Kind::OpenReaderPage, 1, {}});
     }
     EngineType rfid = readers.rfidEngineType();
-    if (terminalModel(readers.deviceModel()).rfidInWindow && kAnyRfid.has(rfid)) {
+    if (terminalModel(readers.deviceModel()).rfidInWindow && rfidModules().has(rfid)) {
         actions.push_back({Action::Kind::OpenReaderPage, 4, {}});
-        if (kMifareKeysRfid.has(rfid)) {
+        if (engineInfo(rfid).mifareKeysPage) {
             actions.push_back({Action::Kind::OpenReaderPage, 5, {}});
         }
     }

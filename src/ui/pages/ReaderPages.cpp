@@ -17,8 +17,8 @@ namespace vandora::ui {
 namespace {
 
 using T = EngineType;
-constexpr TypeSet k2D = kImagers2D;
-constexpr TypeSet kLr = kLongRange;
+const TypeSet k2D = pageFamily(PageFamily::Imager2D);
+const TypeSet kLr = pageFamily(PageFamily::Laser1D);
 
 std::string format(const char* pattern, double value) {
     std::array<char, 32> text{};
@@ -185,7 +185,7 @@ const std::vector<PageTable>& readerTables() {
             withIds(choice("Scan mode:", "scanMode", {"Auto off", "Continuous", "Alternate", "*Laser", "Test"},
                            ccdModeIndex, ccdModeValue), 6, 39),
             withIds(choice("Redundancy level:", "redundancy", {"*0", "1", "2", "3"}), 7, 40)},
-         false, {T::CcdLaser}},
+         false, pageFamily(PageFamily::CcdLaser)},
         {"Barcode Reader Settings", &kReader2D, {
             withIds(choice("Decode Session Timeout:", "laserOnTime", sessionTimeouts(), tenthsIndex, tenthsValue), 5, 38),
             check("Enable decoding illumination", "decodingIllumination", 19),
@@ -269,7 +269,7 @@ const PageTable& rfidTable() {
         only(withIds(choice("Turn off RFID power if idle for:", "timeOfPowerOn", idleTimes(), idleIndex, idleValue),
                      11, 39), {T::RfidHex}),
         withIds(Field{FieldKind::MultiText, "Input string to write:", "rfidWriteContent"}, 12, 50)},
-        true, {T::RfidAscii, T::RfidHex, T::RfidBinaryLink}};
+        true, rfidModules()};
     return table;
 }
 // clang-format on
@@ -495,8 +495,8 @@ std::unique_ptr<Page> makeReaderPage(ReaderService& service, int page) {
             }
             return std::make_unique<RfidPage>(service);
         case 5:
-            return std::make_unique<MifareKeysPage>(service,
-                                                    kMifareKeysRfid.has(readers.rfidEngineType()));
+            return std::make_unique<MifareKeysPage>(
+                service, engineInfo(readers.rfidEngineType()).mifareKeysPage);
         default:
             return nullptr;
     }
