@@ -203,6 +203,12 @@ inline bool isPacketEngine(EngineType type) {
     return engineInfo(type).framing == Framing::Packet;
 }
 
+// Whether the engine reads by itself in a scan mode: the host then only waits for its decodes,
+// a press does nothing, and the continuous-scan thread must keep reading.
+inline bool readsBySelf(EngineType type, std::int32_t scanMode) {
+    return engineInfo(type).selfScanModes.has(scanMode);
+}
+
 // One step of a detection order: try a type, after a pause that gives an engine still powering up
 // time to answer the later candidates.
 struct DetectStep {

@@ -300,8 +300,7 @@ class BarcodeReaderPage final : public FieldPage {
     }
     void applied() override {
         // The scan mode the engine took last decides whether it reads by itself.
-        service().setContinuousScan(
-            scanModeReadsBySelf(pageSection(), service().readers().scanMode));
+        service().setContinuousScan(barcodeReadsBySelf(service().readers()));
     }
 
   private:
@@ -309,9 +308,9 @@ class BarcodeReaderPage final : public FieldPage {
     void followScanMode() {
         for (std::size_t i = 0; i < fields().size(); ++i) {
             if (&pageSection() == &kReaderCcd && fields()[i].key == "scanMode") {
-                int mode = fieldValue(i);
+                bool bySelf = readsBySelf(service().readers().barcodeEngineType(), fieldValue(i));
                 if (Control* timeout = findMutable(38)) {
-                    timeout->enabled = loaded() && mode != 1 && mode != 5 && mode != 7;
+                    timeout->enabled = loaded() && !bySelf;
                 }
             }
         }

@@ -410,7 +410,7 @@ class SymbologiesTab final : public Page {
     void refresh() override {
         // The mode the engine last took; reading it back would race the engine's own reads.
         bool locked = lockedBy_ != nullptr && present(service_, *lockedBy_) &&
-                      scanModeReadsBySelf(*lockedBy_, service_.readers().scanMode);
+                      barcodeReadsBySelf(service_.readers());
         for (const Line& line : lines_) {
             bool usable = !locked && present(service_, *line.section);
             bool on = true;
