@@ -435,6 +435,17 @@ void ReaderService::setContinuousScan(bool on) {
     }
 }
 
+void ReaderService::switchReader(std::int32_t port, std::int32_t on) {
+    if (port == kRfidPort) {
+        manager_.rfidReady = on;
+        settings_.enableRfid = on;
+    } else {
+        manager_.barcodeReady = on;
+        settings_.enableBarcode = on;
+    }
+    stateChanged();
+}
+
 void ReaderService::continuousWork() {
     Decode decode;
     if (scanBarcode(manager_, decode, kContinuousTimeoutMs) != 0) {
@@ -781,9 +792,7 @@ void ReaderService::handle(const Message& message) {
         case Msg::TriggerOn:
         case Msg::TriggerOff:
             if (isImager(manager_.barcodeEngineType())) {
-                std::int32_t on = message.id == Msg::TriggerOn ? 1 : 0;
-                manager_.barcodeReady = on;
-                settings_.enableBarcode = on;
+                switchReader(kBarcodePort, message.id == Msg::TriggerOn ? 1 : 0);
             }
             break;
         case Msg::ImageCaptureOn:

@@ -109,6 +109,10 @@ class ReaderService {
     // (engines that read by themselves); closed, it stops after the read in progress. The
     // stored scan mode decides this whenever settings go to the engine.
     void setContinuousScan(bool on);
+    // Switches a reader (kBarcodePort or kRfidPort) on or off, as the General page, a missing
+    // reader's page, the tray menu and the trigger messages do: its ready flag and its enable
+    // setting follow, and the state listener (the bus's BarcodeReady and RfidReady) is told.
+    void switchReader(std::int32_t port, std::int32_t on);
     std::uint32_t decodeTimeoutSeconds = 3;
 
     // Where "WM_IMAGE" is broadcast when a picture was saved (null: nowhere). Not owned.

@@ -81,13 +81,11 @@ class GeneralTab final : public Page {
         AppSettings& settings = service_.settings();
         switch (control.id) {
             case 14:
-                settings.enableBarcode = control.value;
-                readers.barcodeReady = control.value;
+                service_.switchReader(kBarcodePort, control.value);
                 return {Action::Kind::Refresh, 0, {}};
             case 17:
                 if (rfidModules().has(readers.rfidEngineType())) {
-                    settings.enableRfid = control.value;
-                    readers.rfidReady = control.value;
+                    service_.switchReader(kRfidPort, control.value);
                 } else {
                     settings.enableRfid = 0;
                 }

@@ -323,13 +323,7 @@ class MissingReaderPage final : public Page {
     MissingReaderPage(ReaderService& service, std::string title, bool rfid)
         : Page(std::move(title)), service_(service), rfid_(rfid) {}
     Action accept() override {
-        if (rfid_) {
-            service_.settings().enableRfid = 0;
-            service_.readers().rfidReady = 0;
-        } else {
-            service_.settings().enableBarcode = 0;
-            service_.readers().barcodeReady = 0;
-        }
+        service_.switchReader(rfid_ ? kRfidPort : kBarcodePort, 0);
         return {Action::Kind::Refresh, 0, {}};
     }
 
