@@ -18,41 +18,20 @@ void notify(const SectionCallback& onSection, const SectionDef& section) {
 
 constexpr KeyRef kHasRfid = key(kRfid, "hasRfid");
 
-// The reader sections' scan modes in which the engine reads by itself.
-struct SelfScanModes {
-    KeyRef scanMode;
-    ModeSet modes;
-};
-constexpr SelfScanModes kSelfScanModes[] = {
-    {key(kReaderCcd, "scanMode"), {1, 7}},
-    {key(kReader2D, "scanMode"), {7}},
-    {key(kReader1DLr, "scanMode"), {4}},
+// The reader sections, whose scan mode decides whether the engine reads by itself.
+constexpr KeyRef kScanModes[] = {
+    key(kReaderCcd, "scanMode"),
+    key(kReader2D, "scanMode"),
+    key(kReader1DLr, "scanMode"),
 };
 
-const SelfScanModes* selfScanModesOf(const SectionDef& section) {
-    for (const SelfScanModes& row : kSelfScanModes) {
-        if (row.scanMode.in(section)) {
-            return &row;
+bool holdsScanMode(const SectionDef& section) {
+    for (KeyRef scanMode : kScanModes) {
+        if (scanMode.in(section)) {
+            return true;
         }
     }
-    return nullptr;
-}
-
-// A reader section that went to the engine: its stored scan mode decides whether the
-// continuous-scan thread reads. A section without the key leaves the engine in its default mode,
-// in which it does not read by itself.
-void tellContinuousScan(IniStore& store, const SectionDef& section,
-                        const ContinuousScanCallback& onContinuousScan) {
-    const SelfScanModes* row = selfScanModesOf(section);
-    if (!onContinuousScan || row == nullptr) {
-        return;
-    }
-    std::int32_t mode = -1;
-    std::array<std::int32_t*, kMaxSectionKeys> refs{};
-    refs[row->scanMode.index] = &mode;
-    accessSection(store, section, kDirectionRead,
-                  std::span<std::int32_t* const>(refs.data(), section.keys.size()));
-    onContinuousScan(row->modes.has(mode));
+    return false;
 }
 
 // The RFID keys a module type exchanges: all but hasRfid and the ones its plan leaves out.
@@ -69,9 +48,8 @@ std::array<FieldRef, kRfidKeyCount> rfidRefs(AppSettings& settings, const RfidPl
 
 }  // namespace
 
-bool scanModeReadsBySelf(const SectionDef& readerSection, std::int32_t scanMode) {
-    const SelfScanModes* row = selfScanModesOf(readerSection);
-    return row != nullptr && row->modes.has(scanMode);
+bool barcodeReadsBySelf(const ReaderManager& manager) {
+    return readsBySelf(manager.barcodeEngineType(), manager.scanMode);
 }
 
 void loadAll(ReaderManager& manager, EngineSettings& engine, IniStore& store, AppSettings& settings,
@@ -90,7 +68,9 @@ void loadAll(ReaderManager& manager, EngineSettings& engine, IniStore& store, Ap
                 notify(onSection, *step.section);
                 // After the section went out, so that the engine is in its new mode when the
                 // continuous-scan thread first reads.
-                tellContinuousScan(store, *step.section, onContinuousScan);
+                if (onContinuousScan && holdsScanMode(*step.section)) {
+                    onContinuousScan(barcodeReadsBySelf(manager));
+                }
             }
         }
     } else {

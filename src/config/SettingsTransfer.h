@@ -37,14 +37,14 @@ ReaderHints readerHints(const IniStore& store);
 // Told each section that was sent to the engine (load) or written into the store (save).
 using SectionCallback = std::function<void(const SectionDef&)>;
 
-// Told, after a reader section went to the engine, whether the scan mode the file holds for it
-// has the engine read by itself (so the continuous-scan thread must keep reading) or not.
+// Told, after a reader section went to the engine, whether the engine reads by itself in the
+// scan mode it took (so the continuous-scan thread must keep reading) or not.
 using ContinuousScanCallback = std::function<void(bool readsBySelf)>;
 
-// Whether a stored scan mode of a reader section has its engine read by itself: 1 or 7 in
-// "Barcode Reader CCD/Laser", 7 in "Barcode Reader 2D", 4 in "Barcode Reader 1D_LR". False for
-// any other section or value.
-bool scanModeReadsBySelf(const SectionDef& readerSection, std::int32_t scanMode);
+// Whether the barcode engine reads by itself in the scan mode it last took (its engine row's
+// self-scanning modes). What start-up, a settings page's OK and a change over the bus decide
+// continuous scanning by once a reader section went to the engine.
+bool barcodeReadsBySelf(const ReaderManager& manager);
 
 void loadAll(ReaderManager& manager, EngineSettings& engine, IniStore& store, AppSettings& settings,
              const SectionCallback& onSection = {},

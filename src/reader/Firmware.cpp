@@ -6,6 +6,7 @@
 #include "reader/Exchange.h"
 #include "reader/Identify.h"
 #include "reader/PortOps.h"
+#include "reader/TerminalModels.h"
 #include "reader/engines/EngineTable.h"
 #include "reader/engines/PacketProtocol.h"
 
@@ -393,10 +394,9 @@ std::int32_t uploadShxDecoder(ReaderManager& manager, const std::string& path,
 std::int32_t uploadDatDecoder(ReaderManager& manager, const std::string& path,
                               const std::function<void(int)>& progress) {
     ReaderChannel& channel = manager.barcode;
-    std::int32_t model = manager.deviceModel();
+    const TerminalModel& model = terminalModel(manager.deviceModel());
     const FirmwareFile kind = engineInfo(channel.engineType).firmware;
-    if (kind != FirmwareFile::Dat ||
-        (model != DeviceModel::HRT400CE && model != DeviceModel::HRT100CE)) {
+    if (kind != FirmwareFile::Dat || !model.datFirmware) {
         return 0;
     }
     std::vector<std::uint8_t> file;
@@ -453,7 +453,7 @@ std::int32_t uploadDatDecoder(ReaderManager& manager, const std::string& path,
     if (progress) {
         progress(kDatDoneProgress);
     }
-    if (model == DeviceModel::HRT400CE) {
+    if (model.reopenAfterDat) {
         // The engine restarts at its loader rate; it is moved back to the working rate.
         closePort(channel);
         openPort(channel);

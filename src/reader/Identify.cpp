@@ -5,6 +5,7 @@
 
 #include "reader/Exchange.h"
 #include "reader/PortOps.h"
+#include "reader/TerminalModels.h"
 #include "reader/engines/EngineTable.h"
 
 namespace vandora {

@@ -2,6 +2,7 @@
 
 #include "reader/Exchange.h"
 #include "reader/Scan.h"
+#include "reader/TerminalModels.h"
 #include "reader/Trigger.h"
 #include "reader/engines/PacketProtocol.h"
 
@@ -13,27 +14,10 @@ constexpr std::uint32_t kSnapshotModeMs = 1000;
 constexpr std::int32_t kSnapshotModeAttempts = 5;
 constexpr std::uint8_t kImagerMode = 0xF7;
 
-// What the terminal model does with the engine's bytes.
-enum class PictureHandling { Fail, AsReceived, Converted };
-
-PictureHandling handlingFor(std::int32_t model) {
-    switch (model) {
-        case DeviceModel::HRT400CE:
-            return PictureHandling::AsReceived;
-        case DeviceModel::HRT200CE:
-        case DeviceModel::HRT300CE:
-        case DeviceModel::HRT100CE:
-            return PictureHandling::Converted;
-        default:
-            // No rule for this model: a stale or empty buffer must not pass for a picture.
-            return PictureHandling::Fail;
-    }
-}
-
 }  // namespace
 
 bool pictureHandlingKnown(std::int32_t model) {
-    return handlingFor(model) != PictureHandling::Fail;
+    return terminalModel(model).picture != PictureHandling::Refused;
 }
 
 std::int32_t captureImage(ReaderManager& manager, std::vector<std::uint8_t>& picture,
@@ -75,14 +59,14 @@ std::int32_t captureImage(ReaderManager& manager, std::vector<std::uint8_t>& pic
         return 0;
     }
     std::vector<std::uint8_t> raw = channel.decodeData.bytes();
-    switch (handlingFor(manager.deviceModel())) {
+    switch (terminalModel(manager.deviceModel()).picture) {
         case PictureHandling::AsReceived:
             picture = std::move(raw);
             break;
         case PictureHandling::Converted:
             convertImage(raw, format, picture);
             break;
-        case PictureHandling::Fail:
+        case PictureHandling::Refused:
             return 0;
     }
     if (progress) {

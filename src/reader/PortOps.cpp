@@ -3,6 +3,8 @@
 #include <cerrno>
 #include <cstdio>
 
+#include "reader/TerminalModels.h"
+
 namespace vandora {
 
 namespace {
@@ -93,7 +95,7 @@ void applyLines(ReaderChannel& channel, bool rts) {
 }  // namespace
 
 std::int32_t openPort(ReaderChannel& channel) {
-    if (channel.terminalModel == DeviceModel::HRT400CE && channel.port == kRfidPort) {
+    if (channel.port == kRfidPort && terminalModel(channel.terminalModel).rfidOverLink) {
         return openBinaryLink(channel);
     }
     SerialPortProvider* provider = channel.platform().ports;
@@ -213,10 +215,7 @@ std::int32_t setBaudRate(ReaderChannel& channel, std::uint32_t baud) {
 
 void signalWake(ReaderChannel& channel, std::int32_t raise) {
     Clock& clock = channel.clock();
-    std::int32_t model = channel.terminalModel;
-    bool kernelControl = model == DeviceModel::HRT200CE || model == DeviceModel::HRT300CE ||
-                         model == DeviceModel::HRT400CE;
-    if (kernelControl) {
+    if (terminalModel(channel.terminalModel).kernelReadyLine) {
         EngineReadyLine* line = channel.platform().readyLine;
         std::uint32_t value = 0;
         auto readLine = [&] { return line != nullptr && line->read(value); };

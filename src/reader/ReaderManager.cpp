@@ -1,11 +1,10 @@
 #include "reader/ReaderManager.h"
 
-#include <array>
-
 #include "platform/Folders.h"
 #include "platform/Registry.h"
 #include "reader/Identify.h"
 #include "reader/PortOps.h"
+#include "reader/TerminalModels.h"
 #include "reader/engines/EngineTable.h"
 
 namespace vandora {
@@ -15,19 +14,6 @@ namespace {
 constexpr std::uint32_t kOpenSettleMs = 500;
 constexpr std::uint32_t kListenerEndWaitMs = 500;
 constexpr const char* kIdentKey = "HKEY_LOCAL_MACHINE\\Ident";
-
-struct ModelName {
-    const char* text;
-    std::int32_t model;
-};
-// Compared exactly, in this order.
-constexpr std::array<ModelName, 5> kModelNames{{
-    {"HRT200CE", DeviceModel::HRT200CE},
-    {"HRT300CE", DeviceModel::HRT300CE},
-    {"HRT400CE", DeviceModel::HRT400CE},
-    {"HRT100CE", DeviceModel::HRT100CE},
-    {"Pocket_PC", DeviceModel::PocketPC},
-}};
 
 // The registry keeps values in a 100-byte buffer: longer texts are cut there.
 std::string registryText(const RegistryKey& key, const char* name) {
@@ -102,31 +88,13 @@ std::int32_t ReaderManager::detectDeviceModel() const {
     if (text.empty()) {
         text = registryText(*key, "Name");
     }
-    for (const ModelName& entry : kModelNames) {
-        if (text == entry.text) {
-            return entry.model;
-        }
-    }
-    return DeviceModel::Unknown;
+    return modelFromRegistryName(text);
 }
 
 std::int32_t ReaderManager::loadSysLibrary() {
-    const char* name = nullptr;
-    switch (deviceModel_) {
-        case DeviceModel::HRT200CE:
-            name = "HRT200CE_SYS.so";
-            break;
-        case DeviceModel::HRT300CE:
-            name = "HRT300CE_SYS.so";
-            break;
-        case DeviceModel::HRT400CE:
-            name = "HRT400CE_SYS.so";
-            break;
-        case DeviceModel::HRT100CE:
-            name = "HRT100CE_SYS.so";
-            break;
-        default:
-            return 0;
+    const char* name = terminalModel(deviceModel_).sysLibrary;
+    if (*name == '\0') {
+        return 0;
     }
     return systemSignals_.load(systemFolder() + name) ? 1 : 0;
 }
@@ -241,7 +209,7 @@ void ReaderManager::closeReader(std::int32_t which) {
     }
     stopRfidListener();
     rfidListenerEnded_.reset(0);
-    if (deviceModel_ == DeviceModel::HRT400CE) {
+    if (terminalModel(deviceModel_).rfidOverLink) {
         if (platform_.rfidLink != nullptr) {
             platform_.rfidLink->linkClose(kRfidPort);
         }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 
 namespace vandora {
 
@@ -32,6 +33,28 @@ constexpr EngineType engineTypeFromNumber(std::int32_t number) {
     return number >= 0 && number < kEngineTypeCount ? static_cast<EngineType>(number)
                                                     : EngineType::Detect;
 }
+
+// A set of engine types, one bit per type number.
+struct TypeSet {
+    std::uint16_t bits = 0;
+
+    constexpr TypeSet() = default;
+    constexpr TypeSet(std::initializer_list<EngineType> types) {
+        for (EngineType t : types) {
+            bits = static_cast<std::uint16_t>(bits | (1u << static_cast<unsigned>(toNumber(t))));
+        }
+    }
+    static constexpr TypeSet every() {
+        TypeSet all;
+        all.bits = 0xFFFF;
+        return all;
+    }
+    constexpr bool has(EngineType type) const {
+        std::int32_t n = toNumber(type);
+        return n >= 0 && n < 16 && (bits & (1u << static_cast<unsigned>(n))) != 0;
+    }
+    constexpr bool empty() const { return bits == 0; }
+};
 
 namespace DeviceModel {
 constexpr std::int32_t Unknown = 0;

@@ -1,12 +1,14 @@
 #include "runtime/GoodReadSignals.h"
 
+#include <algorithm>
 #include <array>
+
+#include "reader/TerminalModels.h"
 
 namespace vandora {
 
 namespace {
 constexpr std::int32_t kMaxBuzzerUnits = 255;
-constexpr std::uint32_t kMinLedMsModel4 = 400;
 constexpr int kLedNumber = 2;
 
 constexpr std::array<const char*, 9> kSounds{{"Default", "Hwandsw", "MenuPop", "MsgBox", "Notify",
@@ -44,9 +46,7 @@ void lightLed(SignalDevices& devices, std::int32_t model, std::uint32_t millisec
     if (milliseconds == 0) {
         return;
     }
-    if (model == DeviceModel::HRT400CE && milliseconds < kMinLedMsModel4) {
-        milliseconds = kMinLedMsModel4;
-    }
+    milliseconds = std::max(milliseconds, terminalModel(model).minLedMs);
     devices.setLed(kLedNumber, true);
     devices.waitTimed(SignalTimer::Led, milliseconds);
     devices.setLed(kLedNumber, false);

@@ -104,11 +104,11 @@ SettingAnswer apply(ReaderService& service, const SectionDef& section,
             return refusal(kEngineRefusedError,
                            "the engine refused [" + std::string(section.name) + "]");
     }
-    // A reader section's scan mode decides continuous scanning, as at start-up.
+    // A changed scan mode decides continuous scanning as at start-up: by the mode the engine took.
     for (const Change& change : changes) {
         if (change.key->name == "scanMode") {
-            std::int32_t mode = std::atoi(change.value.c_str());
-            service.setContinuousScan(scanModeReadsBySelf(section, mode));
+            service.setContinuousScan(barcodeReadsBySelf(service.readers()));
+            break;
         }
     }
     return {};

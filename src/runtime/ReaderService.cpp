@@ -108,6 +108,17 @@ void ReaderService::loadStoredSettings() {
             [this](bool readsBySelf) { continuous_.setOpen(readsBySelf); });
 }
 
+void ReaderService::switchReader(std::int32_t port, std::int32_t on) {
+    if (port == kRfidPort) {
+        manager_.rfidReady = on;
+        settings_.enableRfid = on;
+    } else {
+        manager_.barcodeReady = on;
+        settings_.enableBarcode = on;
+    }
+    stateChanged();
+}
+
 void ReaderService::triggerDown() {
     const EngineInfo& engine = engineInfo(manager_.barcodeEngineType());
     std::int32_t mode = manager_.scanMode;
@@ -202,9 +213,7 @@ void ReaderService::handle(const Message& message) {
         case Msg::TriggerOn:
         case Msg::TriggerOff:
             if (isImager(manager_.barcodeEngineType())) {
-                std::int32_t on = message.id == Msg::TriggerOn ? 1 : 0;
-                manager_.barcodeReady = on;
-                settings_.enableBarcode = on;
+                switchReader(kBarcodePort, message.id == Msg::TriggerOn ? 1 : 0);
             }
             break;
         case Msg::ImageCaptureOn:

@@ -112,6 +112,10 @@ class ReaderService {
     // (engines that read by themselves); closed, it stops after the read in progress. The
     // stored scan mode decides this whenever settings go to the engine.
     void setContinuousScan(bool on) { continuous_.setOpen(on); }
+    // Switches a reader (kBarcodePort or kRfidPort) on or off, as the General page, a missing
+    // reader's page, the tray menu and the trigger messages do: its ready flag and its enable
+    // setting follow, and the state listener (the bus's BarcodeReady and RfidReady) is told.
+    void switchReader(std::int32_t port, std::int32_t on);
     // The first-byte wait of a read and of a picture, in seconds; the worker threads read it at
     // each job, so it may be set from any thread.
     void setDecodeTimeoutSeconds(std::uint32_t seconds) { decodeTimeoutSeconds_ = seconds; }

@@ -1,38 +1,29 @@
 #include "ui/TrayMenu.h"
 
-#include <array>
-
-#include "config/engines/SettingRow.h"
+#include "reader/TerminalModels.h"
 
 namespace vandora::ui {
 
 namespace {
 
-// One reader switch: its item, and the engine types that turn it on for a terminal model.
-struct Switch {
-    int id = 0;
-    const char* text = "";
-    TypeSet on;
-};
-
-// The switches a terminal model's menu carries, in menu order; models not listed have none.
-struct ModelMenu {
-    std::int32_t model;
-    std::array<Switch, 4> switches;
-};
-
 using T = EngineType;
-// clang-format off
-constexpr ModelMenu kMenus[] = {
-    {1, {{{kTrayCcdLaser, "CCD/Laser", {T::CcdLaser}}, {kTray2D, "2D", {T::Imager2D, T::Imager2D4507}},
-          {kTrayRfid, "RFID", {T::RfidHex, T::RfidBinaryLink}}, {}}}},
-    {4, {{{kTrayCcdLaser, "CCD/Laser", {T::CcdLaser}}, {kTray2D, "2D", {T::Imager2D, T::Imager2D4507}},
-          {kTrayRfid, "RFID", {T::RfidHex, T::RfidBinaryLink}}, {}}}},
-    {2, {{{kTrayCcdLaser, "CCD/Laser", {T::CcdLaser}}, {kTray2D, "2D", {T::Imager2D}},
-          {kTrayLongRange, "Long Range Laser", {T::LongRange1D}},
-          {kTrayRfid, "RFID", {T::RfidAscii}}}}},
-    {5, {{{kTrayCcdLaser, "1D Laser", {T::Laser1D955}}, {kTray2D, "2D", {T::Imager2D4507}}, {}, {}}}},
-};
+
+// The menu item of each reader switch of the model table.
+int itemOf(TraySwitch which) {
+    switch (which) {
+        case TraySwitch::Laser:
+            return kTrayCcdLaser;
+        case TraySwitch::Imager2D:
+            return kTray2D;
+        case TraySwitch::LongRange:
+            return kTrayLongRange;
+        case TraySwitch::Rfid:
+            return kTrayRfid;
+        case TraySwitch::None:
+            break;
+    }
+    return 0;
+}
 
 // Which engines a switch command acts on, whatever the model.
 struct CommandRow {
@@ -45,16 +36,6 @@ constexpr CommandRow kCommands[] = {
     {kTray2D, {T::Imager2D, T::Imager2D4507}},
     {kTrayRfid, {T::RfidAscii, T::RfidHex, T::RfidBinaryLink}},
 };
-// clang-format on
-
-const ModelMenu* menuOf(std::int32_t model) {
-    for (const ModelMenu& menu : kMenus) {
-        if (menu.model == model) {
-            return &menu;
-        }
-    }
-    return nullptr;
-}
 
 }  // namespace
 
@@ -63,16 +44,15 @@ TrayMenu::TrayMenu(std::int32_t model, EngineType barcode, EngineType rfid)
 
 std::vector<TrayItem> TrayMenu::items(bool barcodeReady, bool rfidReady) const {
     std::vector<TrayItem> out;
-    if (const ModelMenu* menu = menuOf(model_)) {
-        for (const Switch& s : menu->switches) {
-            if (s.id == 0) {
-                continue;
-            }
-            bool isRfid = s.id == kTrayRfid;
-            bool on = s.on.has(isRfid ? rfid_ : barcode_);
-            bool ready = isRfid ? rfidReady : barcodeReady;
-            out.push_back({s.id, s.text, on, on && ready});
+    for (const TrayReaderSwitch& s : terminalModel(model_).tray) {
+        int id = itemOf(s.which);
+        if (id == 0) {
+            continue;
         }
+        bool isRfid = s.which == TraySwitch::Rfid;
+        bool on = s.on.has(isRfid ? rfid_ : barcode_);
+        bool ready = isRfid ? rfidReady : barcodeReady;
+        out.push_back({id, s.text, on, on && ready});
     }
     out.push_back({0, "", false, false});
     out.push_back({kTrayMaximize, "Maximize", hidden_, false});

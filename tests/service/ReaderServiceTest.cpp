@@ -20,6 +20,7 @@
 #include "reader/Firmware.h"
 #include "reader/engines/PacketProtocol.h"
 #include "runtime/DecodeFormat.h"
+#include "runtime/Management.h"
 #include "runtime/sinks/PublishSink.h"
 #include "runtime/sinks/TypingSink.h"
 
@@ -427,6 +428,15 @@ INSTANTIATE_TEST_SUITE_P(
                       SelfScanCase{"CcdMode7", EngineType::CcdLaser,
                                    "[Barcode Reader CCD/Laser]\r\nhasCCD=1\r\nscanMode=7\r\n"
                                    "[General]\r\nwindowEvent=1\r\n"},
+                      // Modes the engine reads by itself in though the page offers none of them
+                      // (a file or a management tool may set them): the decodes are collected
+                      // all the same.
+                      SelfScanCase{"CcdMode5", EngineType::CcdLaser,
+                                   "[Barcode Reader CCD/Laser]\r\nhasCCD=1\r\nscanMode=5\r\n"
+                                   "[General]\r\nwindowEvent=1\r\n"},
+                      SelfScanCase{"Laser955Mode7", EngineType::Laser1D955,
+                                   "[Barcode Reader 1D_LR]\r\nhas1D_955=1\r\nscanMode=7\r\n"
+                                   "[General]\r\nwindowEvent=1\r\n"},
                       SelfScanCase{"Imager4507Mode7", EngineType::Imager2D4507,
                                    "[Barcode Reader 2D]\r\nhas2D_4507=1\r\nscanMode=7\r\n"
                                    "[General]\r\nwindowEvent=1\r\n"},
@@ -459,6 +469,24 @@ TEST(ReaderServiceThreaded, CcdMode7DropsDecodesOfUnknownCodeType) {
         }
         EXPECT_EQ(rig.output.shown, want);
     }
+}
+
+// A scan mode changed by a management tool decides continuous scanning as at start-up, by the
+// mode the engine took: in one the engine reads by itself, every decode comes without a press.
+TEST(ReaderServiceThreaded, ScanModeSetOverTheBusStartsContinuousScanning) {
+    ServiceRig rig(EngineType::Laser1D955,
+                   "[Barcode Reader 1D_LR]\r\nhas1D_955=1\r\nscanMode=8\r\n", {},
+                   kSelfScanIntervalUs);
+    ReaderService service(rig.parts);
+    rig.addOutputs(service);
+    service.startUp();
+    Bus bus;  // not connected: the settings calls need none
+    Management management(service, bus);
+    ASSERT_EQ(management.setSetting("Barcode Reader 1D_LR", "scanMode", "7").error, "");
+    EXPECT_EQ(service.readers().scanMode, 7);
+    EXPECT_TRUE(rig.runUntil(service, [&] { return rig.output.shown.size() >= 2; }));
+    service.quitNow();
+    EXPECT_EQ(rig.output.shown, (std::vector<std::string>{"FIRST", "SECOND"}));
 }
 
 // A scan mode in which the engine waits for the trigger keeps the continuous thread shut:

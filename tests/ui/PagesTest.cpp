@@ -10,6 +10,7 @@
 #include "UiTerminal.h"
 #include "config/SettingAccess.h"
 #include "config/SettingSections.h"
+#include "runtime/Management.h"
 #include "ui/pages/FieldPage.h"
 #include "ui/pages/PageCatalog.h"
 #include "ui/pages/ReaderPages.h"
@@ -203,6 +204,32 @@ TEST(GeneralTab, ReaderSwitchesFollowTheBoxesAndRestoreDefaultsLeavesTheFileAlon
     symbologies->refresh();
     EXPECT_EQ(symbologies->find(17)->value, 1);
     EXPECT_TRUE(enabled(*symbologies, 68));
+}
+
+// The General page's switches and the trigger messages of other programs go through the service:
+// the bus's BarcodeReady and RfidReady follow at once.
+TEST(GeneralTab, SwitchingAReaderIsPublishedOnTheBus) {
+    UiTerminal t("model=4,barcode=3,rfid=7");
+    Bus bus;  // not connected: what it would publish is kept all the same
+    Management management(*t.service, bus);
+    management.refresh();
+    ASSERT_TRUE(bus.status().barcodeReady);
+    ASSERT_TRUE(bus.status().rfidReady);
+    PageCatalog catalog(*t.service);
+    auto general = catalog.general();
+    general->setChecked(14, false);
+    EXPECT_FALSE(bus.status().barcodeReady);
+    general->setChecked(17, false);
+    EXPECT_FALSE(bus.status().rfidReady);
+    general->setChecked(17, true);
+    EXPECT_TRUE(bus.status().rfidReady);
+    general->setChecked(14, true);
+    EXPECT_TRUE(bus.status().barcodeReady);
+    t.service->handle({Msg::TriggerOff, 0, 0});
+    EXPECT_FALSE(bus.status().barcodeReady);
+    EXPECT_EQ(t.service->settings().enableBarcode, 0);
+    t.service->handle({Msg::TriggerOn, 0, 0});
+    EXPECT_TRUE(bus.status().barcodeReady);
 }
 
 TEST(SymbologiesTab, ABoxSwitchesTheEngineAtOnceAndTheStoreOnlyWhileUpdating) {

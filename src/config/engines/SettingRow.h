@@ -14,28 +14,6 @@
 
 namespace vandora {
 
-// A set of engine types, one bit per type number.
-struct TypeSet {
-    std::uint16_t bits = 0;
-
-    constexpr TypeSet() = default;
-    constexpr TypeSet(std::initializer_list<EngineType> types) {
-        for (EngineType t : types) {
-            bits = static_cast<std::uint16_t>(bits | (1u << static_cast<unsigned>(toNumber(t))));
-        }
-    }
-    static constexpr TypeSet every() {
-        TypeSet all;
-        all.bits = 0xFFFF;
-        return all;
-    }
-    constexpr bool has(EngineType type) const {
-        std::int32_t n = toNumber(type);
-        return n >= 0 && n < 16 && (bits & (1u << static_cast<unsigned>(n))) != 0;
-    }
-    constexpr bool empty() const { return bits == 0; }
-};
-
 // No default: the default set leaves the argument absent.
 inline constexpr std::int32_t kNoDefault = INT32_MIN;
 

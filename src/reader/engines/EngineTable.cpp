@@ -38,7 +38,8 @@ constexpr std::array<EngineInfo, kEngineTypeCount> kCoreRows{{
      .firmwareFilter = "SHX Files (*.SHX)||",
      .uploadDoneText = "Uploading decoder succeeds.",
      .configKey = "hasCCD",
-     .trayName = "CCD/Laser"},
+     .trayName = "CCD/Laser",
+     .pages = PageFamily::CcdLaser},
     {.type = EngineType::Imager2D,
      .name = "Imager2D",
      .port = kBarcodePort,
@@ -55,7 +56,8 @@ constexpr std::array<EngineInfo, kEngineTypeCount> kCoreRows{{
      .imager = true,
      .version = VersionText::RevisionWord,
      .configKey = "has2D",
-     .trayName = "2D"},
+     .trayName = "2D",
+     .pages = PageFamily::Imager2D},
     {.type = EngineType::LongRange1D,
      .name = "LongRange1D",
      .port = kBarcodePort,
@@ -73,7 +75,8 @@ constexpr std::array<EngineInfo, kEngineTypeCount> kCoreRows{{
      .continuousPause = {.modes = {4}, .inModesMs = 200, .otherwiseMs = 0},
      .version = VersionText::RevisionWord,
      .configKey = "has1DLR",
-     .trayName = "Long Range Laser"},
+     .trayName = "Long Range Laser",
+     .pages = PageFamily::Laser1D},
     {.type = EngineType::RfidAscii,
      .name = "RfidAscii",
      .port = kRfidPort,
@@ -93,14 +96,16 @@ constexpr std::array<EngineInfo, kEngineTypeCount> kCoreRows{{
      .rule = IdentifyRule::AnyReply,
      .workingBaud = 115200,
      .baudCommand = BaudCommand::NotNeeded,
-     .laterByteMs = 40},
+     .laterByteMs = 40,
+     .rfidPageWhileOff = true},
     {.type = EngineType::RfidBinaryLink,
      .name = "RfidBinaryLink",
      .port = kRfidPort,
      // A module that does not answer through the link may be a letter-command module.
      .hintFallback = EngineType::RfidAscii,
      .framing = Framing::Link,
-     .rule = IdentifyRule::LinkModuleInfo},
+     .rule = IdentifyRule::LinkModuleInfo,
+     .mifareKeysPage = true},
     {.type = EngineType::Imager2D4507,
      .name = "Imager2D4507",
      .port = kBarcodePort,
@@ -127,7 +132,8 @@ constexpr std::array<EngineInfo, kEngineTypeCount> kCoreRows{{
      .firmwareFilter = "DAT Files (*.dat)|*.DAT||",
      .uploadDoneText = "Uploading decoder succeeds.\r\nPlease close and open this program again.",
      .configKey = "has2D_4507",
-     .trayName = "2D"},
+     .trayName = "2D",
+     .pages = PageFamily::Imager2D},
     {.type = EngineType::Laser1D955,
      .name = "Laser1D955",
      .port = kBarcodePort,
@@ -146,7 +152,8 @@ constexpr std::array<EngineInfo, kEngineTypeCount> kCoreRows{{
      .version = VersionText::RevisionCells,
      .versionCells = 8,
      .configKey = "has1D_955",
-     .trayName = "1D Laser"},
+     .trayName = "1D Laser",
+     .pages = PageFamily::Laser1D},
 }};
 
 static_assert([] {
@@ -157,20 +164,6 @@ static_assert([] {
     }
     return true;
 }());
-
-// Detection orders by terminal model. The pauses give an engine that is still powering up time to
-// answer the later candidates.
-constexpr std::array<DetectStep, 3> kBarcodeHrt200{
-    {{EngineType::CcdLaser, 0}, {EngineType::Imager2D, 0}, {EngineType::LongRange1D, 0}}};
-constexpr std::array<DetectStep, 2> kBarcodeHrt100{
-    {{EngineType::Laser1D955, 0}, {EngineType::Imager2D4507, 1000}}};
-constexpr std::array<DetectStep, 3> kBarcodeDefault{
-    {{EngineType::CcdLaser, 0}, {EngineType::Imager2D4507, 4000}, {EngineType::Imager2D, 0}}};
-constexpr std::array<DetectStep, 1> kRfidHrt200{{{EngineType::RfidHex, 0}}};
-constexpr std::array<DetectStep, 1> kRfidPocket{{{EngineType::RfidAscii, 0}}};
-constexpr std::array<DetectStep, 1> kRfidHrt400{{{EngineType::RfidBinaryLink, 0}}};
-constexpr std::array<DetectStep, 3> kRfidDefault{
-    {{EngineType::RfidBinaryLink, 0}, {EngineType::RfidAscii, 0}, {EngineType::RfidHex, 0}}};
 
 // Written only by setEngineModule, once at start, before any channel opens.
 constinit std::array<EngineInfo, kEngineTypeCount> gEngines = kCoreRows;
@@ -193,31 +186,6 @@ void setEngineModule(EngineType type, const EngineModule* module) {
     std::int32_t n = toNumber(type);
     if (n >= 0 && n < kEngineTypeCount) {
         gEngines[static_cast<std::size_t>(n)].module = module;
-    }
-}
-
-std::span<const DetectStep> detectOrder(std::int32_t port, std::int32_t model) {
-    if (port == kBarcodePort) {
-        switch (model) {
-            case DeviceModel::HRT200CE:
-            case DeviceModel::HRT300CE:
-                return kBarcodeHrt200;
-            case DeviceModel::HRT100CE:
-                return kBarcodeHrt100;
-            default:
-                return kBarcodeDefault;
-        }
-    }
-    switch (model) {
-        case DeviceModel::HRT200CE:
-            return kRfidHrt200;
-        case DeviceModel::HRT300CE:
-        case DeviceModel::PocketPC:
-            return kRfidPocket;
-        case DeviceModel::HRT400CE:
-            return kRfidHrt400;
-        default:
-            return kRfidDefault;
     }
 }
 

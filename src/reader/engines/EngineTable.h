@@ -108,6 +108,10 @@ enum class VersionText : std::uint8_t {
     RevisionCells,  // versionCells bytes of the revision answer's data
 };
 
+// Which of the window's settings the engine shows: the reader page's table and the Symbologies
+// tab's lines.
+enum class PageFamily : std::uint8_t { None, CcdLaser, Imager2D, Laser1D };
+
 // A set of scan-mode values, one bit per value.
 struct ModeSet {
     std::uint16_t bits = 0;
@@ -193,6 +197,12 @@ struct EngineInfo {
     const char* configKey = "";
     // Name in the tray menu ("" when not shown).
     const char* trayName = "";
+    // The window's settings for this engine (barcode engines).
+    PageFamily pages = PageFamily::None;
+    // The module keeps Mifare keys the window can change (the "Mifare Keys" page).
+    bool mifareKeysPage = false;
+    // The "RFID Reader" button opens the module's page even while RFID reading is off.
+    bool rfidPageWhileOff = false;
 };
 
 // The row of a type; a number that names no type gets the detect row (no engine of its own,
@@ -207,14 +217,17 @@ inline bool isPacketEngine(EngineType type) {
     return engineInfo(type).framing == Framing::Packet;
 }
 
+// Whether the engine reads by itself in a scan mode: the host then only waits for its decodes,
+// a press does nothing, and the continuous-scan thread must keep reading.
+inline bool readsBySelf(EngineType type, std::int32_t scanMode) {
+    return engineInfo(type).selfScanModes.has(scanMode);
+}
+
 // One step of a detection order: try a type, after a pause that gives an engine still powering up
 // time to answer the later candidates.
 struct DetectStep {
     EngineType type;
     std::uint32_t sleepBeforeMs;
 };
-
-// The candidates tried when detecting on a port, by terminal model.
-std::span<const DetectStep> detectOrder(std::int32_t port, std::int32_t model);
 
 }  // namespace vandora

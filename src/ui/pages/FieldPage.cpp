@@ -8,6 +8,7 @@
 
 #include "config/SettingAccess.h"
 #include "config/SettingLimits.h"
+#include "reader/TerminalModels.h"
 #include "runtime/Management.h"
 
 namespace vandora::ui {
@@ -47,6 +48,30 @@ int clampTo(long value, const Field& field) {
         value = std::clamp<long>(value, field.lo, field.hi);
     }
     return static_cast<int>(std::clamp<long>(value, INT32_MIN, INT32_MAX));
+}
+
+template <typename Test>
+TypeSet typesWhere(Test test) {
+    TypeSet types;
+    for (const EngineInfo& row : engineRows()) {
+        if (test(row)) {
+            types.bits = static_cast<std::uint16_t>(
+                types.bits | (1u << static_cast<unsigned>(toNumber(row.type))));
+        }
+    }
+    return types;
+}
+
+bool modelHas(const TerminalModel& model, ModelNeed need) {
+    switch (need) {
+        case ModelNeed::SignalFields:
+            return model.signalFields;
+        case ModelNeed::RfidInWindow:
+            return model.rfidInWindow;
+        case ModelNeed::Nothing:
+            break;
+    }
+    return true;
 }
 
 }  // namespace
@@ -99,6 +124,18 @@ std::int32_t sectionInt(const IniStore& store, const SectionDef& section, std::s
     return value;
 }
 
+TypeSet barcodeEngines() {
+    return typesWhere([](const EngineInfo& row) { return row.port == kBarcodePort; });
+}
+TypeSet rfidModules() {
+    return typesWhere([](const EngineInfo& row) { return row.port == kRfidPort; });
+}
+TypeSet pageFamily(PageFamily family) {
+    return typesWhere([family](const EngineInfo& row) {
+        return family != PageFamily::None && row.pages == family;
+    });
+}
+
 int sameIndex(int value, int count) {
     return std::clamp(value, 0, std::max(count - 1, 0));
 }
@@ -114,11 +151,9 @@ FieldPage::FieldPage(ReaderService& service, const PageTable& table)
     : Page(table.title), service_(service), section_(table.section) {
     ReaderManager& readers = service.readers();
     EngineType engine = table.rfidFields ? readers.rfidEngineType() : readers.barcodeEngineType();
-    std::int32_t model = readers.deviceModel();
+    const TerminalModel& model = terminalModel(readers.deviceModel());
     for (const Field& field : table.fields) {
-        bool modelHas =
-            field.models == 0 || (model >= 0 && model < 8 && (field.models & (1u << model)) != 0);
-        if (field.types.has(engine) && modelHas) {
+        if (field.types.has(engine) && modelHas(model, field.needs)) {
             fields_.push_back(field);
         }
     }
@@ -283,7 +318,7 @@ void FieldPage::build() {
             }
         }
         load(i);
-        if (!loaded_ || (f.needsRfid && !kAnyRfid.has(service_.readers().rfidEngineType()))) {
+        if (!loaded_ || (f.needsRfid && !rfidModules().has(service_.readers().rfidEngineType()))) {
             for (int id : {placed.control, placed.box1, placed.box2}) {
                 if (Control* c = findMutable(id)) {
                     c->enabled = false;

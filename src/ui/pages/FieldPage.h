@@ -23,21 +23,17 @@
 #include "config/IniStore.h"
 #include "config/SectionDef.h"
 #include "config/engines/SettingRow.h"
+#include "reader/engines/EngineTable.h"
 #include "runtime/ReaderService.h"
 #include "ui/PageModel.h"
 
 namespace vandora::ui {
 
-// The engines a terminal may have on each channel.
-inline constexpr TypeSet kAnyBarcode{EngineType::CcdLaser, EngineType::Imager2D,
-                                     EngineType::LongRange1D, EngineType::Imager2D4507,
-                                     EngineType::Laser1D955};
-inline constexpr TypeSet kAnyRfid{EngineType::RfidAscii, EngineType::RfidHex,
-                                  EngineType::RfidBinaryLink};
-// The engine kinds whose pages differ in places, and the module that holds Mifare keys.
-inline constexpr TypeSet kImagers2D{EngineType::Imager2D, EngineType::Imager2D4507};
-inline constexpr TypeSet kLongRange{EngineType::LongRange1D, EngineType::Laser1D955};
-inline constexpr TypeSet kMifareKeysRfid{EngineType::RfidBinaryLink};
+// The engine kinds the pages tell apart, read from the engine rows: every engine of the barcode
+// port, every module of the RFID port, and the engines that share a family of settings pages.
+TypeSet barcodeEngines();
+TypeSet rfidModules();
+TypeSet pageFamily(PageFamily family);
 
 // One number of a section held in a store; fallback when the section or the key is missing.
 std::int32_t sectionInt(const IniStore& store, const SectionDef& section, std::string_view key,
@@ -66,6 +62,13 @@ using ToValue = int (*)(int index);
 int sameIndex(int value, int count);
 int sameValue(int index);
 
+// What a field asks of the terminal model's row.
+enum class ModelNeed : std::uint8_t {
+    Nothing,
+    SignalFields,  // the LED and buzzer settings
+    RfidInWindow,  // the RFID display settings
+};
+
 struct Field {
     Field() = default;
     Field(FieldKind kind_, std::string text_ = {}, std::string_view key_ = {},
@@ -89,22 +92,14 @@ struct Field {
     const SectionDef* section = nullptr;  // null: the page's section
     int id = 0;                           // 0: numbered by the page
     int labelId = 0;
-    TypeSet types = TypeSet::every();  // the engine types that have this field
-    std::uint8_t models = 0;           // bit per terminal model that has it (0: every model)
-    bool needsRfid = false;            // disabled without an RFID module
-    bool emptyIsMinusOne = false;      // Number: an empty box stores -1
-    int spinId = 0;                    // Number: its spin button's identifier (0: none)
+    TypeSet types = TypeSet::every();      // the engine types that have this field
+    ModelNeed needs = ModelNeed::Nothing;  // what the terminal model must offer for it
+    bool needsRfid = false;                // disabled without an RFID module
+    bool emptyIsMinusOne = false;          // Number: an empty box stores -1
+    int spinId = 0;                        // Number: its spin button's identifier (0: none)
     std::string_view key2;
     std::string_view key3;
 };
-
-constexpr std::uint8_t modelBits(std::initializer_list<int> models) {
-    std::uint8_t bits = 0;
-    for (int m : models) {
-        bits = static_cast<std::uint8_t>(bits | (1u << static_cast<unsigned>(m)));
-    }
-    return bits;
-}
 
 struct PageTable {
     PageTable(std::string title_, const SectionDef* section_, std::vector<Field> fields_,

@@ -2,6 +2,7 @@
 
 #include "config/SettingsTransfer.h"
 #include "config/engines/SettingRow.h"
+#include "reader/TerminalModels.h"
 #include "runtime/Management.h"
 #include "ui/pages/FieldPage.h"
 #include "ui/pages/ReaderPages.h"
@@ -10,9 +11,6 @@
 namespace vandora::ui {
 
 namespace {
-
-constexpr std::int32_t kModelWithoutRfid = 5;
-constexpr TypeSet kAlwaysOpenRfid{EngineType::RfidHex};
 
 struct PageButton {
     int id;
@@ -24,14 +22,14 @@ class GeneralTab final : public Page {
   public:
     explicit GeneralTab(ReaderService& service) : Page("General"), service_(service) {
         ReaderManager& readers = service.readers();
-        rfidLine_ = readers.deviceModel() != kModelWithoutRfid;
+        rfidLine_ = terminalModel(readers.deviceModel()).rfidInWindow;
         add({14, ControlKind::Check, {}, {8, 8, 26, 20}});
         add({65, ControlKind::Button, "Barcode Reader", {36, 8, 130, 20}});
         int y = 32;
         if (rfidLine_) {
             add({17, ControlKind::Check, {}, {8, y, 26, 20}});
             add({68, ControlKind::Button, "RFID Reader", {36, y, 130, 20}});
-            if (kMifareKeysRfid.has(readers.rfidEngineType())) {
+            if (engineInfo(readers.rfidEngineType()).mifareKeysPage) {
                 add({69, ControlKind::Button, "Mifare Keys", {172, y, 130, 20}});
             }
             y += 24;
@@ -52,7 +50,7 @@ class GeneralTab final : public Page {
 
     void refresh() override {
         ReaderManager& readers = service_.readers();
-        bool hasBarcode = kAnyBarcode.has(readers.barcodeEngineType());
+        bool hasBarcode = barcodeEngines().has(readers.barcodeEngineType());
         Control* barcode = findMutable(14);
         barcode->value = readers.barcodeReady != 0 ? 1 : 0;
         barcode->enabled = hasBarcode;
@@ -61,9 +59,9 @@ class GeneralTab final : public Page {
             EngineType rfid = readers.rfidEngineType();
             Control* box = findMutable(17);
             box->value = readers.rfidReady != 0 ? 1 : 0;
-            box->enabled = kAnyRfid.has(rfid);
+            box->enabled = rfidModules().has(rfid);
             bool on = box->value != 0;
-            findMutable(68)->enabled = box->enabled && (on || kAlwaysOpenRfid.has(rfid));
+            findMutable(68)->enabled = box->enabled && (on || engineInfo(rfid).rfidPageWhileOff);
             if (Control* keys = findMutable(69)) {
                 keys->enabled = on;
             }
@@ -83,13 +81,11 @@ class GeneralTab final : public Page {
         AppSettings& settings = service_.settings();
         switch (control.id) {
             case 14:
-                settings.enableBarcode = control.value;
-                readers.barcodeReady = control.value;
+                service_.switchReader(kBarcodePort, control.value);
                 return {Action::Kind::Refresh, 0, {}};
             case 17:
-                if (kAnyRfid.has(readers.rfidEngineType())) {
-                    settings.enableRfid = control.value;
-                    readers.rfidReady = control.value;
+                if (rfidModules().has(readers.rfidEngineType())) {
+                    service_.switchReader(kRfidPort, control.value);
                 } else {
                     settings.enableRfid = 0;
                 }
@@ -173,13 +169,13 @@ std::vector<Action> PageCatalog::dialogPages() const {
     std::vector<Action> actions;
     ReaderManager& readers = service_.readers();
     // A reader page only for a reader the terminal has: without it the page would stand empty.
-    if (kAnyBarcode.has(readers.barcodeEngineType())) {
+    if (barcodeEngines().has(readers.barcodeEngineType())) {
         actions.push_back({Action::Kind::OpenReaderPage, 1, {}});
     }
     EngineType rfid = readers.rfidEngineType();
-    if (readers.deviceModel() != kModelWithoutRfid && kAnyRfid.has(rfid)) {
+    if (terminalModel(readers.deviceModel()).rfidInWindow && rfidModules().has(rfid)) {
         actions.push_back({Action::Kind::OpenReaderPage, 4, {}});
-        if (kMifareKeysRfid.has(rfid)) {
+        if (engineInfo(rfid).mifareKeysPage) {
             actions.push_back({Action::Kind::OpenReaderPage, 5, {}});
         }
     }

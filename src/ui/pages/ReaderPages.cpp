@@ -17,10 +17,8 @@ namespace vandora::ui {
 namespace {
 
 using T = EngineType;
-constexpr TypeSet k2D = kImagers2D;
-constexpr TypeSet kLr = kLongRange;
-constexpr std::uint8_t kSignalModels = modelBits({1, 4, 5});
-constexpr std::uint8_t kRfidModels = modelBits({0, 1, 2, 3, 4, 6, 7});
+const TypeSet k2D = pageFamily(PageFamily::Imager2D);
+const TypeSet kLr = pageFamily(PageFamily::Laser1D);
 
 std::string format(const char* pattern, double value) {
     std::array<char, 32> text{};
@@ -173,8 +171,8 @@ Field withIds(Field field, int labelId, int id) {
     field.id = id;
     return field;
 }
-Field forModels(Field field, std::uint8_t models) {
-    field.models = models;
+Field forModels(Field field, ModelNeed need) {
+    field.needs = need;
     return field;
 }
 
@@ -187,7 +185,7 @@ const std::vector<PageTable>& readerTables() {
             withIds(choice("Scan mode:", "scanMode", {"Auto off", "Continuous", "Alternate", "*Laser", "Test"},
                            ccdModeIndex, ccdModeValue), 6, 39),
             withIds(choice("Redundancy level:", "redundancy", {"*0", "1", "2", "3"}), 7, 40)},
-         false, {T::CcdLaser}},
+         false, pageFamily(PageFamily::CcdLaser)},
         {"Barcode Reader Settings", &kReader2D, {
             withIds(choice("Decode Session Timeout:", "laserOnTime", sessionTimeouts(), tenthsIndex, tenthsValue), 5, 38),
             check("Enable decoding illumination", "decodingIllumination", 19),
@@ -218,15 +216,15 @@ const std::vector<PageTable>& readerTables() {
             withIds(group("Good read via speaker", 2), 0, 91),
             withIds(choice("Select a sound:", "goodReadBeepFileIdx", sounds()), 5, 55),
             withIds(choice("Vibration duration:", "vibrationTime", vibrations()), 7, 38),
-            forModels(check("Enable LED when good read", "enableLed", 14), kSignalModels),
-            forModels(withIds(group("Good read via buzzer", 2), 0, 92), kSignalModels),
+            forModels(check("Enable LED when good read", "enableLed", 14), ModelNeed::SignalFields),
+            forModels(withIds(group("Good read via buzzer", 2), 0, 92), ModelNeed::SignalFields),
             forModels([] {
                 Field f = withIds(number("Select duration(0.1 sec):", "buzzerDuration", 0, 255), 8, 89);
                 f.spinId = 63;
                 return f;
-            }(), kSignalModels),
+            }(), ModelNeed::SignalFields),
             forModels(withIds(choice("Select a frequency:", "buzzerFreq", frequencies(), fromOneIndex, fromOneValue),
-                              9, 88), kSignalModels)}},
+                              9, 88), ModelNeed::SignalFields)}},
         {"Data output", &kGeneral, {
             withIds(choice("Keyboard emulation:", "keyboardEmu", {"None", "Local machine", "RDP server"}), 10, 41),
             check("Windows Message", "windowMessage", 15), check("Windows Event", "windowEvent", 16),
@@ -237,9 +235,9 @@ const std::vector<PageTable>& readerTables() {
             withIds(Field{FieldKind::Text, "Suffix string:", "suffixStr"}, 8, 48),
             check("Display code type", "displayCodeType", 17), check("Display code length", "displayCodeLength", 18),
             forModels([] { Field f = check("Display RFID UID", "displayUid", 19); f.needsRfid = true; return f; }(),
-                      kRfidModels),
+                      ModelNeed::RfidInWindow),
             forModels([] { Field f = check("Display RFID user data", "displayUserData", 20); f.needsRfid = true;
-                           return f; }(), kRfidModels),
+                           return f; }(), ModelNeed::RfidInWindow),
             withIds(choice("Field delimiter:", "delimiter", delimiters()), 9, 40)}},
     };
     return tables;
@@ -271,7 +269,7 @@ const PageTable& rfidTable() {
         only(withIds(choice("Turn off RFID power if idle for:", "timeOfPowerOn", idleTimes(), idleIndex, idleValue),
                      11, 39), {T::RfidHex}),
         withIds(Field{FieldKind::MultiText, "Input string to write:", "rfidWriteContent"}, 12, 50)},
-        true, {T::RfidAscii, T::RfidHex, T::RfidBinaryLink}};
+        true, rfidModules()};
     return table;
 }
 // clang-format on
@@ -302,8 +300,7 @@ class BarcodeReaderPage final : public FieldPage {
     }
     void applied() override {
         // The scan mode the engine took last decides whether it reads by itself.
-        service().setContinuousScan(
-            scanModeReadsBySelf(pageSection(), service().readers().scanMode));
+        service().setContinuousScan(barcodeReadsBySelf(service().readers()));
     }
 
   private:
@@ -311,9 +308,9 @@ class BarcodeReaderPage final : public FieldPage {
     void followScanMode() {
         for (std::size_t i = 0; i < fields().size(); ++i) {
             if (&pageSection() == &kReaderCcd && fields()[i].key == "scanMode") {
-                int mode = fieldValue(i);
+                bool bySelf = readsBySelf(service().readers().barcodeEngineType(), fieldValue(i));
                 if (Control* timeout = findMutable(38)) {
-                    timeout->enabled = loaded() && mode != 1 && mode != 5 && mode != 7;
+                    timeout->enabled = loaded() && !bySelf;
                 }
             }
         }
@@ -326,13 +323,7 @@ class MissingReaderPage final : public Page {
     MissingReaderPage(ReaderService& service, std::string title, bool rfid)
         : Page(std::move(title)), service_(service), rfid_(rfid) {}
     Action accept() override {
-        if (rfid_) {
-            service_.settings().enableRfid = 0;
-            service_.readers().rfidReady = 0;
-        } else {
-            service_.settings().enableBarcode = 0;
-            service_.readers().barcodeReady = 0;
-        }
+        service_.switchReader(rfid_ ? kRfidPort : kBarcodePort, 0);
         return {Action::Kind::Refresh, 0, {}};
     }
 
@@ -497,8 +488,8 @@ std::unique_ptr<Page> makeReaderPage(ReaderService& service, int page) {
             }
             return std::make_unique<RfidPage>(service);
         case 5:
-            return std::make_unique<MifareKeysPage>(service,
-                                                    kMifareKeysRfid.has(readers.rfidEngineType()));
+            return std::make_unique<MifareKeysPage>(
+                service, engineInfo(readers.rfidEngineType()).mifareKeysPage);
         default:
             return nullptr;
     }

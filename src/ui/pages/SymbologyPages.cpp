@@ -12,8 +12,8 @@ namespace vandora::ui {
 namespace {
 
 using T = EngineType;
-constexpr TypeSet k2D = kImagers2D;
-constexpr TypeSet kLr = kLongRange;
+const TypeSet k2D = pageFamily(PageFamily::Imager2D);
+const TypeSet kLr = pageFamily(PageFamily::Laser1D);
 // Every symbology's switch.
 constexpr std::string_view kEnableKey = "enable";
 
@@ -319,7 +319,7 @@ struct TabKind {
 // clang-format off
 const std::vector<TabKind>& tabKinds() {
     static const std::vector<TabKind> kinds = {
-        {{T::CcdLaser, T::None}, {
+        {pageFamily(PageFamily::CcdLaser), {
             boxed("Codabar", 14, 65, kCodabarCcd, "Codabar"), checkOnly("Code 128", 15, kCode128Ccd),
             boxed("Code 39", 16, 67, kCode39Ccd, "Code 39"), checkOnly("Code 93", 17, kCode93Ccd),
             boxed("EAN-13/UPC-A", 18, 69, kEan13UpcACcd, "EAN-13/UPC-A"), boxed("EAN-8", 19, 70, kEan8Ccd, "EAN-8"),
@@ -376,7 +376,7 @@ std::vector<Line> linesFor(EngineType engine, const SectionDef** lockedBy) {
             return lines;
         }
     }
-    return linesFor(EngineType::None, lockedBy);
+    return linesFor(EngineType::CcdLaser, lockedBy);
 }
 
 bool present(ReaderService& service, const SectionDef& section) {
@@ -410,7 +410,7 @@ class SymbologiesTab final : public Page {
     void refresh() override {
         // The mode the engine last took; reading it back would race the engine's own reads.
         bool locked = lockedBy_ != nullptr && present(service_, *lockedBy_) &&
-                      scanModeReadsBySelf(*lockedBy_, service_.readers().scanMode);
+                      barcodeReadsBySelf(service_.readers());
         for (const Line& line : lines_) {
             bool usable = !locked && present(service_, *line.section);
             bool on = true;

@@ -162,10 +162,8 @@ void MainWindow::buildTray() {
                 std::int32_t rfid = m.rfidReady;
                 switch (trayMenu_->command(id, barcode, rfid)) {
                     case TrayAction::ReaderSwitched:
-                        m.barcodeReady = barcode;
-                        m.rfidReady = rfid;
-                        service_->settings().enableBarcode = barcode;
-                        service_->settings().enableRfid = rfid;
+                        service_->switchReader(kBarcodePort, barcode);
+                        service_->switchReader(kRfidPort, rfid);
                         refreshAll();
                         break;
                     case TrayAction::Maximize:
