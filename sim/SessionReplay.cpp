@@ -10,6 +10,8 @@
 #include <cstdlib>
 #include <sstream>
 
+#include "common/Hex.h"
+
 #include "platform/Clock.h"
 
 namespace vandora::sim {
@@ -40,26 +42,14 @@ std::uint64_t nowUs() {
     return RealClock::instance().nowUs();
 }
 
-int hexValue(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    return -1;
-}
-
 bool parseBytes(std::istringstream& in, std::vector<std::uint8_t>& out) {
     std::string pair;
     while (in >> pair) {
-        if (pair.size() != 2 || hexValue(pair[0]) < 0 || hexValue(pair[1]) < 0) {
+        std::vector<std::uint8_t> byte;
+        if (pair.size() != 2 || !parseHex(pair, byte)) {
             return false;
         }
-        out.push_back(static_cast<std::uint8_t>(hexValue(pair[0]) * 16 + hexValue(pair[1])));
+        out.push_back(byte[0]);
     }
     return !out.empty();
 }
@@ -86,14 +76,13 @@ void pause(int ms) {
 }  // namespace
 
 std::string traceHex(const std::vector<std::uint8_t>& bytes) {
-    static constexpr char kDigits[] = "0123456789ABCDEF";
     std::string out;
     for (std::uint8_t b : bytes) {
         if (!out.empty()) {
             out.push_back(' ');
         }
-        out.push_back(kDigits[b >> 4]);
-        out.push_back(kDigits[b & 0xF]);
+        out.push_back(kUpperHexDigits[b >> 4]);
+        out.push_back(kUpperHexDigits[b & 0xF]);
     }
     return out;
 }

@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "common/Utf.h"
 #include "platform/Bus.h"
 #include "platform/Clock.h"
 #include "platform/KeyboardSink.h"
@@ -151,32 +152,16 @@ enum class ListenForm { Text, Raw, Json };
 std::string printableUtf8(const vandora::ByteString& text) {
     std::string out;
     for (std::size_t i = 0; i < text.length(); ++i) {
-        char32_t c = text.at(i);
-        if (c >= 0xD800 && c < 0xDC00 && i + 1 < text.length() && text.at(i + 1) >= 0xDC00 &&
-            text.at(i + 1) < 0xE000) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (text.at(i + 1) - 0xDC00);
-            ++i;
-        } else if (c >= 0xD800 && c < 0xE000) {
-            c = 0xFFFD;
+        char32_t c = vandora::takeCodePoint(text, text.length(), i);
+        if (vandora::isSurrogate(c)) {
+            c = vandora::kReplacementCharacter;
         }
         if (c < 0x20 || c == 0x7F) {
             char escaped[8];
             std::snprintf(escaped, sizeof escaped, "\\x%02X", static_cast<unsigned>(c));
             out += escaped;
-        } else if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else if (c < 0x800) {
-            out += static_cast<char>(0xC0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            out += static_cast<char>(0xE0 | (c >> 12));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
         } else {
-            out += static_cast<char>(0xF0 | (c >> 18));
-            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
+            vandora::appendUtf8(out, c);
         }
     }
     return out;
@@ -358,38 +343,6 @@ int listen(long long count, ListenForm form, bool systemBus) {
     return kExitOk;
 }
 
-// UTF-8 into the UTF-16 units a decode's text holds; false on a malformed sequence.
-bool utf16Of(const std::string& text, vandora::ByteString& out) {
-    for (std::size_t i = 0; i < text.size();) {
-        unsigned char lead = static_cast<unsigned char>(text[i]);
-        std::size_t n = lead < 0x80         ? 1
-                        : (lead >> 5) == 6  ? 2
-                        : (lead >> 4) == 14 ? 3
-                        : (lead >> 3) == 30 ? 4
-                                            : 0;
-        if (n == 0 || i + n > text.size()) {
-            return false;
-        }
-        char32_t c = n == 1 ? lead : lead & (0x7F >> n);
-        for (std::size_t k = 1; k < n; ++k) {
-            unsigned char follow = static_cast<unsigned char>(text[i + k]);
-            if ((follow >> 6) != 2) {
-                return false;
-            }
-            c = (c << 6) | (follow & 0x3F);
-        }
-        if (c >= 0x10000) {
-            c -= 0x10000;
-            out.append(static_cast<char16_t>(0xD800 + (c >> 10)));
-            out.append(static_cast<char16_t>(0xDC00 + (c & 0x3FF)));
-        } else {
-            out.append(static_cast<char16_t>(c));
-        }
-        i += n;
-    }
-    return true;
-}
-
 int typeText(const std::vector<std::string>& args) {
     std::string keyboard;
     long long delay = 0;
@@ -424,7 +377,7 @@ int typeText(const std::vector<std::string>& args) {
         return usageError("type needs one TEXT");
     }
     vandora::TypingJob job;
-    if (!utf16Of(words[0], job.text)) {
+    if (!vandora::appendStrictUtf8(words[0], job.text)) {
         return usageError("TEXT is not UTF-8");
     }
     job.interKeyDelayMs = static_cast<std::uint32_t>(delay);

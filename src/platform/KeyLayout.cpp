@@ -10,6 +10,8 @@
 #include <sstream>
 #include <tuple>
 
+#include "common/Utf.h"
+
 namespace vandora {
 
 namespace {
@@ -256,14 +258,7 @@ std::vector<char32_t> codePointsOf(const std::vector<std::uint32_t>& units) {
     std::vector<char32_t> out;
     out.reserve(units.size());
     for (std::size_t i = 0; i < units.size(); ++i) {
-        std::uint32_t u = units[i];
-        if (u >= 0xD800 && u <= 0xDBFF && i + 1 < units.size() && units[i + 1] >= 0xDC00 &&
-            units[i + 1] <= 0xDFFF) {
-            out.push_back(0x10000 + ((u - 0xD800) << 10) + (units[i + 1] - 0xDC00));
-            ++i;
-        } else {
-            out.push_back(u);
-        }
+        out.push_back(takeCodePoint(units, units.size(), i));
     }
     return out;
 }

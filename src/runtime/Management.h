@@ -45,8 +45,4 @@ class Management final : public ManagementHandler {
     int timer_ = -1;
 };
 
-// UTF-16 units as UTF-8 (a lone surrogate becomes U+FFFD), and back.
-std::string utf8Of(const ByteString& text);
-ByteString fromUtf8(const std::string& text);
-
 }  // namespace vandora

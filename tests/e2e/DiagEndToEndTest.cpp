@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "common/Hex.h"
 #include "engines/SimPicture.h"
 #include "platform/ImageCodec.h"
 
@@ -396,13 +397,7 @@ std::string shxFile() {
             sum += b;
         }
         body.push_back(static_cast<std::uint8_t>(0xFF - (sum & 0xFF)));
-        text += "S3";
-        char two[3];
-        for (std::uint8_t b : body) {
-            std::snprintf(two, sizeof two, "%02X", b);
-            text += two;
-        }
-        text += "\r\n";
+        text += "S3" + vandora::hexText(body) + "\r\n";
     }
     return text + "S70500000000FA\r\n";
 }

@@ -6,9 +6,9 @@
 #include <optional>
 #include <utility>
 
+#include "common/Utf.h"
 #include "config/SettingAccess.h"
 #include "config/SettingLimits.h"
-#include "runtime/Management.h"
 
 namespace vandora::ui {
 

@@ -1,8 +1,8 @@
 #include "ui/pages/PageCatalog.h"
 
+#include "common/Utf.h"
 #include "config/SettingsTransfer.h"
 #include "config/engines/SettingRow.h"
-#include "runtime/Management.h"
 #include "ui/pages/FieldPage.h"
 #include "ui/pages/ReaderPages.h"
 #include "ui/pages/SymbologyPages.h"
