@@ -7,11 +7,11 @@
 
 #include "common/ByteString.h"
 #include "common/Hex.h"
+#include "platform/DecodeChannel.h"
 #include "reader/ReaderTypes.h"
 
 namespace vandora {
 
-constexpr std::size_t kDecodeRecordSize = 4232;
 constexpr std::size_t kRecordDataOffset = 133;
 constexpr std::size_t kRecordDataMax = 4095;
 constexpr std::size_t kRecordUidOffset = 12;
