@@ -21,7 +21,7 @@
 #include <vector>
 
 #include "common/Utf.h"
-#include "platform/Bus.h"
+#include "platform/BusClient.h"
 #include "platform/Clock.h"
 #include "platform/KeyboardSink.h"
 #include "platform/KeyboardSinkName.h"
@@ -214,7 +214,7 @@ struct ServiceFacts {
 
 ServiceFacts askService(bool systemBus) {
     ServiceFacts facts;
-    vandora::Bus bus;
+    vandora::ReaderBusClient bus;
     if (bus.open(systemBus) < 0) {
         return facts;
     }
@@ -446,7 +446,7 @@ int manage(bool systemBus, const std::vector<std::string>& args) {
         }
         ini.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     }
-    vandora::Bus bus;
+    vandora::ReaderBusClient bus;
     if (int r = bus.open(systemBus); r < 0) {
         return busUnreachable(systemBus, r);
     }
@@ -557,7 +557,7 @@ int main(int argc, char** argv) {
     } else if (args.size() != 1) {
         return usageError("show takes no arguments");
     }
-    vandora::Bus bus;
+    vandora::ReaderBusClient bus;
     if (int r = bus.open(systemBus); r < 0) {
         return busUnreachable(systemBus, r);
     }

@@ -108,7 +108,7 @@ std::string trimmed(const std::string& text) {
 
 }  // namespace
 
-Management::Management(ReaderService& service, Bus& bus)
+Management::Management(ReaderService& service, ReaderBusObject& bus)
     : service_(service), bus_(bus) {
     service_.setStateListener([this] { refresh(); });
 }
