@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "common/Hex.h"
 #include "common/Utf.h"
 #include "platform/BusClient.h"
 #include "platform/Clock.h"
@@ -265,12 +266,8 @@ std::string isoTimeNow() {
 
 void printDecode(const vandora_decode& decode, ListenForm form, vandora::EngineType engine,
                  bool earlier) {
-    std::string hex;
-    for (std::size_t i = 0; i < decode.data_length; ++i) {
-        char two[3];
-        std::snprintf(two, sizeof two, "%02X", decode.data[i]);
-        hex += two;
-    }
+    std::string hex =
+        vandora::hexText(std::vector<std::uint8_t>(decode.data, decode.data + decode.data_length));
     bool rfid = decode.kind == VANDORA_KIND_RFID;
     if (form == ListenForm::Raw) {
         std::printf("kind=%u type=%u length=%u data=%s%s%s\n", decode.kind, decode.code_type,

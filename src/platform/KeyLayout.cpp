@@ -6,11 +6,11 @@
 #include <array>
 #include <bit>
 #include <cstdlib>
-#include <fstream>
 #include <sstream>
 #include <tuple>
 
 #include "common/Utf.h"
+#include "platform/FileContents.h"
 
 namespace vandora {
 
@@ -90,11 +90,9 @@ LayoutNames KeyLayout::configuredNames() {
         names.variant = variant != nullptr ? variant : "";
         return names;
     }
-    std::ifstream file("/etc/default/keyboard");
-    if (file) {
-        std::stringstream text;
-        text << file.rdbuf();
-        LayoutNames names = namesFromKeyboardFile(text.str());
+    std::vector<std::uint8_t> file;
+    if (readWholeFile("/etc/default/keyboard", file)) {
+        LayoutNames names = namesFromKeyboardFile(std::string(file.begin(), file.end()));
         if (!names.layout.empty()) {
             return names;
         }
