@@ -12,7 +12,8 @@
 #include <filesystem>
 #include <string>
 
-#include "platform/Bus.h"
+#include "platform/BusConnection.h"
+#include "platform/BusObject.h"
 #include "platform/DecodeChannel.h"
 #include "platform/KeyboardSink.h"
 #include "platform/x11/XTestKeyboardSink.h"
@@ -34,9 +35,10 @@ using namespace vandora;
 void publishDecode(benchmark::State& state) {
     setenv("VANDORA_IPC_SUFFIX", (".bench" + std::to_string(getpid())).c_str(), 1);
     DecodeChannelWriter channel;
-    Bus bus;
+    BusConnection connection;
+    ReaderBusObject bus(connection);
     const char* address = std::getenv("DBUS_SESSION_BUS_ADDRESS");
-    bool haveBus = address != nullptr && *address != '\0' && bus.open(false) == 0;
+    bool haveBus = address != nullptr && *address != '\0' && connection.open(false) == 0;
     ByteString data("0123456789012345678901234567890123456789");
     PublishTargets targets{&channel, haveBus ? &bus : nullptr, true, true};
     for (auto _ : state) {

@@ -35,7 +35,7 @@
 #include <vector>
 
 #include "engines/EngineModels.h"
-#include "platform/Bus.h"
+#include "platform/BusClient.h"
 #include "vandora_client.h"
 
 namespace {
@@ -364,7 +364,7 @@ bool haveSessionBus(benchmark::State& state) {
 
 // The service answers on the bus once it is up; the engine is ready once a trigger gives a
 // record.
-bool waitForService(vandora::Bus& bus) {
+bool waitForService(vandora::ReaderBusClient& bus) {
     std::string error;
     for (int i = 0; i < 200; ++i) {
         if (bus.callShow(error) == 0) {
@@ -375,7 +375,7 @@ bool waitForService(vandora::Bus& bus) {
     return false;
 }
 
-bool oneRead(vandora::Bus& bus, vandora_client* client, vandora_decode& decode) {
+bool oneRead(vandora::ReaderBusClient& bus, vandora_client* client, vandora_decode& decode) {
     std::string error;
     bus.callPostMessage("WM_USER1DOWN", 0, 0, error);
     int got = vandora_client_wait(client, 5000, &decode);
@@ -415,7 +415,7 @@ void triggerToRecord(benchmark::State& state) {
                        "[Barcode Reader CCD/Laser]\r\nhasCCD=1\r\n[General]\r\n"
                        "windowEvent=1\r\nkeyboardEmu=0\r\n",
                        {"--headless"}, env);
-    vandora::Bus bus;
+    vandora::ReaderBusClient bus;
     bus.open(false);
     vandora_client* client = vandora_client_open();
     vandora_decode decode{};
@@ -497,7 +497,7 @@ void residentGrowth(benchmark::State& state) {
     auto triggers = static_cast<int>(state.range(0));
     ServiceRun service("mem", "[Barcode Reader 2D]\r\nhas2D=1\r\n[General]\r\nwindowEvent=1\r\n",
                        {"--simulate=model=0,barcode=3", "--headless"}, {});
-    vandora::Bus bus;
+    vandora::ReaderBusClient bus;
     bus.open(false);
     vandora_client* client = vandora_client_open();
     vandora_decode decode{};

@@ -11,6 +11,8 @@
 #include <string>
 #include <string_view>
 
+#include "common/Hex.h"
+
 #include "runtime/Messages.h"
 
 namespace {
@@ -41,19 +43,6 @@ constexpr Named kNames[] = {
     {"WM_DECODEERROR", Msg::DecodeError},
 };
 
-int hexDigit(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
-}
-
 // The message number a name stands for, by the rule above.
 std::optional<std::uint32_t> expectedId(std::string_view name) {
     for (const Named& n : kNames) {
@@ -66,7 +55,7 @@ std::optional<std::uint32_t> expectedId(std::string_view name) {
     }
     std::uint64_t value = 0;
     for (char c : name.substr(2)) {
-        int digit = hexDigit(c);
+        int digit = vandora::hexDigitValue(c);
         if (digit < 0) {
             return std::nullopt;
         }

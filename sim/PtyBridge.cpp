@@ -10,19 +10,10 @@
 #include <cstdlib>
 #include <vector>
 
+#include "PseudoTerminal.h"
+
 namespace vandora::sim {
 namespace {
-
-struct SpeedRow {
-    speed_t code;
-    std::uint32_t baud;
-};
-
-constexpr SpeedRow kSpeeds[] = {
-    {B1200, 1200},     {B2400, 2400},     {B4800, 4800},     {B9600, 9600},
-    {B19200, 19200},   {B38400, 38400},   {B57600, 57600},   {B115200, 115200},
-    {B230400, 230400}, {B460800, 460800}, {B921600, 921600},
-};
 
 // Bytes the host writes in one go may reach the master in pieces; pieces this close together
 // are handed to the model as one write, as a module without end marks needs them.
@@ -82,28 +73,11 @@ int PtyBridge::start() {
     if (master_ >= 0) {
         return EBUSY;
     }
-    int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (master < 0) {
-        return errno;
-    }
-    char name[256] = {};
-    if (::grantpt(master) != 0 || ::unlockpt(master) != 0 ||
-        ::ptsname_r(master, name, sizeof name) != 0) {
-        int error = errno;
-        ::close(master);
+    int master = -1;
+    std::string name;
+    if (int error = openRawPseudoTerminal(master, name); error != 0) {
         return error;
     }
-    // Raw from the start, for a host that does not set the line up itself.
-    int slave = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (slave >= 0) {
-        termios tio{};
-        if (::tcgetattr(slave, &tio) == 0) {
-            ::cfmakeraw(&tio);
-            (void)::tcsetattr(slave, TCSANOW, &tio);
-        }
-        ::close(slave);
-    }
-    ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
     if (::pipe2(wake_, O_CLOEXEC | O_NONBLOCK) != 0) {
         int error = errno;
         ::close(master);
@@ -132,17 +106,7 @@ void PtyBridge::stop() {
 }
 
 std::uint32_t PtyBridge::hostBaud() const {
-    termios tio{};
-    if (::tcgetattr(master_, &tio) != 0) {
-        return 0;
-    }
-    speed_t speed = ::cfgetospeed(&tio);
-    for (const SpeedRow& row : kSpeeds) {
-        if (row.code == speed) {
-            return row.baud;
-        }
-    }
-    return 0;
+    return pseudoTerminalBaud(master_);
 }
 
 void PtyBridge::waitForStop(int ms) {

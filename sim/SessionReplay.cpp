@@ -10,6 +10,9 @@
 #include <cstdlib>
 #include <sstream>
 
+#include "PseudoTerminal.h"
+#include "common/Hex.h"
+
 #include "platform/Clock.h"
 
 namespace vandora::sim {
@@ -21,45 +24,18 @@ constexpr std::uint64_t kFirstBytesUs = 60 * kSecondUs;
 // Without a host on the slave side the master reports a hang-up at once; look again this often.
 constexpr int kNoHostPollMs = 20;
 
-struct SpeedRow {
-    speed_t code;
-    std::uint32_t baud;
-};
-
-constexpr SpeedRow kSpeeds[] = {
-    {B1200, 1200},       {B2400, 2400},       {B4800, 4800},       {B9600, 9600},
-    {B19200, 19200},     {B38400, 38400},     {B57600, 57600},     {B115200, 115200},
-    {B230400, 230400},   {B460800, 460800},   {B921600, 921600},   {B50, 50},
-    {B75, 75},           {B110, 110},         {B134, 134},         {B150, 150},
-    {B200, 200},         {B300, 300},         {B600, 600},         {B1800, 1800},
-    {B500000, 500000},   {B576000, 576000},   {B1000000, 1000000}, {B1152000, 1152000},
-    {B1500000, 1500000}, {B2000000, 2000000},
-};
-
 std::uint64_t nowUs() {
     return RealClock::instance().nowUs();
-}
-
-int hexValue(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    return -1;
 }
 
 bool parseBytes(std::istringstream& in, std::vector<std::uint8_t>& out) {
     std::string pair;
     while (in >> pair) {
-        if (pair.size() != 2 || hexValue(pair[0]) < 0 || hexValue(pair[1]) < 0) {
+        std::vector<std::uint8_t> byte;
+        if (pair.size() != 2 || !parseHex(pair, byte)) {
             return false;
         }
-        out.push_back(static_cast<std::uint8_t>(hexValue(pair[0]) * 16 + hexValue(pair[1])));
+        out.push_back(byte[0]);
     }
     return !out.empty();
 }
@@ -86,57 +62,15 @@ void pause(int ms) {
 }  // namespace
 
 std::string traceHex(const std::vector<std::uint8_t>& bytes) {
-    static constexpr char kDigits[] = "0123456789ABCDEF";
     std::string out;
     for (std::uint8_t b : bytes) {
         if (!out.empty()) {
             out.push_back(' ');
         }
-        out.push_back(kDigits[b >> 4]);
-        out.push_back(kDigits[b & 0xF]);
+        out.push_back(kUpperHexDigits[b >> 4]);
+        out.push_back(kUpperHexDigits[b & 0xF]);
     }
     return out;
-}
-
-int openRawPseudoTerminal(int& master, std::string& slavePath) {
-    int fd = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0) {
-        return errno;
-    }
-    char name[256] = {};
-    if (::grantpt(fd) != 0 || ::unlockpt(fd) != 0 || ::ptsname_r(fd, name, sizeof name) != 0) {
-        int error = errno;
-        ::close(fd);
-        return error;
-    }
-    // Raw from the start, for a host that does not set the line up itself.
-    int slave = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (slave >= 0) {
-        termios tio{};
-        if (::tcgetattr(slave, &tio) == 0) {
-            ::cfmakeraw(&tio);
-            (void)::tcsetattr(slave, TCSANOW, &tio);
-        }
-        ::close(slave);
-    }
-    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
-    master = fd;
-    slavePath = name;
-    return 0;
-}
-
-std::uint32_t pseudoTerminalBaud(int master) {
-    termios tio{};
-    if (::tcgetattr(master, &tio) != 0) {
-        return 0;
-    }
-    speed_t speed = ::cfgetospeed(&tio);
-    for (const SpeedRow& row : kSpeeds) {
-        if (row.code == speed) {
-            return row.baud;
-        }
-    }
-    return 0;
 }
 
 SessionReplay::~SessionReplay() {

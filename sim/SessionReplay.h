@@ -72,10 +72,6 @@ class SessionReplay {
     std::string slavePath_;
 };
 
-// Opens a pseudo-terminal whose slave side starts raw; master non-blocking. 0 or errno.
-int openRawPseudoTerminal(int& master, std::string& slavePath);
-// The rate the slave side of a pseudo-terminal is set to (read through its master); 0 unknown.
-std::uint32_t pseudoTerminalBaud(int master);
 // Writes bytes in a trace's form: uppercase hexadecimal pairs, blank-separated.
 std::string traceHex(const std::vector<std::uint8_t>& bytes);
 

@@ -31,6 +31,7 @@
 namespace {
 
 using namespace vandora::sim;
+using vandora::parseHex;
 
 constexpr int kExitOk = 0;
 constexpr int kExitFailed = 1;

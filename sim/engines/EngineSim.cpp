@@ -9,47 +9,7 @@ namespace {
 // given up on it.
 constexpr std::uint64_t kFrameGapUs = 100000;
 
-int hexDigit(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    return -1;
-}
-
 }  // namespace
-
-std::string hexText(const std::vector<std::uint8_t>& bytes) {
-    static constexpr char kDigits[] = "0123456789ABCDEF";
-    std::string text;
-    text.reserve(bytes.size() * 2);
-    for (std::uint8_t b : bytes) {
-        text.push_back(kDigits[b >> 4]);
-        text.push_back(kDigits[b & 0x0F]);
-    }
-    return text;
-}
-
-bool parseHex(std::string_view text, std::vector<std::uint8_t>& out) {
-    out.clear();
-    if (text.size() % 2 != 0) {
-        return false;
-    }
-    for (std::size_t i = 0; i < text.size(); i += 2) {
-        int high = hexDigit(text[i]);
-        int low = hexDigit(text[i + 1]);
-        if (high < 0 || low < 0) {
-            return false;
-        }
-        out.push_back(static_cast<std::uint8_t>(high * 16 + low));
-    }
-    return true;
-}
 
 EngineSim::EngineSim(const EngineFacts& facts, SimOptions options)
     : faults(options.faults),

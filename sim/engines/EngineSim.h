@@ -17,6 +17,8 @@
 #include <string>
 #include <vector>
 
+#include "common/Hex.h"
+
 #include "SimulatedPort.h"
 #include "engines/EngineFacts.h"
 #include "engines/SimTags.h"
@@ -188,9 +190,5 @@ class EngineSim : public EngineModel {
     std::uint64_t lastHeardUs_ = 0;
     bool heardAny_ = false;
 };
-
-// Bytes as uppercase hexadecimal text, and back (pairs of digits; anything else stops it).
-std::string hexText(const std::vector<std::uint8_t>& bytes);
-bool parseHex(std::string_view text, std::vector<std::uint8_t>& out);
 
 }  // namespace vandora::sim

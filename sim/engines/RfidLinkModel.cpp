@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "common/Hex.h"
+
 #include "reader/ReaderTypes.h"
 
 namespace vandora::sim {
@@ -76,27 +78,14 @@ std::pair<std::uint8_t, std::uint8_t> nextCode(std::array<std::uint8_t, 8>& s) {
     return {static_cast<std::uint8_t>(s[6] ^ s[5]), static_cast<std::uint8_t>(s[7] ^ s[4])};
 }
 
-int hexValue(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    return -1;
-}
-
 bool parsePassword(std::string_view text, LinkPasswordBytes& out) {
     if (text.size() != 8) {
         return false;
     }
     LinkPasswordBytes bytes{};
     for (std::size_t i = 0; i < 4; ++i) {
-        int high = hexValue(text[2 * i]);
-        int low = hexValue(text[2 * i + 1]);
+        int high = hexDigitValue(text[2 * i]);
+        int low = hexDigitValue(text[2 * i + 1]);
         if (high < 0 || low < 0) {
             return false;
         }

@@ -420,8 +420,8 @@ int main(int argc, char** argv) {
     }
     service.setBroadcasts(bus.signals());
     // Status properties and settings for management tools.
-    Management management(service, bus.bus());
-    bus.bus().setManagement(&management);
+    Management management(service, bus.object());
+    bus.object().setManagement(&management);
     outputs = std::make_unique<Outputs>(options.keyboard, bus);
     // The record and the broadcasts first: reader programs need not wait for the typing thread.
     service.addSink(outputs->publish);

@@ -20,7 +20,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/Bus.h"
+#include "common/Hex.h"
+#include "common/Utf.h"
+#include "platform/BusClient.h"
 #include "platform/Clock.h"
 #include "platform/KeyboardSink.h"
 #include "platform/KeyboardSinkName.h"
@@ -151,32 +153,16 @@ enum class ListenForm { Text, Raw, Json };
 std::string printableUtf8(const vandora::ByteString& text) {
     std::string out;
     for (std::size_t i = 0; i < text.length(); ++i) {
-        char32_t c = text.at(i);
-        if (c >= 0xD800 && c < 0xDC00 && i + 1 < text.length() && text.at(i + 1) >= 0xDC00 &&
-            text.at(i + 1) < 0xE000) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (text.at(i + 1) - 0xDC00);
-            ++i;
-        } else if (c >= 0xD800 && c < 0xE000) {
-            c = 0xFFFD;
+        char32_t c = vandora::takeCodePoint(text, text.length(), i);
+        if (vandora::isSurrogate(c)) {
+            c = vandora::kReplacementCharacter;
         }
         if (c < 0x20 || c == 0x7F) {
             char escaped[8];
             std::snprintf(escaped, sizeof escaped, "\\x%02X", static_cast<unsigned>(c));
             out += escaped;
-        } else if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else if (c < 0x800) {
-            out += static_cast<char>(0xC0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            out += static_cast<char>(0xE0 | (c >> 12));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
         } else {
-            out += static_cast<char>(0xF0 | (c >> 18));
-            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
+            vandora::appendUtf8(out, c);
         }
     }
     return out;
@@ -210,7 +196,7 @@ struct ServiceFacts {
 
 ServiceFacts askService(bool systemBus) {
     ServiceFacts facts;
-    vandora::Bus bus;
+    vandora::ReaderBusClient bus;
     if (bus.open(systemBus) < 0) {
         return facts;
     }
@@ -261,12 +247,8 @@ std::string isoTimeNow() {
 
 void printDecode(const vandora_decode& decode, ListenForm form, vandora::EngineType engine,
                  bool earlier) {
-    std::string hex;
-    for (std::size_t i = 0; i < decode.data_length; ++i) {
-        char two[3];
-        std::snprintf(two, sizeof two, "%02X", decode.data[i]);
-        hex += two;
-    }
+    std::string hex =
+        vandora::hexText(std::vector<std::uint8_t>(decode.data, decode.data + decode.data_length));
     bool rfid = decode.kind == VANDORA_KIND_RFID;
     if (form == ListenForm::Raw) {
         std::printf("kind=%u type=%u length=%u data=%s%s%s\n", decode.kind, decode.code_type,
@@ -339,38 +321,6 @@ int listen(long long count, ListenForm form, bool systemBus) {
     return kExitOk;
 }
 
-// UTF-8 into the UTF-16 units a decode's text holds; false on a malformed sequence.
-bool utf16Of(const std::string& text, vandora::ByteString& out) {
-    for (std::size_t i = 0; i < text.size();) {
-        unsigned char lead = static_cast<unsigned char>(text[i]);
-        std::size_t n = lead < 0x80         ? 1
-                        : (lead >> 5) == 6  ? 2
-                        : (lead >> 4) == 14 ? 3
-                        : (lead >> 3) == 30 ? 4
-                                            : 0;
-        if (n == 0 || i + n > text.size()) {
-            return false;
-        }
-        char32_t c = n == 1 ? lead : lead & (0x7F >> n);
-        for (std::size_t k = 1; k < n; ++k) {
-            unsigned char follow = static_cast<unsigned char>(text[i + k]);
-            if ((follow >> 6) != 2) {
-                return false;
-            }
-            c = (c << 6) | (follow & 0x3F);
-        }
-        if (c >= 0x10000) {
-            c -= 0x10000;
-            out.append(static_cast<char16_t>(0xD800 + (c >> 10)));
-            out.append(static_cast<char16_t>(0xDC00 + (c & 0x3FF)));
-        } else {
-            out.append(static_cast<char16_t>(c));
-        }
-        i += n;
-    }
-    return true;
-}
-
 int typeText(const std::vector<std::string>& args) {
     std::string keyboard;
     long long delay = 0;
@@ -405,7 +355,7 @@ int typeText(const std::vector<std::string>& args) {
         return usageError("type needs one TEXT");
     }
     vandora::TypingJob job;
-    if (!utf16Of(words[0], job.text)) {
+    if (!vandora::appendStrictUtf8(words[0], job.text)) {
         return usageError("TEXT is not UTF-8");
     }
     job.interKeyDelayMs = static_cast<std::uint32_t>(delay);
@@ -474,7 +424,7 @@ int manage(bool systemBus, const std::vector<std::string>& args) {
         }
         ini.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     }
-    vandora::Bus bus;
+    vandora::ReaderBusClient bus;
     if (int r = bus.open(systemBus); r < 0) {
         return busUnreachable(systemBus, r);
     }
@@ -585,7 +535,7 @@ int main(int argc, char** argv) {
     } else if (args.size() != 1) {
         return usageError("show takes no arguments");
     }
-    vandora::Bus bus;
+    vandora::ReaderBusClient bus;
     if (int r = bus.open(systemBus); r < 0) {
         return busUnreachable(systemBus, r);
     }

@@ -378,15 +378,4 @@ void hexToBytes(const ByteString& text, ByteString& out) {
     out = std::move(result);
 }
 
-ByteString bytesToHex(const ByteString& bytes) {
-    static constexpr char kDigits[] = "0123456789ABCDEF";
-    ByteString out(bytes.length() * 2);
-    for (std::size_t i = 0; i < bytes.length(); ++i) {
-        std::uint8_t b = bytes.byteAt(i);
-        out.append(static_cast<char16_t>(kDigits[b >> 4]));
-        out.append(static_cast<char16_t>(kDigits[b & 0x0F]));
-    }
-    return out;
-}
-
 }  // namespace vandora

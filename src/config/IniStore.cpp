@@ -1,20 +1,18 @@
 #include "config/IniStore.h"
 
-#include <fcntl.h>
 #include <locale.h>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <wctype.h>
 
 #include <algorithm>
 #include <bit>
-#include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <optional>
 #include <utility>
+
+#include "platform/FileContents.h"
 
 namespace vandora {
 
@@ -212,42 +210,6 @@ class IniParser {
 };
 
 namespace {
-
-bool readWholeFile(const std::string& path, std::vector<std::uint8_t>& out) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        return false;
-    }
-    struct stat info {};
-    // Only regular files: a device or pipe has no end to bound the memory by.
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        ::close(fd);
-        return false;
-    }
-    // One spare byte so that the read that finds the end needs no room of its own.
-    out.resize(static_cast<std::size_t>(info.st_size) + 1);
-    std::size_t done = 0;
-    for (;;) {
-        if (done == out.size()) {
-            out.resize(out.size() * 2);  // the file grew while being read
-        }
-        ssize_t got = ::read(fd, out.data() + done, out.size() - done);
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        if (got < 0) {
-            ::close(fd);
-            return false;
-        }
-        if (got == 0) {
-            break;
-        }
-        done += static_cast<std::size_t>(got);
-    }
-    out.resize(done);
-    ::close(fd);
-    return true;
-}
 
 // UTF-16 little-endian without its FF FE, as editors and scripts often write it: 8-bit text
 // never holds a NUL byte, while settings text (names, digits, brackets, line ends) has one in

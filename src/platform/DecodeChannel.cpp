@@ -58,7 +58,7 @@ std::string semaphoreFile(const std::string& name) {
 }
 
 void drain(mqd_t queue) {
-    std::vector<char> buffer(kDecodeMessageSize);
+    std::vector<char> buffer(kDecodeRecordSize);
     unsigned priority = 0;
     while (mq_receive(queue, buffer.data(), buffer.size(), &priority) >= 0) {
     }
@@ -93,7 +93,7 @@ DecodeChannelWriter::DecodeChannelWriter(uid_t serviceUser) {
 bool DecodeChannelWriter::makeQueue(const std::string& name, uid_t serviceUser, mqd_t& stale) {
     mq_attr attr{};
     attr.mq_maxmsg = 1;
-    attr.mq_msgsize = static_cast<long>(kDecodeMessageSize);
+    attr.mq_msgsize = static_cast<long>(kDecodeRecordSize);
     for (int round = 0; round < kCreateRounds; ++round) {
         queue_ = mq_open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600, &attr);
         if (queue_ != kNoQueue) {

@@ -21,9 +21,13 @@
 #include <cstdint>
 #include <string>
 
+#include "client/vandora_client.h"
+
 namespace vandora {
 
-constexpr std::size_t kDecodeMessageSize = 4232;
+// One record is one message. The size is the one the client library reads, which other
+// programs build against.
+constexpr std::size_t kDecodeRecordSize = VANDORA_RECORD_SIZE;
 
 std::string decodeQueueName();
 std::string decodeEventName();

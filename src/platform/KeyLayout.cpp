@@ -6,9 +6,11 @@
 #include <array>
 #include <bit>
 #include <cstdlib>
-#include <fstream>
 #include <sstream>
 #include <tuple>
+
+#include "common/Utf.h"
+#include "platform/FileContents.h"
 
 namespace vandora {
 
@@ -88,11 +90,9 @@ LayoutNames KeyLayout::configuredNames() {
         names.variant = variant != nullptr ? variant : "";
         return names;
     }
-    std::ifstream file("/etc/default/keyboard");
-    if (file) {
-        std::stringstream text;
-        text << file.rdbuf();
-        LayoutNames names = namesFromKeyboardFile(text.str());
+    std::vector<std::uint8_t> file;
+    if (readWholeFile("/etc/default/keyboard", file)) {
+        LayoutNames names = namesFromKeyboardFile(std::string(file.begin(), file.end()));
         if (!names.layout.empty()) {
             return names;
         }
@@ -256,14 +256,7 @@ std::vector<char32_t> codePointsOf(const std::vector<std::uint32_t>& units) {
     std::vector<char32_t> out;
     out.reserve(units.size());
     for (std::size_t i = 0; i < units.size(); ++i) {
-        std::uint32_t u = units[i];
-        if (u >= 0xD800 && u <= 0xDBFF && i + 1 < units.size() && units[i + 1] >= 0xDC00 &&
-            units[i + 1] <= 0xDFFF) {
-            out.push_back(0x10000 + ((u - 0xD800) << 10) + (units[i + 1] - 0xDC00));
-            ++i;
-        } else {
-            out.push_back(u);
-        }
+        out.push_back(takeCodePoint(units, units.size(), i));
     }
     return out;
 }

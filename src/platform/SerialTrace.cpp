@@ -10,6 +10,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "common/Hex.h"
+
 #ifndef VANDORA_VERSION
 #define VANDORA_VERSION "0"
 #endif
@@ -20,8 +22,6 @@ namespace {
 // Written at once beyond this, so that a burst (a picture, a firmware upload) does not pile up.
 constexpr std::size_t kWriteAtBytes = std::size_t{64} * 1024;
 constexpr std::uint64_t kFlushEveryUs = 1000000;
-
-constexpr char kHexDigits[] = "0123456789ABCDEF";
 
 void appendNumber(std::string& out, std::uint64_t value) {
     char digits[24];
@@ -185,8 +185,8 @@ void SerialTrace::bytes(const std::string& port, bool toEngine, const std::uint8
     buffer_.resize(at + 3 * n);
     for (std::size_t i = 0; i < n; ++i) {
         buffer_[at++] = ' ';
-        buffer_[at++] = kHexDigits[data[i] >> 4];
-        buffer_[at++] = kHexDigits[data[i] & 0xF];
+        buffer_[at++] = kUpperHexDigits[data[i] >> 4];
+        buffer_[at++] = kUpperHexDigits[data[i] & 0xF];
     }
     lineDone(idle);
 }

@@ -1,7 +1,9 @@
 #include "reader/Firmware.h"
 
-#include <fstream>
 #include <iterator>
+
+#include "common/Hex.h"
+#include "platform/FileContents.h"
 
 #include "reader/Exchange.h"
 #include "reader/Identify.h"
@@ -65,53 +67,13 @@ const ByteString& endRecord() {
     return kEnd;
 }
 
-bool readWholeFile(const std::string& path, std::vector<std::uint8_t>& out) {
-    std::ifstream file(path, std::ios::binary);
-    if (!file) {
-        return false;
-    }
-    file.seekg(0, std::ios::end);
-    std::streamoff size = file.tellg();
-    if (size < 0 || static_cast<std::uint64_t>(size) > kMaxFirmwareFileBytes) {
-        return false;
-    }
-    file.seekg(0, std::ios::beg);
-    out.resize(static_cast<std::size_t>(size));
-    return static_cast<bool>(file.read(reinterpret_cast<char*>(out.data()), size)) || size == 0;
-}
-
 bool readCcdReply(ReaderChannel& channel, std::uint32_t ms, ByteString& reply) {
     return readReply(channel, reply, ms, 0) != 0;
 }
 
-int hexDigit(std::uint8_t c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    return -1;
-}
-
 // The bytes of one S-record's hexadecimal text; false for anything that is not pairs of digits.
 bool recordBytes(const std::uint8_t* text, std::size_t size, std::vector<std::uint8_t>& out) {
-    out.clear();
-    if (size % 2 != 0) {
-        return false;
-    }
-    for (std::size_t i = 0; i < size; i += 2) {
-        int high = hexDigit(text[i]);
-        int low = hexDigit(text[i + 1]);
-        if (high < 0 || low < 0) {
-            return false;
-        }
-        out.push_back(static_cast<std::uint8_t>(high * 16 + low));
-    }
-    return true;
+    return parseHex(std::string_view(reinterpret_cast<const char*>(text), size), out);
 }
 
 std::uint32_t addressOf(const std::vector<std::uint8_t>& record) {
@@ -362,7 +324,7 @@ std::int32_t uploadShxDecoder(ReaderManager& manager, const std::string& path,
     }
     std::vector<std::uint8_t> text;
     // An empty file would leave an erased engine behind: it fails before anything is sent.
-    if (!readWholeFile(path, text) || text.empty()) {
+    if (!readWholeFile(path, text, kMaxFirmwareFileBytes) || text.empty()) {
         return 0;
     }
     ShxPlan plan = planShx(text.data(), text.size());
@@ -402,7 +364,8 @@ std::int32_t uploadDatDecoder(ReaderManager& manager, const std::string& path,
     std::vector<std::uint8_t> file;
     std::vector<ByteString> records;
     // Every record is checked before the loader starts: a bad file leaves the engine as it was.
-    if (!readWholeFile(path, file) || !planDat(file.data(), file.size(), records)) {
+    if (!readWholeFile(path, file, kMaxFirmwareFileBytes) ||
+        !planDat(file.data(), file.size(), records)) {
         return 0;
     }
     Clock& clock = channel.clock();

@@ -9,17 +9,18 @@
 
 #include "runtime/Messages.h"
 
+#include "platform/BusClient.h"
 #include "platform/Log.h"
 
 namespace vandora {
 
 void BusService::attach(EventLoop& loop) {
-    if (bus_.open(systemBus_) < 0) {
+    if (connection_.open(systemBus_) < 0) {
         logMessage(LogLevel::Warning, std::string("no ") + (systemBus_ ? "system" : "session") +
                                           " bus: posted messages and broadcasts are off");
         return;
     }
-    bus_.serve(
+    object_.serve(
         [&loop](const std::string& name, std::uint32_t wParam, std::int64_t lParam) {
             std::optional<Message> message = postedMessage(name, wParam, lParam);
             if (message) {
@@ -28,20 +29,20 @@ void BusService::attach(EventLoop& loop) {
             return message.has_value();
         },
         [&loop] { loop.post(shownMessage()); });
-    loop.watchFd(bus_.fd(), POLLIN, [this](short) { bus_.process(); });
+    loop.watchFd(connection_.fd(), POLLIN, [this](short) { connection_.process(); });
 }
 
 bool BusService::claimInstance() {
-    if (!bus_.isOpen()) {
+    if (!connection_.isOpen()) {
         return true;
     }
-    int r = bus_.requestName();
+    int r = object_.requestName();
     if (r == -EEXIST || r == -EALREADY) {
         std::string error;
-        bus_.callShow(error);
+        ReaderBusClient(connection_).callShow(error);
         return false;
     }
-    bus_.process();
+    connection_.process();
     return true;
 }
 

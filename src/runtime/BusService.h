@@ -5,7 +5,8 @@
 // Threading: the user-interface thread; the connection is served by its event loop.
 #pragma once
 
-#include "platform/Bus.h"
+#include "platform/BusConnection.h"
+#include "platform/BusObject.h"
 #include "runtime/EventLoop.h"
 
 namespace vandora {
@@ -20,15 +21,16 @@ class BusService {
     // Takes the service's well-known name; false when another instance holds it, which is then
     // asked to show itself.
     bool claimInstance();
-    bool hasBus() const { return bus_.isOpen(); }
+    bool hasBus() const { return connection_.isOpen(); }
     // The broadcasts of decodes; null without a bus.
-    DecodeSignals* signals() { return bus_.isOpen() ? &bus_ : nullptr; }
-    // The connection itself (status properties, settings calls).
-    Bus& bus() { return bus_; }
+    DecodeSignals* signals() { return connection_.isOpen() ? &object_ : nullptr; }
+    // The object on the bus (status properties, settings calls).
+    ReaderBusObject& object() { return object_; }
 
   private:
     bool systemBus_;
-    Bus bus_;
+    BusConnection connection_;
+    ReaderBusObject object_{connection_};
 };
 
 }  // namespace vandora

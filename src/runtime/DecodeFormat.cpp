@@ -50,17 +50,6 @@ void appendDecimal(ByteString& out, std::size_t value) {
 
 }  // namespace
 
-ByteString lowerHex(const ByteString& bytes) {
-    static constexpr char kDigits[] = "0123456789abcdef";
-    ByteString out(bytes.length() * 2);
-    for (std::size_t i = 0; i < bytes.length(); ++i) {
-        std::uint8_t b = bytes.byteAt(i);
-        out.append(static_cast<char16_t>(kDigits[b >> 4]));
-        out.append(static_cast<char16_t>(kDigits[b & 0x0F]));
-    }
-    return out;
-}
-
 ByteString decodeCodePage(const ByteString& bytes, const char* codePage) {
     std::vector<std::uint8_t> in = bytes.bytes();
     ByteString out(in.size());

@@ -6,11 +6,12 @@
 #include <cstdint>
 
 #include "common/ByteString.h"
+#include "common/Hex.h"
+#include "platform/DecodeChannel.h"
 #include "reader/ReaderTypes.h"
 
 namespace vandora {
 
-constexpr std::size_t kDecodeRecordSize = 4232;
 constexpr std::size_t kRecordDataOffset = 133;
 constexpr std::size_t kRecordDataMax = 4095;
 constexpr std::size_t kRecordUidOffset = 12;
@@ -81,8 +82,5 @@ std::uint8_t tagLetter(std::int32_t tagType);
 DecodeQueueRecord barcodeRecord(std::int32_t codeTypeId, const ByteString& data);
 DecodeQueueRecord rfidRecord(std::int32_t tagType, const ByteString& uid,
                              const ByteString* userData);
-
-// Bytes as two lowercase hexadecimal digits each, no separators.
-ByteString lowerHex(const ByteString& bytes);
 
 }  // namespace vandora

@@ -3,6 +3,8 @@
 #include <string_view>
 #include <vector>
 
+#include "common/Utf.h"
+
 namespace vandora {
 
 namespace {
@@ -23,9 +25,7 @@ class PacedKeyboard final : public KeyboardSink {
         }
         for (std::size_t i = 0; i < characters.size(); ++i) {
             // A surrogate pair is one character: its two units travel together.
-            std::size_t n =
-                characters[i] >= 0xD800 && characters[i] <= 0xDBFF && i + 1 < characters.size() ? 2
-                                                                                                : 1;
+            std::size_t n = isHighSurrogate(characters[i]) && i + 1 < characters.size() ? 2 : 1;
             if (pace()) {
                 sink_.postCharacters({characters.begin() + static_cast<std::ptrdiff_t>(i),
                                       characters.begin() + static_cast<std::ptrdiff_t>(i + n)});

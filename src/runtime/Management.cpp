@@ -5,6 +5,7 @@
 #include <sstream>
 #include <vector>
 
+#include "common/Utf.h"
 #include "config/SettingAccess.h"
 #include "config/SettingLimits.h"
 #include "config/SettingSections.h"
@@ -15,24 +16,6 @@ namespace vandora {
 namespace {
 
 constexpr auto kCounterInterval = std::chrono::seconds(1);
-
-void appendUtf8(std::string& out, std::uint32_t cp) {
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-}
 
 const SectionKey* findKey(const SectionDef& section, const std::string& name) {
     ByteString wanted(name.c_str());
@@ -125,69 +108,8 @@ std::string trimmed(const std::string& text) {
 
 }  // namespace
 
-std::string utf8Of(const ByteString& text) {
-    std::string out;
-    out.reserve(text.length());
-    for (std::size_t i = 0; i < text.length(); ++i) {
-        std::uint32_t unit = text.at(i);
-        if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < text.length() && text.at(i + 1) >= 0xDC00 &&
-            text.at(i + 1) <= 0xDFFF) {
-            std::uint32_t low = text.at(++i);
-            appendUtf8(out, 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00));
-        } else if (unit >= 0xD800 && unit <= 0xDFFF) {
-            appendUtf8(out, 0xFFFD);
-        } else {
-            appendUtf8(out, unit);
-        }
-    }
-    return out;
-}
-
-ByteString fromUtf8(const std::string& text) {
-    ByteString out;
-    std::size_t i = 0;
-    while (i < text.size()) {
-        auto byte = static_cast<unsigned char>(text[i]);
-        std::uint32_t cp = 0xFFFD;
-        std::size_t length = 1;
-        if (byte < 0x80) {
-            cp = byte;
-        } else if ((byte & 0xE0) == 0xC0) {
-            length = 2;
-        } else if ((byte & 0xF0) == 0xE0) {
-            length = 3;
-        } else if ((byte & 0xF8) == 0xF0) {
-            length = 4;
-        }
-        if (length > 1) {
-            if (i + length > text.size()) {
-                length = 1;
-            } else {
-                cp = byte & (0x7F >> length);
-                for (std::size_t k = 1; k < length; ++k) {
-                    auto next = static_cast<unsigned char>(text[i + k]);
-                    if ((next & 0xC0) != 0x80) {
-                        cp = 0xFFFD;
-                        length = k;
-                        break;
-                    }
-                    cp = (cp << 6) | (next & 0x3F);
-                }
-            }
-        }
-        if (cp >= 0x10000 && cp <= 0x10FFFF) {
-            cp -= 0x10000;
-            out.append(static_cast<char16_t>(0xD800 + (cp >> 10)));
-            out.append(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
-        } else {
-            out.append(static_cast<char16_t>(cp > 0x10FFFF ? 0xFFFD : cp));
-        }
-        i += length;
-    }
-    return out;
-}
-
-Management::Management(ReaderService& service, Bus& bus) : service_(service), bus_(bus) {
+Management::Management(ReaderService& service, ReaderBusObject& bus)
+    : service_(service), bus_(bus) {
     service_.setStateListener([this] { refresh(); });
 }
 

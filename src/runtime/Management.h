@@ -14,14 +14,14 @@
 #include <chrono>
 #include <string>
 
-#include "platform/Bus.h"
+#include "platform/BusObject.h"
 #include "runtime/ReaderService.h"
 
 namespace vandora {
 
 class Management final : public ManagementHandler {
   public:
-    Management(ReaderService& service, Bus& bus);
+    Management(ReaderService& service, ReaderBusObject& bus);
     ~Management() override;
     Management(const Management&) = delete;
     Management& operator=(const Management&) = delete;
@@ -40,13 +40,9 @@ class Management final : public ManagementHandler {
 
   private:
     ReaderService& service_;
-    Bus& bus_;
+    ReaderBusObject& bus_;
     std::chrono::steady_clock::time_point countersSent_{};
     int timer_ = -1;
 };
-
-// UTF-16 units as UTF-8 (a lone surrogate becomes U+FFFD), and back.
-std::string utf8Of(const ByteString& text);
-ByteString fromUtf8(const std::string& text);
 
 }  // namespace vandora

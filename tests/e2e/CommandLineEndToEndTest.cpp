@@ -2,15 +2,14 @@
 // say why, and no page of help. Each case runs the built program with standard output and
 // standard error joined, as a terminal shows them.
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
-#include <cstdlib>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
+
+#include "support/Programs.h"
 
 namespace {
 
@@ -21,47 +20,14 @@ struct Output {
 
 // Runs a program of the build to its end (killed after 60 s), without a session bus unless
 // withBus.
-Output runJoined(const std::vector<std::string>& args, bool withBus) {
-    int pipeFds[2];
-    if (pipe(pipeFds) != 0) {
-        return {};
+Output runJoined(std::vector<std::string> args, bool withBus) {
+    args[0] = vandora::testing::programPath(args[0]);
+    vandora::testing::Launch launch{std::move(args), {}, {}, {}};
+    if (!withBus) {
+        launch.environment.emplace_back("DBUS_SESSION_BUS_ADDRESS", std::nullopt);
     }
-    pid_t pid = fork();
-    if (pid == 0) {
-        dup2(pipeFds[1], STDOUT_FILENO);
-        dup2(pipeFds[1], STDERR_FILENO);
-        close(pipeFds[0]);
-        close(pipeFds[1]);
-        if (!withBus) {
-            unsetenv("DBUS_SESSION_BUS_ADDRESS");
-        }
-        std::string program = std::string(VANDORA_BIN_DIR) + "/" + args[0];
-        std::vector<char*> argv;
-        argv.push_back(program.data());
-        for (std::size_t i = 1; i < args.size(); ++i) {
-            argv.push_back(const_cast<char*>(args[i].c_str()));
-        }
-        argv.push_back(nullptr);
-        execv(argv[0], argv.data());
-        _exit(127);
-    }
-    close(pipeFds[1]);
-    Output out;
-    char buffer[4096];
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    ssize_t n;
-    while ((n = read(pipeFds[0], buffer, sizeof buffer)) > 0) {
-        out.text.append(buffer, static_cast<std::size_t>(n));
-        if (std::chrono::steady_clock::now() > deadline) {
-            kill(pid, SIGKILL);
-            break;
-        }
-    }
-    close(pipeFds[0]);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    out.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return out;
+    vandora::testing::ProgramRun run = vandora::testing::runProgram(std::move(launch), true);
+    return {run.exitCode, run.out};
 }
 
 struct MessageCase {

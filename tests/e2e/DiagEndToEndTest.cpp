@@ -1,6 +1,5 @@
 // vandora-diag against simulated engines behind real pseudo-terminals (vandora-sim), as an
 // integrator would run it.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -12,57 +11,23 @@
 #include <fstream>
 #include <iterator>
 #include <string>
-#include <thread>
+#include <utility>
 #include <vector>
 
+#include "common/Hex.h"
 #include "engines/SimPicture.h"
 #include "platform/ImageCodec.h"
+#include "support/Programs.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-struct Result {
-    int exitCode = -1;
-    std::string out;
-};
+using Result = vandora::testing::ProgramRun;
 
 // Runs a program to its end (killed after 60 s) and returns its exit code and standard output.
 Result runProgram(const std::vector<std::string>& args) {
-    int pipeFds[2];
-    if (pipe(pipeFds) != 0) {
-        return {};
-    }
-    pid_t pid = fork();
-    if (pid == 0) {
-        dup2(pipeFds[1], STDOUT_FILENO);
-        close(pipeFds[0]);
-        close(pipeFds[1]);
-        std::vector<char*> argv;
-        for (const std::string& a : args) {
-            argv.push_back(const_cast<char*>(a.c_str()));
-        }
-        argv.push_back(nullptr);
-        execv(argv[0], argv.data());
-        _exit(127);
-    }
-    close(pipeFds[1]);
-    Result result;
-    char buffer[4096];
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    ssize_t n;
-    while ((n = read(pipeFds[0], buffer, sizeof buffer)) > 0) {
-        result.out.append(buffer, static_cast<std::size_t>(n));
-        if (std::chrono::steady_clock::now() > deadline) {
-            kill(pid, SIGKILL);
-            break;
-        }
-    }
-    close(pipeFds[0]);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return result;
+    return vandora::testing::runProgram({args, {}, {}, {}}, false);
 }
 
 // A vandora-sim process serving one engine on a pseudo-terminal reached through a link.
@@ -71,26 +36,12 @@ class SimProcess {
     explicit SimProcess(std::vector<std::string> args) {
         link_ = fs::temp_directory_path() /
                 ("vandora-e2e-" + std::to_string(getpid()) + "-" + std::to_string(counter_++));
-        args.insert(args.begin(), std::string(VANDORA_BIN_DIR) + "/vandora-sim");
+        args.insert(args.begin(), vandora::testing::programPath("vandora-sim"));
         args.push_back("--link");
         args.push_back(link_.string());
-        pid_ = fork();
-        if (pid_ == 0) {
-            int devNull = ::open("/dev/null", 0);
-            dup2(devNull, STDOUT_FILENO);
-            std::vector<char*> argv;
-            for (const std::string& a : args) {
-                argv.push_back(const_cast<char*>(a.c_str()));
-            }
-            argv.push_back(nullptr);
-            execv(argv[0], argv.data());
-            _exit(127);
-        }
+        pid_ = vandora::testing::launchProgram({std::move(args), "/dev/null", {}, {}});
         // The link appears once the simulator runs; a bound only for one that never starts.
-        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-        while (!fs::exists(link_) && std::chrono::steady_clock::now() < deadline) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
+        vandora::testing::eventually([&] { return fs::exists(link_); }, std::chrono::seconds(60));
     }
     ~SimProcess() {
         if (pid_ > 0) {
@@ -110,7 +61,7 @@ class SimProcess {
 };
 
 std::string diag() {
-    return std::string(VANDORA_BIN_DIR) + "/vandora-diag";
+    return vandora::testing::programPath("vandora-diag");
 }
 
 struct IdentifyCase {
@@ -396,13 +347,7 @@ std::string shxFile() {
             sum += b;
         }
         body.push_back(static_cast<std::uint8_t>(0xFF - (sum & 0xFF)));
-        text += "S3";
-        char two[3];
-        for (std::uint8_t b : body) {
-            std::snprintf(two, sizeof two, "%02X", b);
-            text += two;
-        }
-        text += "\r\n";
+        text += "S3" + vandora::hexText(body) + "\r\n";
     }
     return text + "S70500000000FA\r\n";
 }

@@ -21,20 +21,14 @@
 #include <thread>
 #include <vector>
 
+#include "support/Programs.h"
+
 namespace {
 
 namespace fs = std::filesystem;
 
-std::string bin(const char* name) {
-    return std::string(VANDORA_BIN_DIR) + "/" + name;
-}
-
-std::string slurp(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+using vandora::testing::fileText;
+using vandora::testing::programPath;
 
 struct CtlRun {
     int code = -2;
@@ -89,78 +83,42 @@ class Fleet : public ::testing::Test {
         if (ini) {
             std::ofstream(home / "VandoraINI.txt", std::ios::binary) << *ini;
         }
-        service = fork();
-        if (service == 0) {
-            int out = ::open((home / "service.out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-            dup2(out, STDOUT_FILENO);
-            dup2(out, STDERR_FILENO);
-            std::string program = bin("vandora");
-            std::string simulate = "--simulate=" + spec;
-            execl(program.c_str(), program.c_str(), simulate.c_str(), "--headless", nullptr);
-            _exit(127);
-        }
+        std::string out = (home / "service.out").string();
+        service = vandora::testing::launchProgram(
+            {{programPath("vandora"), "--simulate=" + spec, "--headless"}, out, out, {}});
     }
     // Polls until the condition holds; gives up after a minute (a loaded machine is slow, a
     // hung service never gets there).
     template <typename Condition>
     bool waitFor(Condition condition) {
-        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-        while (!condition()) {
-            if (std::chrono::steady_clock::now() > deadline) {
-                return false;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-        return true;
+        return vandora::testing::eventually(condition, std::chrono::seconds(60));
     }
     // Sends sig and waits for the service to end; its exit code (-1 when a signal ended it).
     int endService(int sig) {
         kill(service, sig);
-        int status = 0;
-        waitpid(service, &status, 0);
+        int code = vandora::testing::waitExit(service);
         service = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        return code;
     }
-    // Stops the service as the system stops it; its exit code.
+    // Stops the service as the system stops it; its exit code (-2 when it had to be killed).
     int stopService() {
         if (service <= 0) {
             return -1;
         }
         kill(service, SIGTERM);
-        int status = 0;
-        for (int i = 0; i < 600 && waitpid(service, &status, WNOHANG) != service; ++i) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-            if (i == 599) {
-                kill(service, SIGKILL);
-                waitpid(service, &status, 0);
-            }
-        }
+        int code = vandora::testing::waitExit(service, std::chrono::seconds(30));
         service = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        return code;
     }
 
     CtlRun ctl(const std::vector<std::string>& args) {
         fs::path out = root / "ctl.out";
         fs::path err = root / "ctl.err";
-        pid_t pid = fork();
-        if (pid == 0) {
-            int o = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-            int e = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-            dup2(o, STDOUT_FILENO);
-            dup2(e, STDERR_FILENO);
-            std::vector<std::string> all{bin("vandoractl")};
-            all.insert(all.end(), args.begin(), args.end());
-            std::vector<char*> argv;
-            for (std::string& a : all) {
-                argv.push_back(a.data());
-            }
-            argv.push_back(nullptr);
-            execv(argv[0], argv.data());
-            _exit(127);
-        }
-        int status = 0;
-        waitpid(pid, &status, 0);
-        return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, slurp(out), slurp(err)};
+        std::vector<std::string> all{programPath("vandoractl")};
+        all.insert(all.end(), args.begin(), args.end());
+        int code = vandora::testing::waitExit(
+            vandora::testing::launchProgram({all, out.string(), err.string(), {}}));
+        return {code, fileText(out), fileText(err)};
     }
 
     // The value of one status line, waiting for it to become want (empty: no wait).
@@ -189,7 +147,7 @@ constexpr const char* kCcdIni = "[Barcode Reader CCD/Laser]\r\nhasCCD=1\r\n";
 constexpr const char* kReader = "Barcode Reader CCD/Laser";
 
 TEST_F(Fleet, StatusNamesTheTerminalAndCountsReads) {
-    ASSERT_TRUE(startService("a", kCcdTerminal, kCcdIni)) << slurp(home / "service.out");
+    ASSERT_TRUE(startService("a", kCcdTerminal, kCcdIni)) << fileText(home / "service.out");
     CtlRun status = ctl({"status"});
     ASSERT_EQ(status.code, 0) << status.err;
     // Every property, in the order tools list them.
@@ -214,7 +172,7 @@ TEST_F(Fleet, StatusNamesTheTerminalAndCountsReads) {
 }
 
 TEST_F(Fleet, SettingsAreCheckedSentToTheEngineAndStored) {
-    ASSERT_TRUE(startService("a", kCcdTerminal, kCcdIni)) << slurp(home / "service.out");
+    ASSERT_TRUE(startService("a", kCcdTerminal, kCcdIni)) << fileText(home / "service.out");
     struct Case {
         std::vector<std::string> args;
         int code;
@@ -243,7 +201,7 @@ TEST_F(Fleet, SettingsAreCheckedSentToTheEngineAndStored) {
     EXPECT_EQ(get.out, "3\n");
     EXPECT_EQ(ctl({"config", "get", "General", "keyboardEmu"}).out, "2\n");
     EXPECT_EQ(stopService(), 0);
-    std::string file = slurp(home / "VandoraINI.txt");
+    std::string file = fileText(home / "VandoraINI.txt");
     // UTF-16 text; the store keeps keys as it first met them, so compare without case.
     std::string narrow;
     for (std::size_t i = 0; i + 1 < file.size(); i += 2) {
@@ -254,7 +212,7 @@ TEST_F(Fleet, SettingsAreCheckedSentToTheEngineAndStored) {
 }
 
 TEST_F(Fleet, AnExportImportedElsewhereConfiguresTheSameAndABadImportChangesNothing) {
-    ASSERT_TRUE(startService("a", kCcdTerminal, kCcdIni)) << slurp(home / "service.out");
+    ASSERT_TRUE(startService("a", kCcdTerminal, kCcdIni)) << fileText(home / "service.out");
     ASSERT_EQ(ctl({"config", "set", kReader, "redundancy", "2"}).code, 0);
     ASSERT_EQ(ctl({"config", "set", "Code39 CCD/Laser", "enable", "0"}).code, 0);
     ASSERT_EQ(ctl({"config", "set", "General", "prefixStr", "P-"}).code, 0);
@@ -262,11 +220,11 @@ TEST_F(Fleet, AnExportImportedElsewhereConfiguresTheSameAndABadImportChangesNoth
     ASSERT_EQ(ctl({"config", "export", exported.string()}).code, 0);
     EXPECT_EQ(stopService(), 0);
 
-    ASSERT_TRUE(startService("b", kCcdTerminal, kCcdIni)) << slurp(home / "service.out");
+    ASSERT_TRUE(startService("b", kCcdTerminal, kCcdIni)) << fileText(home / "service.out");
     std::string before = ctl({"config", "export"}).out;
-    EXPECT_NE(before, slurp(exported));
+    EXPECT_NE(before, fileText(exported));
     // One bad key anywhere refuses the whole file, naming it.
-    std::string bad = slurp(exported) + "[General]\nnoSuchKey=1\n";
+    std::string bad = fileText(exported) + "[General]\nnoSuchKey=1\n";
     std::ofstream(root / "bad.ini") << bad;
     CtlRun refused = ctl({"config", "import", (root / "bad.ini").string()});
     EXPECT_EQ(refused.code, 1);
@@ -276,7 +234,7 @@ TEST_F(Fleet, AnExportImportedElsewhereConfiguresTheSameAndABadImportChangesNoth
     CtlRun imported = ctl({"config", "import", exported.string()});
     EXPECT_EQ(imported.code, 0) << imported.err;
     // The second terminal's engine and settings now give back what the first one exported.
-    EXPECT_EQ(ctl({"config", "export"}).out, slurp(exported));
+    EXPECT_EQ(ctl({"config", "export"}).out, fileText(exported));
 }
 
 // The Mifare login key on a terminal with the binary-link RFID module: the service's own user may
@@ -286,7 +244,7 @@ TEST_F(Fleet, AnExportImportedElsewhereConfiguresTheSameAndABadImportChangesNoth
 TEST_F(Fleet, AnImportWithoutTheMifareKeyKeepsItAndARefusedKeyIsNotRepeated) {
     ASSERT_TRUE(startService("a", "model=4,barcode=3,rfid=7",
                              "[Barcode Reader 2D]\r\nhas2D=1\r\n[RFID]\r\nhasRfid=7\r\n"))
-        << slurp(home / "service.out");
+        << fileText(home / "service.out");
     ASSERT_EQ(statusValue("RfidReady", "true"), "true");
     ASSERT_EQ(ctl({"config", "set", "RFID", "mifareLoginKeyA", "A1B2C3D4E5F6"}).code, 0);
     CtlRun refused = ctl({"config", "set", "RFID", "mifareLoginKeyA", "A1B2C3D4E5FZ"});
@@ -302,7 +260,7 @@ TEST_F(Fleet, AnImportWithoutTheMifareKeyKeepsItAndARefusedKeyIsNotRepeated) {
     EXPECT_NE(ctl({"config", "export"}).out.find("mifareLoginKeyA=A1B2C3D4E5F6\n"),
               std::string::npos);
     EXPECT_EQ(stopService(), 0);
-    std::string file = slurp(home / "VandoraINI.txt");
+    std::string file = fileText(home / "VandoraINI.txt");
     std::string narrow;
     for (std::size_t i = 0; i + 1 < file.size(); i += 2) {
         narrow += static_cast<char>(std::tolower(static_cast<unsigned char>(file[i])));
@@ -312,7 +270,7 @@ TEST_F(Fleet, AnImportWithoutTheMifareKeyKeepsItAndARefusedKeyIsNotRepeated) {
 
 // A management tool follows the counters through PropertiesChanged, not by polling.
 TEST_F(Fleet, CountersAnnounceTheirChange) {
-    ASSERT_TRUE(startService("a", kCcdTerminal, kCcdIni)) << slurp(home / "service.out");
+    ASSERT_TRUE(startService("a", kCcdTerminal, kCcdIni)) << fileText(home / "service.out");
     sd_bus* bus = nullptr;
     ASSERT_GE(sd_bus_open_user(&bus), 0);
     struct Seen {
@@ -352,7 +310,7 @@ TEST_F(Fleet, CountersAnnounceTheirChange) {
 
 // The settings file as text: UTF-16 little-endian after its FF FE, every unit below 128.
 std::string iniText(const fs::path& path) {
-    std::string bytes = slurp(path);
+    std::string bytes = fileText(path);
     std::string text;
     for (std::size_t i = 2; i + 1 < bytes.size(); i += 2) {
         text.push_back(bytes[i + 1] == 0 ? bytes[i] : '?');
@@ -387,9 +345,9 @@ TEST_F(Fleet, ASettingChangedOverTheBusSurvivesHangUpAndKill) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.label);
         ASSERT_TRUE(startService("t" + std::to_string(n++), kCcdTerminal, c.ini))
-            << slurp(home / "service.out");
+            << fileText(home / "service.out");
         ASSERT_EQ(ctl({"config", "set", "General", "keyboardEmu", "2"}).code, 0);
-        EXPECT_EQ(endService(c.signal), c.exitCode) << slurp(home / "service.out");
+        EXPECT_EQ(endService(c.signal), c.exitCode) << fileText(home / "service.out");
         std::string saved = iniText(home / "VandoraINI.txt");
         EXPECT_NE(saved.find("keyboardemu=2"), std::string::npos) << saved;
         EXPECT_NE(saved.find("hasccd=1"), std::string::npos) << saved;
@@ -404,23 +362,23 @@ TEST_F(Fleet, ASettingsFileIsReadAsWrittenOrKeptAsideAndNamed) {
         bomless.push_back(c);
         bomless.push_back('\0');
     }
-    ASSERT_TRUE(startService("utf16", kCcdTerminal, bomless)) << slurp(home / "service.out");
+    ASSERT_TRUE(startService("utf16", kCcdTerminal, bomless)) << fileText(home / "service.out");
     CtlRun get = ctl({"config", "get", "General", "keyboardEmu"});
     EXPECT_EQ(get.out, "2\n") << get.err;
     EXPECT_EQ(stopService(), 0);
 
     const std::string garbage("\x01\x02\0\xFE[\x7F\x05\0\0xyz\x10", 14);
-    ASSERT_TRUE(startService("garbage", kCcdTerminal, garbage)) << slurp(home / "service.out");
+    ASSERT_TRUE(startService("garbage", kCcdTerminal, garbage)) << fileText(home / "service.out");
     EXPECT_EQ(stopService(), 0);
     std::string file = (home / "VandoraINI.txt").string();
-    std::string said = slurp(home / "service.out");
+    std::string said = fileText(home / "service.out");
     EXPECT_NE(said.find("vandora: warning: " + file +
                         " holds none of the program's settings; "
                         "it was kept as " +
                         file + ".bak"),
               std::string::npos)
         << said;
-    EXPECT_EQ(slurp(home / "VandoraINI.txt.bak"), garbage);
+    EXPECT_EQ(fileText(home / "VandoraINI.txt.bak"), garbage);
     std::string saved = iniText(home / "VandoraINI.txt");
     EXPECT_EQ(saved.find('?'), std::string::npos) << saved;
     for (char c : saved) {
@@ -432,9 +390,9 @@ TEST_F(Fleet, ASettingsFileIsReadAsWrittenOrKeptAsideAndNamed) {
 TEST_F(Fleet, ValuesOutsideTheirLimitsAreReportedAtStart) {
     std::string ini = std::string(kCcdIni) +
                       "laserOnTime=abc\r\n[General]\r\nkeyboardEmu=99\r\nwindowEvent=1\r\n";
-    ASSERT_TRUE(startService("limits", kCcdTerminal, ini)) << slurp(home / "service.out");
+    ASSERT_TRUE(startService("limits", kCcdTerminal, ini)) << fileText(home / "service.out");
     std::string file = (home / "VandoraINI.txt").string();
-    std::string said = slurp(home / "service.out");
+    std::string said = fileText(home / "service.out");
     for (const char* problem :
          {"[Barcode Reader CCD/Laser] laserOnTime=abc: not a number (allowed: 1 to 9)",
           "[General] keyboardEmu=99: outside 0 to 2 (allowed: 0 to 2)"}) {
@@ -451,14 +409,14 @@ TEST_F(Fleet, APlainSimulatedStartSaysNoErrorAndEachReadOnce) {
     for (const char* spec : {"", "model=0"}) {
         SCOPED_TRACE(spec);
         ASSERT_TRUE(startService(std::string("plain") + spec, spec, std::nullopt))
-            << slurp(home / "service.out");
+            << fileText(home / "service.out");
         ASSERT_EQ(ctl({"post", "WM_USER1DOWN"}).code, 0);
         ASSERT_TRUE(waitFor([&] { return statusValue("GoodReads") == "1"; }));
         // The status line ends with the data: "type : Code 39  code : VANDORA-39".
         std::string status = statusValue("Status");
         std::string decode = status.substr(status.rfind(": ") + 2);
         EXPECT_EQ(stopService(), 0);
-        std::string said = slurp(home / "service.out");
+        std::string said = fileText(home / "service.out");
         EXPECT_EQ(said.find("error"), std::string::npos) << said;
         EXPECT_EQ(said.find("RFID scanner"), std::string::npos) << said;
         EXPECT_NE(said.find("no RFID module found"), std::string::npos) << said;
@@ -473,7 +431,7 @@ TEST_F(Fleet, StatusKeepsOneLinePerProperty) {
     launchService("broken", kCcdTerminal,
                   "[Barcode Reader 2D]\r\nhas2D=1\r\n[RFID]\r\nhasRfid=5\r\n");
     ASSERT_TRUE(waitFor([&] { return statusValue("Status").find("RFID") != std::string::npos; }))
-        << slurp(home / "service.out");
+        << fileText(home / "service.out");
     CtlRun status = ctl({"status"});
     std::istringstream lines(status.out);
     int count = 0;

@@ -1,6 +1,5 @@
 // A stop by signal whose settings save fails: the service says so on standard error, keeps the
 // settings in the user's state folder, names it, and exits 1.
-#include <fcntl.h>
 #include <mqueue.h>
 #include <semaphore.h>
 #include <signal.h>
@@ -11,23 +10,18 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
+
+#include "support/Programs.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-std::string slurp(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+using vandora::testing::fileText;
 
 // The settings text of a UTF-16 file as 8-bit text.
 std::string narrowed(const std::string& utf16) {
@@ -60,47 +54,32 @@ class SaveFailureEndToEnd : public ::testing::Test {
     fs::path out() const { return root_ / "service.out"; }
 
     void start() {
-        service_ = fork();
-        if (service_ == 0) {
-            int fd = ::open(out().c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-            dup2(fd, STDOUT_FILENO);
-            dup2(fd, STDERR_FILENO);
-            setenv("VANDORA_HOME", home().c_str(), 1);
-            setenv("XDG_STATE_HOME", state().c_str(), 1);
-            setenv("VANDORA_IPC_SUFFIX", suffix_.c_str(), 1);
-            setenv("VANDORA_KEYBOARD", "none", 1);
-            setenv("VANDORA_LOG", "stderr", 1);
-            // No bus: the bus name may belong to another test's service on the test's bus.
-            setenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/bus", 1);
-            std::string program = std::string(VANDORA_BIN_DIR) + "/vandora";
-            execl(program.c_str(), program.c_str(), "--simulate=model=0,barcode=3", "--headless",
-                  static_cast<char*>(nullptr));
-            _exit(127);
-        }
+        std::string output = out().string();
+        service_ = vandora::testing::launchProgram(
+            {{vandora::testing::programPath("vandora"), "--simulate=model=0,barcode=3",
+              "--headless"},
+             output,
+             output,
+             {{"VANDORA_HOME", home().string()},
+              {"XDG_STATE_HOME", state().string()},
+              {"VANDORA_IPC_SUFFIX", suffix_},
+              {"VANDORA_KEYBOARD", "none"},
+              {"VANDORA_LOG", "stderr"},
+              // No bus: the bus name may belong to another test's service on the test's bus.
+              {"DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/bus"}}});
     }
     // Waits until the service's output holds `text`.
     bool waitForOutput(const std::string& text) {
-        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-        while (std::chrono::steady_clock::now() < deadline) {
-            if (slurp(out()).find(text) != std::string::npos) {
-                return true;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-        return false;
+        return vandora::testing::eventually(
+            [&] { return fileText(out()).find(text) != std::string::npos; },
+            std::chrono::seconds(30));
     }
+    // Its exit code; -2 when it still ran after the time (and was killed).
     int stop() {
         kill(service_, SIGTERM);
-        int status = 0;
-        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-        while (std::chrono::steady_clock::now() < deadline) {
-            if (waitpid(service_, &status, WNOHANG) == service_) {
-                service_ = -1;
-                return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-        return -2;
+        int code = vandora::testing::waitExit(service_, std::chrono::seconds(30));
+        service_ = -1;
+        return code;
     }
 
     fs::path root_;
@@ -113,19 +92,19 @@ TEST_F(SaveFailureEndToEnd, TheSettingsGoToTheStateFolderAndTheExitStatusIs1) {
         << "[Barcode Reader 2D]\r\nhas2D=1\r\n[General]\r\nwindowEvent=1\r\n";
     start();
     // The engine found is logged once the file was read: only then may the folder go.
-    ASSERT_TRUE(waitForOutput("barcode engine 3 at")) << slurp(out());
+    ASSERT_TRUE(waitForOutput("barcode engine 3 at")) << fileText(out());
     // The program folder becomes unwritable: it goes away and a plain file takes its place.
     fs::rename(home(), root_ / "gone");
     std::ofstream(home()) << "not a folder";
 
     EXPECT_EQ(stop(), 1);
-    std::string said = slurp(out());
+    std::string said = fileText(out());
     std::string kept = (state() / "vandora" / "VandoraINI.txt").string();
     EXPECT_NE(said.find("Unable to write the INI file " + home().string() + "/VandoraINI.txt"),
               std::string::npos)
         << said;
     EXPECT_NE(said.find("The settings were kept in " + kept), std::string::npos) << said;
-    std::string settings = narrowed(slurp(kept));
+    std::string settings = narrowed(fileText(kept));
     EXPECT_NE(settings.find("[barcode reader 2d]\r\nhas2d=1"), std::string::npos) << settings;
     EXPECT_NE(settings.find("windowevent=1"), std::string::npos) << settings;
 }

@@ -23,6 +23,7 @@
 
 #include "engines/SimPicture.h"
 #include "platform/ImageCodec.h"
+#include "support/Programs.h"
 
 namespace {
 
@@ -35,86 +36,12 @@ constexpr int kHangSeconds = 120;
 // Polls until cond holds; false only when it never did within kHangSeconds.
 template <typename Cond>
 bool eventually(Cond cond) {
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(kHangSeconds);
-    while (!cond()) {
-        if (std::chrono::steady_clock::now() >= deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return true;
+    return vandora::testing::eventually(cond, std::chrono::seconds(kHangSeconds));
 }
 
-std::string bin(const char* name) {
-    return std::string(VANDORA_BIN_DIR) + "/" + name;
-}
-
-// The programs a test starts. Whatever way the test ends, each one still running is killed and
-// reaped, so that a failed assertion leaves no service behind.
-class Children {
-  public:
-    Children() = default;
-    Children(const Children&) = delete;
-    Children& operator=(const Children&) = delete;
-    ~Children() {
-        for (pid_t pid : running_) {
-            kill(pid, SIGKILL);
-            waitpid(pid, nullptr, 0);
-        }
-    }
-
-    // Runs args[0] with its output in outPath.
-    pid_t spawn(const std::vector<std::string>& args, const std::string& outPath) {
-        pid_t pid = fork();
-        if (pid == 0) {
-            int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-            dup2(out, STDOUT_FILENO);
-            dup2(out, STDERR_FILENO);
-            std::vector<char*> argv;
-            for (const std::string& a : args) {
-                argv.push_back(const_cast<char*>(a.c_str()));
-            }
-            argv.push_back(nullptr);
-            execv(argv[0], argv.data());
-            _exit(127);
-        }
-        if (pid > 0) {
-            running_.push_back(pid);
-        }
-        return pid;
-    }
-
-    // The exit code; -1 when killed by a signal, -2 when it had to be killed after the time.
-    int waitExit(pid_t pid, int seconds) {
-        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-        int status = 0;
-        int code = -2;
-        for (;;) {
-            if (waitpid(pid, &status, WNOHANG) == pid) {
-                code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-                break;
-            }
-            if (std::chrono::steady_clock::now() >= deadline) {
-                kill(pid, SIGKILL);
-                waitpid(pid, &status, 0);
-                break;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-        running_.erase(std::remove(running_.begin(), running_.end(), pid), running_.end());
-        return code;
-    }
-
-  private:
-    std::vector<pid_t> running_;
-};
-
-std::string slurp(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+using vandora::testing::Children;
+using vandora::testing::fileText;
+using vandora::testing::programPath;
 
 // A home folder with the service's INI file, the keyboard log and private IPC names; the
 // programs started are stopped and everything removed however the test ends.
@@ -154,7 +81,8 @@ class ServiceEndToEnd : public ::testing::Test {
     bool serviceAnswers() {
         auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(kHangSeconds);
         while (std::chrono::steady_clock::now() < deadline) {
-            if (waitExit(spawn({bin("vandoractl"), "show"}, "show.out"), kHangSeconds) == 0) {
+            if (waitExit(spawn({programPath("vandoractl"), "show"}, "show.out"), kHangSeconds) ==
+                0) {
                 return true;
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -172,34 +100,35 @@ TEST_F(ServiceEndToEnd, TriggerFromVandoractlReachesListenAndTheKeyboardLog) {
     std::ofstream(home / "VandoraINI.txt", std::ios::binary)
         << "[Barcode Reader 2D]\r\nhas2D=1\r\n[General]\r\nwindowEvent=1\r\nwindowMessage=1\r\n";
 
-    pid_t service =
-        spawn({bin("vandora"), "--simulate=model=0,barcode=3", "--headless"}, "service.out");
-    ASSERT_TRUE(serviceAnswers()) << slurp(home / "service.out");
+    pid_t service = spawn({programPath("vandora"), "--simulate=model=0,barcode=3", "--headless"},
+                          "service.out");
+    ASSERT_TRUE(serviceAnswers()) << fileText(home / "service.out");
 
-    pid_t listen = spawn({bin("vandoractl"), "listen", "--raw", "--count", "1"}, "listen.out");
+    pid_t listen =
+        spawn({programPath("vandoractl"), "listen", "--raw", "--count", "1"}, "listen.out");
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    pid_t post = spawn({bin("vandoractl"), "post", "WM_USER1DOWN"}, "post.out");
-    EXPECT_EQ(waitExit(post, kHangSeconds), 0) << slurp(home / "post.out");
+    pid_t post = spawn({programPath("vandoractl"), "post", "WM_USER1DOWN"}, "post.out");
+    EXPECT_EQ(waitExit(post, kHangSeconds), 0) << fileText(home / "post.out");
     EXPECT_EQ(waitExit(listen, kHangSeconds), 0);
-    EXPECT_EQ(slurp(home / "listen.out"), "kind=7 type=1 length=10 data=56414E444F52412D3339\n");
+    EXPECT_EQ(fileText(home / "listen.out"), "kind=7 type=1 length=10 data=56414E444F52412D3339\n");
 
-    pid_t unknown = spawn({bin("vandoractl"), "post", "WM_NOTHING"}, "bad.out");
+    pid_t unknown = spawn({programPath("vandoractl"), "post", "WM_NOTHING"}, "bad.out");
     EXPECT_EQ(waitExit(unknown, kHangSeconds), 1);
     // Said in words, with the names the service knows and the bus error's name after them.
-    std::string bad = slurp(home / "bad.out");
+    std::string bad = fileText(home / "bad.out");
     EXPECT_NE(bad.find("does not know the message 'WM_NOTHING'"), std::string::npos) << bad;
     EXPECT_NE(bad.find("WM_USER1DOWN, WM_USER1UP"), std::string::npos) << bad;
     EXPECT_NE(bad.find("(org.vandora.Reader1.Error.UnknownMessage)"), std::string::npos) << bad;
 
     // A second instance hands over to the first and ends.
-    pid_t second = spawn({bin("vandora"), "--simulate", "--headless"}, "second.out");
+    pid_t second = spawn({programPath("vandora"), "--simulate", "--headless"}, "second.out");
     EXPECT_EQ(waitExit(second, kHangSeconds), 0);
 
     kill(service, SIGTERM);
     EXPECT_EQ(waitExit(service, kHangSeconds), 0);
-    EXPECT_EQ(slurp(keys), "post 10 56 41 4E 44 4F 52 41 2D 33 39\nkey 13 0 0\nkey 13 0 2\n");
+    EXPECT_EQ(fileText(keys), "post 10 56 41 4E 44 4F 52 41 2D 33 39\nkey 13 0 0\nkey 13 0 2\n");
     // A normal stop writes the settings back.
-    EXPECT_NE(slurp(home / "VandoraINI.txt").size(), 0u);
+    EXPECT_NE(fileText(home / "VandoraINI.txt").size(), 0u);
 }
 
 // Another program asks for a picture (a trigger press, which takes a picture in image mode): the
@@ -208,11 +137,11 @@ TEST_F(ServiceEndToEnd, TriggerFromVandoractlReachesListenAndTheKeyboardLog) {
 TEST_F(ServiceEndToEnd, ReadImageFromVandoractlStoresAnUprightPicture) {
     std::ofstream(home / "VandoraINI.txt", std::ios::binary)
         << "[Barcode Reader 2D]\r\nhas2D=1\r\n[Image 2D]\r\nenable=1\r\n";
-    pid_t service =
-        spawn({bin("vandora"), "--simulate=model=2,barcode=3", "--headless"}, "service.out");
-    ASSERT_TRUE(serviceAnswers()) << slurp(home / "service.out");
-    pid_t post = spawn({bin("vandoractl"), "post", "WM_READIMAGE"}, "post.out");
-    EXPECT_EQ(waitExit(post, kHangSeconds), 0) << slurp(home / "post.out");
+    pid_t service = spawn({programPath("vandora"), "--simulate=model=2,barcode=3", "--headless"},
+                          "service.out");
+    ASSERT_TRUE(serviceAnswers()) << fileText(home / "service.out");
+    pid_t post = spawn({programPath("vandoractl"), "post", "WM_READIMAGE"}, "post.out");
+    EXPECT_EQ(waitExit(post, kHangSeconds), 0) << fileText(home / "post.out");
     fs::path images = home / "images";
     std::vector<fs::path> pictures;
     eventually([&] {
@@ -224,10 +153,10 @@ TEST_F(ServiceEndToEnd, ReadImageFromVandoractlStoresAnUprightPicture) {
         }
         return !pictures.empty();
     });
-    ASSERT_EQ(pictures.size(), 1u) << slurp(home / "service.out");
+    ASSERT_EQ(pictures.size(), 1u) << fileText(home / "service.out");
     std::string name = pictures[0].filename().string();
     EXPECT_EQ(name.size(), std::string("yyMMddhhmmss.jpg").size()) << name;
-    std::string bytesIn = slurp(pictures[0]);
+    std::string bytesIn = fileText(pictures[0]);
     vandora::Pixels pixels;
     ASSERT_TRUE(vandora::decodePicture(reinterpret_cast<const std::uint8_t*>(bytesIn.data()),
                                        bytesIn.size(), pixels));
@@ -257,16 +186,16 @@ TEST(ServiceArguments, ATerminalItsModelCannotBeIsRefusedWithTheReason) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.spec);
         Children children;
-        pid_t pid = children.spawn({bin("vandora"), c.spec, "--headless"}, out.string());
+        pid_t pid = children.spawn({programPath("vandora"), c.spec, "--headless"}, out.string());
         EXPECT_EQ(children.waitExit(pid, kHangSeconds), 2);
-        std::string text = slurp(out);
+        std::string text = fileText(out);
         EXPECT_NE(text.find(c.reason), std::string::npos) << text;
         EXPECT_NE(text.find("Try 'vandora --help'."), std::string::npos) << text;
     }
     Children children;
-    pid_t help = children.spawn({bin("vandora"), "--help"}, out.string());
+    pid_t help = children.spawn({programPath("vandora"), "--help"}, out.string());
     EXPECT_EQ(children.waitExit(help, kHangSeconds), 0);
-    std::string text = slurp(out);
+    std::string text = fileText(out);
     EXPECT_NE(text.find("What each terminal model carries"), std::string::npos) << text;
     fs::remove(out);
 }
@@ -278,15 +207,17 @@ TEST_F(ServiceEndToEnd, RfidTagReadOnATriggerReachesListenWithItsUid) {
         << "[Barcode Reader 2D]\r\nhas2D=1\r\n[RFID]\r\nhasRfid=7\r\n"
            "[General]\r\nwindowEvent=1\r\n";
     pid_t service =
-        spawn({bin("vandora"), "--simulate=model=4,barcode=3,rfid=7", "--headless"}, "service.out");
-    ASSERT_TRUE(serviceAnswers()) << slurp(home / "service.out");
+        spawn({programPath("vandora"), "--simulate=model=4,barcode=3,rfid=7", "--headless"},
+              "service.out");
+    ASSERT_TRUE(serviceAnswers()) << fileText(home / "service.out");
 
-    pid_t listen = spawn({bin("vandoractl"), "listen", "--raw", "--count", "2"}, "listen.out");
+    pid_t listen =
+        spawn({programPath("vandoractl"), "listen", "--raw", "--count", "2"}, "listen.out");
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    pid_t post = spawn({bin("vandoractl"), "post", "WM_USER1DOWN"}, "post.out");
-    EXPECT_EQ(waitExit(post, kHangSeconds), 0) << slurp(home / "post.out");
-    EXPECT_EQ(waitExit(listen, kHangSeconds), 0) << slurp(home / "service.out");
-    std::string lines = slurp(home / "listen.out");
+    pid_t post = spawn({programPath("vandoractl"), "post", "WM_USER1DOWN"}, "post.out");
+    EXPECT_EQ(waitExit(post, kHangSeconds), 0) << fileText(home / "post.out");
+    EXPECT_EQ(waitExit(listen, kHangSeconds), 0) << fileText(home / "service.out");
+    std::string lines = fileText(home / "listen.out");
     // The first family looked for is ISO 15693: the sample tag of that family is read.
     EXPECT_NE(lines.find("kind=32 "), std::string::npos) << lines;
     EXPECT_NE(lines.find(" uid=E004015012345678\n"), std::string::npos) << lines;
@@ -307,8 +238,8 @@ TEST_F(ServiceEndToEnd, AnUnpluggedEngineIsReopenedWhenItComesBack) {
     setenv("VANDORA_COM2", (home / "no-rfid").c_str(), 1);
     setenv("VANDORA_REGISTRY", (home / "no-registry.ini").c_str(), 1);
     auto engine = [&](const char* out) {
-        pid_t pid = spawn({bin("vandora-sim"), "--engine", "3", "--link", link.string(), "--decode",
-                           "1B:48656C6C6F"},
+        pid_t pid = spawn({programPath("vandora-sim"), "--engine", "3", "--link", link.string(),
+                           "--decode", "1B:48656C6C6F"},
                           out);
         eventually([&] { return fs::exists(link); });
         return pid;
@@ -316,7 +247,7 @@ TEST_F(ServiceEndToEnd, AnUnpluggedEngineIsReopenedWhenItComesBack) {
     auto serviceSaid = [&](const std::string& text) {
         auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(kHangSeconds);
         while (std::chrono::steady_clock::now() < deadline) {
-            if (slurp(home / "service.out").find(text) != std::string::npos) {
+            if (fileText(home / "service.out").find(text) != std::string::npos) {
                 return true;
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -324,27 +255,27 @@ TEST_F(ServiceEndToEnd, AnUnpluggedEngineIsReopenedWhenItComesBack) {
         return false;
     };
     auto readOnce = [&](const char* name) {
-        pid_t listen = spawn({bin("vandoractl"), "listen", "--raw", "--count", "1"}, name);
+        pid_t listen = spawn({programPath("vandoractl"), "listen", "--raw", "--count", "1"}, name);
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
-        pid_t post = spawn({bin("vandoractl"), "post", "WM_USER1DOWN"}, "post.out");
-        EXPECT_EQ(waitExit(post, kHangSeconds), 0) << slurp(home / "post.out");
-        EXPECT_EQ(waitExit(listen, kHangSeconds), 0) << slurp(home / "service.out");
-        return slurp(home / name);
+        pid_t post = spawn({programPath("vandoractl"), "post", "WM_USER1DOWN"}, "post.out");
+        EXPECT_EQ(waitExit(post, kHangSeconds), 0) << fileText(home / "post.out");
+        EXPECT_EQ(waitExit(listen, kHangSeconds), 0) << fileText(home / "service.out");
+        return fileText(home / name);
     };
 
     pid_t first = engine("engine1.out");
-    ASSERT_TRUE(fs::exists(link)) << slurp(home / "engine1.out");
-    pid_t service = spawn({bin("vandora"), "--headless"}, "service.out");
-    ASSERT_TRUE(serviceAnswers()) << slurp(home / "service.out");
+    ASSERT_TRUE(fs::exists(link)) << fileText(home / "engine1.out");
+    pid_t service = spawn({programPath("vandora"), "--headless"}, "service.out");
+    ASSERT_TRUE(serviceAnswers()) << fileText(home / "service.out");
     const std::string decode = "kind=7 type=27 length=5 data=48656C6C6F\n";
     EXPECT_EQ(readOnce("listen1.out"), decode);
 
     kill(first, SIGTERM);
     EXPECT_EQ(waitExit(first, kHangSeconds), 0);
-    ASSERT_TRUE(serviceSaid("barcode engine disconnected")) << slurp(home / "service.out");
+    ASSERT_TRUE(serviceSaid("barcode engine disconnected")) << fileText(home / "service.out");
 
     pid_t second = engine("engine2.out");
-    ASSERT_TRUE(serviceSaid("barcode engine reconnected")) << slurp(home / "service.out");
+    ASSERT_TRUE(serviceSaid("barcode engine reconnected")) << fileText(home / "service.out");
     EXPECT_EQ(readOnce("listen2.out"), decode);
 
     kill(second, SIGTERM);
@@ -352,7 +283,7 @@ TEST_F(ServiceEndToEnd, AnUnpluggedEngineIsReopenedWhenItComesBack) {
     ASSERT_TRUE(serviceSaid("barcode engine disconnected"));
     auto start = std::chrono::steady_clock::now();
     kill(service, SIGTERM);
-    EXPECT_EQ(waitExit(service, kHangSeconds), 0) << slurp(home / "service.out");
+    EXPECT_EQ(waitExit(service, kHangSeconds), 0) << fileText(home / "service.out");
     std::printf("quit with the engine gone: %lld ms\n",
                 static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(
                                            std::chrono::steady_clock::now() - start)
@@ -373,10 +304,10 @@ TEST_F(ServiceEndToEnd, WindowedServiceShowsOnRequestAndShowsTheDecode) {
     }
     std::ofstream(home / "VandoraINI.txt", std::ios::binary)
         << "[Barcode Reader 2D]\r\nhas2D=1\r\n[General]\r\nwantMaxWindow=0\r\n";
-    pid_t service = spawn({bin("vandora"), "--simulate=model=0,barcode=3"}, "service.out");
+    pid_t service = spawn({programPath("vandora"), "--simulate=model=0,barcode=3"}, "service.out");
     auto status = [&] {
-        pid_t asked = spawn({bin("vandoractl"), "status"}, "status.out");
-        return waitExit(asked, kHangSeconds) == 0 ? slurp(home / "status.out") : std::string();
+        pid_t asked = spawn({programPath("vandoractl"), "status"}, "status.out");
+        return waitExit(asked, kHangSeconds) == 0 ? fileText(home / "status.out") : std::string();
     };
     // "IsViewable", "IsUnMapped", or empty while the window has never been shown.
     auto mapState = [&] {
@@ -384,7 +315,7 @@ TEST_F(ServiceEndToEnd, WindowedServiceShowsOnRequestAndShowsTheDecode) {
         if (waitExit(info, kHangSeconds) != 0) {
             return std::string();
         }
-        std::string out = slurp(home / "xwininfo.out");
+        std::string out = fileText(home / "xwininfo.out");
         std::size_t at = out.find("Map State: ");
         return at == std::string::npos ? std::string()
                                        : out.substr(at + 11, out.find('\n', at) - at - 11);
@@ -394,28 +325,30 @@ TEST_F(ServiceEndToEnd, WindowedServiceShowsOnRequestAndShowsTheDecode) {
     auto minimised = [&] {
         pid_t props = spawn({"/usr/bin/xprop", "-name", "Vandora", "_NET_WM_STATE"}, "xprop.out");
         return waitExit(props, kHangSeconds) == 0 &&
-               slurp(home / "xprop.out").find("_NET_WM_STATE_HIDDEN") != std::string::npos;
+               fileText(home / "xprop.out").find("_NET_WM_STATE_HIDDEN") != std::string::npos;
     };
     ASSERT_TRUE(eventually([&] { return status().find("BarcodeReady=true") != std::string::npos; }))
-        << slurp(home / "service.out");
+        << fileText(home / "service.out");
     EXPECT_TRUE(mapState() != "IsViewable" || minimised()) << "wantMaxWindow=0 starts put away";
 
-    EXPECT_EQ(waitExit(spawn({bin("vandoractl"), "show"}, "show.out"), kHangSeconds), 0);
+    EXPECT_EQ(waitExit(spawn({programPath("vandoractl"), "show"}, "show.out"), kHangSeconds), 0);
     std::string state;
     // Mapped and viewable; without a window manager nobody rewrites its state property.
     eventually([&] { return (state = mapState()) == "IsViewable"; });
     EXPECT_EQ(state, "IsViewable");
 
-    EXPECT_EQ(
-        waitExit(spawn({bin("vandoractl"), "post", "WM_USER1DOWN"}, "post.out"), kHangSeconds), 0);
-    EXPECT_EQ(waitExit(spawn({bin("vandoractl"), "post", "WM_USER1UP"}, "post.out"), kHangSeconds),
+    EXPECT_EQ(waitExit(spawn({programPath("vandoractl"), "post", "WM_USER1DOWN"}, "post.out"),
+                       kHangSeconds),
+              0);
+    EXPECT_EQ(waitExit(spawn({programPath("vandoractl"), "post", "WM_USER1UP"}, "post.out"),
+                       kHangSeconds),
               0);
     std::string said;
     eventually([&] { return (said = status()).find("VANDORA-39") != std::string::npos; });
     EXPECT_NE(said.find("VANDORA-39"), std::string::npos) << said;
 
     kill(service, SIGTERM);
-    EXPECT_EQ(waitExit(service, kHangSeconds), 0) << slurp(home / "service.out");
+    EXPECT_EQ(waitExit(service, kHangSeconds), 0) << fileText(home / "service.out");
 }
 
 // listen in its three forms. A decode nobody waited for stays in the queue: listen takes it at
@@ -423,12 +356,12 @@ TEST_F(ServiceEndToEnd, WindowedServiceShowsOnRequestAndShowsTheDecode) {
 TEST_F(ServiceEndToEnd, ListenPrintsDecodesForPeopleRawOrJsonAndMarksOneLeftWaiting) {
     std::ofstream(home / "VandoraINI.txt", std::ios::binary)
         << "[Barcode Reader 2D]\r\nhas2D=1\r\n[General]\r\nwindowEvent=1\r\n";
-    pid_t service =
-        spawn({bin("vandora"), "--simulate=model=0,barcode=3", "--headless"}, "service.out");
-    ASSERT_TRUE(serviceAnswers()) << slurp(home / "service.out");
+    pid_t service = spawn({programPath("vandora"), "--simulate=model=0,barcode=3", "--headless"},
+                          "service.out");
+    ASSERT_TRUE(serviceAnswers()) << fileText(home / "service.out");
     auto waitFor = [&](const fs::path& file, const std::string& text, std::size_t times = 1) {
         return eventually([&] {
-            std::string now = slurp(file);
+            std::string now = fileText(file);
             std::size_t found = 0;
             for (std::size_t at = now.find(text); at != std::string::npos;
                  at = now.find(text, at + 1)) {
@@ -441,35 +374,35 @@ TEST_F(ServiceEndToEnd, ListenPrintsDecodesForPeopleRawOrJsonAndMarksOneLeftWait
     int reads = 0;
     auto read = [&] {
         ++reads;
-        EXPECT_EQ(
-            waitExit(spawn({bin("vandoractl"), "post", "WM_USER1DOWN"}, "post.out"), kHangSeconds),
-            0);
+        EXPECT_EQ(waitExit(spawn({programPath("vandoractl"), "post", "WM_USER1DOWN"}, "post.out"),
+                           kHangSeconds),
+                  0);
         EXPECT_TRUE(waitFor(keys, "post ", static_cast<std::size_t>(reads)))
-            << slurp(home / "service.out");
-        EXPECT_EQ(
-            waitExit(spawn({bin("vandoractl"), "post", "WM_USER1UP"}, "post.out"), kHangSeconds),
-            0);
+            << fileText(home / "service.out");
+        EXPECT_EQ(waitExit(spawn({programPath("vandoractl"), "post", "WM_USER1UP"}, "post.out"),
+                           kHangSeconds),
+                  0);
     };
     const std::string earlier =
         "vandoractl: listen: this record was waiting from before listen started\n";
 
     read();
-    pid_t text = spawn({bin("vandoractl"), "listen", "--count", "2"}, "text.out");
-    ASSERT_TRUE(waitFor(home / "text.out", "VANDORA-39\n")) << slurp(home / "text.out");
+    pid_t text = spawn({programPath("vandoractl"), "listen", "--count", "2"}, "text.out");
+    ASSERT_TRUE(waitFor(home / "text.out", "VANDORA-39\n")) << fileText(home / "text.out");
     read();
     EXPECT_EQ(waitExit(text, kHangSeconds), 0);
-    EXPECT_EQ(slurp(home / "text.out"), earlier + "Code 39: VANDORA-39\nEAN13: 4006381333931\n");
+    EXPECT_EQ(fileText(home / "text.out"), earlier + "Code 39: VANDORA-39\nEAN13: 4006381333931\n");
 
     read();
-    pid_t raw = spawn({bin("vandoractl"), "listen", "--raw", "--count", "1"}, "raw.out");
+    pid_t raw = spawn({programPath("vandoractl"), "listen", "--raw", "--count", "1"}, "raw.out");
     EXPECT_EQ(waitExit(raw, kHangSeconds), 0);
-    EXPECT_EQ(slurp(home / "raw.out"),
+    EXPECT_EQ(fileText(home / "raw.out"),
               earlier + "kind=7 type=3 length=9 data=534849502030303432\n");
 
     read();
-    pid_t json = spawn({bin("vandoractl"), "listen", "--json", "--count", "1"}, "json.out");
+    pid_t json = spawn({programPath("vandoractl"), "listen", "--json", "--count", "1"}, "json.out");
     EXPECT_EQ(waitExit(json, kHangSeconds), 0);
-    std::string line = slurp(home / "json.out");
+    std::string line = fileText(home / "json.out");
     ASSERT_EQ(line.rfind(earlier, 0), 0u) << line;
     line = line.substr(earlier.size());
     EXPECT_EQ(line.rfind("{\"kind\":7,\"type\":28,\"name\":\"QR Code\","
@@ -490,12 +423,13 @@ TEST_F(ServiceEndToEnd, ListenPrintsDecodesForPeopleRawOrJsonAndMarksOneLeftWait
 TEST_F(ServiceEndToEnd, ListenSaysAtOnceThatTheEventIsOff) {
     std::ofstream(home / "VandoraINI.txt", std::ios::binary)
         << "[Barcode Reader 2D]\r\nhas2D=1\r\n[General]\r\nwindowEvent=0\r\n";
-    pid_t service =
-        spawn({bin("vandora"), "--simulate=model=0,barcode=3", "--headless"}, "service.out");
-    ASSERT_TRUE(serviceAnswers()) << slurp(home / "service.out");
-    spawn({bin("vandoractl"), "listen"}, "listen.out");
+    pid_t service = spawn({programPath("vandora"), "--simulate=model=0,barcode=3", "--headless"},
+                          "service.out");
+    ASSERT_TRUE(serviceAnswers()) << fileText(home / "service.out");
+    spawn({programPath("vandoractl"), "listen"}, "listen.out");
     std::string said;
-    eventually([&] { return (said = slurp(home / "listen.out")).find('\n') != std::string::npos; });
+    eventually(
+        [&] { return (said = fileText(home / "listen.out")).find('\n') != std::string::npos; });
     EXPECT_NE(said.find("windowEvent setting is off"), std::string::npos) << said;
     EXPECT_NE(said.find("vandoractl config set General windowEvent 1"), std::string::npos) << said;
     kill(service, SIGTERM);
@@ -505,19 +439,20 @@ TEST_F(ServiceEndToEnd, ListenSaysAtOnceThatTheEventIsOff) {
 // A first start looks for the engine the slow way: it says so at once, and the status no longer
 // says it once the engine is found.
 TEST_F(ServiceEndToEnd, AFirstStartSaysItLooksForTheEngine) {
-    pid_t service =
-        spawn({bin("vandora"), "--simulate=model=0,barcode=3", "--headless"}, "service.out");
+    pid_t service = spawn({programPath("vandora"), "--simulate=model=0,barcode=3", "--headless"},
+                          "service.out");
     std::string said;
     eventually(
-        [&] { return (said = slurp(home / "service.out")).find('\n') != std::string::npos; });
+        [&] { return (said = fileText(home / "service.out")).find('\n') != std::string::npos; });
     EXPECT_NE(said.find("looking for the barcode engine"), std::string::npos) << said;
     std::string status;
     eventually([&] {
-        pid_t asked = spawn({bin("vandoractl"), "status"}, "status.out");
-        status = waitExit(asked, kHangSeconds) == 0 ? slurp(home / "status.out") : std::string();
+        pid_t asked = spawn({programPath("vandoractl"), "status"}, "status.out");
+        status = waitExit(asked, kHangSeconds) == 0 ? fileText(home / "status.out") : std::string();
         return status.find("BarcodeReady=true") != std::string::npos;
     });
-    ASSERT_NE(status.find("BarcodeReady=true"), std::string::npos) << slurp(home / "service.out");
+    ASSERT_NE(status.find("BarcodeReady=true"), std::string::npos)
+        << fileText(home / "service.out");
     EXPECT_EQ(status.find("looking for"), std::string::npos) << status;
     kill(service, SIGTERM);
     EXPECT_EQ(waitExit(service, kHangSeconds), 0);

@@ -12,7 +12,9 @@
 #include <vector>
 
 #include "output/OutputTestUtil.h"
-#include "platform/Bus.h"
+#include "platform/BusClient.h"
+#include "platform/BusConnection.h"
+#include "platform/BusObject.h"
 #include "runtime/DecodeFormat.h"
 
 namespace vandora {
@@ -24,8 +26,9 @@ TEST(BusThreaded, MethodsAndSignalsOnARealBus) {
     if (!haveSessionBus()) {
         GTEST_SKIP() << "no session bus: run inside dbus-run-session";
     }
-    Bus service;
-    ASSERT_EQ(service.open(false), 0);
+    BusConnection connection;
+    ASSERT_EQ(connection.open(false), 0);
+    ReaderBusObject service(connection);
     std::atomic<int> posted{0};
     std::atomic<int> shown{0};
     ASSERT_EQ(service.serve(
@@ -42,13 +45,13 @@ TEST(BusThreaded, MethodsAndSignalsOnARealBus) {
     std::atomic<bool> stop{false};
     std::thread serving([&] {
         while (!stop) {
-            pollfd p{service.fd(), POLLIN, 0};
+            pollfd p{connection.fd(), POLLIN, 0};
             poll(&p, 1, 20);
-            service.process();
+            connection.process();
         }
     });
 
-    Bus client;
+    ReaderBusClient client;
     ASSERT_EQ(client.open(false), 0);
     std::string error;
     EXPECT_EQ(client.callPostMessage("WM_USER1DOWN", 3, 4, error), 0) << error;
@@ -59,8 +62,9 @@ TEST(BusThreaded, MethodsAndSignalsOnARealBus) {
     EXPECT_EQ(shown.load(), 1);
 
     // A second owner of the name is refused.
-    Bus second;
-    ASSERT_EQ(second.open(false), 0);
+    BusConnection secondConnection;
+    ASSERT_EQ(secondConnection.open(false), 0);
+    ReaderBusObject second(secondConnection);
     EXPECT_EQ(second.requestName(), -EEXIST);
 
     // Signals, received by a plain connection with a match.

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "platform/KeyboardSink.h"
+#include "support/FileText.h"
 
 namespace vandora {
 namespace {
@@ -40,12 +41,7 @@ class TempFolder {
     fs::path path_;
 };
 
-std::string slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+using vandora::testing::fileText;
 
 // The event node of the input device with this name, from sysfs; empty when there is none.
 std::string eventNodeNamed(const std::string& name) {
@@ -166,7 +162,7 @@ TEST_P(KeyboardSinkChoice, ByNameThenEnvironment) {
     if (c.log) {
         ASSERT_NE(dynamic_cast<LogKeyboardSink*>(sink.get()), nullptr);
         sink->postCharacters({'A', 'b'});
-        EXPECT_EQ(slurp(folder.file("keys.log")), "post 2 41 62\n");
+        EXPECT_EQ(fileText(folder.file("keys.log")), "post 2 41 62\n");
     } else {
         EXPECT_NE(dynamic_cast<NullKeyboardSink*>(sink.get()), nullptr);
     }

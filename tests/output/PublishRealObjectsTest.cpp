@@ -10,7 +10,8 @@
 #include <vector>
 
 #include "output/OutputTestUtil.h"
-#include "platform/Bus.h"
+#include "platform/BusConnection.h"
+#include "platform/BusObject.h"
 #include "platform/DecodeChannel.h"
 #include "runtime/DecodeFormat.h"
 #include "runtime/DecodePublish.h"
@@ -58,8 +59,9 @@ TEST(PublishOnRealObjects, QueueEventAndBothSignalsCarryTheRecord) {
     IpcNames names;
     DecodeChannelWriter channel;
     ASSERT_TRUE(channel.ready());
-    Bus service;
-    ASSERT_EQ(service.open(false), 0);
+    BusConnection connection;
+    ASSERT_EQ(connection.open(false), 0);
+    ReaderBusObject service(connection);
     sd_bus* listener = nullptr;
     ASSERT_GE(sd_bus_open_user(&listener), 0);
     std::vector<SeenSignal> seen;

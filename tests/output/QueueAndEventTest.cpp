@@ -106,9 +106,9 @@ TEST(DecodeChannel, TheQueueHoldsOneRecord) {
     EXPECT_TRUE(writer.write(second.data(), second.size()));
     mqd_t queue = mq_open(decodeQueueName().c_str(), O_RDONLY | O_NONBLOCK);
     ASSERT_NE(queue, static_cast<mqd_t>(-1));
-    std::vector<char> buffer(kDecodeMessageSize);
+    std::vector<char> buffer(kDecodeRecordSize);
     ASSERT_EQ(mq_receive(queue, buffer.data(), buffer.size(), nullptr),
-              static_cast<ssize_t>(kDecodeMessageSize));
+              static_cast<ssize_t>(kDecodeRecordSize));
     EXPECT_EQ(buffer[133], 'b');
     EXPECT_LT(mq_receive(queue, buffer.data(), buffer.size(), nullptr), 0) << "one record";
     mq_close(queue);

@@ -28,6 +28,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/FileText.h"
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -56,12 +58,7 @@ Result run(const std::string& command, bool withErrors = true) {
     return result;
 }
 
-std::string readFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+using vandora::testing::fileText;
 
 class Packaging : public ::testing::Test {
   protected:
@@ -75,7 +72,7 @@ class Packaging : public ::testing::Test {
     // The unit as installed, but starting the program as built: verify checks that the program
     // exists.
     fs::path unitUnderTest(const std::string& name) const {
-        std::string text = readFile(fs::path(VANDORA_SOURCE_DIR) / "packaging" / name);
+        std::string text = fileText(fs::path(VANDORA_SOURCE_DIR) / "packaging" / name);
         const std::string installed = "/usr/bin/vandora";
         const std::string built = std::string(VANDORA_BIN_DIR) + "/vandora";
         for (std::size_t at = text.find(installed); at != std::string::npos;
@@ -194,14 +191,14 @@ class BusPolicy : public Packaging {
         }
         ::close(pipeFds[0]);
         if (address_.empty()) {
-            error = readFile(errors);
+            error = fileText(errors);
             return false;
         }
         return true;
     }
 
     static std::string policyText() {
-        return readFile(fs::path(VANDORA_SOURCE_DIR) / "packaging" / "org.vandora.Reader.conf");
+        return fileText(fs::path(VANDORA_SOURCE_DIR) / "packaging" / "org.vandora.Reader.conf");
     }
 
     std::string address_;
@@ -348,9 +345,9 @@ class ServiceOnPolicyBus : public BusPolicy {
         }
         fs::path passwd = scratch_ / "passwd";
         fs::path group = scratch_ / "group";
-        std::ofstream(passwd) << readFile("/etc/passwd") << "vandora:x:" << user_ << ":" << group_
+        std::ofstream(passwd) << fileText("/etc/passwd") << "vandora:x:" << user_ << ":" << group_
                               << "::/nonexistent:/usr/sbin/nologin\n";
-        std::ofstream(group) << readFile("/etc/group") << "vandora:x:" << group_
+        std::ofstream(group) << fileText("/etc/group") << "vandora:x:" << group_
                              << ":\nvandora-admin:x:" << admins_ << ":\n";
         fs::permissions(passwd, fs::perms::owner_read | fs::perms::owner_write |
                                     fs::perms::group_read | fs::perms::others_read);
@@ -558,7 +555,7 @@ TEST_F(ServiceOnPolicyBus, TheMifareKeyGoesOnlyToThoseWhoMayChangeSettings) {
                  "[General]\r\nwindowMessage=1\r\n[Barcode Reader 2D]\r\nhas2D=1\r\n"
                  "[RFID]\r\nhasRfid=7\r\nmifareLoginKeyA=" +
                      key + "\r\n");
-    ASSERT_TRUE(serviceReady()) << readFile(scratch_ / "service.out");
+    ASSERT_TRUE(serviceReady()) << fileText(scratch_ / "service.out");
 
     // A reader: decodes and ordinary settings, but not the key, in any spelling.
     EXPECT_EQ(asCaller(group_, readDecode), "decode");

@@ -10,7 +10,8 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/Bus.h"
+#include "platform/BusConnection.h"
+#include "platform/BusObject.h"
 
 namespace vandora {
 namespace {
@@ -26,20 +27,21 @@ TEST(BusThreaded, UnknownMessageQuotesAtMost64CharactersOfTheName) {
     if (!haveSessionBus()) {
         GTEST_SKIP() << "no session bus: run inside dbus-run-session";
     }
-    Bus service;
-    ASSERT_EQ(service.open(false), 0);
+    BusConnection connection;
+    ASSERT_EQ(connection.open(false), 0);
+    ReaderBusObject service(connection);
     ASSERT_EQ(
         service.serve([](const std::string&, std::uint32_t, std::int64_t) { return false; }, [] {}),
         0);
     // Called by its unique name: the well-known one may belong to another test on this bus.
-    std::string unique = service.uniqueName();
+    std::string unique = connection.uniqueName();
     ASSERT_FALSE(unique.empty());
     std::atomic<bool> stop{false};
     std::thread serving([&] {
         while (!stop) {
-            pollfd p{service.fd(), POLLIN, 0};
+            pollfd p{connection.fd(), POLLIN, 0};
             poll(&p, 1, 20);
-            service.process();
+            connection.process();
         }
     });
 

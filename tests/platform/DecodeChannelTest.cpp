@@ -35,12 +35,12 @@ class TakenNames {
         if (queue) {
             mq_attr attr{};
             attr.mq_maxmsg = 1;
-            attr.mq_msgsize = static_cast<long>(kDecodeMessageSize);
+            attr.mq_msgsize = static_cast<long>(kDecodeRecordSize);
             queue_ = mq_open(decodeQueueName().c_str(), O_RDWR | O_CREAT | O_EXCL | O_NONBLOCK,
                              0666, &attr);
             EXPECT_NE(queue_, kNoQueue) << errno;
             EXPECT_EQ(::fchmod(queue_, 0666), 0);
-            std::vector<char> record(kDecodeMessageSize, 'F');
+            std::vector<char> record(kDecodeRecordSize, 'F');
             EXPECT_EQ(mq_send(queue_, record.data(), record.size(), 0), 0);
         }
         if (event) {
@@ -80,7 +80,7 @@ struct stat statOfQueue(mqd_t queue) {
 }
 
 bool holdsARecord(mqd_t queue) {
-    std::vector<char> buffer(kDecodeMessageSize);
+    std::vector<char> buffer(kDecodeRecordSize);
     return mq_receive(queue, buffer.data(), buffer.size(), nullptr) >= 0;
 }
 
@@ -123,7 +123,7 @@ TEST_F(DecodeChannelNames, OwnTakenNamesAreMadeAnewPrivateAndEmpty) {
     sem_close(fresh);
 
     // And the new pair works.
-    std::vector<std::uint8_t> record(kDecodeMessageSize, 'N');
+    std::vector<std::uint8_t> record(kDecodeRecordSize, 'N');
     EXPECT_TRUE(writer.write(record.data(), record.size()));
 }
 
@@ -161,7 +161,7 @@ TEST_F(DecodeChannelNames, NamesOfAnotherUserAreRefusedAndLeftAlone) {
         EXPECT_FALSE(writer.ready());
         EXPECT_NE(writer.error().find(c.named + " belongs to user"), std::string::npos)
             << writer.error();
-        std::vector<std::uint8_t> record(kDecodeMessageSize, 'N');
+        std::vector<std::uint8_t> record(kDecodeRecordSize, 'N');
         EXPECT_FALSE(writer.write(record.data(), record.size()));
 
         struct stat eventAfter {};

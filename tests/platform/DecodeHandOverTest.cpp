@@ -17,8 +17,8 @@
 namespace vandora {
 namespace {
 
-std::array<std::uint8_t, kDecodeMessageSize> recordOf(std::uint8_t tag) {
-    std::array<std::uint8_t, kDecodeMessageSize> record{};
+std::array<std::uint8_t, kDecodeRecordSize> recordOf(std::uint8_t tag) {
+    std::array<std::uint8_t, kDecodeRecordSize> record{};
     record[0] = 7;
     record[1] = tag;
     return record;
@@ -60,10 +60,10 @@ TEST_F(DecodeHandOver, ARecordAReaderWasWokenForIsNotDiscarded) {
     std::thread second([&] { publish(writer, 'B'); });
     // ... and takes its record a little later, while B is being published.
     std::this_thread::sleep_for(std::chrono::milliseconds(30));
-    std::vector<char> buffer(kDecodeMessageSize);
+    std::vector<char> buffer(kDecodeRecordSize);
     std::vector<char> taken;
     ASSERT_EQ(mq_receive(queue, buffer.data(), buffer.size(), nullptr),
-              static_cast<ssize_t>(kDecodeMessageSize));
+              static_cast<ssize_t>(kDecodeRecordSize));
     taken.push_back(buffer[1]);
     second.join();
     timespec deadline{};
@@ -71,7 +71,7 @@ TEST_F(DecodeHandOver, ARecordAReaderWasWokenForIsNotDiscarded) {
     deadline.tv_sec += 2;
     ASSERT_EQ(sem_timedwait(event, &deadline), 0);
     ASSERT_EQ(mq_receive(queue, buffer.data(), buffer.size(), nullptr),
-              static_cast<ssize_t>(kDecodeMessageSize))
+              static_cast<ssize_t>(kDecodeRecordSize))
         << "the event announced an empty queue";
     taken.push_back(buffer[1]);
     EXPECT_EQ(taken, (std::vector<char>{'A', 'B'}));
@@ -87,10 +87,10 @@ TEST_F(DecodeHandOver, ARecordNobodyWasWokenForGivesWayToTheNext) {
     sem_t* event = sem_open(decodeEventName().c_str(), 0);
     publish(writer, 'A');
     publish(writer, 'B');
-    std::vector<char> buffer(kDecodeMessageSize);
+    std::vector<char> buffer(kDecodeRecordSize);
     ASSERT_EQ(sem_trywait(event), 0);
     ASSERT_EQ(mq_receive(queue, buffer.data(), buffer.size(), nullptr),
-              static_cast<ssize_t>(kDecodeMessageSize));
+              static_cast<ssize_t>(kDecodeRecordSize));
     EXPECT_EQ(buffer[1], 'B');
     EXPECT_NE(sem_trywait(event), 0) << "one wake per record";
     mq_close(queue);
@@ -108,9 +108,9 @@ TEST_F(DecodeHandOver, AStuckReaderDelaysTheNextDecodeAtMost200ms) {
     auto start = std::chrono::steady_clock::now();
     publish(writer, 'B');
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1000));
-    std::vector<char> buffer(kDecodeMessageSize);
+    std::vector<char> buffer(kDecodeRecordSize);
     ASSERT_EQ(mq_receive(queue, buffer.data(), buffer.size(), nullptr),
-              static_cast<ssize_t>(kDecodeMessageSize));
+              static_cast<ssize_t>(kDecodeRecordSize));
     EXPECT_EQ(buffer[1], 'B');
     mq_close(queue);
     sem_close(event);

@@ -9,15 +9,14 @@
 #include <fstream>
 #include <iterator>
 
+#include "support/FileText.h"
+
 namespace vandora::testing {
 namespace {
 
 namespace fs = std::filesystem;
 
-std::string contents(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
+using vandora::testing::fileText;
 
 TEST(PictureFiles, NamedByTheTimeInFoldersMadeOnDemandAndNeverOverwritten) {
     fs::path root = fs::temp_directory_path() / ("vandora-pictures-" + std::to_string(getpid()));
@@ -45,8 +44,8 @@ TEST(PictureFiles, NamedByTheTimeInFoldersMadeOnDemandAndNeverOverwritten) {
     EXPECT_EQ(files.save(name, {'1'}, error), name);
     EXPECT_EQ(files.save(name, {'2'}, error), folder + "100703140509-1.bmp");
     EXPECT_EQ(files.save(name, {'3'}, error), folder + "100703140509-2.bmp");
-    EXPECT_EQ(contents(name), "1");
-    EXPECT_EQ(contents(folder + "100703140509-2.bmp"), "3");
+    EXPECT_EQ(fileText(name), "1");
+    EXPECT_EQ(fileText(folder + "100703140509-2.bmp"), "3");
     std::size_t count = 0;
     for (const auto& entry : fs::directory_iterator(folder)) {
         EXPECT_EQ(entry.path().filename().string().front(), '1') << "left behind: " << entry.path();

@@ -15,18 +15,14 @@
 #include "PlatformTestUtil.h"
 #include "SimulatedPort.h"
 #include "platform/Clock.h"
+#include "support/FileText.h"
 
 namespace vandora::testing {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-std::string readFile(const std::string& path) {
-    std::ifstream in(path);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
+using vandora::testing::fileText;
 
 std::string tracePath(const char* name) {
     return ::testing::TempDir() + "vandora-trace-" + std::to_string(::getpid()) + "-" + name;
@@ -69,7 +65,7 @@ class TracedPort : public ::testing::Test {
     // order on the way.
     std::vector<std::string> events() {
         trace.close();
-        std::istringstream text(readFile(path));
+        std::istringstream text(fileText(path));
         std::vector<std::string> out;
         std::string line;
         const std::regex timed(R"(^(\d+)\.(\d{6}) (.*)$)");
@@ -132,7 +128,7 @@ TEST_F(TracedPort, EveryDirectionRateChangeAndPurgeIsOneLineInOrder) {
 TEST_F(TracedPort, HeaderNamesProgramVersionAndTerminalAndTheFileIsPrivate) {
     hostWrites({0x10});
     trace.close();
-    std::string text = readFile(path);
+    std::string text = fileText(path);
     EXPECT_EQ(
         text.substr(0, text.find("0.000000")),
         std::string("# vandora-test ") + SerialTrace::version() + "\n# model=4 barcode=3 rfid=0\n");
@@ -170,13 +166,13 @@ TEST(SerialTraceFlush, LinesReachTheFileWhileTheTraceStaysOpen) {
     // The flusher writes within a second; wait for it (not for a time) while the trace is open.
     RealClock& clock = RealClock::instance();
     std::uint64_t giveUp = clock.nowUs() + 30'000'000;
-    while (readFile(path).find("COM1 > 1B 5A\n") == std::string::npos && clock.nowUs() < giveUp) {
+    while (fileText(path).find("COM1 > 1B 5A\n") == std::string::npos && clock.nowUs() < giveUp) {
         std::mutex m;
         std::condition_variable cv;
         std::unique_lock<std::mutex> lock(m);
         (void)clock.waitUntil(lock, cv, clock.nowUs() + 20'000, [] { return false; });
     }
-    EXPECT_NE(readFile(path).find("COM1 > 1B 5A\n"), std::string::npos);
+    EXPECT_NE(fileText(path).find("COM1 > 1B 5A\n"), std::string::npos);
     trace.close();
     ::unlink(path.c_str());
 }

@@ -11,6 +11,7 @@
 #include "config/SettingAccess.h"
 #include "config/SettingSections.h"
 #include "runtime/Management.h"
+#include "support/FileText.h"
 #include "ui/pages/FieldPage.h"
 #include "ui/pages/PageCatalog.h"
 #include "ui/pages/ReaderPages.h"
@@ -46,10 +47,7 @@ std::int32_t stored(ReaderService& service, const SectionDef& section, const cha
     return sectionInt(service.store(), section, key, -12345);
 }
 
-std::string fileBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
+using vandora::testing::fileText;
 
 // A number as the settings file on disk holds it now.
 std::int32_t onDisk(const std::string& path, const SectionDef& section, const char* key) {
@@ -193,14 +191,14 @@ TEST(GeneralTab, ReaderSwitchesFollowTheBoxesAndRestoreDefaultsLeavesTheFileAlon
     symbologies->setChecked(17, false);
     ASSERT_EQ(current(*t.service, kCode93Lr, "enable"), 0);
     t.service->settings().delimiter = 44;
-    std::string before = fileBytes(t.iniPath);
+    std::string before = fileText(t.iniPath);
     t.service->setStoreUpdate(false);
     EXPECT_EQ(general->press(85).kind, Action::Kind::Refresh);
     EXPECT_TRUE(t.service->storeUpdate());
     EXPECT_EQ(current(*t.service, kCode93Lr, "enable"), 1);
     EXPECT_EQ(stored(*t.service, kCode93Lr, "enable"), 1);
     EXPECT_EQ(t.service->settings().delimiter, AppSettings().delimiter);
-    EXPECT_EQ(fileBytes(t.iniPath), before);
+    EXPECT_EQ(fileText(t.iniPath), before);
     symbologies->refresh();
     EXPECT_EQ(symbologies->find(17)->value, 1);
     EXPECT_TRUE(enabled(*symbologies, 68));
@@ -238,12 +236,12 @@ TEST(SymbologiesTab, ABoxSwitchesTheEngineAtOnceAndTheStoreOnlyWhileUpdating) {
     auto tab = catalog.symbologies();
     ASSERT_EQ(tab->find(16)->value, 1) << "Code 39 on by default";
     t.service->setStoreUpdate(false);
-    std::string before = fileBytes(t.iniPath);
+    std::string before = fileText(t.iniPath);
     tab->setChecked(16, false);
     EXPECT_EQ(current(*t.service, kCode39Ccd, "enable"), 0);
     EXPECT_FALSE(enabled(*tab, 67)) << "its button follows the box";
     EXPECT_NE(stored(*t.service, kCode39Ccd, "enable"), 0);
-    EXPECT_EQ(fileBytes(t.iniPath), before);
+    EXPECT_EQ(fileText(t.iniPath), before);
     t.service->setStoreUpdate(true);
     tab->setChecked(16, true);
     EXPECT_EQ(current(*t.service, kCode39Ccd, "enable"), 1);

@@ -4,6 +4,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "common/Hex.h"
+
 #include "reader/ReaderTypes.h"
 
 namespace vandora {
@@ -49,19 +51,6 @@ constexpr std::size_t kMinRequestAnswer = 6;
 
 constexpr std::uint32_t kSearchRates[] = {115200, 38400, 19200, 9600};
 
-int hexDigit(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    return -1;
-}
-
 std::uint8_t mifareFlags(std::uint8_t keyType, std::uint8_t zeroKey, std::uint8_t option) {
     return static_cast<std::uint8_t>((keyType != 0 ? 0x01 : 0) | (zeroKey != 0 ? 0x02 : 0) |
                                      (option != 0 ? 0x04 : 0));
@@ -97,8 +86,8 @@ LinkPassword RfidLink::passwordFromText(const std::string& text) {
     }
     LinkPassword password{};
     for (std::size_t i = 0; i < password.size(); ++i) {
-        int high = hexDigit(text[2 * i]);
-        int low = hexDigit(text[2 * i + 1]);
+        int high = hexDigitValue(text[2 * i]);
+        int low = hexDigitValue(text[2 * i + 1]);
         password[i] = high < 0 || low < 0 ? 0 : static_cast<std::uint8_t>(high * 16 + low);
     }
     return password;

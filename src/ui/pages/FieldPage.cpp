@@ -6,10 +6,10 @@
 #include <optional>
 #include <utility>
 
+#include "common/Utf.h"
 #include "config/SettingAccess.h"
 #include "config/SettingLimits.h"
 #include "reader/TerminalModels.h"
-#include "runtime/Management.h"
 
 namespace vandora::ui {
 

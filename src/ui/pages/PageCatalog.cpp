@@ -1,9 +1,9 @@
 #include "ui/pages/PageCatalog.h"
 
+#include "common/Utf.h"
 #include "config/SettingsTransfer.h"
 #include "config/engines/SettingRow.h"
 #include "reader/TerminalModels.h"
-#include "runtime/Management.h"
 #include "ui/pages/FieldPage.h"
 #include "ui/pages/ReaderPages.h"
 #include "ui/pages/SymbologyPages.h"
