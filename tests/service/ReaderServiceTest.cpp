@@ -480,7 +480,8 @@ TEST(ReaderServiceThreaded, ScanModeSetOverTheBusStartsContinuousScanning) {
     ReaderService service(rig.parts);
     rig.addOutputs(service);
     service.startUp();
-    Bus bus;  // not connected: the settings calls need none
+    BusConnection connection;  // not opened: the settings calls need none
+    ReaderBusObject bus(connection);
     Management management(service, bus);
     ASSERT_EQ(management.setSetting("Barcode Reader 1D_LR", "scanMode", "7").error, "");
     EXPECT_EQ(service.readers().scanMode, 7);

@@ -208,7 +208,8 @@ TEST(GeneralTab, ReaderSwitchesFollowTheBoxesAndRestoreDefaultsLeavesTheFileAlon
 // the bus's BarcodeReady and RfidReady follow at once.
 TEST(GeneralTab, SwitchingAReaderIsPublishedOnTheBus) {
     UiTerminal t("model=4,barcode=3,rfid=7");
-    Bus bus;  // not connected: what it would publish is kept all the same
+    BusConnection connection;  // not opened: what the object would publish is kept all the same
+    ReaderBusObject bus(connection);
     Management management(*t.service, bus);
     management.refresh();
     ASSERT_TRUE(bus.status().barcodeReady);
