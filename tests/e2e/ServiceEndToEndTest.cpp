@@ -23,6 +23,7 @@
 
 #include "engines/SimPicture.h"
 #include "platform/ImageCodec.h"
+#include "support/Blocked.h"
 #include "support/Programs.h"
 
 namespace {
@@ -90,6 +91,20 @@ class ServiceEndToEnd : public ::testing::Test {
         return false;
     }
 
+    // Starts vandoractl listen and returns once it waits on the decode event: by then it has
+    // opened the queue and the event, found nothing waiting and asked the service, so a record
+    // published from here on is a new read to it.
+    pid_t startListening(const std::vector<std::string>& args, const char* outName) {
+        pid_t pid = spawn(args, outName);
+        const std::string event = "/sem.DecodeEvent" + suffix + "\n";
+        EXPECT_TRUE(eventually([&] {
+            return vandora::testing::blockedSyscall(pid) == SYS_futex &&
+                   fileText("/proc/" + std::to_string(pid) + "/maps").find(event) !=
+                       std::string::npos;
+        })) << fileText(home / outName);
+        return pid;
+    }
+
     fs::path home;
     fs::path keys;
     std::string suffix;
@@ -104,9 +119,8 @@ TEST_F(ServiceEndToEnd, TriggerFromVandoractlReachesListenAndTheKeyboardLog) {
                           "service.out");
     ASSERT_TRUE(serviceAnswers()) << fileText(home / "service.out");
 
-    pid_t listen =
-        spawn({programPath("vandoractl"), "listen", "--raw", "--count", "1"}, "listen.out");
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    pid_t listen = startListening({programPath("vandoractl"), "listen", "--raw", "--count", "1"},
+                                  "listen.out");
     pid_t post = spawn({programPath("vandoractl"), "post", "WM_USER1DOWN"}, "post.out");
     EXPECT_EQ(waitExit(post, kHangSeconds), 0) << fileText(home / "post.out");
     EXPECT_EQ(waitExit(listen, kHangSeconds), 0);
@@ -211,9 +225,8 @@ TEST_F(ServiceEndToEnd, RfidTagReadOnATriggerReachesListenWithItsUid) {
               "service.out");
     ASSERT_TRUE(serviceAnswers()) << fileText(home / "service.out");
 
-    pid_t listen =
-        spawn({programPath("vandoractl"), "listen", "--raw", "--count", "2"}, "listen.out");
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    pid_t listen = startListening({programPath("vandoractl"), "listen", "--raw", "--count", "2"},
+                                  "listen.out");
     pid_t post = spawn({programPath("vandoractl"), "post", "WM_USER1DOWN"}, "post.out");
     EXPECT_EQ(waitExit(post, kHangSeconds), 0) << fileText(home / "post.out");
     EXPECT_EQ(waitExit(listen, kHangSeconds), 0) << fileText(home / "service.out");
@@ -255,8 +268,8 @@ TEST_F(ServiceEndToEnd, AnUnpluggedEngineIsReopenedWhenItComesBack) {
         return false;
     };
     auto readOnce = [&](const char* name) {
-        pid_t listen = spawn({programPath("vandoractl"), "listen", "--raw", "--count", "1"}, name);
-        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        pid_t listen =
+            startListening({programPath("vandoractl"), "listen", "--raw", "--count", "1"}, name);
         pid_t post = spawn({programPath("vandoractl"), "post", "WM_USER1DOWN"}, "post.out");
         EXPECT_EQ(waitExit(post, kHangSeconds), 0) << fileText(home / "post.out");
         EXPECT_EQ(waitExit(listen, kHangSeconds), 0) << fileText(home / "service.out");

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/DecodeChannel.h"
+#include "support/Blocked.h"
 
 namespace vandora {
 namespace {
@@ -57,9 +58,16 @@ TEST_F(DecodeHandOver, ARecordAReaderWasWokenForIsNotDiscarded) {
 
     publish(writer, 'A');
     ASSERT_EQ(sem_wait(event), 0);  // the reader is woken for A ...
-    std::thread second([&] { publish(writer, 'B'); });
-    // ... and takes its record a little later, while B is being published.
-    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    std::atomic<pid_t> publisher{0};
+    std::thread second([&] {
+        publisher = testing::threadId();
+        publish(writer, 'B');
+    });
+    // ... and takes its record only once B's write waits for the place A holds.
+    while (publisher == 0) {
+        std::this_thread::yield();
+    }
+    EXPECT_TRUE(testing::waitUntilBlockedIn(publisher, SYS_mq_timedsend));
     std::vector<char> buffer(kDecodeRecordSize);
     std::vector<char> taken;
     ASSERT_EQ(mq_receive(queue, buffer.data(), buffer.size(), nullptr),

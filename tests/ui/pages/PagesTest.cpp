@@ -7,11 +7,11 @@
 #include <iterator>
 #include <set>
 
-#include "UiTerminal.h"
 #include "config/SettingAccess.h"
 #include "config/SettingSections.h"
 #include "runtime/Management.h"
 #include "support/FileText.h"
+#include "ui/UiTerminal.h"
 #include "ui/pages/FieldPage.h"
 #include "ui/pages/PageCatalog.h"
 #include "ui/pages/ReaderPages.h"

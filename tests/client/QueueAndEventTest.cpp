@@ -13,9 +13,10 @@
 #include <thread>
 #include <vector>
 
-#include "output/OutputTestUtil.h"
 #include "platform/DecodeChannel.h"
 #include "runtime/DecodeFormat.h"
+#include "support/Blocked.h"
+#include "support/IpcNames.h"
 #include "vandora_client.h"
 
 namespace vandora {
@@ -141,8 +142,16 @@ TEST(DecodeChannelThreaded, ReaderWaitingBeforeTheDecodeGetsIt) {
     ASSERT_NE(client, nullptr);
     std::atomic<int> result{-2};
     vandora_decode decode;
-    std::thread reader([&] { result = vandora_client_wait(client, 10000, &decode); });
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    std::atomic<pid_t> readerThread{0};
+    std::thread reader([&] {
+        readerThread = testing::threadId();
+        result = vandora_client_wait(client, 10000, &decode);
+    });
+    // Published once the reader waits on the event, not before.
+    while (readerThread == 0) {
+        std::this_thread::yield();
+    }
+    EXPECT_TRUE(testing::waitUntilBlockedIn(readerThread, SYS_futex));
     DecodeChannelWriter writer;
     publish(writer, barcodeRecord(0x1B, ByteString("late")));
     reader.join();

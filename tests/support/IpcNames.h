@@ -1,4 +1,5 @@
-// Helpers of the output tests that use the real queue, event and bus.
+// Helpers of the tests that use the real queue, event and bus: private IPC names, and whether
+// there is a session bus.
 #pragma once
 
 #include <mqueue.h>

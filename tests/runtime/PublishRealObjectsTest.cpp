@@ -9,12 +9,12 @@
 #include <string>
 #include <vector>
 
-#include "output/OutputTestUtil.h"
 #include "platform/BusConnection.h"
 #include "platform/BusObject.h"
 #include "platform/DecodeChannel.h"
 #include "runtime/DecodeFormat.h"
 #include "runtime/DecodePublish.h"
+#include "support/IpcNames.h"
 #include "vandora_client.h"
 
 namespace vandora {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdlib>
 #include <filesystem>
@@ -13,6 +14,7 @@
 
 #include "SimulatedPort.h"
 #include "runtime/sinks/GoodReadSink.h"
+#include "support/Blocked.h"
 #include "support/RecordingSignalDevices.h"
 #include "support/SimRig.h"
 
@@ -218,8 +220,16 @@ TEST(GoodReadSinkThreaded, PlaysTheGoodReadSoundOnlyWhenItsFileExists) {
 TEST(SignalsThreaded, ShutdownCutsARunningSignalShort) {
     testing::RealTimeSimRig rig;
     ReaderManager& manager = *rig.manager;
-    std::thread vibrator([&] { runVibrator(manager, 100); });  // 50 s
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    std::atomic<pid_t> vibratorThread{0};
+    std::thread vibrator([&] {
+        vibratorThread = testing::threadId();
+        runVibrator(manager, 100);  // 50 s
+    });
+    // Shut down once the signal waits its time.
+    while (vibratorThread == 0) {
+        std::this_thread::yield();
+    }
+    EXPECT_TRUE(testing::waitUntilBlockedIn(vibratorThread, SYS_futex));
     auto start = std::chrono::steady_clock::now();
     manager.shutdownReaders();
     vibrator.join();

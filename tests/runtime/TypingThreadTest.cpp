@@ -9,12 +9,12 @@
 #include <string>
 #include <vector>
 
-#include "OutputTestUtil.h"
 #include "platform/DecodeChannel.h"
 #include "runtime/DecodeSink.h"
 #include "runtime/TypingThread.h"
 #include "runtime/sinks/PublishSink.h"
 #include "runtime/sinks/TypingSink.h"
+#include "support/IpcNames.h"
 #include "vandora_client.h"
 
 namespace vandora {

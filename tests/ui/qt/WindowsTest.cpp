@@ -22,9 +22,9 @@
 #include <set>
 #include <vector>
 
-#include "../ui/UiTerminal.h"
 #include "config/SettingAccess.h"
 #include "config/SettingSections.h"
+#include "ui/UiTerminal.h"
 #include "ui/pages/FieldPage.h"
 #include "ui/qt/MainWindow.h"
 #include "ui/qt/Screenshots.h"
@@ -258,10 +258,10 @@ TEST_P(EveryKindDrawn, TheLargePictureIsTheSmallOneAtTwiceTheSize) {
     }
 }
 
-// The reference pictures are in tests/windows/reference; VANDORA_UPDATE_REFERENCES=1 writes them
+// The reference pictures are in tests/ui/qt/reference; VANDORA_UPDATE_REFERENCES=1 writes them
 // anew from this build (look at them before committing).
 TEST(ReferencePictures, MainPagesLookAsTheReferencesAtBothScales) {
-    const QString folder = QStringLiteral(VANDORA_SOURCE_DIR "/tests/windows/reference/");
+    const QString folder = QStringLiteral(VANDORA_SOURCE_DIR "/tests/ui/qt/reference/");
     const char* update = std::getenv("VANDORA_UPDATE_REFERENCES");
     bool updating = update != nullptr && std::string(update) == "1";
     UiTerminal t("model=4,barcode=3,rfid=7");

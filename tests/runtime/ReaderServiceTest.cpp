@@ -491,20 +491,27 @@ TEST(ReaderServiceThreaded, ScanModeSetOverTheBusStartsContinuousScanning) {
 }
 
 // A scan mode in which the engine waits for the trigger keeps the continuous thread shut:
-// nothing is read before a press.
+// nothing is read before a press. Looked at once two presses' reads are in: each press got the
+// engine's next decode, and the engine was told to start decoding once per press and never else.
 TEST(ReaderServiceThreaded, TriggeredModeReadsNothingBeforeAPress) {
     ServiceRig rig(EngineType::Imager2D4507,
                    "[Barcode Reader 2D]\r\nhas2D_4507=1\r\nscanMode=8\r\n");
     ReaderService service(rig.parts);
     rig.addOutputs(service);
     service.startUp();
-    rig.runUntil(
-        service, [] { return false; }, std::chrono::milliseconds(600));
-    EXPECT_TRUE(rig.output.shown.empty());
-    service.handle({Msg::User1Down, 0, 0});
-    EXPECT_TRUE(rig.runUntil(service, [&] { return rig.output.shown.size() == 1; }));
+    for (std::size_t press = 1; press <= 2; ++press) {
+        service.handle({Msg::User1Down, 0, 0});
+        EXPECT_TRUE(rig.runUntil(service, [&] { return rig.output.shown.size() >= press; }));
+        service.handle({Msg::User1Up, 0, 0});
+    }
     service.quitNow();
-    EXPECT_EQ(rig.output.shown, std::vector<std::string>{"FIRST"});
+    EXPECT_EQ(rig.output.shown, (std::vector<std::string>{"FIRST", "SECOND"}));
+    std::size_t starts = 0;
+    for (const sim::ReceivedCommand& command : rig.model->log) {
+        const std::vector<std::uint8_t>& f = command.frame;
+        starts += f.size() > 1 && f[1] == packet::kStartDecode ? 1 : 0;
+    }
+    EXPECT_EQ(starts, 2u) << "a start for each press, none before the first";
 }
 
 // A tag read on a trigger goes the barcode's road: status line, keystrokes (the UID) and the
