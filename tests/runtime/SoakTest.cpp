@@ -293,13 +293,17 @@ TEST(ServiceSoakThreaded, PressesAgainstAnRfidModuleWhoseTagComesAndGoes) {
         service.addSink(delivered);
         service.startUp();
         ASSERT_EQ(service.readers().rfidReady, 1) << service.readers().statusText.narrow();
-        // Runs the loop until a delivery beyond `count` arrives or the time is up.
-        auto settle = [&](std::size_t count, std::chrono::milliseconds limit) {
-            auto deadline = std::chrono::steady_clock::now() + limit;
-            while (std::chrono::steady_clock::now() < deadline && delivered.count() <= count) {
+        // The reads the service has finished: each press's read ends in a delivery or a failed
+        // read, both counted on the loop thread.
+        auto readsDone = [&] { return service.goodReads() + service.failedReads(); };
+        // Runs the loop until the read of a press is over (a bound for a hang only).
+        auto settle = [&](std::uint64_t before) {
+            auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+            while (std::chrono::steady_clock::now() < deadline && readsDone() <= before) {
                 service.loop().dispatchPending();
                 std::this_thread::sleep_for(std::chrono::milliseconds(2));
             }
+            return readsDone() > before;
         };
         unsigned seed = 4242;
         for (int i = 0; i < presses; ++i) {
@@ -330,13 +334,13 @@ TEST(ServiceSoakThreaded, PressesAgainstAnRfidModuleWhoseTagComesAndGoes) {
                 change(unused);
             }
             std::size_t before = delivered.count();
+            std::uint64_t readsBefore = readsDone();
             service.handle({Msg::User1Down, 0, 0});
-            settle(before, std::chrono::milliseconds(present && !garbage ? 3000 : 400));
+            ASSERT_TRUE(settle(readsBefore)) << "press " << i << ": its read never ended";
             service.handle({Msg::User1Up, 0, 0});
             if (garbage) {
                 ++garbled;
                 // Whatever garbage gave, the next press starts clean.
-                settle(delivered.count(), std::chrono::milliseconds(200));
                 std::lock_guard<std::mutex> lock(delivered.mutex);
                 delivered.uids.resize(before);
                 continue;
@@ -346,7 +350,7 @@ TEST(ServiceSoakThreaded, PressesAgainstAnRfidModuleWhoseTagComesAndGoes) {
                 expected.push_back(uid);
             }
         }
-        settle(delivered.count(), std::chrono::milliseconds(300));
+        // Every press's read is over (each was waited for), so nothing holds the lock now.
         ReaderChannel& channel = service.readers().rfid;
         EXPECT_TRUE(channel.channelLock.tryWait()) << "the RFID channel lock was left held";
         channel.channelLock.release();
