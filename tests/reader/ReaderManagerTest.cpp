@@ -10,6 +10,7 @@
 
 #include "rfid/RfidTag.h"
 #include "support/SimRig.h"
+#include "support/SteppedClock.h"
 
 namespace vandora::testing {
 namespace {
@@ -223,11 +224,11 @@ TEST(Shutdown, ReleasesTheSignalTimingSemaphores) {
     }
 }
 
-// The idle listener runs on a thread of its own, so this uses the real clock with a two-second
-// idle time (wide margins for a loaded machine).
+// The idle listener runs on a thread of its own; it follows the time the test moves, and each
+// look at the port comes once the listener has seen that time.
 TEST(RfidIdleListenerThreaded, ClosesTheHexModulePortAfterTheIdleTimeUnlessARead) {
-    RealTimeSimRig rig;
-    RealClock& clock = rig.clock;
+    BasicSimRig<SteppedClock> rig;
+    SteppedClock& clock = rig.clock;
     auto model = rig.script(2);
     model->on(bytesOf("0108000304FE0000"), bytesOf("00"));
     ReaderManager& manager = *rig.manager;
@@ -242,13 +243,25 @@ TEST(RfidIdleListenerThreaded, ClosesTheHexModulePortAfterTheIdleTimeUnlessARead
         manager.rfid.channelLock.release();
         return open;
     };
-    // A read within the idle time restarts it.
-    std::this_thread::sleep_for(std::chrono::milliseconds(1000));
-    tagState(manager.rfid).activity.release();
-    std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+    // The idle time runs from the listener's first wait on.
+    ASSERT_TRUE(clock.waiterSawNow());
+    // A read within the idle time restarts it: taken by the listener, ...
+    clock.advanceMs(1000);
+    ASSERT_TRUE(clock.waiterSawNow());
+    Semaphore& activity = tagState(manager.rfid).activity;
+    activity.release();
+    for (int i = 0; i < 60000 && activity.count() != 0; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    ASSERT_EQ(activity.count(), 0u) << "the listener never took the read's signal";
+    // ... the port stays open past the first idle time's end, ...
+    clock.advanceMs(1500);
+    ASSERT_TRUE(clock.waiterSawNow());
     EXPECT_TRUE(portOpen()) << "closed although a read came " << clock.nowMs() - opened;
-    for (int i = 0; i < 500 && portOpen(); ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    // ... and closes once the idle time has passed since the read.
+    clock.advanceMs(1000);
+    for (int i = 0; i < 60000 && portOpen(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     EXPECT_FALSE(portOpen());
     manager.shutdownReaders();

@@ -414,7 +414,16 @@ TEST(ScanThreaded, LongRangeStopDuringAimingWaitsNoLongerThanTheAim) {
     manager.barcodeReady = 1;
     setAimAlternationFlag(1);
     std::thread press([&] { setTrigger(ch, 1); });
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    // Released once the engine was told to aim: the press is then in its aiming wait, or about to
+    // be.
+    auto heardAimOn = [&] {
+        std::vector<std::uint8_t> heard = rig.port(1).hostBytes();
+        return std::search(heard.begin(), heard.end(), kAimOn.begin(), kAimOn.end()) != heard.end();
+    };
+    for (int i = 0; i < 60000 && !heardAimOn(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    EXPECT_TRUE(heardAimOn());
     auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(stopScanning(manager, 1, 0), 1);
     auto waited = std::chrono::steady_clock::now() - start;
