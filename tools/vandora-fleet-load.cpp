@@ -78,7 +78,7 @@ int freePort() {
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+    (void)::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
     socklen_t size = sizeof addr;
     ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &size);
     ::close(fd);
@@ -107,6 +107,7 @@ pid_t spawn(const std::vector<std::string>& args, const std::string& log,
             ::setenv(name.c_str(), value.c_str(), 1);
         }
         std::vector<char*> argv;
+        argv.reserve(args.size() + 1);
         for (const std::string& a : args) {
             argv.push_back(const_cast<char*>(a.c_str()));
         }
@@ -307,6 +308,7 @@ int main(int argc, char** argv) {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
     std::vector<Usage> before;
+    before.reserve(services.size());
     for (pid_t pid : services) {
         before.push_back(usageOf(pid));
     }
@@ -315,6 +317,7 @@ int main(int argc, char** argv) {
     std::this_thread::sleep_for(std::chrono::seconds(seconds));
     double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
     std::vector<Usage> after;
+    after.reserve(services.size());
     for (pid_t pid : services) {
         after.push_back(usageOf(pid));
     }

@@ -17,7 +17,7 @@ namespace vandora {
 namespace {
 
 constexpr const char* kHeaderWord = "vandora-outbox 1 ";
-constexpr std::uint64_t kCompactFrom = 1024 * 1024;
+constexpr std::uint64_t kCompactFrom = std::uint64_t{1024} * 1024;
 // The mark's fixed width, so that each write replaces the whole of it in place.
 constexpr int kMarkDigits = 20;
 
