@@ -267,6 +267,11 @@ class MqttFleet : public ::testing::Test {
                             out);
         return pid;
     }
+    // The outbox's acknowledged-up-to mark (0 before the first).
+    std::uint64_t acknowledgedMark() const {
+        std::string text = fileText(root / "state" / "vandora" / "mqtt-acked");
+        return text.empty() ? 0 : std::stoull(text);
+    }
     std::string serviceLog() const {
         std::string all;
         for (int i = 1; i <= starts; ++i) {
@@ -398,11 +403,15 @@ TEST_F(MqttFleet, SettingsFromTheBrokerAndItsAccessControl) {
                 "password_file " + passwords.string() + "\nacl_file " + (root / "acl").string() +
                 "\n");
     std::ofstream(root / "terminal.pw") << "terminal-pw\n";
+    // At QoS 0 a decode leaves the outbox once written.
     writeIni("broker=mqtt://127.0.0.1:" + std::to_string(port) +
-             "\r\nusername=terminal\r\npasswordFile=" + (root / "terminal.pw").string() + "\r\n");
+             "\r\nusername=terminal\r\npasswordFile=" + (root / "terminal.pw").string() +
+             "\r\nqos=0\r\n");
     Subscriber admin("admin");
     admin.credentials("admin", "admin-pw");
-    ASSERT_TRUE(admin.connect(port, {{"vandora/t1/config/result", 1}, {"vandora/t1/status", 1}}));
+    ASSERT_TRUE(admin.connect(
+        port,
+        {{"vandora/t1/config/result", 1}, {"vandora/t1/status", 1}, {"vandora/t1/decode", 1}}));
     pid_t service = startService(300);
     ASSERT_TRUE(admin.waitMessage("vandora/t1/status", [](const Json& j) {
         return j.value("BarcodeReady", false);
@@ -448,6 +457,10 @@ TEST_F(MqttFleet, SettingsFromTheBrokerAndItsAccessControl) {
     // The password never reaches the file or the log.
     EXPECT_EQ(iniText(root / "home" / "VandoraINI.txt").find("terminal-pw"), std::string::npos);
     EXPECT_EQ(serviceLog().find("terminal-pw"), std::string::npos);
+    // Written is done at QoS 0, where no acknowledgement comes: decodes leave the outbox.
+    ASSERT_TRUE(
+        admin.waitMessage("vandora/t1/decode", [](const Json& j) { return j["seq"] == 2; }));
+    EXPECT_TRUE(eventually([&] { return acknowledgedMark() >= 2; }, std::chrono::seconds(30)));
     ::kill(service, SIGTERM);
     EXPECT_EQ(children->waitExit(service, 30), 0);
 }
@@ -474,8 +487,9 @@ TEST_F(MqttFleet, OverTlsWithTheSitesOwnAuthority) {
     startBroker("listener " + std::to_string(port) + " 127.0.0.1\nallow_anonymous true\n" +
                 "cafile " + dir + "ca.pem\ncertfile " + dir + "broker.pem\nkeyfile " + dir +
                 "broker.key\n");
+    // At QoS 2 a decode leaves the outbox on the broker's PUBCOMP.
     writeIni("broker=mqtts://127.0.0.1:" + std::to_string(port) + "\r\ncaFile=" + dir +
-             "ca.pem\r\n");
+             "ca.pem\r\nqos=2\r\n");
     Subscriber sub("tls-checker");
     sub.tls(dir + "ca.pem");
     ASSERT_TRUE(sub.connect(port, {{"vandora/t1/decode", 1}}));
@@ -483,6 +497,8 @@ TEST_F(MqttFleet, OverTlsWithTheSitesOwnAuthority) {
     auto decode = sub.waitMessage("vandora/t1/decode", [](const Json& j) { return j["seq"] == 3; });
     ASSERT_TRUE(decode.has_value()) << serviceLog();
     EXPECT_EQ((*decode)["terminal"], "t1");
+    // Completed by the broker's PUBCOMP, decodes leave the outbox.
+    EXPECT_TRUE(eventually([&] { return acknowledgedMark() >= 3; }, std::chrono::seconds(30)));
     ::kill(service, SIGTERM);
     EXPECT_EQ(children->waitExit(service, 30), 0);
 }
