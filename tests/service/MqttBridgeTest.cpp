@@ -220,6 +220,29 @@ TEST_F(MqttBridgeThreaded, AfterAKillTheOutboxIsSentFromTheStartAndATornLineIsLe
     EXPECT_EQ(on("decode").back()["seq"], 3);
 }
 
+TEST_F(MqttBridgeThreaded, TheOutboxIsCompactedWhileDecodesGoOnAndKeepsTheSequence) {
+    client->setAcknowledgeAtOnce(true);
+    startBridge();
+    const std::string big(8000, 'x');
+    const std::uint64_t count = 150;
+    for (std::uint64_t i = 1; i <= count; ++i) {
+        decode(big + std::to_string(i));
+    }
+    ASSERT_TRUE(client->waitPublished(count, "vandora/t1/decode"));
+    ASSERT_TRUE(settled());
+    // Well past the 1 MiB at which the file is rewritten: now it holds a few decodes at most.
+    ASSERT_TRUE(eventually([&] { return fs::file_size(folder + "mqtt-outbox") < 1024 * 1024; },
+                           std::chrono::seconds(10)));
+    auto seqs = decodeSeqs();
+    for (std::uint64_t i = 0; i < count; ++i) {
+        ASSERT_EQ(seqs[i], i + 1);
+    }
+    restart();
+    decode("NEXT");
+    ASSERT_TRUE(client->waitPublished(1, "vandora/t1/decode"));
+    EXPECT_EQ(decodeSeqs(), (std::vector<std::uint64_t>{count + 1}));
+}
+
 TEST_F(MqttBridgeThreaded, StatusIsRetainedTheWillAndACleanStopSayOffline) {
     startBridge();
     const auto& options = client->options();
