@@ -385,8 +385,10 @@ void MqttBridge::run() {
         }
         int id = 0;
         if (sendStatus && client_.publish(topic("status"), status, kStatusQos, true, id) != 0) {
+            // Tried again in a second (or on the next connection), not in a busy loop.
             lock.lock();
             statusPending_ = true;
+            statusDue_ = std::chrono::steady_clock::now() + kCounterInterval;
             lock.unlock();
         }
         compactIfWorth();
