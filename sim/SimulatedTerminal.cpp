@@ -119,12 +119,15 @@ bool parseTerminalSpec(const std::string& text, TerminalSpec& spec, std::string&
             barcodeNamed = true;
         } else if (key == "rfid" && (value == 0 || value == 5 || value == 6 || value == 7)) {
             spec.rfid = value;
+        } else if (key == "decodeMs" && value >= 0 && value <= 60000) {
+            spec.decodeMs = value;
         } else {
             error = "bad field '" + field + "': " +
-                    (key == "model"     ? "model is 0 to 5"
-                     : key == "barcode" ? "barcode is 0, 2, 3, 4, 8 or 9"
-                     : key == "rfid"    ? "rfid is 0, 5, 6 or 7"
-                                        : "the fields are model, barcode and rfid");
+                    (key == "model"      ? "model is 0 to 5"
+                     : key == "barcode"  ? "barcode is 0, 2, 3, 4, 8 or 9"
+                     : key == "rfid"     ? "rfid is 0, 5, 6 or 7"
+                     : key == "decodeMs" ? "decodeMs is 0 to 60000"
+                                         : "the fields are model, barcode, rfid and decodeMs");
             return false;
         }
     }
@@ -168,6 +171,9 @@ SimulatedTerminal::SimulatedTerminal(const TerminalSpec& spec, Clock& clock)
         SimOptions options;
         options.decodes = samples(spec.barcode);
         options.repeatDecodes = true;
+        if (spec.decodeMs >= 0) {
+            options.decodeDelayUs = static_cast<std::uint64_t>(spec.decodeMs) * 1000;
+        }
         barcode_ = makeEngineModel(spec.barcode, options);
         ports_.attach(kBarcodePort, barcode_);
     }

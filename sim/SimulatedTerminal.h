@@ -2,13 +2,14 @@
 //
 // A spec picks the terminal model and the engines behind the two ports, as comma-separated
 // fields: "model=N" (0 to 5), "barcode=T" (2, 3, 4, 8, 9, or 0 for none), "rfid=T" (5, 6, 7, or 0
-// for none). Only what the model carries is taken (kModelEngines): the engines its start-up
-// detection finds there, the RFID module on its port 2 (behind the binary link on model 4), none
-// on model 5; anything else is refused with the reason. The default is a model-4 terminal with a
-// 2D imager (type 3) and no RFID module; a model named without a barcode engine gets its 2D
-// imager. The barcode engine decodes a built-in list of sample barcodes, one per trigger, round
-// and round; the RFID module has one sample tag of each kind in its field. Everything runs on
-// the clock given (the real one unless a test gives its own).
+// for none), "decodeMs=N" (0 to 60000: the barcode engine's time to a decode). Only what the model
+// carries is taken (kModelEngines): the engines its start-up detection finds there, the RFID module
+// on its port 2 (behind the binary link on model 4), none on model 5; anything else is refused with
+// the reason. The default is a model-4 terminal with a 2D imager (type 3) and no RFID module; a
+// model named without a barcode engine gets its 2D imager. The barcode engine decodes a built-in
+// list of sample barcodes, one per trigger, round and round; the RFID module has one sample tag of
+// each kind in its field. Everything runs on the clock given (the real one unless a test gives its
+// own).
 #pragma once
 
 #include <array>
@@ -28,6 +29,9 @@ struct TerminalSpec {
     // Engine type numbers, as the simulators know them.
     std::int32_t barcode = 3;
     std::int32_t rfid = 0;
+    // From a trigger (or, scanning by itself, from the last decode) to the barcode engine's
+    // decode, in milliseconds; -1: the engine's usual 30 ms. Fleet and load runs pace it.
+    std::int32_t decodeMs = -1;
 };
 
 // What one terminal model carries, by engine type number; 0 ends a list.

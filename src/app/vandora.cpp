@@ -25,13 +25,17 @@
 #include <vector>
 
 #include "SimulatedTerminal.h"
+#include "config/MqttSettings.h"
 #include "platform/Clock.h"
 #include "platform/DecodeChannel.h"
 #include "platform/Display.h"
 #include "platform/EngineReadyLine.h"
+#include "platform/FileContents.h"
+#include "platform/Folders.h"
 #include "platform/KeyboardSink.h"
 #include "platform/KeyboardSinkName.h"
 #include "platform/Log.h"
+#include "platform/MosquittoClient.h"
 #include "platform/ProgramModule.h"
 #include "platform/SerialTrace.h"
 #include "platform/SoundPlayer.h"
@@ -40,6 +44,7 @@
 #include "rfid/link/RfidLink.h"
 #include "runtime/BusService.h"
 #include "runtime/Management.h"
+#include "runtime/MqttBridge.h"
 #include "runtime/ReaderService.h"
 #include "runtime/TypingThread.h"
 #include "runtime/sinks/PublishSink.h"
@@ -72,7 +77,9 @@ const char* const kUsage =
     "                   type 2 CCD/Laser, 3 or 8 2D imager, 4 long-range laser, 9 1D laser, 0\n"
     "                   none) and rfid=T (RFID module 5 letter commands, 6 hexadecimal frames,\n"
     "                   7 binary link, 0 none), as each model carries them (below; any other\n"
-    "                   combination is refused). The default is model=4,barcode=3,rfid=0, a\n"
+    "                   combination is refused), and decodeMs=N (the barcode engine's time to a\n"
+    "                   decode, 0 to 60000 ms; default 30). The default is "
+    "model=4,barcode=3,rfid=0, a\n"
     "                   terminal with a 2D imager; a model named alone gets its 2D imager. The\n"
     "                   engine decodes a list of sample barcodes; the RFID module has sample\n"
     "                   tags in its field (Mifare 1K with the default key, Ultralight, SR176,\n"
@@ -270,6 +277,58 @@ struct Outputs {
     EchoSink echo;
 };
 
+// Where the MQTT outbox and sequence counter live: the system service's state folder (systemd
+// names it), else the user's.
+std::string mqttStateFolder() {
+    const char* systemd = std::getenv("STATE_DIRECTORY");
+    if (systemd != nullptr && *systemd == '/' && std::strchr(systemd, ':') == nullptr) {
+        std::string folder = systemd;
+        return folder.back() == '/' ? folder : folder + "/";
+    }
+    return stateFolder();
+}
+
+std::string hostName() {
+    char name[256] = {};
+    if (gethostname(name, sizeof name - 1) != 0) {
+        return {};
+    }
+    return name;
+}
+
+// The client of the site's broker, when [MQTT] in the settings file (loaded by now) turns it on.
+// Null when it is off or cannot start; the log says why.
+std::unique_ptr<MqttBridge> startMqtt(ReaderService& service, Management& management,
+                                      MqttClient& client) {
+    MqttSettings settings;
+    for (const std::string& problem : readMqttSettings(service.store(), hostName(), settings)) {
+        logMessage(LogLevel::Warning, "bad value in " + service.iniPath() + ": " + problem);
+    }
+    if (!settings.enable) {
+        return nullptr;
+    }
+    std::string password;
+    if (!settings.passwordFile.empty()) {
+        std::vector<std::uint8_t> bytes;
+        if (!readWholeFile(settings.passwordFile, bytes, 4096)) {
+            logMessage(LogLevel::Error, "MQTT stays off: cannot read the password file " +
+                                            settings.passwordFile + ": " + std::strerror(errno));
+            return nullptr;
+        }
+        password.assign(bytes.begin(), bytes.end());
+        while (!password.empty() && (password.back() == '\n' || password.back() == '\r')) {
+            password.pop_back();
+        }
+    }
+    auto bridge = std::make_unique<MqttBridge>(client, service.loop(), &management, settings,
+                                               mqttStateFolder());
+    if (bridge->start(password) == 0) {
+        logMessage(LogLevel::Error, "MQTT stays off: " + bridge->message());
+        return nullptr;
+    }
+    return bridge;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -407,6 +466,8 @@ int main(int argc, char** argv) {
     bool echo = options.simulate && isatty(STDIN_FILENO) != 0;
     BusService bus(options.systemBus);
     std::unique_ptr<Outputs> outputs;
+    MosquittoClient mqttClient;
+    std::unique_ptr<MqttBridge> mqtt;
     ReaderServiceParts parts;
     parts.platform = platform;
     parts.view = windowView ? windowView.get() : static_cast<MainView*>(&headless);
@@ -430,6 +491,14 @@ int main(int argc, char** argv) {
         service.addSink(outputs->echo);
     }
     service.startUpInBackground();
+    // The broker last: its outbox append must never hold up the other outputs of a decode.
+    mqtt = startMqtt(service, management, mqttClient);
+    if (mqtt) {
+        service.addSink(*mqtt);
+        MqttBridge* bridge = mqtt.get();
+        management.setStatusFollower([bridge](const ReaderStatus& st) { bridge->setStatus(st); });
+        bridge->setStatus(management.status());
+    }
     EventLoop& loop = service.loop();
     if (signalFd >= 0) {
         loop.watchFd(signalFd, POLLIN, [&](short) {
@@ -465,5 +534,8 @@ int main(int argc, char** argv) {
     if (signalFd >= 0) {
         close(signalFd);
     }
+    // A clean stop: the status says offline before the connection ends.
+    management.setStatusFollower({});
+    mqtt.reset();
     return code == 0 && !service.saveFailed() ? kExitOk : kExitFailed;
 }

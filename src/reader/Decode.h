@@ -21,6 +21,8 @@ struct Decode {
     ByteString codeTypeName;                   // code type name, or tag type name
     ByteString data;                           // barcode data, or the RFID UID text
     ByteString userData;                       // RFID only
+    // When the read was made, in milliseconds since 1970 (UTC); 0 until it is handed over.
+    std::int64_t madeMs = 0;
 };
 
 }  // namespace vandora

@@ -162,6 +162,9 @@ void Management::refresh() {
         countersSent_ = std::chrono::steady_clock::now();
     }
     bus_.publishStatus(now);
+    if (follower_) {
+        follower_(now);
+    }
 }
 
 SettingAnswer Management::getSetting(const std::string& section, const std::string& key,

@@ -12,6 +12,7 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
 #include <string>
 
 #include "platform/BusObject.h"
@@ -30,6 +31,10 @@ class Management final : public ManagementHandler {
     ReaderStatus status() const;
     // Publishes the state: counters wait until a second has passed since they were last sent.
     void refresh();
+    // Also told each state as it goes to the bus (another place the state is published).
+    void setStatusFollower(std::function<void(const ReaderStatus&)> follower) {
+        follower_ = std::move(follower);
+    }
 
     SettingAnswer getSetting(const std::string& section, const std::string& key,
                              bool mayChange) override;
@@ -43,6 +48,7 @@ class Management final : public ManagementHandler {
     ReaderBusObject& bus_;
     std::chrono::steady_clock::time_point countersSent_{};
     int timer_ = -1;
+    std::function<void(const ReaderStatus&)> follower_;
 };
 
 }  // namespace vandora

@@ -1,9 +1,16 @@
 #include "runtime/workers/WorkerParts.h"
 
+#include <chrono>
+
 namespace vandora {
 
 void DecodeHandOver::handOver(EventLoop& loop, Decode&& decode, bool wait) {
     Message message{Msg::Decode, static_cast<std::uint32_t>(decode.kind), 0};
+    if (decode.madeMs == 0) {
+        decode.madeMs = std::chrono::duration_cast<std::chrono::milliseconds>(
+                            std::chrono::system_clock::now().time_since_epoch())
+                            .count();
+    }
     {
         std::lock_guard<std::mutex> lock(mutex_);
         decodes_.push_back(std::move(decode));
