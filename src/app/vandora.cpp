@@ -12,6 +12,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/signalfd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -104,12 +105,20 @@ std::string usage() {
            sim::terminalCombinations();
 }
 
+// Standard error goes nowhere: writing each status line there would cost a system call a read.
+bool stderrIsNull() {
+    struct stat err {};
+    struct stat null {};
+    return ::fstat(STDERR_FILENO, &err) == 0 && S_ISCHR(err.st_mode) &&
+           ::stat("/dev/null", &null) == 0 && err.st_rdev == null.st_rdev;
+}
+
 // The view of a service without windows: the status line goes to standard error, each text
 // once. Under systemd, where standard error is a stream into the journal, it says nothing: the
 // status line would put every read into the journal, and the failures it shows are logged with
-// their priorities and error numbers already. Where the log writes standard error too, the texts
-// it has said are not repeated; where decodes are echoed on standard output, their status line
-// is not either.
+// their priorities and error numbers already. Nor does it when standard error is /dev/null. Where
+// the log writes standard error too, the texts it has said are not repeated; where decodes are
+// echoed on standard output, their status line is not either.
 class HeadlessView final : public MainView {
   public:
     explicit HeadlessView(bool decodesEchoed) : decodesEchoed_(decodesEchoed) {}
@@ -136,7 +145,7 @@ class HeadlessView final : public MainView {
     }
 
   private:
-    bool quiet_ = stderrIsJournal();
+    bool quiet_ = stderrIsJournal() || stderrIsNull();
     bool decodesEchoed_;
 };
 
