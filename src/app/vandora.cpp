@@ -263,13 +263,19 @@ class EchoSink final : public DecodeSink {
 // instance never touches the first one's keyboard, queue or event.
 struct Outputs {
     Outputs(const std::string& keyboardName, BusService& bus)
-        : typist(makeKeyboardSink(keyboardName), RealClock::instance(), kKeyboardTimeoutMs),
+        : Outputs(makeKeyboardSink(keyboardName), bus) {}
+    Outputs(std::unique_ptr<KeyboardSink> keyboard, BusService& bus)
+        : typesKeys(dynamic_cast<NullKeyboardSink*>(keyboard.get()) == nullptr),
+          typist(std::move(keyboard), RealClock::instance(), kKeyboardTimeoutMs),
           typing(typist),
           publish(channel, bus.signals()) {
         if (!channel.ready()) {
             logMessage(LogLevel::Error, channel.error());
         }
     }
+    // A keystroke sink is there to type into ("none" is none): without one, decodes are not
+    // turned into keystrokes at all, and the typing thread never starts.
+    bool typesKeys;
     // Keystrokes are typed off the user-interface thread: a slow pace or a hung X server never
     // holds up the record, event and signals of the same decode.
     TypingThread typist;
@@ -434,7 +440,9 @@ int main(int argc, char** argv) {
     outputs = std::make_unique<Outputs>(options.keyboard, bus);
     // The record and the broadcasts first: reader programs need not wait for the typing thread.
     service.addSink(outputs->publish);
-    service.addSink(outputs->typing);
+    if (outputs->typesKeys) {
+        service.addSink(outputs->typing);
+    }
     if (options.simulate) {
         service.addSink(outputs->echo);
     }
