@@ -12,6 +12,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/signalfd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -111,12 +112,20 @@ std::string usage() {
            sim::terminalCombinations();
 }
 
+// Standard error goes nowhere: writing each status line there would cost a system call a read.
+bool stderrIsNull() {
+    struct stat err {};
+    struct stat null {};
+    return ::fstat(STDERR_FILENO, &err) == 0 && S_ISCHR(err.st_mode) &&
+           ::stat("/dev/null", &null) == 0 && err.st_rdev == null.st_rdev;
+}
+
 // The view of a service without windows: the status line goes to standard error, each text
 // once. Under systemd, where standard error is a stream into the journal, it says nothing: the
 // status line would put every read into the journal, and the failures it shows are logged with
-// their priorities and error numbers already. Where the log writes standard error too, the texts
-// it has said are not repeated; where decodes are echoed on standard output, their status line
-// is not either.
+// their priorities and error numbers already. Nor does it when standard error is /dev/null. Where
+// the log writes standard error too, the texts it has said are not repeated; where decodes are
+// echoed on standard output, their status line is not either.
 class HeadlessView final : public MainView {
   public:
     explicit HeadlessView(bool decodesEchoed) : decodesEchoed_(decodesEchoed) {}
@@ -143,7 +152,7 @@ class HeadlessView final : public MainView {
     }
 
   private:
-    bool quiet_ = stderrIsJournal();
+    bool quiet_ = stderrIsJournal() || stderrIsNull();
     bool decodesEchoed_;
 };
 
@@ -261,13 +270,19 @@ class EchoSink final : public DecodeSink {
 // instance never touches the first one's keyboard, queue or event.
 struct Outputs {
     Outputs(const std::string& keyboardName, BusService& bus)
-        : typist(makeKeyboardSink(keyboardName), RealClock::instance(), kKeyboardTimeoutMs),
+        : Outputs(makeKeyboardSink(keyboardName), bus) {}
+    Outputs(std::unique_ptr<KeyboardSink> keyboard, BusService& bus)
+        : typesKeys(dynamic_cast<NullKeyboardSink*>(keyboard.get()) == nullptr),
+          typist(std::move(keyboard), RealClock::instance(), kKeyboardTimeoutMs),
           typing(typist),
           publish(channel, bus.signals()) {
         if (!channel.ready()) {
             logMessage(LogLevel::Error, channel.error());
         }
     }
+    // A keystroke sink is there to type into ("none" is none): without one, decodes are not
+    // turned into keystrokes at all, and the typing thread never starts.
+    bool typesKeys;
     // Keystrokes are typed off the user-interface thread: a slow pace or a hung X server never
     // holds up the record, event and signals of the same decode.
     TypingThread typist;
@@ -486,7 +501,9 @@ int main(int argc, char** argv) {
     outputs = std::make_unique<Outputs>(options.keyboard, bus);
     // The record and the broadcasts first: reader programs need not wait for the typing thread.
     service.addSink(outputs->publish);
-    service.addSink(outputs->typing);
+    if (outputs->typesKeys) {
+        service.addSink(outputs->typing);
+    }
     if (options.simulate) {
         service.addSink(outputs->echo);
     }

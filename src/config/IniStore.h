@@ -118,6 +118,8 @@ class IniStore {
     void clear();
 
   private:
+    // Replaces the contents with the sections of the file's text.
+    std::int32_t parse(std::u16string_view text);
     void indexSection(std::size_t position);
 
     std::deque<IniSection> sections_;  // a deque keeps section handles stable while appending

@@ -218,17 +218,23 @@ DecodeChannelWriter::~DecodeChannelWriter() {
 }
 
 void DecodeChannelWriter::discardUnread() {
-    if (reader_ == kNoQueue) {
+    if (reader_ == kNoQueue || event_ == SEM_FAILED) {
+        return;
+    }
+    // A record still waiting is dropped only while its event is still set, that is while no
+    // reader has been woken for it; taking the event here un-announces it. A reader that took the
+    // event is about to take the record: write() waits for it instead. The event is looked at
+    // first: unset, which is the usual case, it costs no system call, where the queue's count
+    // would cost one each read.
+    int value = 0;
+    if (sem_getvalue(event_, &value) != 0 || value == 0) {
         return;
     }
     mq_attr attr{};
     if (mq_getattr(reader_, &attr) != 0 || attr.mq_curmsgs == 0) {
         return;
     }
-    // A record still waiting is dropped only while its event is still set, that is while no
-    // reader has been woken for it; taking the event here un-announces it. A reader that took the
-    // event is about to take the record: write() waits for it instead.
-    if (event_ != SEM_FAILED && sem_trywait(event_) == 0) {
+    if (sem_trywait(event_) == 0) {
         drain(reader_);
     }
 }

@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "common/Hex.h"
+#include "platform/ThreadName.h"
 
 #ifndef VANDORA_VERSION
 #define VANDORA_VERSION "0"
@@ -72,7 +73,10 @@ int SerialTrace::open(const std::string& path, const std::string& program,
     sigset_t old;
     sigfillset(&all);
     pthread_sigmask(SIG_BLOCK, &all, &old);
-    flusher_ = std::thread([this] { runFlusher(); });
+    flusher_ = std::thread([this] {
+        nameThisThread("trace");
+        runFlusher();
+    });
     pthread_sigmask(SIG_SETMASK, &old, nullptr);
     return 0;
 }

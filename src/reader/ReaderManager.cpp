@@ -2,6 +2,7 @@
 
 #include "platform/Folders.h"
 #include "platform/Registry.h"
+#include "platform/ThreadName.h"
 #include "reader/Identify.h"
 #include "reader/PortOps.h"
 #include "reader/TerminalModels.h"
@@ -169,7 +170,10 @@ void ReaderManager::startRfidListener(Semaphore& activity) {
     }
     rfidListenerStop_ = 0;
     rfidActivity_ = &activity;
-    rfidListenerThread_ = std::thread([this, &activity] { rfidIdleListener(&rfid, &activity); });
+    rfidListenerThread_ = std::thread([this, &activity] {
+        nameThisThread("rfid-idle");
+        rfidIdleListener(&rfid, &activity);
+    });
 }
 
 void ReaderManager::rfidIdleListener(ReaderChannel* channel, Semaphore* activity) {

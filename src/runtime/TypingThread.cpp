@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "platform/Log.h"
+#include "platform/ThreadName.h"
 
 namespace vandora {
 
@@ -98,7 +99,6 @@ TypingThread::TypingThread(std::unique_ptr<KeyboardSink> sink, Clock& clock,
     state_->clock = &clock;
     state_->timeoutMs = timeoutMs;
     state_->report = std::move(report);
-    start();
 }
 
 TypingThread::TypingThread(KeyboardSink& sink, Clock& clock, std::uint32_t timeoutMs,
@@ -108,7 +108,6 @@ TypingThread::TypingThread(KeyboardSink& sink, Clock& clock, std::uint32_t timeo
     state_->clock = &clock;
     state_->timeoutMs = timeoutMs;
     state_->report = std::move(report);
-    start();
 }
 
 void TypingThread::start() {
@@ -116,13 +115,22 @@ void TypingThread::start() {
         state_->report = [](const std::string& message) { logMessage(LogLevel::Warning, message); };
     }
     State& state = *state_;
-    typist_ = std::thread([&state] { typist(state); });
+    typist_ = std::thread([&state] {
+        nameThisThread("typist");
+        typist(state);
+    });
     if (state.timeoutMs != 0) {
-        watchdog_ = std::thread([&state] { watchdog(state); });
+        watchdog_ = std::thread([&state] {
+            nameThisThread("typist-watch");
+            watchdog(state);
+        });
     }
 }
 
 TypingThread::~TypingThread() {
+    if (!typist_.joinable()) {
+        return;  // nothing was ever typed
+    }
     State& state = *state_;
     bool done = false;
     {
@@ -147,6 +155,9 @@ TypingThread::~TypingThread() {
 }
 
 void TypingThread::submit(TypingJob job) {
+    if (!typist_.joinable()) {
+        start();
+    }
     std::lock_guard<std::mutex> lock(state_->mutex);
     state_->jobs.push_back(std::move(job));
     state_->changed.notify_all();

@@ -9,7 +9,8 @@
 //
 // Threading: submit and waitUntilDone from one thread (the user-interface thread, or a tool);
 // the sink is called only on the typing thread. The time-out is watched by a second thread,
-// measured on the given clock.
+// measured on the given clock. Both threads are started by the first job: a service whose
+// decodes are never typed runs neither.
 #pragma once
 
 #include <atomic>

@@ -1,14 +1,19 @@
 #include "runtime/WorkerThread.h"
 
+#include "platform/ThreadName.h"
+
 namespace vandora {
 
 void WorkerThread::start(Semaphore& request, Semaphore* done, std::atomic<std::int32_t>& stopFlag,
-                         std::function<void()> job) {
+                         std::function<void()> job, const char* name) {
     stop();
     request_ = &request;
     done_ = done;
     stopFlag_ = &stopFlag;
-    thread_ = std::thread([this, job = std::move(job)] {
+    thread_ = std::thread([this, job = std::move(job), name] {
+        if (name != nullptr) {
+            nameThisThread(name);
+        }
         for (;;) {
             request_->wait();
             if (*stopFlag_ == 1) {

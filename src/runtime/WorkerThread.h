@@ -21,9 +21,9 @@ class WorkerThread {
     WorkerThread& operator=(const WorkerThread&) = delete;
 
     // Starts the loop: wait on `request`, leave when *stopFlag is 1, else run job. `done` (may be
-    // null) is released when the loop ends.
+    // null) is released when the loop ends. `name` (may be null) names the thread.
     void start(Semaphore& request, Semaphore* done, std::atomic<std::int32_t>& stopFlag,
-               std::function<void()> job);
+               std::function<void()> job, const char* name = nullptr);
     bool running() const { return thread_.joinable(); }
     // Sets the flag, wakes the thread and waits until it has ended.
     void stop();

@@ -217,6 +217,36 @@ TEST(GoodReadSinkThreaded, PlaysTheGoodReadSoundOnlyWhenItsFileExists) {
 }
 
 // Shutdown releases the timing semaphores, so a signal in the middle of its wait ends at once.
+std::size_t threadCount() {
+    std::error_code ec;
+    std::size_t count = 0;
+    for (auto it = fs::directory_iterator("/proc/self/task", ec); it != fs::directory_iterator();
+         ++it) {
+        ++count;
+    }
+    return count;
+}
+
+// A signal that is off costs no thread; the first decode that gives it starts its thread, which
+// gives it.
+TEST(GoodReadSinkThreaded, AQuietSignalStartsNoThread) {
+    SystemFolder folder(nullptr);
+    testing::RealTimeSimRig rig;
+    RecordingPlayer player;
+    GoodReadSink sink(*rig.manager, &player);
+    const std::size_t before = threadCount();
+    sink.start();
+    AppSettings settings;
+    settings.goodReadBeepFileIdx = 0;
+    sink.deliver(Delivery{}, settings);
+    EXPECT_EQ(threadCount(), before);
+    settings.buzzerDuration = 1;
+    sink.deliver(Delivery{}, settings);
+    EXPECT_EQ(threadCount(), before + 1);
+    sink.stop();
+    EXPECT_EQ(threadCount(), before);
+}
+
 TEST(SignalsThreaded, ShutdownCutsARunningSignalShort) {
     testing::RealTimeSimRig rig;
     ReaderManager& manager = *rig.manager;

@@ -5,6 +5,7 @@
 
 #include <condition_variable>
 #include <cstdlib>
+#include <filesystem>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -146,6 +147,35 @@ TEST(TypingThreaded, AHungSinkDelaysNeitherTheRecordNorTheDecodesBehindIt) {
     said = reports.waitFor(2);
     EXPECT_EQ(said.size(), 2u) << "once when it hung, once when it answered again";
     vandora_client_close(client);
+}
+
+// Threads of this process, as the kernel lists them.
+std::size_t threadCount() {
+    std::error_code ec;
+    std::size_t count = 0;
+    for (auto it = std::filesystem::directory_iterator("/proc/self/task", ec);
+         it != std::filesystem::directory_iterator(); ++it) {
+        ++count;
+    }
+    return count;
+}
+
+// A service whose decodes are never typed runs no typing threads; the first job starts them, and
+// one that never typed ends at once.
+TEST(TypingThreaded, StartsItsThreadsWithTheFirstJob) {
+    NullKeyboardSink keyboard;
+    const std::size_t before = threadCount();
+    {
+        TypingThread idle(keyboard, RealClock::instance(), 2000);
+        EXPECT_EQ(threadCount(), before);
+        EXPECT_TRUE(idle.waitUntilDone());
+    }
+    TypingThread thread(keyboard, RealClock::instance(), 2000);
+    TypingJob job;
+    job.text = "A";
+    thread.submit(job);
+    EXPECT_TRUE(thread.waitUntilDone());
+    EXPECT_EQ(threadCount(), before + 2) << "the typist and its watchdog";
 }
 
 struct PaceCase {

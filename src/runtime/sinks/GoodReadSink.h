@@ -1,9 +1,11 @@
 // The good-read signals of each decode: vibrator, LED, and buzzer followed by the sound, each on
 // a worker thread of its own so that a long signal never holds up the next decode. Always on;
-// each signal's own setting (a zero time, enableLed, sound index 0) keeps it quiet.
+// each signal's own setting (a zero time, enableLed, sound index 0) keeps it quiet. A signal's
+// thread is started by the first decode that gives that signal: a quiet signal costs no thread.
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 
 #include "platform/Semaphore.h"
@@ -22,7 +24,8 @@ class GoodReadSink final : public DecodeSink {
     GoodReadSink(const GoodReadSink&) = delete;
     GoodReadSink& operator=(const GoodReadSink&) = delete;
 
-    void start();
+    // From now on a decode whose signal is on starts that signal's thread if it does not run yet.
+    void start() { started_ = true; }
     // Vibrator, LED, then buzzer; each finishes the signal it is giving.
     void stop();
     // Takes the signal settings of this decode and releases the three threads. Before start
@@ -31,7 +34,13 @@ class GoodReadSink final : public DecodeSink {
 
   private:
     // Whether the good-read sound of index has a file to play.
-    bool soundToPlay(std::int32_t index) const;
+    bool soundToPlay(std::int32_t index);
+    // Starts the signal's thread when it should run and does not, then wakes it.
+    void wake(WorkerThread& thread, Semaphore& request, Semaphore& done,
+              void (GoodReadSink::*job)(), const char* name);
+    void vibrate();
+    void light();
+    void beep();
 
     ReaderManager& manager_;
     SoundPlayer* sound_;
@@ -48,6 +57,12 @@ class GoodReadSink final : public DecodeSink {
     std::atomic<std::int32_t> buzzerFreq_{0};
     std::atomic<std::int32_t> soundIndex_{0};
     std::atomic<std::int32_t> stopFlag_{0};
+    bool started_ = false;
+    // The last look for a sound file: its index, when, and whether one was there. A read looks
+    // again once the look is a second old, so a burst of reads costs no file-system calls.
+    std::int32_t soundLookedUp_ = 0;
+    std::chrono::steady_clock::time_point soundLookedAt_{};
+    bool soundFound_ = false;
     WorkerThread vibrateThread_;
     WorkerThread ledThread_;
     WorkerThread beepThread_;

@@ -20,7 +20,8 @@ constexpr int kPictureProgressRange = 100;
 }  // namespace
 
 void PictureWorker::start() {
-    thread_.start(request_, &done_, parts_.stopFlag, [this] { work(); });
+    thread_.start(
+        request_, &done_, parts_.stopFlag, [this] { work(); }, "picture");
 }
 
 void PictureWorker::take() {

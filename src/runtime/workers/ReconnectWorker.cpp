@@ -21,7 +21,8 @@ constexpr const char* kEngineBackText = "barcode engine reconnected";
 }  // namespace
 
 void ReconnectWorker::start() {
-    thread_.start(request_, nullptr, parts_.stopFlag, [this] { work(); });
+    thread_.start(
+        request_, nullptr, parts_.stopFlag, [this] { work(); }, "reconnect");
 }
 
 void ReconnectWorker::reinit() {

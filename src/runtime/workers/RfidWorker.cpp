@@ -18,7 +18,8 @@ constexpr std::int32_t kReadBackExtraBytes = 10;
 }  // namespace
 
 void RfidWorker::start() {
-    thread_.start(request_, &done_, stopFlag_, [this] { readWork(); });
+    thread_.start(
+        request_, &done_, stopFlag_, [this] { readWork(); }, "rfid");
 }
 
 void RfidWorker::trigger(const AppSettings& settings) {

@@ -15,12 +15,14 @@ constexpr std::uint32_t kGateTakeBackMs = 10;
 }  // namespace
 
 void ScanWorker::start() {
-    thread_.start(request_, &done_, parts_.stopFlag, [this] { work(); });
+    thread_.start(
+        request_, &done_, parts_.stopFlag, [this] { work(); }, "scan");
 }
 
 void ScanWorker::scanOnce() {
-    parts_.view.setStatusText(ByteString());
+    // The read starts first: the status line and the bus's announcement of it need not delay it.
     request_.release();
+    parts_.view.setStatusText(ByteString());
 }
 
 void ScanWorker::work() {
@@ -39,7 +41,8 @@ void ScanWorker::work() {
 }
 
 void ContinuousScanWorker::start() {
-    thread_.start(request_, &done_, parts_.stopFlag, [this] { work(); });
+    thread_.start(
+        request_, &done_, parts_.stopFlag, [this] { work(); }, "continuous");
 }
 
 void ContinuousScanWorker::setOpen(bool on) {

@@ -8,6 +8,7 @@
 #include "config/SettingsTransfer.h"
 #include "platform/Folders.h"
 #include "platform/Log.h"
+#include "platform/ThreadName.h"
 #include "reader/Firmware.h"
 #include "reader/engines/EngineTable.h"
 
@@ -179,6 +180,7 @@ void StartStop::runInBackground(std::function<void()> work, std::function<void()
     busy_ = true;
     backgroundThen_ = std::move(then);
     background_ = std::thread([this, work = std::move(work)] {
+        nameThisThread("start");
         work();
         workers_.loop.post({Msg::BackgroundDone, 0, 0});
     });

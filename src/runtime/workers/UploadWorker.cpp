@@ -18,7 +18,8 @@ constexpr int kDatProgressRange = 1000;
 }  // namespace
 
 void UploadWorker::start() {
-    thread_.start(request_, nullptr, parts_.stopFlag, [this] { work(); });
+    thread_.start(
+        request_, nullptr, parts_.stopFlag, [this] { work(); }, "upload");
 }
 
 void UploadWorker::warn() {
