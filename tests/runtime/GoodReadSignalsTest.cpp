@@ -17,6 +17,7 @@
 #include "support/Blocked.h"
 #include "support/RecordingSignalDevices.h"
 #include "support/SimRig.h"
+#include "support/Threads.h"
 
 namespace vandora {
 namespace {
@@ -216,17 +217,6 @@ TEST(GoodReadSinkThreaded, PlaysTheGoodReadSoundOnlyWhenItsFileExists) {
                                                        folder.path() + "MenuPop.wav"}));
 }
 
-// Shutdown releases the timing semaphores, so a signal in the middle of its wait ends at once.
-std::size_t threadCount() {
-    std::error_code ec;
-    std::size_t count = 0;
-    for (auto it = fs::directory_iterator("/proc/self/task", ec); it != fs::directory_iterator();
-         ++it) {
-        ++count;
-    }
-    return count;
-}
-
 // A signal that is off costs no thread; the first decode that gives it starts its thread, which
 // gives it.
 TEST(GoodReadSinkThreaded, AQuietSignalStartsNoThread) {
@@ -234,6 +224,7 @@ TEST(GoodReadSinkThreaded, AQuietSignalStartsNoThread) {
     testing::RealTimeSimRig rig;
     RecordingPlayer player;
     GoodReadSink sink(*rig.manager, &player);
+    using testing::threadCount;
     const std::size_t before = threadCount();
     sink.start();
     AppSettings settings;
@@ -247,6 +238,7 @@ TEST(GoodReadSinkThreaded, AQuietSignalStartsNoThread) {
     EXPECT_EQ(threadCount(), before);
 }
 
+// Shutdown releases the timing semaphores, so a signal in the middle of its wait ends at once.
 TEST(SignalsThreaded, ShutdownCutsARunningSignalShort) {
     testing::RealTimeSimRig rig;
     ReaderManager& manager = *rig.manager;

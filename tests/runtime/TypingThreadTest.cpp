@@ -16,6 +16,7 @@
 #include "runtime/sinks/PublishSink.h"
 #include "runtime/sinks/TypingSink.h"
 #include "support/IpcNames.h"
+#include "support/Threads.h"
 #include "vandora_client.h"
 
 namespace vandora {
@@ -149,21 +150,11 @@ TEST(TypingThreaded, AHungSinkDelaysNeitherTheRecordNorTheDecodesBehindIt) {
     vandora_client_close(client);
 }
 
-// Threads of this process, as the kernel lists them.
-std::size_t threadCount() {
-    std::error_code ec;
-    std::size_t count = 0;
-    for (auto it = std::filesystem::directory_iterator("/proc/self/task", ec);
-         it != std::filesystem::directory_iterator(); ++it) {
-        ++count;
-    }
-    return count;
-}
-
 // A service whose decodes are never typed runs no typing threads; the first job starts them, and
 // one that never typed ends at once.
 TEST(TypingThreaded, StartsItsThreadsWithTheFirstJob) {
     NullKeyboardSink keyboard;
+    using testing::threadCount;
     const std::size_t before = threadCount();
     {
         TypingThread idle(keyboard, RealClock::instance(), 2000);
