@@ -8,6 +8,7 @@
 #include <iterator>
 #include <vector>
 
+#include "config/MqttSettings.h"
 #include "config/SettingSections.h"
 #include "platform/Log.h"
 
@@ -19,15 +20,16 @@ namespace {
 // are the user's alone.
 constexpr mode_t kCopyMode = 0600;
 
-// The sections that make a file the program's own: every save writes General, and the reader
-// and RFID sections carry what the terminal has.
+// The sections that make a file the program's own: every save writes General, the reader and
+// RFID sections carry what the terminal has, and an administrator may start a terminal's file
+// with its broker section alone.
 bool hasOwnSection(const IniStore& store) {
     for (const SectionDef* section : {&kGeneral, &kRfid, &kReaderCcd, &kReader2D, &kReader1DLr}) {
         if (store.findSection(ByteString(std::string(section->name).c_str())) != nullptr) {
             return true;
         }
     }
-    return false;
+    return store.findSection(ByteString(std::string(kMqttSectionName).c_str())) != nullptr;
 }
 
 bool holdsSomething(const std::string& path) {

@@ -86,6 +86,8 @@ TEST_F(SettingsFileTest, AnUnrecognisedFileIsKeptAsBakAtLoadAndNothingOfItIsSave
         {"the program's own file", bytesOf("[general]\r\nwindowEvent=1\r\n[Other]\r\nk=1\r\n"),
          false},
         {"a reader section only", bytesOf("[Barcode Reader 2D]\r\nhas2D=1\r\n"), false},
+        // A terminal's first file may hold only what connects it to the site's broker.
+        {"the broker section only", bytesOf("[MQTT]\r\nenable=1\r\n"), false},
         {"no file", Bytes{}, false},
     };
     for (const Case& c : cases) {
