@@ -13,7 +13,9 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <mosquitto.h>
+#include <mqueue.h>
 #include <netinet/in.h>
+#include <semaphore.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -35,6 +37,8 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "platform/DecodeChannel.h"
 
 namespace {
 
@@ -393,5 +397,13 @@ int main(int argc, char** argv) {
     if (!keep && bad == 0 && failedStops == 0) {
         fs::remove_all(root);
     }
+    // Each terminal's queue and event outlive its service, as they do for any reader; left behind,
+    // a few hundred of them use up the user's queue allowance.
+    for (int t = 1; t <= terminals; ++t) {
+        setenv("VANDORA_IPC_SUFFIX", (".fleet-t" + std::to_string(t)).c_str(), 1);
+        mq_unlink(vandora::decodeQueueName().c_str());
+        sem_unlink(vandora::decodeEventName().c_str());
+    }
+    unsetenv("VANDORA_IPC_SUFFIX");
     return bad == 0 && failedStops == 0 ? 0 : 1;
 }

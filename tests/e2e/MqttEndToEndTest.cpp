@@ -4,7 +4,9 @@
 // subscriber (libmosquitto) checks what arrives. Without the mosquitto program the tests skip.
 #include <arpa/inet.h>
 #include <mosquitto.h>
+#include <mqueue.h>
 #include <netinet/in.h>
+#include <semaphore.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -26,6 +28,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/DecodeChannel.h"
 #include "support/Programs.h"
 
 namespace {
@@ -221,6 +224,11 @@ class MqttFleet : public ::testing::Test {
     }
     void TearDown() override {
         children.reset();
+        // The service's queue and event outlive it, as they do for any reader.
+        if (!suffix.empty()) {
+            mq_unlink(vandora::decodeQueueName().c_str());
+            sem_unlink(vandora::decodeEventName().c_str());
+        }
         for (const char* name : {"VANDORA_KEYBOARD", "VANDORA_IPC_SUFFIX", "VANDORA_REGISTRY",
                                  "VANDORA_LOG", "VANDORA_HOME", "XDG_STATE_HOME"}) {
             unsetenv(name);
